@@ -1,0 +1,138 @@
+#pragma once
+
+#include <string>
+
+class CSysFile;
+
+// One form of a package: a main SWF program (plain or protected), an
+// optional mask, preview and settings program, and fields carried through
+// reading and writing unchanged. Buffers handed out by the Unpack...ToRam
+// operations belong to the caller (array delete).
+class CPackageForm {
+ public:
+  static constexpr int kNewestVersion = 14;
+
+  CPackageForm();
+  virtual ~CPackageForm();
+  CPackageForm(const CPackageForm&) = delete;
+  CPackageForm& operator=(const CPackageForm&) = delete;
+
+  bool Read(unsigned int version, CSysFile& file);
+  bool Write(unsigned int version, CSysFile& file);
+
+  // Main program. protect selects the protected codec; text must then be
+  // non-empty.
+  bool PackSWF(const std::wstring& path, bool protect, const std::string& text);
+  bool UnpackSWFToRam(unsigned char** out, int& size);
+  bool UnpackSWF(const std::wstring& path);
+  int GetSWFSize() const { return m_SWFLength; }
+  int GetSWFVersion() const;
+  void SetSWFVersion(int value);
+  bool IsProtected() const { return m_pKeyText != nullptr; }
+
+  bool PackMask(const std::wstring& path);
+  bool UnpackMaskToRam(unsigned char** pp, int& size);
+  int GetPackedMaskSize() const { return m_packedMaskSize; }
+  int GetUnpackedMaskSize() const { return m_unpackedMaskSize; }
+
+  bool PackSaverPreview(const std::wstring& path);
+  bool PackSaverSettings(const std::wstring& path);
+  bool UnpackSaverPreviewToRam(unsigned char** out, int& size);
+  bool UnpackSaverSettingsToRam(unsigned char** out, int& size);
+  int GetSaverPreviewSize() const { return m_saverPreviewSize; }
+  int GetSaverSettingsSize() const { return m_saverSettingsSize; }
+
+  void ReleaseSWF();
+  void ReleaseMask();
+  void ReleaseSaverPreview();
+  void ReleaseSaverSettings();
+  void Release();
+
+  // The form version the record was read with (kNewestVersion for a new
+  // form); values outside 1..14 are read by the nearest gate.
+  int GetStoredVersion() const { return m_storedVersion; }
+
+  // Read access for the inspector.
+  const std::wstring& GetFormString1() const { return m_formString1; }
+  const std::wstring& GetFormString2() const { return m_formString2; }
+  const std::wstring& GetFormName() const { return m_formName; }
+  bool GetFormFlag1() const { return m_formFlag1; }
+  bool GetFormFlag2() const { return m_formFlag2; }
+  bool GetFormFlag3() const { return m_formFlag3; }
+  bool GetFormFlag4() const { return m_formFlag4; }
+  bool GetFormFlag5() const { return m_formFlag5; }
+  bool GetFormFlag6() const { return m_formFlag6; }
+  bool GetFormFlag7() const { return m_formFlag7; }
+  bool GetFormFlag8() const { return m_formFlag8; }
+  bool GetFormFlag9() const { return m_formFlag9; }
+  bool GetFormFlag10() const { return m_formFlag10; }
+  bool GetFormFlag11() const { return m_formFlag11; }
+  bool GetFormFlag12() const { return m_formFlag12; }
+  bool GetFormFlag13() const { return m_formFlag13; }
+  int GetFormInt1() const { return m_formInt1; }
+  int GetFormInt2() const { return m_formInt2; }
+  int GetFormInt3() const { return m_formInt3; }
+  int GetFormInt4() const { return m_formInt4; }
+  int GetFormInt5() const { return m_formInt5; }
+  int GetFormInt6() const { return m_formInt6; }
+  int GetFormInt7() const { return m_formInt7; }
+  int GetFormInt8() const { return m_formInt8; }
+  int GetFormInt9() const { return m_formInt9; }
+  int GetFormInt10() const { return m_formInt10; }
+  int GetFormInt11() const { return m_formInt11; }
+  int GetFormInt12() const { return m_formInt12; }
+  int GetFormInt13() const { return m_formInt13; }
+  int GetFormInt14() const { return m_formInt14; }
+  int GetFormInt15() const { return m_formInt15; }
+  int GetFormInt16() const { return m_formInt16; }
+  int GetFormInt17() const { return m_formInt17; }
+  int GetFormInt18() const { return m_formInt18; }
+  int GetFormInt19() const { return m_formInt19; }
+  int GetFormInt20() const { return m_formInt20; }
+  unsigned int GetFormUInt1() const { return m_formUInt1; }
+  unsigned int GetFormUInt2() const { return m_formUInt2; }
+  int GetKeyTextLength() const { return m_keyTextLength; }
+
+  void SetFormName(const std::wstring& name) { m_formName = name; }
+
+ private:
+  bool ReadBytes(CSysFile& file, unsigned char*& buffer, int size);
+  bool PackPlainProgram(const std::wstring& path, unsigned char*& buffer, int& size);
+  static bool UnpackPlainProgram(const unsigned char* buffer, int size,
+                                 unsigned char** out, int& outSize);
+  bool UnpackProtected(unsigned char** out, int& size, int& decodedSize);
+  bool PackProtected(const std::string& text);
+
+  std::wstring m_formString1;
+  bool m_formFlag1;
+  int m_formInt1, m_formInt2, m_formInt3, m_formInt4, m_formInt5, m_formInt6, m_formInt7;
+  bool m_formFlag2, m_formFlag3, m_formFlag4;
+  int m_formInt8;
+  bool m_formFlag5, m_formFlag6, m_formFlag7, m_formFlag8;
+  int m_formInt9, m_formInt10, m_formInt11, m_formInt12, m_formInt13, m_formInt14;
+  std::wstring m_formString2;
+  bool m_formFlag9, m_formFlag10;
+  unsigned char* m_pSWF;
+  int m_SWFLength;
+  unsigned char* m_pMask;
+  int m_packedMaskSize;
+  int m_unpackedMaskSize;
+  unsigned int m_formUInt1;
+  bool m_formFlag11;
+  int m_formInt15, m_formInt16, m_formInt17;
+  std::wstring m_formName;
+  int m_formInt18;
+  unsigned char* m_pSaverPreview;
+  int m_saverPreviewSize;
+  unsigned char* m_pSaverSettings;
+  int m_saverSettingsSize;
+  bool m_formFlag12;
+  unsigned int m_formUInt2;
+  int m_formInt19, m_formInt20;
+  unsigned char* m_pKeyText;
+  int m_keyTextLength;
+  int m_SWFVersion;
+  bool m_formFlag13;
+
+  int m_storedVersion;
+};

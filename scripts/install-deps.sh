@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs, with apt, the Debian packages the build needs that are missing.
+# Quiet and quick when everything is already there.
+set -euo pipefail
+
+packages=(
+  g++ make cmake ninja-build pkg-config git
+  libssl-dev openssl zlib1g-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  coreutils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if [[ $(id -u) -eq 0 ]]; then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  as_root=(sudo)
+else
+  echo "install-deps: missing packages (${missing[*]}) and neither root nor sudo" >&2
+  exit 1
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

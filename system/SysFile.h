@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// Binary file stream over a standard-I/O handle with little-endian typed
+// primitives and the (optionally scrambled) string record of the package
+// format. Results are true on success; readers stop at the first failure.
+class CSysFile {
+ public:
+  enum SEEK_FLAGS {
+    VELLO_SEEK_START = 0,
+    VELLO_SEEK_CURRENT = 1,
+    VELLO_SEEK_END = 2,
+  };
+
+  CSysFile();
+  explicit CSysFile(FILE* fp);  // adopts the caller's handle, never closes it
+  ~CSysFile();
+  CSysFile(const CSysFile&) = delete;
+  CSysFile& operator=(const CSysFile&) = delete;
+
+  void OpenFromHandle(FILE* fp);
+  bool Open(const std::wstring& path, const std::wstring& mode);
+  void Close();
+  bool IsOpen() const { return m_fp != nullptr; }
+
+  int Seek(int offset, SEEK_FLAGS origin);
+  int Read(void* pv, int n);
+  int Write(const void* pv, int n);
+  // Bytes between the position and the end of the file (0 when unknown):
+  // lets readers refuse a stored count larger than what the file can hold.
+  long long Remaining();
+
+  bool WriteInt(const int& value);
+  bool WriteUInt(const unsigned int& value);
+  bool WriteShort(const short& value);
+  bool WriteChar(const char& value);
+  bool WriteBool(const bool& value);
+  bool ReadInt(int& value);
+  bool ReadUInt(unsigned int& value);
+  bool ReadShort(short& value);
+  bool ReadChar(char& value);
+  bool ReadBool(bool& value);
+
+  bool WriteString(const std::wstring& text, bool scramble);
+  bool ReadString(std::wstring& text, bool scramble);
+
+  bool WriteStringTextMode(const std::wstring& text);
+  bool ReadStringTextMode(std::wstring& text);
+
+  static bool WriteFromRamToDisk(const std::wstring& path, const void* data, const int& size);
+  static bool ReadToRamFromDisk(const std::wstring& path, unsigned char** data, int& size);
+
+  // The per-512-byte-block mask of the string record, applied in place
+  // (its own inverse). Exposed for the stream's tests and tools.
+  static void ScrambleStringBytes(unsigned char* bytes, size_t length);
+
+ private:
+  FILE* m_fp;
+  bool m_bOwnsHandle;
+};
