@@ -28,7 +28,8 @@ class CSysFile {
   int Seek(int offset, SEEK_FLAGS origin);
   int Read(void* pv, int n);
   int Write(const void* pv, int n);
-  // Bytes between the position and the end of the file (0 when unknown):
+  // Bytes between the position and the end of the file, or -1 when the
+  // stream cannot tell (not seekable):
   // lets readers refuse a stored count larger than what the file can hold.
   long long Remaining();
 
