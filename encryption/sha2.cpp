@@ -2,8 +2,14 @@
 
 #include <openssl/crypto.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include <bit>
 #include <cstring>
 
+#include "encryption/sha2_detail.h"
 #include "system/Assert.h"
 
 // Digest module of FIPS 180-2. The rounds are unrolled by eight with the
@@ -62,11 +68,14 @@ constexpr uint64_t H512[8] = {
   0x510e527fade682d1ULL, 0x9b05688c2b3e6c1fULL, 0x1f83d9abfb41bd6bULL, 0x5be0cd19137e2179ULL,
 };
 
-inline uint32_t LoadBE32(const sha2_byte* p) {
+[[gnu::always_inline]] inline uint32_t LoadBE32(const sha2_byte* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
-inline uint64_t LoadBE64(const sha2_byte* p) {
-  return (uint64_t(LoadBE32(p)) << 32) | LoadBE32(p + 4);
+[[gnu::always_inline]] inline uint64_t LoadBE64(const sha2_byte* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
 }
 inline void StoreBE32(sha2_byte* p, uint32_t v) {
   p[0] = sha2_byte(v >> 24);
@@ -79,23 +88,23 @@ inline void StoreBE64(sha2_byte* p, uint64_t v) {
   StoreBE32(p + 4, uint32_t(v));
 }
 
-inline uint32_t Rotr32(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-inline uint64_t Rotr64(uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
+[[gnu::always_inline]] inline uint32_t Rotr32(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+[[gnu::always_inline]] inline uint64_t Rotr64(uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
 
 template <typename W>
-inline W Ch(W x, W y, W z) { return ((y ^ z) & x) ^ z; }
+[[gnu::always_inline]] inline W Ch(W x, W y, W z) { return ((y ^ z) & x) ^ z; }
 template <typename W>
-inline W Maj(W x, W y, W z) { return (x & y) | (z & (x | y)); }
+[[gnu::always_inline]] inline W Maj(W x, W y, W z) { return (x & y) | (z & (x | y)); }
 
-inline uint32_t BigSigma0_256(uint32_t x) { return Rotr32(x, 2) ^ Rotr32(x, 13) ^ Rotr32(x, 22); }
-inline uint32_t BigSigma1_256(uint32_t x) { return Rotr32(x, 6) ^ Rotr32(x, 11) ^ Rotr32(x, 25); }
-inline uint32_t SmallSigma0_256(uint32_t x) { return Rotr32(x, 7) ^ Rotr32(x, 18) ^ (x >> 3); }
-inline uint32_t SmallSigma1_256(uint32_t x) { return Rotr32(x, 17) ^ Rotr32(x, 19) ^ (x >> 10); }
+[[gnu::always_inline]] inline uint32_t BigSigma0_256(uint32_t x) { return Rotr32(x, 2) ^ Rotr32(x, 13) ^ Rotr32(x, 22); }
+[[gnu::always_inline]] inline uint32_t BigSigma1_256(uint32_t x) { return Rotr32(x, 6) ^ Rotr32(x, 11) ^ Rotr32(x, 25); }
+[[gnu::always_inline]] inline uint32_t SmallSigma0_256(uint32_t x) { return Rotr32(x, 7) ^ Rotr32(x, 18) ^ (x >> 3); }
+[[gnu::always_inline]] inline uint32_t SmallSigma1_256(uint32_t x) { return Rotr32(x, 17) ^ Rotr32(x, 19) ^ (x >> 10); }
 
-inline uint64_t BigSigma0_512(uint64_t x) { return Rotr64(x, 28) ^ Rotr64(x, 34) ^ Rotr64(x, 39); }
-inline uint64_t BigSigma1_512(uint64_t x) { return Rotr64(x, 14) ^ Rotr64(x, 18) ^ Rotr64(x, 41); }
-inline uint64_t SmallSigma0_512(uint64_t x) { return Rotr64(x, 1) ^ Rotr64(x, 8) ^ (x >> 7); }
-inline uint64_t SmallSigma1_512(uint64_t x) { return Rotr64(x, 19) ^ Rotr64(x, 61) ^ (x >> 6); }
+[[gnu::always_inline]] inline uint64_t BigSigma0_512(uint64_t x) { return Rotr64(x, 28) ^ Rotr64(x, 34) ^ Rotr64(x, 39); }
+[[gnu::always_inline]] inline uint64_t BigSigma1_512(uint64_t x) { return Rotr64(x, 14) ^ Rotr64(x, 18) ^ Rotr64(x, 41); }
+[[gnu::always_inline]] inline uint64_t SmallSigma0_512(uint64_t x) { return Rotr64(x, 1) ^ Rotr64(x, 8) ^ (x >> 7); }
+[[gnu::always_inline]] inline uint64_t SmallSigma1_512(uint64_t x) { return Rotr64(x, 19) ^ Rotr64(x, 61) ^ (x >> 6); }
 
 // One round; the caller rotates the roles of a..h instead of moving values.
 #define SHA2_ROUND(a, b, c, d, e, f, g, h, k, w, S0, S1) \
@@ -110,7 +119,7 @@ inline uint64_t SmallSigma1_512(uint64_t x) { return Rotr64(x, 19) ^ Rotr64(x, 6
   (W[(j) & 15] += s1(W[((j) + 14) & 15]) + W[((j) + 9) & 15] + s0(W[((j) + 1) & 15]))
 
 // Compresses `blocks` consecutive blocks.
-void Compress256(uint32_t state[8], const sha2_byte* block, std::size_t blocks) {
+[[gnu::always_inline]] inline void Compress256Body(uint32_t state[8], const sha2_byte* block, std::size_t blocks) {
   uint32_t W[16];
   for (; blocks > 0; --blocks, block += SHA256_BLOCK_LENGTH) {
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
@@ -148,42 +157,183 @@ void Compress256(uint32_t state[8], const sha2_byte* block, std::size_t blocks) 
   OPENSSL_cleanse(W, sizeof W);
 }
 
-// Compresses `blocks` consecutive blocks.
-void Compress512(uint64_t state[8], const sha2_byte* block, std::size_t blocks) {
+// Compresses `blocks` consecutive blocks. Maj reuses the a ^ b of the
+// round before as its b ^ c.
+[[gnu::always_inline]] inline void Compress512Body(uint64_t state[8], const sha2_byte* block,
+                                                   std::size_t blocks) {
   uint64_t W[16];
   for (; blocks > 0; --blocks, block += SHA512_BLOCK_LENGTH) {
-  uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
-  uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-  for (int j = 0; j < 16; j += 8) {
-    for (int i = 0; i < 8; ++i) W[j + i] = LoadBE64(block + 8 * (j + i));
-    SHA2_ROUND(a, b, c, d, e, f, g, h, K512[j + 0], W[j + 0], BigSigma0_512, BigSigma1_512);
-    SHA2_ROUND(h, a, b, c, d, e, f, g, K512[j + 1], W[j + 1], BigSigma0_512, BigSigma1_512);
-    SHA2_ROUND(g, h, a, b, c, d, e, f, K512[j + 2], W[j + 2], BigSigma0_512, BigSigma1_512);
-    SHA2_ROUND(f, g, h, a, b, c, d, e, K512[j + 3], W[j + 3], BigSigma0_512, BigSigma1_512);
-    SHA2_ROUND(e, f, g, h, a, b, c, d, K512[j + 4], W[j + 4], BigSigma0_512, BigSigma1_512);
-    SHA2_ROUND(d, e, f, g, h, a, b, c, K512[j + 5], W[j + 5], BigSigma0_512, BigSigma1_512);
-    SHA2_ROUND(c, d, e, f, g, h, a, b, K512[j + 6], W[j + 6], BigSigma0_512, BigSigma1_512);
-    SHA2_ROUND(b, c, d, e, f, g, h, a, K512[j + 7], W[j + 7], BigSigma0_512, BigSigma1_512);
-  }
-  for (int j = 16; j < 80; j += 8) {
-#define S512(a, b, c, d, e, f, g, h, n)                                               \
-  SHA2_ROUND(a, b, c, d, e, f, g, h, K512[j + n],                                     \
-             SHA2_SCHEDULE(W, j + n, SmallSigma0_512, SmallSigma1_512), BigSigma0_512, \
-             BigSigma1_512)
-    S512(a, b, c, d, e, f, g, h, 0);
-    S512(h, a, b, c, d, e, f, g, 1);
-    S512(g, h, a, b, c, d, e, f, 2);
-    S512(f, g, h, a, b, c, d, e, 3);
-    S512(e, f, g, h, a, b, c, d, 4);
-    S512(d, e, f, g, h, a, b, c, 5);
-    S512(c, d, e, f, g, h, a, b, 6);
-    S512(b, c, d, e, f, g, h, a, 7);
-#undef S512
-  }
-  state[0] += a; state[1] += b; state[2] += c; state[3] += d;
-  state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+    uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
+    uint64_t ab, bc = b ^ c;
+#define R512(a, b, c, d, e, f, g, h, k, w, AB, BC)                  \
+  do {                                                             \
+    uint64_t t1_ = (h) + BigSigma1_512(e) + Ch(e, f, g) + (k) + (w); \
+    AB = (a) ^ (b);                                                \
+    (d) += t1_;                                                    \
+    (h) = t1_ + BigSigma0_512(a) + ((AB & BC) ^ (b));              \
+  } while (0)
+#define R512_8(K, WORD)                                \
+  R512(a, b, c, d, e, f, g, h, K(0), WORD(0), ab, bc); \
+  R512(h, a, b, c, d, e, f, g, K(1), WORD(1), bc, ab); \
+  R512(g, h, a, b, c, d, e, f, K(2), WORD(2), ab, bc); \
+  R512(f, g, h, a, b, c, d, e, K(3), WORD(3), bc, ab); \
+  R512(e, f, g, h, a, b, c, d, K(4), WORD(4), ab, bc); \
+  R512(d, e, f, g, h, a, b, c, K(5), WORD(5), bc, ab); \
+  R512(c, d, e, f, g, h, a, b, K(6), WORD(6), ab, bc); \
+  R512(b, c, d, e, f, g, h, a, K(7), WORD(7), bc, ab)
+#define K512_AT(n) K512[j + (n)]
+#define W_LOAD(n) (W[j + (n)] = LoadBE64(block + 8 * (j + (n))))
+#define W_NEXT(n) SHA2_SCHEDULE(W, j + (n), SmallSigma0_512, SmallSigma1_512)
+    for (int j = 0; j < 16; j += 8) {
+      R512_8(K512_AT, W_LOAD);
+    }
+    for (int j = 16; j < 80; j += 8) {
+      R512_8(K512_AT, W_NEXT);
+    }
+#undef W_NEXT
+#undef W_LOAD
+#undef K512_AT
+#undef R512_8
+#undef R512
+    state[0] += a; state[1] += b; state[2] += c; state[3] += d;
+    state[4] += e; state[5] += f; state[6] += g; state[7] += h;
   }
   OPENSSL_cleanse(W, sizeof W);
+}
+
+}  // namespace
+
+// The compression built twice: portable, and for hosts with BMI2
+// (rotations without register copies) and AVX2, picked at run time.
+namespace sha2_detail {
+
+void Compress256Portable(uint32_t state[8], const sha2_byte* block, std::size_t blocks) {
+  Compress256Body(state, block, blocks);
+}
+void Compress512Portable(uint64_t state[8], const sha2_byte* block, std::size_t blocks) {
+  Compress512Body(state, block, blocks);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define SHA2_HAVE_X86_DISPATCH 1
+namespace {
+[[gnu::target("bmi,bmi2,avx2")]] void Compress256Haswell(uint32_t state[8],
+                                                       const sha2_byte* block,
+                                                       std::size_t blocks) {
+  Compress256Body(state, block, blocks);
+}
+// SHA-512 on BMI2 + AVX2 hosts: the message schedule runs two words at a
+// time in vector registers (W[t] and W[t+1] never depend on each other)
+// and lands as W + K in a small array, so the scalar rounds, which use
+// rorx, carry only one load-add for the schedule.
+[[gnu::target("bmi,bmi2,avx2")]] void Compress512Haswell(uint64_t state[8],
+                                                        const sha2_byte* block,
+                                                        std::size_t blocks) {
+  alignas(32) uint64_t WK[80];
+  const __m128i swap = _mm_set_epi8(8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7);
+  auto rotr = [](__m128i x, int n) {
+    return _mm_or_si128(_mm_srli_epi64(x, n), _mm_slli_epi64(x, 64 - n));
+  };
+  for (; blocks > 0; --blocks, block += SHA512_BLOCK_LENGTH) {
+    __m128i X[8];
+    for (int i = 0; i < 8; ++i) {
+      X[i] = _mm_shuffle_epi8(
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i)), swap);
+      _mm_store_si128(reinterpret_cast<__m128i*>(WK + 2 * i),
+                      _mm_add_epi64(X[i], _mm_loadu_si128(
+                                              reinterpret_cast<const __m128i*>(K512 + 2 * i))));
+    }
+    uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
+    uint64_t ab, bc = b ^ c;
+#define R512(a, b, c, d, e, f, g, h, t, AB, BC)                         \
+  do {                                                                 \
+    uint64_t t1_ = (h) + BigSigma1_512(e) + Ch(e, f, g) + WK[t];       \
+    AB = (a) ^ (b);                                                    \
+    (d) += t1_;                                                        \
+    (h) = t1_ + BigSigma0_512(a) + ((AB & BC) ^ (b));                  \
+  } while (0)
+#define R512_8(t)                                 \
+  R512(a, b, c, d, e, f, g, h, (t) + 0, ab, bc); \
+  R512(h, a, b, c, d, e, f, g, (t) + 1, bc, ab); \
+  R512(g, h, a, b, c, d, e, f, (t) + 2, ab, bc); \
+  R512(f, g, h, a, b, c, d, e, (t) + 3, bc, ab); \
+  R512(e, f, g, h, a, b, c, d, (t) + 4, ab, bc); \
+  R512(d, e, f, g, h, a, b, c, (t) + 5, bc, ab); \
+  R512(c, d, e, f, g, h, a, b, (t) + 6, ab, bc); \
+  R512(b, c, d, e, f, g, h, a, (t) + 7, bc, ab)
+#pragma GCC unroll 8
+    for (int t = 0; t < 64; t += 8) {
+      // Eight more schedule words, 16 rounds ahead of their use.
+#pragma GCC unroll 4
+      for (int i = 0; i < 4; ++i) {
+        const int k = (t / 2 + i) & 7;  // X[k] holds W[t + 2i - 16 ...]
+        const __m128i w15 = _mm_alignr_epi8(X[(k + 1) & 7], X[k], 8);
+        const __m128i w7 = _mm_alignr_epi8(X[(k + 5) & 7], X[(k + 4) & 7], 8);
+        const __m128i w2 = X[(k + 7) & 7];
+        const __m128i s0 =
+            _mm_xor_si128(_mm_xor_si128(rotr(w15, 1), rotr(w15, 8)), _mm_srli_epi64(w15, 7));
+        const __m128i s1 =
+            _mm_xor_si128(_mm_xor_si128(rotr(w2, 19), rotr(w2, 61)), _mm_srli_epi64(w2, 6));
+        X[k] = _mm_add_epi64(_mm_add_epi64(X[k], s0), _mm_add_epi64(w7, s1));
+        const int next = t + 16 + 2 * i;
+        _mm_store_si128(reinterpret_cast<__m128i*>(WK + next),
+                        _mm_add_epi64(X[k], _mm_loadu_si128(
+                                                reinterpret_cast<const __m128i*>(K512 + next))));
+      }
+      R512_8(t);
+    }
+    R512_8(64);
+    R512_8(72);
+#undef R512_8
+#undef R512
+    state[0] += a; state[1] += b; state[2] += c; state[3] += d;
+    state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+  }
+  OPENSSL_cleanse(WK, sizeof WK);
+}
+
+}  // namespace
+
+bool HostRunsAccelerated() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("avx2");
+}
+void Compress256Accelerated(uint32_t state[8], const sha2_byte* block, std::size_t blocks) {
+  Compress256Haswell(state, block, blocks);
+}
+void Compress512Accelerated(uint64_t state[8], const sha2_byte* block, std::size_t blocks) {
+  Compress512Haswell(state, block, blocks);
+}
+#else
+bool HostRunsAccelerated() { return false; }
+void Compress256Accelerated(uint32_t state[8], const sha2_byte* block, std::size_t blocks) {
+  Compress256Portable(state, block, blocks);
+}
+void Compress512Accelerated(uint64_t state[8], const sha2_byte* block, std::size_t blocks) {
+  Compress512Portable(state, block, blocks);
+}
+#endif
+
+
+
+}  // namespace sha2_detail
+
+namespace {
+
+// Chosen on first use, so no static initialiser order can see it unset.
+inline void Compress256(uint32_t state[8], const sha2_byte* block, std::size_t blocks) {
+  static const auto compress = sha2_detail::HostRunsAccelerated()
+                                   ? sha2_detail::Compress256Accelerated
+                                   : sha2_detail::Compress256Portable;
+  compress(state, block, blocks);
+}
+inline void Compress512(uint64_t state[8], const sha2_byte* block, std::size_t blocks) {
+  static const auto compress = sha2_detail::HostRunsAccelerated()
+                                   ? sha2_detail::Compress512Accelerated
+                                   : sha2_detail::Compress512Portable;
+  compress(state, block, blocks);
 }
 
 // Buffered absorption shared by both families: fill the pending block,

@@ -1,4 +1,5 @@
 #include "encryption/sha2.h"
+#include "encryption/sha2_detail.h"
 
 #include <dlfcn.h>
 #include <openssl/evp.h>
@@ -336,6 +337,31 @@ TEST(Sha2Test, OurEntryPointsDoNotResolveToLibcrypto) {
   EXPECT_EQ(ctx.bitcount, 24u);
   SHA256_Final(nullptr, &ctx);
   EXPECT_TRUE(AllZero(ctx));
+}
+
+
+// The module runs one of two compressions depending on the host; the
+// digests above test the one in use, this ties the other to it.
+TEST(Sha2Test, PortableAndAcceleratedCompressionsAgree) {
+  if (!sha2_detail::HostRunsAccelerated())
+    GTEST_SKIP() << "host lacks BMI2/AVX2: only the portable compression runs here";
+  std::mt19937_64 rng(77);
+  for (std::size_t blocks : {1u, 2u, 3u, 17u}) {
+    std::vector<sha2_byte> data(blocks * 128);
+    for (auto& b : data) b = static_cast<sha2_byte>(rng());
+    uint32_t s256a[8], s256b[8];
+    uint64_t s512a[8], s512b[8];
+    for (int i = 0; i < 8; ++i) {
+      s256a[i] = s256b[i] = static_cast<uint32_t>(rng());
+      s512a[i] = s512b[i] = rng();
+    }
+    sha2_detail::Compress256Portable(s256a, data.data(), blocks * 2);
+    sha2_detail::Compress256Accelerated(s256b, data.data(), blocks * 2);
+    EXPECT_EQ(std::memcmp(s256a, s256b, sizeof s256a), 0) << blocks;
+    sha2_detail::Compress512Portable(s512a, data.data(), blocks);
+    sha2_detail::Compress512Accelerated(s512b, data.data(), blocks);
+    EXPECT_EQ(std::memcmp(s512a, s512b, sizeof s512a), 0) << blocks;
+  }
 }
 
 using Sha2DeathTest = ::testing::Test;
