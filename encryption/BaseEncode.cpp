@@ -1,5 +1,9 @@
 #include "encryption/BaseEncode.h"
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -92,17 +96,71 @@ std::size_t Base32Encode(void* dest, const void* src, std::size_t size) {
   return length;
 }
 
+namespace {
+
+// Whole 3-byte groups from `in` to `out`, two characters per lookup.
+void Base64Groups(char* out, const unsigned char* in, std::size_t groups) {
+  for (std::size_t g = 0; g < groups; ++g, in += 3, out += 4) {
+    const uint32_t v = (uint32_t(in[0]) << 16) | (uint32_t(in[1]) << 8) | in[2];
+    PutPair(out, kBase64Pairs[v >> 12]);
+    PutPair(out + 2, kBase64Pairs[v & 0xfff]);
+  }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// 24 bytes to 32 characters per step in AVX2 registers: bytes are spread
+// so each 32-bit lane holds one group, multiplies move the four 6-bit
+// fields into their own bytes, and a 16-entry table adds the offset of
+// each field's range ('A', 'a', '0', '+', '/'). Returns the groups done;
+// it reads 4 bytes past the last group it encodes, so it stops early.
+[[gnu::target("avx2")]] std::size_t Base64GroupsAvx2(char* out, const unsigned char* in,
+                                                    std::size_t size) {
+  const __m256i spread = _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10,  //
+                                          1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10);
+  const __m256i offsets = _mm256_setr_epi8(71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16,
+                                           65, 0, 0,  //
+                                           71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16,
+                                           65, 0, 0);
+  std::size_t done = 0;
+  for (; done + 28 <= size; done += 24, out += 32) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done + 12));
+    const __m256i v = _mm256_shuffle_epi8(_mm256_setr_m128i(lo, hi), spread);
+    const __m256i ac = _mm256_mulhi_epu16(_mm256_and_si256(v, _mm256_set1_epi32(0x0FC0FC00)),
+                                          _mm256_set1_epi32(0x04000040));
+    const __m256i bd = _mm256_mullo_epi16(_mm256_and_si256(v, _mm256_set1_epi32(0x003F03F0)),
+                                          _mm256_set1_epi32(0x01000010));
+    const __m256i index = _mm256_or_si256(ac, bd);
+    __m256i range = _mm256_subs_epu8(index, _mm256_set1_epi8(51));
+    const __m256i upper = _mm256_cmpgt_epi8(_mm256_set1_epi8(26), index);
+    range = _mm256_or_si256(range, _mm256_and_si256(upper, _mm256_set1_epi8(13)));
+    const __m256i text = _mm256_add_epi8(index, _mm256_shuffle_epi8(offsets, range));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), text);
+  }
+  return done / 3;
+}
+
+bool HostHasAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+#endif
+
+}  // namespace
+
 std::size_t Base64Encode(void* dest, const void* src, std::size_t size) {
   CheckPointers(dest, src);
   const std::size_t length = Base64EncodeGetLength(size);
   const auto* in = static_cast<const unsigned char*>(src);
   auto* out = static_cast<char*>(dest);
-  std::size_t i = 0;
-  for (; i + 3 <= size; i += 3, out += 4) {
-    const uint32_t v = (uint32_t(in[i]) << 16) | (uint32_t(in[i + 1]) << 8) | in[i + 2];
-    PutPair(out, kBase64Pairs[v >> 12]);
-    PutPair(out + 2, kBase64Pairs[v & 0xfff]);
-  }
+  std::size_t groups = size / 3, done = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool avx2 = HostHasAvx2();
+  if (avx2) done = Base64GroupsAvx2(out, in, size);
+#endif
+  Base64Groups(out + 4 * done, in + 3 * done, groups - done);
+  const std::size_t i = 3 * groups;
+  out += 4 * groups;
   if (const std::size_t rest = size - i; rest > 0) {
     const uint32_t v = (uint32_t(in[i]) << 16) | (rest == 2 ? uint32_t(in[i + 1]) << 8 : 0u);
     out[0] = BASE64_TABLE[v >> 18];
