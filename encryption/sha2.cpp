@@ -3,10 +3,12 @@
 #include <openssl/crypto.h>
 
 #if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
 #include <bit>
+#include <iterator>
 #include <cstring>
 
 #include "encryption/sha2_detail.h"
@@ -204,9 +206,11 @@ template <typename W>
 
 }  // namespace
 
-// The compression built twice: portable, and for hosts with BMI2
-// (rotations without register copies) and AVX2, picked at run time.
+// The compressions this build has, fastest first, each with its host
+// check; the portable one runs anywhere and comes last.
 namespace sha2_detail {
+
+namespace {
 
 void Compress256Portable(uint32_t state[8], const sha2_byte* block, std::size_t blocks) {
   Compress256Body(state, block, blocks);
@@ -214,10 +218,67 @@ void Compress256Portable(uint32_t state[8], const sha2_byte* block, std::size_t 
 void Compress512Portable(uint64_t state[8], const sha2_byte* block, std::size_t blocks) {
   Compress512Body(state, block, blocks);
 }
+bool Always() { return true; }
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define SHA2_HAVE_X86_DISPATCH 1
-namespace {
+#define SHA2_HAVE_X86_VARIANTS 1
+
+bool HostHasBmi2Avx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("avx2");
+}
+
+// The SHA extensions (CPUID leaf 7, EBX bit 29) with SSE4.1 and SSSE3.
+bool HostHasShaNi() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_SSE4_1) || !(c & bit_SSSE3)) return false;
+  if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+  return (b & (1u << 29)) != 0;
+}
+
+// SHA-256 with the SHA extensions: the state is held as the word pairs
+// ABEF and CDGH that sha256rnds2 works on; each step runs four rounds and
+// advances the message schedule one quad with sha256msg1/msg2.
+[[gnu::target("sha,sse4.1,ssse3")]] void Compress256ShaNi(uint32_t state[8],
+                                                         const sha2_byte* block,
+                                                         std::size_t blocks) {
+  const __m128i byteswap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+  __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
+  __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
+  const __m128i cdab = _mm_shuffle_epi32(dcba, 0xB1);
+  const __m128i efgh = _mm_shuffle_epi32(hgfe, 0x1B);
+  __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
+  __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
+  for (; blocks > 0; --blocks, block += SHA256_BLOCK_LENGTH) {
+    const __m128i abef_saved = abef, cdgh_saved = cdgh;
+    __m128i m[4];
+#pragma GCC unroll 16
+    for (int i = 0; i < 16; ++i) {
+      if (i < 4)
+        m[i] = _mm_shuffle_epi8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i)), byteswap);
+      __m128i msg = _mm_add_epi32(
+          m[i & 3], _mm_loadu_si128(reinterpret_cast<const __m128i*>(K256 + 4 * i)));
+      cdgh = _mm_sha256rnds2_epu32(cdgh, abef, msg);
+      if (i >= 3 && i <= 14) {
+        const __m128i w7 = _mm_alignr_epi8(m[i & 3], m[(i - 1) & 3], 4);
+        m[(i + 1) & 3] = _mm_sha256msg2_epu32(_mm_add_epi32(m[(i + 1) & 3], w7), m[i & 3]);
+      }
+      msg = _mm_shuffle_epi32(msg, 0x0E);
+      abef = _mm_sha256rnds2_epu32(abef, cdgh, msg);
+      if (i >= 1 && i <= 12) m[(i - 1) & 3] = _mm_sha256msg1_epu32(m[(i - 1) & 3], m[i & 3]);
+    }
+    abef = _mm_add_epi32(abef, abef_saved);
+    cdgh = _mm_add_epi32(cdgh, cdgh_saved);
+  }
+  const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+  const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+  dcba = _mm_blend_epi16(feba, dchg, 0xF0);
+  hgfe = _mm_alignr_epi8(dchg, feba, 8);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state), dcba);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), hgfe);
+}
+
 [[gnu::target("bmi,bmi2,avx2")]] void Compress256Haswell(uint32_t state[8],
                                                        const sha2_byte* block,
                                                        std::size_t blocks) {
@@ -294,45 +355,47 @@ namespace {
   OPENSSL_cleanse(WK, sizeof WK);
 }
 
+#endif  // x86 variants
+
 }  // namespace
 
-bool HostRunsAccelerated() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("avx2");
-}
-void Compress256Accelerated(uint32_t state[8], const sha2_byte* block, std::size_t blocks) {
-  Compress256Haswell(state, block, blocks);
-}
-void Compress512Accelerated(uint64_t state[8], const sha2_byte* block, std::size_t blocks) {
-  Compress512Haswell(state, block, blocks);
-}
-#else
-bool HostRunsAccelerated() { return false; }
-void Compress256Accelerated(uint32_t state[8], const sha2_byte* block, std::size_t blocks) {
-  Compress256Portable(state, block, blocks);
-}
-void Compress512Accelerated(uint64_t state[8], const sha2_byte* block, std::size_t blocks) {
-  Compress512Portable(state, block, blocks);
-}
+const Variant<Compress256Fn> kCompress256Variants[] = {
+#ifdef SHA2_HAVE_X86_VARIANTS
+    {"sha-ni", HostHasShaNi, Compress256ShaNi},
+    {"bmi2-avx2", HostHasBmi2Avx2, Compress256Haswell},
 #endif
+    {"portable", Always, Compress256Portable},
+};
+const std::size_t kCompress256VariantCount = std::size(kCompress256Variants);
 
-
+const Variant<Compress512Fn> kCompress512Variants[] = {
+#ifdef SHA2_HAVE_X86_VARIANTS
+    {"bmi2-avx2", HostHasBmi2Avx2, Compress512Haswell},
+#endif
+    {"portable", Always, Compress512Portable},
+};
+const std::size_t kCompress512VariantCount = std::size(kCompress512Variants);
 
 }  // namespace sha2_detail
 
 namespace {
 
+template <typename Fn>
+Fn FirstAvailable(const sha2_detail::Variant<Fn>* variants, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i)
+    if (variants[i].available()) return variants[i].compress;
+  return variants[count - 1].compress;
+}
+
 // Chosen on first use, so no static initialiser order can see it unset.
 inline void Compress256(uint32_t state[8], const sha2_byte* block, std::size_t blocks) {
-  static const auto compress = sha2_detail::HostRunsAccelerated()
-                                   ? sha2_detail::Compress256Accelerated
-                                   : sha2_detail::Compress256Portable;
+  static const auto compress = FirstAvailable(sha2_detail::kCompress256Variants,
+                                              sha2_detail::kCompress256VariantCount);
   compress(state, block, blocks);
 }
 inline void Compress512(uint64_t state[8], const sha2_byte* block, std::size_t blocks) {
-  static const auto compress = sha2_detail::HostRunsAccelerated()
-                                   ? sha2_detail::Compress512Accelerated
-                                   : sha2_detail::Compress512Portable;
+  static const auto compress = FirstAvailable(sha2_detail::kCompress512Variants,
+                                              sha2_detail::kCompress512VariantCount);
   compress(state, block, blocks);
 }
 
