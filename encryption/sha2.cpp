@@ -284,75 +284,28 @@ bool HostHasShaNi() {
                                                        std::size_t blocks) {
   Compress256Body(state, block, blocks);
 }
-// SHA-512 on BMI2 + AVX2 hosts: the message schedule runs two words at a
-// time in vector registers (W[t] and W[t+1] never depend on each other)
-// and lands as W + K in a small array, so the scalar rounds, which use
-// rorx, carry only one load-add for the schedule.
-[[gnu::target("bmi,bmi2,avx2")]] void Compress512Haswell(uint64_t state[8],
-                                                        const sha2_byte* block,
-                                                        std::size_t blocks) {
-  alignas(32) uint64_t WK[80];
-  const __m128i swap = _mm_set_epi8(8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7);
-  auto rotr = [](__m128i x, int n) {
-    return _mm_or_si128(_mm_srli_epi64(x, n), _mm_slli_epi64(x, 64 - n));
-  };
-  for (; blocks > 0; --blocks, block += SHA512_BLOCK_LENGTH) {
-    __m128i X[8];
-    for (int i = 0; i < 8; ++i) {
-      X[i] = _mm_shuffle_epi8(
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i)), swap);
-      _mm_store_si128(reinterpret_cast<__m128i*>(WK + 2 * i),
-                      _mm_add_epi64(X[i], _mm_loadu_si128(
-                                              reinterpret_cast<const __m128i*>(K512 + 2 * i))));
-    }
-    uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
-    uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-    uint64_t ab, bc = b ^ c;
-#define R512(a, b, c, d, e, f, g, h, t, AB, BC)                         \
-  do {                                                                 \
-    uint64_t t1_ = (h) + BigSigma1_512(e) + Ch(e, f, g) + WK[t];       \
-    AB = (a) ^ (b);                                                    \
-    (d) += t1_;                                                        \
-    (h) = t1_ + BigSigma0_512(a) + ((AB & BC) ^ (b));                  \
-  } while (0)
-#define R512_8(t)                                 \
-  R512(a, b, c, d, e, f, g, h, (t) + 0, ab, bc); \
-  R512(h, a, b, c, d, e, f, g, (t) + 1, bc, ab); \
-  R512(g, h, a, b, c, d, e, f, (t) + 2, ab, bc); \
-  R512(f, g, h, a, b, c, d, e, (t) + 3, bc, ab); \
-  R512(e, f, g, h, a, b, c, d, (t) + 4, ab, bc); \
-  R512(d, e, f, g, h, a, b, c, (t) + 5, bc, ab); \
-  R512(c, d, e, f, g, h, a, b, (t) + 6, ab, bc); \
-  R512(b, c, d, e, f, g, h, a, (t) + 7, bc, ab)
-#pragma GCC unroll 8
-    for (int t = 0; t < 64; t += 8) {
-      // Eight more schedule words, 16 rounds ahead of their use.
-#pragma GCC unroll 4
-      for (int i = 0; i < 4; ++i) {
-        const int k = (t / 2 + i) & 7;  // X[k] holds W[t + 2i - 16 ...]
-        const __m128i w15 = _mm_alignr_epi8(X[(k + 1) & 7], X[k], 8);
-        const __m128i w7 = _mm_alignr_epi8(X[(k + 5) & 7], X[(k + 4) & 7], 8);
-        const __m128i w2 = X[(k + 7) & 7];
-        const __m128i s0 =
-            _mm_xor_si128(_mm_xor_si128(rotr(w15, 1), rotr(w15, 8)), _mm_srli_epi64(w15, 7));
-        const __m128i s1 =
-            _mm_xor_si128(_mm_xor_si128(rotr(w2, 19), rotr(w2, 61)), _mm_srli_epi64(w2, 6));
-        X[k] = _mm_add_epi64(_mm_add_epi64(X[k], s0), _mm_add_epi64(w7, s1));
-        const int next = t + 16 + 2 * i;
-        _mm_store_si128(reinterpret_cast<__m128i*>(WK + next),
-                        _mm_add_epi64(X[k], _mm_loadu_si128(
-                                                reinterpret_cast<const __m128i*>(K512 + next))));
-      }
-      R512_8(t);
-    }
-    R512_8(64);
-    R512_8(72);
-#undef R512_8
-#undef R512
-    state[0] += a; state[1] += b; state[2] += c; state[3] += d;
-    state[4] += e; state[5] += f; state[6] += g; state[7] += h;
-  }
-  OPENSSL_cleanse(WK, sizeof WK);
+// SHA-512 on BMI2 + AVX2 hosts, rotations built from shifts.
+#define SHA512_VECTOR_NAME Compress512Avx2
+#define SHA512_VECTOR_TARGET "bmi,bmi2,avx2"
+#define SHA512_VECTOR_ROTR(x, n) _mm_or_si128(_mm_srli_epi64(x, n), _mm_slli_epi64(x, 64 - (n)))
+#include "encryption/sha512_vector.inc"
+#undef SHA512_VECTOR_ROTR
+#undef SHA512_VECTOR_TARGET
+#undef SHA512_VECTOR_NAME
+
+// The same where AVX-512VL rotates lanes in one instruction.
+#define SHA512_VECTOR_NAME Compress512Avx512
+#define SHA512_VECTOR_TARGET "bmi,bmi2,avx2,avx512f,avx512vl"
+#define SHA512_VECTOR_ROTR(x, n) _mm_ror_epi64(x, n)
+#include "encryption/sha512_vector.inc"
+#undef SHA512_VECTOR_ROTR
+#undef SHA512_VECTOR_TARGET
+#undef SHA512_VECTOR_NAME
+
+bool HostHasAvx512Vl() {
+  __builtin_cpu_init();
+  return HostHasBmi2Avx2() && __builtin_cpu_supports("avx512f") &&
+         __builtin_cpu_supports("avx512vl");
 }
 
 #endif  // x86 variants
@@ -370,7 +323,8 @@ const std::size_t kCompress256VariantCount = std::size(kCompress256Variants);
 
 const Variant<Compress512Fn> kCompress512Variants[] = {
 #ifdef SHA2_HAVE_X86_VARIANTS
-    {"bmi2-avx2", HostHasBmi2Avx2, Compress512Haswell},
+    {"avx512vl", HostHasAvx512Vl, Compress512Avx512},
+    {"bmi2-avx2", HostHasBmi2Avx2, Compress512Avx2},
 #endif
     {"portable", Always, Compress512Portable},
 };
