@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "system/SysStringHelper.h"
 #include "system/testsupport/IconvPeer.h"
 
 namespace {
@@ -77,26 +78,6 @@ TEST(ConvertUTFTest, TablesMatchTheEncodingRules) {
   for (int i = 0; i < 7; ++i) EXPECT_EQ(marks[i], firstByteMark[i]) << i;
 }
 
-TEST(ConvertUTFTest, EncodesBoundaryCodePoints) {
-  const struct {
-    UTF32 cp;
-    const char* hex;
-  } cases[] = {
-      {0x00, "00"},           {0x7F, "7f"},           {0x80, "c280"},
-      {0x7FF, "dfbf"},        {0x800, "e0a080"},      {0xD7FF, "ed9fbf"},
-      {0xE000, "ee8080"},     {0xFFFD, "efbfbd"},     {0xFFFF, "efbfbf"},
-      {0x10000, "f0908080"},  {0x10FFFF, "f48fbfbf"},
-  };
-  for (const auto& c : cases) {
-    const Utf32To8 e = Encode({c.cp}, 4);
-    EXPECT_EQ(conversionOK, e.result);
-    EXPECT_EQ(Hex(c.hex), e.bytes) << std::hex << c.cp;
-    const Utf8To32 d = Decode(Hex(c.hex), 1);
-    EXPECT_EQ(conversionOK, d.result);
-    EXPECT_EQ(std::vector<UTF32>{c.cp}, d.points) << std::hex << c.cp;
-  }
-}
-
 TEST(ConvertUTFTest, StrictEncodingStopsBeforeSurrogatesAndValuesAboveMax) {
   for (UTF32 bad : {0xD800u, 0xDBFFu, 0xDC00u, 0xDFFFu, 0x110000u, 0xFFFFFFFFu}) {
     const Utf32To8 e = Encode({0x41, bad, 0x42}, 16);
@@ -148,11 +129,14 @@ struct SequenceCase {
   const char* name;
   const char* hex;
   bool legal;
+  friend void PrintTo(const SequenceCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class LegalSequenceTest : public ::testing::TestWithParam<SequenceCase> {};
 
-TEST_P(LegalSequenceTest, VerdictAndDecoderAgree) {
+// The verdict, the decoder and the wide-string helper agree: an illegal or
+// cut-off sequence ends the text, leaving the prefix before it.
+TEST_P(LegalSequenceTest, VerdictDecoderAndHelperAgree) {
   const SequenceCase& c = GetParam();
   const Bytes bytes = Hex(c.hex);
   EXPECT_EQ(c.legal, isLegalUTF8Sequence(bytes.data(), bytes.data() + bytes.size()) != 0);
@@ -164,6 +148,10 @@ TEST_P(LegalSequenceTest, VerdictAndDecoderAgree) {
     EXPECT_NE(conversionOK, d.result);
     EXPECT_EQ(0u, d.consumed);
     EXPECT_TRUE(d.points.empty());
+    const std::string input = "A" + std::string(bytes.begin(), bytes.end()) + "B";
+    std::wstring out = L"old";
+    EXPECT_TRUE(CSysStringHelper::GetSingleton().UTF8ToNative(input, out));
+    EXPECT_EQ(L"A", out);
   }
 }
 

@@ -14,6 +14,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "system/SysStringHelper.h"
 
@@ -118,9 +119,40 @@ std::string WrittenBy(const std::function<void(CSysFile&)>& write) {
   return tmp.Contents();
 }
 
+std::string WrittenRecord(const std::wstring& text, bool scramble, bool expectOk = true) {
+  return WrittenBy([&](CSysFile& f) { EXPECT_EQ(expectOk, f.WriteString(text, scramble)); });
+}
+
+// One string record read from a file holding `bytes`, into a destination
+// that starts as "kept".
+std::pair<bool, std::wstring> ReadRecord(const std::string& bytes, bool scramble) {
+  TempPath tmp;
+  tmp.Store(bytes);
+  CSysFile f;
+  EXPECT_TRUE(f.Open(tmp.wide(), L"rb"));
+  std::wstring text = L"kept";
+  const bool ok = f.ReadString(text, scramble);
+  return {ok, text};
+}
+
 std::wstring Wide(const std::string& utf8) { return CSysStringHelper::GetSingleton().FromUTF8(utf8); }
 
-unsigned char FullBlockMask(size_t j) { return static_cast<unsigned char>((33 * j + 146) % 256); }
+// The record's mask taken byte by byte from its definition: byte j of a
+// block of n bytes gets (33 j + n + 146) mod 256.
+std::string MaskedByDefinition(std::string data) {
+  const size_t fullBlocks = data.size() / 512;
+  for (size_t i = 0; i < data.size(); ++i) {
+    const size_t n = i / 512 < fullBlocks ? 512 : data.size() % 512;
+    data[i] = static_cast<char>(data[i] ^ ((33 * (i % 512) + n + 146) % 256));
+  }
+  return data;
+}
+
+std::string Xor(const std::string& a, const std::string& b) {
+  std::string out(a.size(), '\0');
+  for (size_t i = 0; i < a.size(); ++i) out[i] = static_cast<char>(a[i] ^ b[i]);
+  return out;
+}
 
 // ASCII text of n bytes that never holds a zero byte.
 std::string AsciiText(size_t n) {
@@ -131,55 +163,25 @@ std::string AsciiText(size_t n) {
 
 // ---- string record --------------------------------------------------------
 
-TEST(SysFileStringTest, AbcScrambledIsByteExact) {
-  EXPECT_EQ(Hex("03000000f4d4b4"), WrittenBy([](CSysFile& f) { EXPECT_TRUE(f.WriteString(L"abc", true)); }));
-}
-
-TEST(SysFileStringTest, EmptyTextIsOnlyTheCountAndReadsAsNoChange) {
-  TempPath tmp;
-  {
-    CSysFile f;
-    ASSERT_TRUE(f.Open(tmp.wide(), L"wb"));
-    EXPECT_TRUE(f.WriteString(L"", true));
+TEST(SysFileStringTest, ScrambledRecordsAreByteExact) {
+  EXPECT_EQ(Hex("03000000f4d4b4"), WrittenRecord(L"abc", true));
+  EXPECT_EQ(Hex("00000000"), WrittenRecord(L"", true));
+  for (size_t length : {511u, 512u, 513u, 3u * 512u + 77u}) {
+    const std::string text = AsciiText(length);
+    const std::string record = WrittenRecord(Wide(text), true);
+    ASSERT_EQ(LE32(static_cast<uint32_t>(length)) + MaskedByDefinition(text), record) << length;
+    std::string helper = text;
+    CSysFile::ScrambleStringBytes(reinterpret_cast<unsigned char*>(helper.data()), helper.size());
+    EXPECT_EQ(record.substr(4), helper) << length;
   }
-  EXPECT_EQ(Hex("00000000"), tmp.Contents());
-  CSysFile f;
-  ASSERT_TRUE(f.Open(tmp.wide(), L"rb"));
-  std::wstring text = L"unchanged";
-  EXPECT_TRUE(f.ReadString(text, true));
-  EXPECT_EQ(L"unchanged", text);
-}
-
-TEST(SysFileStringTest, FullBlockIsMaskedWithoutAShortBlock) {
-  const std::string text = AsciiText(512);
-  const std::string bytes = WrittenBy([&](CSysFile& f) { EXPECT_TRUE(f.WriteString(Wide(text), true)); });
-  ASSERT_EQ(4u + 512u, bytes.size());
-  EXPECT_EQ(Hex("00020000"), bytes.substr(0, 4));
-  // First masks of a full block: 146, 179, 212, 245, then 278 mod 256 = 22.
-  EXPECT_EQ(static_cast<char>(text[0] ^ 146), bytes[4]);
-  EXPECT_EQ(static_cast<char>(text[4] ^ 22), bytes[8]);
-  for (size_t j = 0; j < 512; ++j)
-    ASSERT_EQ(static_cast<char>(text[j] ^ FullBlockMask(j)), bytes[4 + j]) << j;
-}
-
-TEST(SysFileStringTest, TailOfOneByteIsMaskedWith147) {
+  // A full block starts with masks 146, 179, 212, 245, 22 (278 mod 256); a
+  // one-byte tail after it is masked with 147; 512 bytes have no tail.
   const std::string text = AsciiText(513);
-  const std::string bytes = WrittenBy([&](CSysFile& f) { EXPECT_TRUE(f.WriteString(Wide(text), true)); });
-  ASSERT_EQ(4u + 513u, bytes.size());
-  EXPECT_EQ(Hex("01020000"), bytes.substr(0, 4));
-  for (size_t j = 0; j < 512; ++j)
-    ASSERT_EQ(static_cast<char>(text[j] ^ FullBlockMask(j)), bytes[4 + j]) << j;
-  EXPECT_EQ(static_cast<char>(text[512] ^ 147), bytes[4 + 512]);
-}
-
-TEST(SysFileStringTest, ScrambleHelperMatchesTheWrittenRecord) {
-  const std::string text = AsciiText(3 * 512 + 77);
-  const std::string bytes = WrittenBy([&](CSysFile& f) { EXPECT_TRUE(f.WriteString(Wide(text), true)); });
-  std::string masked = text;
-  CSysFile::ScrambleStringBytes(reinterpret_cast<unsigned char*>(masked.data()), masked.size());
-  EXPECT_EQ(LE32(static_cast<uint32_t>(text.size())) + masked, bytes);
-  CSysFile::ScrambleStringBytes(reinterpret_cast<unsigned char*>(masked.data()), masked.size());
-  EXPECT_EQ(text, masked) << "the mask is its own inverse";
+  const std::string masks = Xor(WrittenRecord(Wide(text), true).substr(4), text);
+  EXPECT_EQ(Hex("92b3d4f516"), masks.substr(0, 5));
+  EXPECT_EQ('\x93', masks[512]);
+  EXPECT_EQ(masks.substr(0, 512),
+            Xor(WrittenRecord(Wide(text.substr(0, 512)), true).substr(4), text.substr(0, 512)));
 }
 
 TEST(SysFileStringTest, SeveralBlocksAndTailRoundTrip) {
@@ -191,8 +193,7 @@ TEST(SysFileStringTest, SeveralBlocksAndTailRoundTrip) {
     text.push_back(static_cast<wchar_t>(0x1F600 + i % 50));
   }
   const size_t utf8Size = CSysStringHelper::GetSingleton().ToUTF8(text).size();
-  ASSERT_GT(utf8Size % 512, 0u);
-  ASSERT_GT(utf8Size / 512, 2u);
+  ASSERT_TRUE(utf8Size % 512 != 0 && utf8Size / 512 > 2);
   TempPath tmp;
   {
     CSysFile f;
@@ -212,62 +213,37 @@ TEST(SysFileStringTest, SeveralBlocksAndTailRoundTrip) {
 }
 
 TEST(SysFileStringTest, UnscrambledRecordReadsBackOnlyWithoutTheFlag) {
-  const std::wstring text = L"Plain text, stored as it is.";
-  TempPath tmp;
-  {
-    CSysFile f;
-    ASSERT_TRUE(f.Open(tmp.wide(), L"wb"));
-    EXPECT_TRUE(f.WriteString(text, false));
-  }
-  EXPECT_EQ(LE32(28) + "Plain text, stored as it is.", tmp.Contents());
-  CSysFile plain;
-  ASSERT_TRUE(plain.Open(tmp.wide(), L"rb"));
-  std::wstring back;
-  EXPECT_TRUE(plain.ReadString(back, false));
-  EXPECT_EQ(text, back);
-  CSysFile masked;
-  ASSERT_TRUE(masked.Open(tmp.wide(), L"rb"));
-  std::wstring wrong;
-  EXPECT_TRUE(masked.ReadString(wrong, true));
-  EXPECT_NE(text, wrong);
+  const std::string record = WrittenRecord(L"Plain text, stored as it is.", false);
+  EXPECT_EQ(LE32(28) + "Plain text, stored as it is.", record);
+  EXPECT_EQ(std::make_pair(true, std::wstring(L"Plain text, stored as it is.")),
+            ReadRecord(record, false));
+  const auto masked = ReadRecord(record, true);
+  EXPECT_TRUE(masked.first);
+  EXPECT_NE(L"Plain text, stored as it is.", masked.second);
 }
 
-TEST(SysFileStringTest, TextEndsAtTheFirstDecodedZeroByte) {
+TEST(SysFileStringTest, ReadingOddAndDamagedRecords) {
+  const auto scrambled = [](const std::string& plain) {
+    return LE32(static_cast<uint32_t>(plain.size())) + MaskedByDefinition(plain);
+  };
   const struct {
-    std::string plain;
-    std::wstring expected;
-  } cases[] = {{std::string("\0ab", 3), L""}, {std::string("ab\0cd", 5), L"ab"}};
-  for (const auto& c : cases) {
-    TempPath tmp;
-    std::string data = c.plain;
-    CSysFile::ScrambleStringBytes(reinterpret_cast<unsigned char*>(data.data()), data.size());
-    tmp.Store(LE32(static_cast<uint32_t>(data.size())) + data);
-    CSysFile f;
-    ASSERT_TRUE(f.Open(tmp.wide(), L"rb"));
-    std::wstring text = L"old";
-    EXPECT_TRUE(f.ReadString(text, true));
-    EXPECT_EQ(c.expected, text);
-  }
-}
-
-TEST(SysFileStringTest, InvalidUtf8ReadsAsTheValidPrefix) {
-  TempPath tmp;
-  tmp.Store(LE32(5) + Hex("6162c08063"));
-  CSysFile f;
-  ASSERT_TRUE(f.Open(tmp.wide(), L"rb"));
-  std::wstring text;
-  EXPECT_TRUE(f.ReadString(text, false));
-  EXPECT_EQ(L"ab", text);
-}
-
-TEST(SysFileStringTest, FileEndingInsideTheDataFails) {
-  TempPath tmp;
-  tmp.Store(LE32(10) + "abcde");
-  CSysFile f;
-  ASSERT_TRUE(f.Open(tmp.wide(), L"rb"));
-  std::wstring text = L"kept";
-  EXPECT_FALSE(f.ReadString(text, true));
-  EXPECT_EQ(L"kept", text);
+    const char* name;
+    std::string bytes;
+    bool scramble;
+    bool ok;
+    std::wstring text;
+  } cases[] = {
+      {"empty text leaves the destination", Hex("00000000"), true, true, L"kept"},
+      {"negative count leaves the destination", Hex("ffffffff") + "abc", true, true, L"kept"},
+      {"decoded zero first gives empty text", scrambled(std::string("\0ab", 3)), true, true, L""},
+      {"text ends at a decoded zero", scrambled(std::string("ab\0cd", 5)), true, true, L"ab"},
+      {"invalid UTF-8 gives the valid prefix", LE32(5) + Hex("6162c08063"), false, true, L"ab"},
+      {"file ends inside the data", LE32(10) + "abcde", true, false, L"kept"},
+      {"count beyond the file", Hex("ffffff7f") + "abcdef", true, false, L"kept"},
+      {"file ends inside the count", Hex("0300"), true, false, L"kept"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(std::make_pair(c.ok, c.text), ReadRecord(c.bytes, c.scramble)) << c.name;
 }
 
 TEST(SysFileStringTest, CountBeyondTheFileFailsWithoutAllocating) {
@@ -275,44 +251,22 @@ TEST(SysFileStringTest, CountBeyondTheFileFailsWithoutAllocating) {
   tmp.Store(Hex("ffffff7f") + "abcdef");  // count 0x7FFFFFFF in a 10-byte file
   CSysFile f;
   ASSERT_TRUE(f.Open(tmp.wide(), L"rb"));
-  std::wstring text = L"kept";
+  std::wstring text;
   AllocationWatch watch;
   EXPECT_FALSE(f.ReadString(text, true));
   EXPECT_LT(watch.Largest(), 4096u);
-  EXPECT_EQ(L"kept", text);
 }
 
-TEST(SysFileStringTest, NegativeCountReadsAsNoChange) {
-  TempPath tmp;
-  tmp.Store(Hex("ffffffff") + "abc");
-  CSysFile f;
-  ASSERT_TRUE(f.Open(tmp.wide(), L"rb"));
-  std::wstring text = L"kept";
-  EXPECT_TRUE(f.ReadString(text, true));
-  EXPECT_EQ(L"kept", text);
-}
-
-TEST(SysFileStringTest, UnconvertibleTextWritesNothing) {
+TEST(SysFileStringTest, UnconvertibleTextWritesNothingAndNulIsDropped) {
   for (uint32_t bad : {0xD800u, 0x110000u}) {
     std::wstring text = L"ab";
     text.push_back(static_cast<wchar_t>(bad));
-    TempPath tmp;
-    {
-      CSysFile f;
-      ASSERT_TRUE(f.Open(tmp.wide(), L"wb"));
-      EXPECT_FALSE(f.WriteString(text, true));
-    }
-    EXPECT_EQ("", tmp.Contents()) << std::hex << bad;
+    EXPECT_EQ("", WrittenRecord(text, true, false)) << std::hex << bad;
   }
-}
-
-TEST(SysFileStringTest, NulCharacterIsDropped) {
-  std::wstring text = L"a";
-  text.push_back(L'\0');
-  text.push_back(L'b');
-  std::string expected = "ab";
-  CSysFile::ScrambleStringBytes(reinterpret_cast<unsigned char*>(expected.data()), 2);
-  EXPECT_EQ(LE32(2) + expected, WrittenBy([&](CSysFile& f) { EXPECT_TRUE(f.WriteString(text, true)); }));
+  std::wstring withNul = L"a";
+  withNul.push_back(L'\0');
+  withNul.push_back(L'b');
+  EXPECT_EQ(LE32(2) + MaskedByDefinition("ab"), WrittenRecord(withNul, true));
 }
 
 // A pipe cannot tell how much is left: records still read, and a damaged
@@ -345,10 +299,8 @@ class PipeStream {
 };
 
 TEST(SysFileStringTest, UnseekableStreamReadsRecordsLongerThanOnePiece) {
-  std::string plain = AsciiText(70000);
-  std::string data = plain;
-  CSysFile::ScrambleStringBytes(reinterpret_cast<unsigned char*>(data.data()), data.size());
-  PipeStream pipe(LE32(static_cast<uint32_t>(data.size())) + data);
+  const std::string plain = AsciiText(70000);
+  PipeStream pipe(LE32(70000) + MaskedByDefinition(plain));
   ASSERT_NE(nullptr, pipe.reader());
   CSysFile f(pipe.reader());
   EXPECT_EQ(-1, f.Remaining());

@@ -68,32 +68,6 @@ TEST(SysStringHelperTest, LongTextConvertsAcrossInternalChunks) {
   EXPECT_EQ(text.substr(0, 3000), Helper().FromUTF8(expected + Hex("eda080") + "z"));
 }
 
-struct BadInput {
-  const char* name;
-  const char* hex;  // appended after "A" and followed by "B"
-};
-
-class FromUTF8RejectionTest : public ::testing::TestWithParam<BadInput> {};
-
-TEST_P(FromUTF8RejectionTest, GivesThePrefixBeforeTheBadSequence) {
-  const std::string input = "A" + Hex(GetParam().hex) + "B";
-  EXPECT_EQ(L"A", Helper().FromUTF8(input));
-  std::wstring out = L"old";
-  EXPECT_TRUE(Helper().UTF8ToNative(input, out));
-  EXPECT_EQ(L"A", out);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rejections, FromUTF8RejectionTest,
-    ::testing::Values(BadInput{"OverlongC0", "c080"}, BadInput{"OverlongC1", "c1bf"},
-                      BadInput{"OverlongE0", "e08080"}, BadInput{"OverlongF0", "f0808080"},
-                      BadInput{"LeadF5", "f5808080"}, BadInput{"LeadFF", "ff"},
-                      BadInput{"FiveByte", "f888808080"}, BadInput{"SixByte", "fc8480808080"},
-                      BadInput{"SurrogateD800", "eda080"}, BadInput{"SurrogateDFFF", "edbfbf"},
-                      BadInput{"AboveMax", "f4908080"}, BadInput{"StrayContinuation", "80"},
-                      BadInput{"MissingContinuation", "e282"}),
-    [](const ::testing::TestParamInfo<BadInput>& info) { return info.param.name; });
-
 TEST(SysStringHelperTest, TruncatedSequenceAtTheEndGivesThePrefix) {
   for (const char* tail : {"c2", "e282", "f09f98"})
     EXPECT_EQ(L"A", Helper().FromUTF8("A" + Hex(tail))) << tail;
