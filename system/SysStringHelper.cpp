@@ -15,6 +15,7 @@ constexpr size_t kChunk = 256;
 bool AppendUTF8(const std::wstring& text, std::string& out) {
   UTF32 source[kChunk];
   UTF8 target[kChunk * 4];
+  out.reserve(out.size() + text.size());  // at least one byte per character kept
   size_t next = 0;
   while (next < text.size()) {
     size_t count = 0;
@@ -52,6 +53,7 @@ bool CSysStringHelper::NativeToUTF8(const std::wstring& text, std::string& out) 
 
 std::wstring CSysStringHelper::FromUTF8(const std::string& text) const {
   std::wstring out;
+  out.reserve(text.size());  // never more characters than bytes
   const UTF8* from = reinterpret_cast<const UTF8*>(text.data());
   const UTF8* const end = from + text.size();
   UTF32 target[kChunk];
