@@ -96,12 +96,7 @@ class CPackageForm {
   void SetFormName(const std::wstring& name) { m_formName = name; }
 
  private:
-  bool ReadBytes(CSysFile& file, unsigned char*& buffer, int size);
-  bool PackPlainProgram(const std::wstring& path, unsigned char*& buffer, int& size);
-  static bool UnpackPlainProgram(const unsigned char* buffer, int size,
-                                 unsigned char** out, int& outSize);
-  bool UnpackProtected(unsigned char** out, int& size, int& decodedSize);
-  bool PackProtected(const std::string& text);
+  bool PackProtected(const std::wstring& path, const std::string& text);
 
   std::wstring m_formString1;
   bool m_formFlag1;
