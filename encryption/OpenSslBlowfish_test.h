@@ -14,9 +14,16 @@ namespace vello_test {
 // Loads the legacy provider (Blowfish lives there) beside the default one,
 // once per process. False when it is not installed.
 inline bool LoadLegacyProvider() {
-  static const bool loaded = OSSL_PROVIDER_load(nullptr, "legacy") != nullptr &&
-                             OSSL_PROVIDER_load(nullptr, "default") != nullptr;
-  return loaded;
+  struct Providers {
+    OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    OSSL_PROVIDER* fallback = OSSL_PROVIDER_load(nullptr, "default");
+    ~Providers() {  // unloaded at exit, so leak checks stay quiet
+      if (legacy) OSSL_PROVIDER_unload(legacy);
+      if (fallback) OSSL_PROVIDER_unload(fallback);
+    }
+  };
+  static const Providers providers;
+  return providers.legacy != nullptr && providers.fallback != nullptr;
 }
 
 // Standard Blowfish ECB of data (a multiple of 8 bytes) under the raw key
