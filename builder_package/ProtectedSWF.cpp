@@ -194,7 +194,9 @@ bool Unpack(const unsigned char* payload, int payloadLength, const unsigned char
   PKey key(PEM_read_bio_PrivateKey(bio.get(), nullptr, NoPassPhrase, nullptr));
   if (!key || !EVP_PKEY_is_a(key.get(), "RSA")) return Fail();
   const int K = EVP_PKEY_get_size(key.get());
-  if (K <= kOaepOverhead || payloadLength % K != 0) return Fail();
+  // The writer's block buffer bounds the block size (and OpenSSL's largest
+  // RSA modulus fills it exactly).
+  if (K <= kOaepOverhead || K > kWriterBlockBuffer || payloadLength % K != 0) return Fail();
   const int M = K - kOaepOverhead;
   const int blocks = payloadLength / K;
 
