@@ -5,6 +5,7 @@
 
 #include <zlib.h>
 
+#include "builder_package/ProtectedSWF.h"
 #include "builder_package/Scramble.h"
 #include "system/Assert.h"
 #include "system/SysFile.h"
@@ -238,25 +239,66 @@ bool CPackageForm::PackSWF(const std::wstring& path, bool protect, const std::st
   return true;
 }
 
-bool CPackageForm::PackProtected(const std::wstring& /*path*/, const std::string& /*text*/) {
-  // The protected codec is not part of this build yet.
-  return false;
+bool CPackageForm::PackProtected(const std::wstring& path, const std::string& text) {
+  unsigned char* data = nullptr;
+  int length = 0;
+  if (!CSysFile::ReadToRamFromDisk(path, &data, length)) return false;
+  std::unique_ptr<unsigned char[]> program(data);
+
+  // Every failure leaves the form as it was: a half-made protected form
+  // would be stored as content no reader can recover.
+  ProtectedSWF::Packed packed;
+  if (!ProtectedSWF::Pack(program.get(), length, text, packed)) return false;
+  std::unique_ptr<unsigned char[]> payload(new unsigned char[packed.payload.size()]);
+  std::unique_ptr<unsigned char[]> keyText(new unsigned char[packed.keyText.size()]);
+  std::copy(packed.payload.begin(), packed.payload.end(), payload.get());
+  std::copy(packed.keyText.begin(), packed.keyText.end(), keyText.get());
+
+  delete[] m_pSWF;
+  m_pSWF = payload.release();
+  m_SWFLength = static_cast<int>(packed.payload.size());
+  delete[] m_pKeyText;
+  m_pKeyText = keyText.release();
+  m_keyTextLength = static_cast<int>(packed.keyText.size());
+  // Byte 3 of an SWF header is its version; a shorter file has none.
+  m_SWFVersion = length >= 4 ? program[3] : 0;
+  return true;
+}
+
+bool CPackageForm::DecodeSWF(std::unique_ptr<unsigned char[]>& program, int& decodedLength) const {
+  if (m_SWFLength < 0 || (m_SWFLength > 0 && m_pSWF == nullptr)) return false;
+  if (!IsProtected()) {
+    unsigned char* plain = nullptr;
+    if (!CopyDescrambled(m_pSWF, m_SWFLength, &plain)) return false;
+    program.reset(plain);
+    decodedLength = m_SWFLength;
+    return true;
+  }
+  // Zero-filled: the decoded program is shorter than the payload, and the
+  // bytes after it are handed out too.
+  std::unique_ptr<unsigned char[]> decoded(new unsigned char[m_SWFLength]());
+  if (!ProtectedSWF::Unpack(m_pSWF, m_SWFLength, m_pKeyText, m_keyTextLength, decoded.get(),
+                            m_SWFLength, decodedLength))
+    return false;
+  program = std::move(decoded);
+  return true;
 }
 
 bool CPackageForm::UnpackSWFToRam(unsigned char** out, int& size) {
   VELLO_ASSERT(out != NULL);
-  if (IsProtected()) return false;  // the protected codec is not part of this build yet
-  if (!CopyDescrambled(m_pSWF, m_SWFLength, out)) return false;
-  size = m_SWFLength;
+  std::unique_ptr<unsigned char[]> program;
+  int decodedLength = 0;
+  if (!DecodeSWF(program, decodedLength)) return false;
+  *out = program.release();
+  size = m_SWFLength;  // the payload length, also for protected content
   return true;
 }
 
 bool CPackageForm::UnpackSWF(const std::wstring& path) {
-  unsigned char* program = nullptr;
-  int size = 0;
-  if (!UnpackSWFToRam(&program, size)) return false;
-  std::unique_ptr<unsigned char[]> owned(program);
-  return CSysFile::WriteFromRamToDisk(path, owned.get(), size);
+  std::unique_ptr<unsigned char[]> program;
+  int decodedLength = 0;
+  if (!DecodeSWF(program, decodedLength)) return false;
+  return CSysFile::WriteFromRamToDisk(path, program.get(), decodedLength);
 }
 
 bool CPackageForm::PackMask(const std::wstring& path) {
