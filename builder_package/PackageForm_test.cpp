@@ -376,3 +376,84 @@ TEST(FormDeathTest, ProgrammingErrorsAreFatal) {
 }
 
 }  // namespace
+
+namespace {
+
+// Protected packing as the form sees it; the codec's own byte layout is
+// tested beside the codec.
+TEST(FormProtectedTest, PackedProgramUnpacksWithZerosUpToThePayloadLength) {
+  TempDir dir;
+  Bytes swf(1000);
+  for (size_t i = 0; i < swf.size(); ++i) swf[i] = static_cast<unsigned char>(i * 7 + 1);
+  swf[3] = 9;
+  CPackageForm form;
+  ASSERT_TRUE(form.PackSWF(dir.Put("p.swf", swf), true, "pass"));
+  EXPECT_TRUE(form.IsProtected());
+  EXPECT_EQ(form.GetSWFSize(), 2048);
+  EXPECT_EQ(form.GetSWFVersion(), 9);
+
+  unsigned char* out = nullptr;
+  int size = 0;
+  const bool ok = form.UnpackSWFToRam(&out, size);
+  const Bytes unpacked = Take(ok, out, size);
+  ASSERT_EQ(unpacked.size(), 2048u);
+  EXPECT_EQ(Bytes(unpacked.begin(), unpacked.begin() + 1000), swf);
+  EXPECT_EQ(std::count(unpacked.begin() + 1000, unpacked.end(), 0), 1048);
+
+  // 1000 bytes is not a multiple of 3: the written file is exact.
+  ASSERT_TRUE(form.UnpackSWF(dir.WideFile("out.swf")));
+  EXPECT_EQ(TempDir::ReadAll(dir.File("out.swf")), swf);
+
+  // And through a record.
+  FormFromBytes read(WriteForm(form, dir));
+  ASSERT_TRUE(read.ok);
+  EXPECT_EQ(read.form.GetSWFVersion(), 9);
+  ASSERT_TRUE(read.form.UnpackSWF(read.dir.WideFile("again.swf")));
+  EXPECT_EQ(TempDir::ReadAll(read.dir.File("again.swf")), swf);
+}
+
+TEST(FormProtectedTest, FailedProtectedPackLeavesTheFormAsItWas) {
+  TempDir dir;
+  const Bytes plain = recordbytes::Text("FWS\x08 plain");
+  CPackageForm form;
+  ASSERT_TRUE(form.PackSWF(dir.Put("plain.swf", plain), false, ""));
+  EXPECT_FALSE(form.PackSWF(dir.Put("other.swf", Bytes(50, 1)), true, ""));  // no callback text
+  EXPECT_FALSE(form.PackSWF(dir.WideFile("missing.swf"), true, "pass"));
+  EXPECT_FALSE(form.IsProtected());
+  EXPECT_EQ(form.GetSWFVersion(), 8);
+  unsigned char* out = nullptr;
+  int size = 0;
+  const bool ok = form.UnpackSWFToRam(&out, size);
+  EXPECT_EQ(Take(ok, out, size), plain);
+}
+
+TEST(FormProtectedTest, ProgramShorterThanAHeaderHasVersion0) {
+  TempDir dir;
+  CPackageForm form;
+  ASSERT_TRUE(form.PackSWF(dir.Put("tiny.swf", {'F', 'W', 'S'}), true, "pass"));
+  EXPECT_EQ(form.GetSWFVersion(), 0);
+  ASSERT_TRUE(form.UnpackSWF(dir.WideFile("tiny.out")));
+  // Three bytes are a multiple of 3, but the only block is an RSA block:
+  // no filler follows.
+  EXPECT_EQ(TempDir::ReadAll(dir.File("tiny.out")), (Bytes{'F', 'W', 'S'}));
+}
+
+TEST(FormProtectedTest, DamagedKeyTextFailsToUnpack) {
+  TempDir dir;
+  CPackageForm form;
+  ASSERT_TRUE(form.PackSWF(dir.Put("p.swf", Bytes(200, 0x42)), true, "pass"));
+  Bytes record = WriteForm(form, dir);
+  // The key text sits before the last 8 bytes (version int, flag). Break
+  // one Base64 character of the modulus: the RSA block no longer decrypts.
+  const size_t keyText = record.size() - 8 - static_cast<size_t>(form.GetKeyTextLength());
+  record[keyText + 100] ^= 0x20;
+  FormFromBytes read(record);
+  ASSERT_TRUE(read.ok);
+  unsigned char* out = nullptr;
+  int size = 0;
+  EXPECT_FALSE(read.form.UnpackSWFToRam(&out, size));
+  EXPECT_EQ(out, nullptr);
+  EXPECT_FALSE(read.form.UnpackSWF(read.dir.WideFile("x.swf")));
+}
+
+}  // namespace
