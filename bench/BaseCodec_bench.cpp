@@ -80,8 +80,8 @@ std::string TempFile(const void* data, std::size_t size) {
 }
 
 void Command(benchmark::State& state, bool decode) {
-  const std::string input = decode ? TempFile(Text().data(), Text().size())
-                                   : TempFile(Raw().data(), kBytes);
+  const std::string input =
+      decode ? TempFile(Text().data(), Text().size()) : TempFile(Raw().data(), kBytes);
   std::vector<std::string> argv = {"/usr/bin/base64", decode ? "-d" : "-w0", input};
   if (access(argv[0].c_str(), X_OK) != 0) {
     unlink(input.c_str());

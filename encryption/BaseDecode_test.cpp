@@ -210,7 +210,7 @@ const Malformed kMalformed[] = {
     {&kBase64, "Zm9v\nYmF"},
     {&kBase64, "Zm9vYm-y"},
     {&kBase64, "Zm9vYm_y"},
-    {&kBase64, "Zm9v\xc3\xa9==" },
+    {&kBase64, "Zm9v\xc3\xa9=="},
     {&kBase64, "Zm9 "},
     {&kBase64, std::string("Zm\0v", 4)},
     // Base64: pads in the first two positions, a digit after a pad, pads

@@ -114,13 +114,12 @@ void Base64Groups(char* out, const unsigned char* in, std::size_t groups) {
 // each field's range ('A', 'a', '0', '+', '/'). Returns the groups done;
 // it reads 4 bytes past the last group it encodes, so it stops early.
 [[gnu::target("avx2")]] std::size_t Base64GroupsAvx2(char* out, const unsigned char* in,
-                                                    std::size_t size) {
+                                                     std::size_t size) {
   const __m256i spread = _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10,  //
                                           1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10);
-  const __m256i offsets = _mm256_setr_epi8(71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16,
-                                           65, 0, 0,  //
-                                           71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16,
-                                           65, 0, 0);
+  const __m256i offsets =
+      _mm256_setr_epi8(71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0,  //
+                       71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 65, 0, 0);
   std::size_t done = 0;
   for (; done + 28 <= size; done += 24, out += 32) {
     const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done));

@@ -20,8 +20,8 @@ constexpr int kMaxKeyLength = 56;
 
 // Sixteen rounds, unrolled, ending with the exchange of the halves. The
 // P-word is folded into the other half first, off the round's critical path.
-[[gnu::always_inline]] inline void Encipher(const uint32_t (&P)[18], const uint32_t (&S)[4][256], uint32_t& xl,
-                     uint32_t& xr) {
+[[gnu::always_inline]] inline void Encipher(const uint32_t (&P)[18], const uint32_t (&S)[4][256],
+                                            uint32_t& xl, uint32_t& xr) {
   uint32_t l = xl ^ P[0], r = xr;
   r ^= P[1] ^ Round(S, l);
   l ^= P[2] ^ Round(S, r);
@@ -44,8 +44,8 @@ constexpr int kMaxKeyLength = 56;
   xr = l;
 }
 
-[[gnu::always_inline]] inline void Decipher(const uint32_t (&P)[18], const uint32_t (&S)[4][256], uint32_t& xl,
-                     uint32_t& xr) {
+[[gnu::always_inline]] inline void Decipher(const uint32_t (&P)[18], const uint32_t (&S)[4][256],
+                                            uint32_t& xl, uint32_t& xr) {
   uint32_t l = xl ^ P[17], r = xr;
   r ^= P[16] ^ Round(S, l);
   l ^= P[15] ^ Round(S, r);

@@ -36,7 +36,7 @@ class Encryption {
 
   // Status codes of the mode operations.
   static constexpr int kOk = 0;
-  static constexpr int kBadLength = -1;   // not a multiple of 8 (or negative)
+  static constexpr int kBadLength = -1;  // not a multiple of 8 (or negative)
   static constexpr int kNoMode = -2;
   static constexpr int kUnknownMode = -3;
   static constexpr int kNoBuffer = -4;

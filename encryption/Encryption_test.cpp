@@ -1,10 +1,9 @@
 #include "encryption/Encryption.h"
 
+#include <gtest/gtest.h>
 #include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/provider.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -94,8 +93,8 @@ class OpenSslBlowfish {
   }
 };
 
-#define REQUIRE_OPENSSL_BLOWFISH()                                                \
-  if (!OpenSslBlowfish::Available())                                              \
+#define REQUIRE_OPENSSL_BLOWFISH()   \
+  if (!OpenSslBlowfish::Available()) \
   GTEST_SKIP() << "OpenSSL's legacy provider (Blowfish) cannot be loaded here"
 
 // ---- Initial tables ----
@@ -256,7 +255,8 @@ TEST(EncryptionTest, WordRoundsMatchTheBlockOperation) {
 // ---- Opening ----
 
 TEST(EncryptionTest, HashedOpenIsTheKeyScheduleOverTheSha384Text) {
-  const char* phrases[] = {"", "pass", "a rather longer pass phrase of more than fifty-six chars!!"};
+  const char* phrases[] = {"", "pass",
+                           "a rather longer pass phrase of more than fifty-six chars!!"};
   for (const char* pass : phrases) {
     // The key text, computed independently with EVP.
     unsigned char md[48];
@@ -363,8 +363,8 @@ TEST(EncryptionTest, ModeNamesIgnoreCase) {
   ASSERT_TRUE(e.Open("key", false));
   std::mt19937 rng(3);
   Bytes iv = RandomBytes(rng, 8), plain = RandomBytes(rng, 32);
-  const char* names[][3] = {{"ecb", "ECB", "eCb"}, {"cbc", "CBC", "Cbc"},
-                            {"cfb", "CFB", "cFB"}, {"ofb", "OFB", "Ofb"}};
+  const char* names[][3] = {
+      {"ecb", "ECB", "eCb"}, {"cbc", "CBC", "Cbc"}, {"cfb", "CFB", "cFB"}, {"ofb", "OFB", "Ofb"}};
   for (const auto& group : names) {
     Bytes expected = plain;
     ASSERT_EQ(e.sencrypt(expected.data(), 32, group[0], iv.data()), 0);

@@ -8,16 +8,17 @@
 #endif
 
 #include <bit>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 
 #include "encryption/sha2_detail.h"
 #include "system/Assert.h"
 
-// Digest module of FIPS 180-2. The rounds are unrolled by eight with the
-// working variables renamed rather than shifted, and the message schedule
-// kept in a 16-word ring, which is what makes the compression fast in
-// portable C++.
+// Digest module of FIPS 180-2. The portable compressions unroll the rounds
+// by eight, renaming the working variables rather than moving them, and
+// keep the message schedule in a 16-word ring. Where the host has them,
+// faster builds of the same compression run instead (SHA extensions for
+// SHA-256; BMI2 rotations with a vector message schedule for SHA-512).
 
 const char sha2_hex_digits[] = "0123456789abcdef";
 
@@ -27,47 +28,50 @@ namespace {
 // constants (cube roots), as fractional bits; generated with exact integer
 // roots.
 constexpr uint32_t K256[64] = {
-  0x428a2f98U, 0x71374491U, 0xb5c0fbcfU, 0xe9b5dba5U, 0x3956c25bU, 0x59f111f1U, 0x923f82a4U, 0xab1c5ed5U,
-  0xd807aa98U, 0x12835b01U, 0x243185beU, 0x550c7dc3U, 0x72be5d74U, 0x80deb1feU, 0x9bdc06a7U, 0xc19bf174U,
-  0xe49b69c1U, 0xefbe4786U, 0x0fc19dc6U, 0x240ca1ccU, 0x2de92c6fU, 0x4a7484aaU, 0x5cb0a9dcU, 0x76f988daU,
-  0x983e5152U, 0xa831c66dU, 0xb00327c8U, 0xbf597fc7U, 0xc6e00bf3U, 0xd5a79147U, 0x06ca6351U, 0x14292967U,
-  0x27b70a85U, 0x2e1b2138U, 0x4d2c6dfcU, 0x53380d13U, 0x650a7354U, 0x766a0abbU, 0x81c2c92eU, 0x92722c85U,
-  0xa2bfe8a1U, 0xa81a664bU, 0xc24b8b70U, 0xc76c51a3U, 0xd192e819U, 0xd6990624U, 0xf40e3585U, 0x106aa070U,
-  0x19a4c116U, 0x1e376c08U, 0x2748774cU, 0x34b0bcb5U, 0x391c0cb3U, 0x4ed8aa4aU, 0x5b9cca4fU, 0x682e6ff3U,
-  0x748f82eeU, 0x78a5636fU, 0x84c87814U, 0x8cc70208U, 0x90befffaU, 0xa4506cebU, 0xbef9a3f7U, 0xc67178f2U,
+    0x428a2f98U, 0x71374491U, 0xb5c0fbcfU, 0xe9b5dba5U, 0x3956c25bU, 0x59f111f1U, 0x923f82a4U,
+    0xab1c5ed5U, 0xd807aa98U, 0x12835b01U, 0x243185beU, 0x550c7dc3U, 0x72be5d74U, 0x80deb1feU,
+    0x9bdc06a7U, 0xc19bf174U, 0xe49b69c1U, 0xefbe4786U, 0x0fc19dc6U, 0x240ca1ccU, 0x2de92c6fU,
+    0x4a7484aaU, 0x5cb0a9dcU, 0x76f988daU, 0x983e5152U, 0xa831c66dU, 0xb00327c8U, 0xbf597fc7U,
+    0xc6e00bf3U, 0xd5a79147U, 0x06ca6351U, 0x14292967U, 0x27b70a85U, 0x2e1b2138U, 0x4d2c6dfcU,
+    0x53380d13U, 0x650a7354U, 0x766a0abbU, 0x81c2c92eU, 0x92722c85U, 0xa2bfe8a1U, 0xa81a664bU,
+    0xc24b8b70U, 0xc76c51a3U, 0xd192e819U, 0xd6990624U, 0xf40e3585U, 0x106aa070U, 0x19a4c116U,
+    0x1e376c08U, 0x2748774cU, 0x34b0bcb5U, 0x391c0cb3U, 0x4ed8aa4aU, 0x5b9cca4fU, 0x682e6ff3U,
+    0x748f82eeU, 0x78a5636fU, 0x84c87814U, 0x8cc70208U, 0x90befffaU, 0xa4506cebU, 0xbef9a3f7U,
+    0xc67178f2U,
 };
 constexpr uint32_t H256[8] = {
-  0x6a09e667U, 0xbb67ae85U, 0x3c6ef372U, 0xa54ff53aU, 0x510e527fU, 0x9b05688cU, 0x1f83d9abU, 0x5be0cd19U,
+    0x6a09e667U, 0xbb67ae85U, 0x3c6ef372U, 0xa54ff53aU,
+    0x510e527fU, 0x9b05688cU, 0x1f83d9abU, 0x5be0cd19U,
 };
 constexpr uint64_t K512[80] = {
-  0x428a2f98d728ae22ULL, 0x7137449123ef65cdULL, 0xb5c0fbcfec4d3b2fULL, 0xe9b5dba58189dbbcULL,
-  0x3956c25bf348b538ULL, 0x59f111f1b605d019ULL, 0x923f82a4af194f9bULL, 0xab1c5ed5da6d8118ULL,
-  0xd807aa98a3030242ULL, 0x12835b0145706fbeULL, 0x243185be4ee4b28cULL, 0x550c7dc3d5ffb4e2ULL,
-  0x72be5d74f27b896fULL, 0x80deb1fe3b1696b1ULL, 0x9bdc06a725c71235ULL, 0xc19bf174cf692694ULL,
-  0xe49b69c19ef14ad2ULL, 0xefbe4786384f25e3ULL, 0x0fc19dc68b8cd5b5ULL, 0x240ca1cc77ac9c65ULL,
-  0x2de92c6f592b0275ULL, 0x4a7484aa6ea6e483ULL, 0x5cb0a9dcbd41fbd4ULL, 0x76f988da831153b5ULL,
-  0x983e5152ee66dfabULL, 0xa831c66d2db43210ULL, 0xb00327c898fb213fULL, 0xbf597fc7beef0ee4ULL,
-  0xc6e00bf33da88fc2ULL, 0xd5a79147930aa725ULL, 0x06ca6351e003826fULL, 0x142929670a0e6e70ULL,
-  0x27b70a8546d22ffcULL, 0x2e1b21385c26c926ULL, 0x4d2c6dfc5ac42aedULL, 0x53380d139d95b3dfULL,
-  0x650a73548baf63deULL, 0x766a0abb3c77b2a8ULL, 0x81c2c92e47edaee6ULL, 0x92722c851482353bULL,
-  0xa2bfe8a14cf10364ULL, 0xa81a664bbc423001ULL, 0xc24b8b70d0f89791ULL, 0xc76c51a30654be30ULL,
-  0xd192e819d6ef5218ULL, 0xd69906245565a910ULL, 0xf40e35855771202aULL, 0x106aa07032bbd1b8ULL,
-  0x19a4c116b8d2d0c8ULL, 0x1e376c085141ab53ULL, 0x2748774cdf8eeb99ULL, 0x34b0bcb5e19b48a8ULL,
-  0x391c0cb3c5c95a63ULL, 0x4ed8aa4ae3418acbULL, 0x5b9cca4f7763e373ULL, 0x682e6ff3d6b2b8a3ULL,
-  0x748f82ee5defb2fcULL, 0x78a5636f43172f60ULL, 0x84c87814a1f0ab72ULL, 0x8cc702081a6439ecULL,
-  0x90befffa23631e28ULL, 0xa4506cebde82bde9ULL, 0xbef9a3f7b2c67915ULL, 0xc67178f2e372532bULL,
-  0xca273eceea26619cULL, 0xd186b8c721c0c207ULL, 0xeada7dd6cde0eb1eULL, 0xf57d4f7fee6ed178ULL,
-  0x06f067aa72176fbaULL, 0x0a637dc5a2c898a6ULL, 0x113f9804bef90daeULL, 0x1b710b35131c471bULL,
-  0x28db77f523047d84ULL, 0x32caab7b40c72493ULL, 0x3c9ebe0a15c9bebcULL, 0x431d67c49c100d4cULL,
-  0x4cc5d4becb3e42b6ULL, 0x597f299cfc657e2aULL, 0x5fcb6fab3ad6faecULL, 0x6c44198c4a475817ULL,
+    0x428a2f98d728ae22ULL, 0x7137449123ef65cdULL, 0xb5c0fbcfec4d3b2fULL, 0xe9b5dba58189dbbcULL,
+    0x3956c25bf348b538ULL, 0x59f111f1b605d019ULL, 0x923f82a4af194f9bULL, 0xab1c5ed5da6d8118ULL,
+    0xd807aa98a3030242ULL, 0x12835b0145706fbeULL, 0x243185be4ee4b28cULL, 0x550c7dc3d5ffb4e2ULL,
+    0x72be5d74f27b896fULL, 0x80deb1fe3b1696b1ULL, 0x9bdc06a725c71235ULL, 0xc19bf174cf692694ULL,
+    0xe49b69c19ef14ad2ULL, 0xefbe4786384f25e3ULL, 0x0fc19dc68b8cd5b5ULL, 0x240ca1cc77ac9c65ULL,
+    0x2de92c6f592b0275ULL, 0x4a7484aa6ea6e483ULL, 0x5cb0a9dcbd41fbd4ULL, 0x76f988da831153b5ULL,
+    0x983e5152ee66dfabULL, 0xa831c66d2db43210ULL, 0xb00327c898fb213fULL, 0xbf597fc7beef0ee4ULL,
+    0xc6e00bf33da88fc2ULL, 0xd5a79147930aa725ULL, 0x06ca6351e003826fULL, 0x142929670a0e6e70ULL,
+    0x27b70a8546d22ffcULL, 0x2e1b21385c26c926ULL, 0x4d2c6dfc5ac42aedULL, 0x53380d139d95b3dfULL,
+    0x650a73548baf63deULL, 0x766a0abb3c77b2a8ULL, 0x81c2c92e47edaee6ULL, 0x92722c851482353bULL,
+    0xa2bfe8a14cf10364ULL, 0xa81a664bbc423001ULL, 0xc24b8b70d0f89791ULL, 0xc76c51a30654be30ULL,
+    0xd192e819d6ef5218ULL, 0xd69906245565a910ULL, 0xf40e35855771202aULL, 0x106aa07032bbd1b8ULL,
+    0x19a4c116b8d2d0c8ULL, 0x1e376c085141ab53ULL, 0x2748774cdf8eeb99ULL, 0x34b0bcb5e19b48a8ULL,
+    0x391c0cb3c5c95a63ULL, 0x4ed8aa4ae3418acbULL, 0x5b9cca4f7763e373ULL, 0x682e6ff3d6b2b8a3ULL,
+    0x748f82ee5defb2fcULL, 0x78a5636f43172f60ULL, 0x84c87814a1f0ab72ULL, 0x8cc702081a6439ecULL,
+    0x90befffa23631e28ULL, 0xa4506cebde82bde9ULL, 0xbef9a3f7b2c67915ULL, 0xc67178f2e372532bULL,
+    0xca273eceea26619cULL, 0xd186b8c721c0c207ULL, 0xeada7dd6cde0eb1eULL, 0xf57d4f7fee6ed178ULL,
+    0x06f067aa72176fbaULL, 0x0a637dc5a2c898a6ULL, 0x113f9804bef90daeULL, 0x1b710b35131c471bULL,
+    0x28db77f523047d84ULL, 0x32caab7b40c72493ULL, 0x3c9ebe0a15c9bebcULL, 0x431d67c49c100d4cULL,
+    0x4cc5d4becb3e42b6ULL, 0x597f299cfc657e2aULL, 0x5fcb6fab3ad6faecULL, 0x6c44198c4a475817ULL,
 };
 constexpr uint64_t H384[8] = {
-  0xcbbb9d5dc1059ed8ULL, 0x629a292a367cd507ULL, 0x9159015a3070dd17ULL, 0x152fecd8f70e5939ULL,
-  0x67332667ffc00b31ULL, 0x8eb44a8768581511ULL, 0xdb0c2e0d64f98fa7ULL, 0x47b5481dbefa4fa4ULL,
+    0xcbbb9d5dc1059ed8ULL, 0x629a292a367cd507ULL, 0x9159015a3070dd17ULL, 0x152fecd8f70e5939ULL,
+    0x67332667ffc00b31ULL, 0x8eb44a8768581511ULL, 0xdb0c2e0d64f98fa7ULL, 0x47b5481dbefa4fa4ULL,
 };
 constexpr uint64_t H512[8] = {
-  0x6a09e667f3bcc908ULL, 0xbb67ae8584caa73bULL, 0x3c6ef372fe94f82bULL, 0xa54ff53a5f1d36f1ULL,
-  0x510e527fade682d1ULL, 0x9b05688c2b3e6c1fULL, 0x1f83d9abfb41bd6bULL, 0x5be0cd19137e2179ULL,
+    0x6a09e667f3bcc908ULL, 0xbb67ae8584caa73bULL, 0x3c6ef372fe94f82bULL, 0xa54ff53a5f1d36f1ULL,
+    0x510e527fade682d1ULL, 0x9b05688c2b3e6c1fULL, 0x1f83d9abfb41bd6bULL, 0x5be0cd19137e2179ULL,
 };
 
 [[gnu::always_inline]] inline uint32_t LoadBE32(const sha2_byte* p) {
@@ -90,70 +94,101 @@ inline void StoreBE64(sha2_byte* p, uint64_t v) {
   StoreBE32(p + 4, uint32_t(v));
 }
 
-[[gnu::always_inline]] inline uint32_t Rotr32(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-[[gnu::always_inline]] inline uint64_t Rotr64(uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
+[[gnu::always_inline]] inline uint32_t Rotr32(uint32_t x, int n) {
+  return (x >> n) | (x << (32 - n));
+}
+[[gnu::always_inline]] inline uint64_t Rotr64(uint64_t x, int n) {
+  return (x >> n) | (x << (64 - n));
+}
 
 template <typename W>
-[[gnu::always_inline]] inline W Ch(W x, W y, W z) { return ((y ^ z) & x) ^ z; }
+[[gnu::always_inline]] inline W Ch(W x, W y, W z) {
+  return ((y ^ z) & x) ^ z;
+}
 template <typename W>
-[[gnu::always_inline]] inline W Maj(W x, W y, W z) { return (x & y) | (z & (x | y)); }
+[[gnu::always_inline]] inline W Maj(W x, W y, W z) {
+  return (x & y) | (z & (x | y));
+}
 
-[[gnu::always_inline]] inline uint32_t BigSigma0_256(uint32_t x) { return Rotr32(x, 2) ^ Rotr32(x, 13) ^ Rotr32(x, 22); }
-[[gnu::always_inline]] inline uint32_t BigSigma1_256(uint32_t x) { return Rotr32(x, 6) ^ Rotr32(x, 11) ^ Rotr32(x, 25); }
-[[gnu::always_inline]] inline uint32_t SmallSigma0_256(uint32_t x) { return Rotr32(x, 7) ^ Rotr32(x, 18) ^ (x >> 3); }
-[[gnu::always_inline]] inline uint32_t SmallSigma1_256(uint32_t x) { return Rotr32(x, 17) ^ Rotr32(x, 19) ^ (x >> 10); }
+[[gnu::always_inline]] inline uint32_t BigSigma0_256(uint32_t x) {
+  return Rotr32(x, 2) ^ Rotr32(x, 13) ^ Rotr32(x, 22);
+}
+[[gnu::always_inline]] inline uint32_t BigSigma1_256(uint32_t x) {
+  return Rotr32(x, 6) ^ Rotr32(x, 11) ^ Rotr32(x, 25);
+}
+[[gnu::always_inline]] inline uint32_t SmallSigma0_256(uint32_t x) {
+  return Rotr32(x, 7) ^ Rotr32(x, 18) ^ (x >> 3);
+}
+[[gnu::always_inline]] inline uint32_t SmallSigma1_256(uint32_t x) {
+  return Rotr32(x, 17) ^ Rotr32(x, 19) ^ (x >> 10);
+}
 
-[[gnu::always_inline]] inline uint64_t BigSigma0_512(uint64_t x) { return Rotr64(x, 28) ^ Rotr64(x, 34) ^ Rotr64(x, 39); }
-[[gnu::always_inline]] inline uint64_t BigSigma1_512(uint64_t x) { return Rotr64(x, 14) ^ Rotr64(x, 18) ^ Rotr64(x, 41); }
-[[gnu::always_inline]] inline uint64_t SmallSigma0_512(uint64_t x) { return Rotr64(x, 1) ^ Rotr64(x, 8) ^ (x >> 7); }
-[[gnu::always_inline]] inline uint64_t SmallSigma1_512(uint64_t x) { return Rotr64(x, 19) ^ Rotr64(x, 61) ^ (x >> 6); }
+[[gnu::always_inline]] inline uint64_t BigSigma0_512(uint64_t x) {
+  return Rotr64(x, 28) ^ Rotr64(x, 34) ^ Rotr64(x, 39);
+}
+[[gnu::always_inline]] inline uint64_t BigSigma1_512(uint64_t x) {
+  return Rotr64(x, 14) ^ Rotr64(x, 18) ^ Rotr64(x, 41);
+}
+[[gnu::always_inline]] inline uint64_t SmallSigma0_512(uint64_t x) {
+  return Rotr64(x, 1) ^ Rotr64(x, 8) ^ (x >> 7);
+}
+[[gnu::always_inline]] inline uint64_t SmallSigma1_512(uint64_t x) {
+  return Rotr64(x, 19) ^ Rotr64(x, 61) ^ (x >> 6);
+}
 
 // One round; the caller rotates the roles of a..h instead of moving values.
 #define SHA2_ROUND(a, b, c, d, e, f, g, h, k, w, S0, S1) \
-  do {                                                  \
-    auto t1_ = (h) + S1(e) + Ch(e, f, g) + (k) + (w);   \
-    (d) += t1_;                                         \
-    (h) = t1_ + S0(a) + Maj(a, b, c);                   \
+  do {                                                   \
+    auto t1_ = (h) + S1(e) + Ch(e, f, g) + (k) + (w);    \
+    (d) += t1_;                                          \
+    (h) = t1_ + S0(a) + Maj(a, b, c);                    \
   } while (0)
 
 // Next schedule word in the 16-word ring, for round j >= 16.
 #define SHA2_SCHEDULE(W, j, s0, s1) \
-  (W[(j) & 15] += s1(W[((j) + 14) & 15]) + W[((j) + 9) & 15] + s0(W[((j) + 1) & 15]))
+  (W[(j)&15] += s1(W[((j) + 14) & 15]) + W[((j) + 9) & 15] + s0(W[((j) + 1) & 15]))
 
 // Compresses `blocks` consecutive blocks.
-[[gnu::always_inline]] inline void Compress256Body(uint32_t state[8], const sha2_byte* block, std::size_t blocks) {
+[[gnu::always_inline]] inline void Compress256Body(uint32_t state[8], const sha2_byte* block,
+                                                   std::size_t blocks) {
   uint32_t W[16];
   for (; blocks > 0; --blocks, block += SHA256_BLOCK_LENGTH) {
-  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-  uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-  for (int j = 0; j < 16; j += 8) {
-    for (int i = 0; i < 8; ++i) W[j + i] = LoadBE32(block + 4 * (j + i));
-    SHA2_ROUND(a, b, c, d, e, f, g, h, K256[j + 0], W[j + 0], BigSigma0_256, BigSigma1_256);
-    SHA2_ROUND(h, a, b, c, d, e, f, g, K256[j + 1], W[j + 1], BigSigma0_256, BigSigma1_256);
-    SHA2_ROUND(g, h, a, b, c, d, e, f, K256[j + 2], W[j + 2], BigSigma0_256, BigSigma1_256);
-    SHA2_ROUND(f, g, h, a, b, c, d, e, K256[j + 3], W[j + 3], BigSigma0_256, BigSigma1_256);
-    SHA2_ROUND(e, f, g, h, a, b, c, d, K256[j + 4], W[j + 4], BigSigma0_256, BigSigma1_256);
-    SHA2_ROUND(d, e, f, g, h, a, b, c, K256[j + 5], W[j + 5], BigSigma0_256, BigSigma1_256);
-    SHA2_ROUND(c, d, e, f, g, h, a, b, K256[j + 6], W[j + 6], BigSigma0_256, BigSigma1_256);
-    SHA2_ROUND(b, c, d, e, f, g, h, a, K256[j + 7], W[j + 7], BigSigma0_256, BigSigma1_256);
-  }
-  for (int j = 16; j < 64; j += 8) {
-#define S256(a, b, c, d, e, f, g, h, n)                                               \
-  SHA2_ROUND(a, b, c, d, e, f, g, h, K256[j + n],                                     \
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+    for (int j = 0; j < 16; j += 8) {
+      for (int i = 0; i < 8; ++i) W[j + i] = LoadBE32(block + 4 * (j + i));
+      SHA2_ROUND(a, b, c, d, e, f, g, h, K256[j + 0], W[j + 0], BigSigma0_256, BigSigma1_256);
+      SHA2_ROUND(h, a, b, c, d, e, f, g, K256[j + 1], W[j + 1], BigSigma0_256, BigSigma1_256);
+      SHA2_ROUND(g, h, a, b, c, d, e, f, K256[j + 2], W[j + 2], BigSigma0_256, BigSigma1_256);
+      SHA2_ROUND(f, g, h, a, b, c, d, e, K256[j + 3], W[j + 3], BigSigma0_256, BigSigma1_256);
+      SHA2_ROUND(e, f, g, h, a, b, c, d, K256[j + 4], W[j + 4], BigSigma0_256, BigSigma1_256);
+      SHA2_ROUND(d, e, f, g, h, a, b, c, K256[j + 5], W[j + 5], BigSigma0_256, BigSigma1_256);
+      SHA2_ROUND(c, d, e, f, g, h, a, b, K256[j + 6], W[j + 6], BigSigma0_256, BigSigma1_256);
+      SHA2_ROUND(b, c, d, e, f, g, h, a, K256[j + 7], W[j + 7], BigSigma0_256, BigSigma1_256);
+    }
+    for (int j = 16; j < 64; j += 8) {
+#define S256(a, b, c, d, e, f, g, h, n)                                                \
+  SHA2_ROUND(a, b, c, d, e, f, g, h, K256[j + n],                                      \
              SHA2_SCHEDULE(W, j + n, SmallSigma0_256, SmallSigma1_256), BigSigma0_256, \
              BigSigma1_256)
-    S256(a, b, c, d, e, f, g, h, 0);
-    S256(h, a, b, c, d, e, f, g, 1);
-    S256(g, h, a, b, c, d, e, f, 2);
-    S256(f, g, h, a, b, c, d, e, 3);
-    S256(e, f, g, h, a, b, c, d, 4);
-    S256(d, e, f, g, h, a, b, c, 5);
-    S256(c, d, e, f, g, h, a, b, 6);
-    S256(b, c, d, e, f, g, h, a, 7);
+      S256(a, b, c, d, e, f, g, h, 0);
+      S256(h, a, b, c, d, e, f, g, 1);
+      S256(g, h, a, b, c, d, e, f, 2);
+      S256(f, g, h, a, b, c, d, e, 3);
+      S256(e, f, g, h, a, b, c, d, 4);
+      S256(d, e, f, g, h, a, b, c, 5);
+      S256(c, d, e, f, g, h, a, b, 6);
+      S256(b, c, d, e, f, g, h, a, 7);
 #undef S256
-  }
-  state[0] += a; state[1] += b; state[2] += c; state[3] += d;
-  state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
   }
   // The schedule words derive from the message: do not leave them behind.
   OPENSSL_cleanse(W, sizeof W);
@@ -168,12 +203,12 @@ template <typename W>
     uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
     uint64_t ab, bc = b ^ c;
-#define R512(a, b, c, d, e, f, g, h, k, w, AB, BC)                  \
-  do {                                                             \
+#define R512(a, b, c, d, e, f, g, h, k, w, AB, BC)                   \
+  do {                                                               \
     uint64_t t1_ = (h) + BigSigma1_512(e) + Ch(e, f, g) + (k) + (w); \
-    AB = (a) ^ (b);                                                \
-    (d) += t1_;                                                    \
-    (h) = t1_ + BigSigma0_512(a) + ((AB & BC) ^ (b));              \
+    AB = (a) ^ (b);                                                  \
+    (d) += t1_;                                                      \
+    (h) = t1_ + BigSigma0_512(a) + ((AB & BC) ^ (b));                \
   } while (0)
 #define R512_8(K, WORD)                                \
   R512(a, b, c, d, e, f, g, h, K(0), WORD(0), ab, bc); \
@@ -198,8 +233,14 @@ template <typename W>
 #undef K512_AT
 #undef R512_8
 #undef R512
-    state[0] += a; state[1] += b; state[2] += c; state[3] += d;
-    state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
   }
   OPENSSL_cleanse(W, sizeof W);
 }
@@ -239,9 +280,8 @@ bool HostHasShaNi() {
 // SHA-256 with the SHA extensions: the state is held as the word pairs
 // ABEF and CDGH that sha256rnds2 works on; each step runs four rounds and
 // advances the message schedule one quad with sha256msg1/msg2.
-[[gnu::target("sha,sse4.1,ssse3")]] void Compress256ShaNi(uint32_t state[8],
-                                                         const sha2_byte* block,
-                                                         std::size_t blocks) {
+[[gnu::target("sha,sse4.1,ssse3")]] void Compress256ShaNi(uint32_t state[8], const sha2_byte* block,
+                                                          std::size_t blocks) {
   const __m128i byteswap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
   __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
   __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
@@ -255,10 +295,10 @@ bool HostHasShaNi() {
 #pragma GCC unroll 16
     for (int i = 0; i < 16; ++i) {
       if (i < 4)
-        m[i] = _mm_shuffle_epi8(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i)), byteswap);
-      __m128i msg = _mm_add_epi32(
-          m[i & 3], _mm_loadu_si128(reinterpret_cast<const __m128i*>(K256 + 4 * i)));
+        m[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i)),
+                                byteswap);
+      __m128i msg =
+          _mm_add_epi32(m[i & 3], _mm_loadu_si128(reinterpret_cast<const __m128i*>(K256 + 4 * i)));
       cdgh = _mm_sha256rnds2_epu32(cdgh, abef, msg);
       if (i >= 3 && i <= 14) {
         const __m128i w7 = _mm_alignr_epi8(m[i & 3], m[(i - 1) & 3], 4);
@@ -279,9 +319,8 @@ bool HostHasShaNi() {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), hgfe);
 }
 
-[[gnu::target("bmi,bmi2,avx2")]] void Compress256Haswell(uint32_t state[8],
-                                                       const sha2_byte* block,
-                                                       std::size_t blocks) {
+[[gnu::target("bmi,bmi2,avx2")]] void Compress256Haswell(uint32_t state[8], const sha2_byte* block,
+                                                         std::size_t blocks) {
   Compress256Body(state, block, blocks);
 }
 // SHA-512 on BMI2 + AVX2 hosts, rotations built from shifts.
@@ -343,13 +382,13 @@ Fn FirstAvailable(const sha2_detail::Variant<Fn>* variants, std::size_t count) {
 
 // Chosen on first use, so no static initialiser order can see it unset.
 inline void Compress256(uint32_t state[8], const sha2_byte* block, std::size_t blocks) {
-  static const auto compress = FirstAvailable(sha2_detail::kCompress256Variants,
-                                              sha2_detail::kCompress256VariantCount);
+  static const auto compress =
+      FirstAvailable(sha2_detail::kCompress256Variants, sha2_detail::kCompress256VariantCount);
   compress(state, block, blocks);
 }
 inline void Compress512(uint64_t state[8], const sha2_byte* block, std::size_t blocks) {
-  static const auto compress = FirstAvailable(sha2_detail::kCompress512Variants,
-                                              sha2_detail::kCompress512VariantCount);
+  static const auto compress =
+      FirstAvailable(sha2_detail::kCompress512Variants, sha2_detail::kCompress512VariantCount);
   compress(state, block, blocks);
 }
 
@@ -400,7 +439,8 @@ char* HexEnd(const sha2_byte* digest, char* buffer) {
 void Final512(sha2_byte digest[], SHA512_CTX* context, std::size_t digest_length) {
   SHA512_Last(context);
   if (digest != nullptr)
-    for (std::size_t i = 0; i < digest_length / 8; ++i) StoreBE64(digest + 8 * i, context->state[i]);
+    for (std::size_t i = 0; i < digest_length / 8; ++i)
+      StoreBE64(digest + 8 * i, context->state[i]);
   OPENSSL_cleanse(context, sizeof *context);
 }
 
@@ -424,8 +464,9 @@ void SHA256_Update(SHA256_CTX* context, const sha2_byte* data, std::size_t len) 
   VELLO_ASSERT(context != (SHA256_CTX*)0 && data != (sha2_byte*)0);
   std::size_t used = std::size_t(context->bitcount >> 3) % SHA256_BLOCK_LENGTH;
   context->bitcount += uint64_t(len) << 3;
-  Absorb<SHA256_BLOCK_LENGTH>(context->buffer, used, data, len,
-                              [context](const sha2_byte* b, std::size_t n) { Compress256(context->state, b, n); });
+  Absorb<SHA256_BLOCK_LENGTH>(
+      context->buffer, used, data, len,
+      [context](const sha2_byte* b, std::size_t n) { Compress256(context->state, b, n); });
 }
 
 void SHA256_Final(sha2_byte digest[], SHA256_CTX* context) {
@@ -478,8 +519,9 @@ void SHA512_Update(SHA512_CTX* context, const sha2_byte* data, std::size_t len) 
   uint64_t add_high = uint64_t(len) >> 61;
   context->bitcount[0] += add_low;
   context->bitcount[1] += add_high + (context->bitcount[0] < add_low ? 1 : 0);
-  Absorb<SHA512_BLOCK_LENGTH>(context->buffer, used, data, len,
-                              [context](const sha2_byte* b, std::size_t n) { Compress512(context->state, b, n); });
+  Absorb<SHA512_BLOCK_LENGTH>(
+      context->buffer, used, data, len,
+      [context](const sha2_byte* b, std::size_t n) { Compress512(context->state, b, n); });
 }
 
 void SHA512_Last(SHA512_CTX* context) {

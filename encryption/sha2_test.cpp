@@ -1,15 +1,15 @@
 #include "encryption/sha2.h"
-#include "encryption/sha2_detail.h"
 
 #include <dlfcn.h>
-#include <openssl/evp.h>
-
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "encryption/sha2_detail.h"
 
 namespace {
 
@@ -49,15 +49,24 @@ std::vector<sha2_byte> BinaryOf(const std::string& message) {
   return digest;
 }
 
-const Family kSha256{"SHA256", 32, 64, "SHA256",
+const Family kSha256{"SHA256",
+                     32,
+                     64,
+                     "SHA256",
                      HexOf<SHA256_CTX, SHA256_Init, SHA256_Update, SHA256_End, 32>,
                      BinaryOf<SHA256_CTX, SHA256_Init, SHA256_Update, SHA256_Final, 32>,
                      SHA256_Data};
-const Family kSha384{"SHA384", 48, 128, "SHA384",
+const Family kSha384{"SHA384",
+                     48,
+                     128,
+                     "SHA384",
                      HexOf<SHA384_CTX, SHA384_Init, SHA384_Update, SHA384_End, 48>,
                      BinaryOf<SHA384_CTX, SHA384_Init, SHA384_Update, SHA384_Final, 48>,
                      SHA384_Data};
-const Family kSha512{"SHA512", 64, 128, "SHA512",
+const Family kSha512{"SHA512",
+                     64,
+                     128,
+                     "SHA512",
                      HexOf<SHA512_CTX, SHA512_Init, SHA512_Update, SHA512_End, 64>,
                      BinaryOf<SHA512_CTX, SHA512_Init, SHA512_Update, SHA512_Final, 64>,
                      SHA512_Data};
@@ -140,8 +149,8 @@ TEST_P(Sha2VectorTest, PublishedDigestThroughEveryEntryPoint) {
   EXPECT_EQ(HexOfBytes(binary.data(), binary.size()), v.digest);
 
   std::string text(f.digest_length * 2 + 1, 'X');
-  char* end = f.data(reinterpret_cast<const sha2_byte*>(v.message.data()), v.message.size(),
-                     text.data());
+  char* end =
+      f.data(reinterpret_cast<const sha2_byte*>(v.message.data()), v.message.size(), text.data());
   EXPECT_EQ(end, text.data() + f.digest_length * 2);
   EXPECT_STREQ(text.c_str(), v.digest);
 }
@@ -338,7 +347,6 @@ TEST(Sha2Test, OurEntryPointsDoNotResolveToLibcrypto) {
   SHA256_Final(nullptr, &ctx);
   EXPECT_TRUE(AllZero(ctx));
 }
-
 
 // The module runs the first compression the host supports; the digests
 // above test that one, this ties every other available one to the
