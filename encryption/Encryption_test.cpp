@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@ struct EncryptionInspector {
     e.KeySchedule(key, len);
   }
   static const int32_t* BytePos(const Encryption& e) { return e.m_bytePos; }
+  static const uint32_t* PArray(const Encryption& e) { return e.m_PA; }
 };
 
 namespace {
@@ -333,6 +335,18 @@ TEST(EncryptionTest, CloseAndReopenRestoreTheTables) {
   EXPECT_TRUE(EncryptionInspector::SameTables(e, reference));
   e.Close();
   EXPECT_TRUE(EncryptionInspector::Unkeyed(e));
+}
+
+TEST(EncryptionTest, DestructionLeavesNoKeyedTablesBehind) {
+  alignas(Encryption) unsigned char storage[sizeof(Encryption)];
+  auto* e = new (storage) Encryption;
+  ASSERT_TRUE(e->Open("a secret pass phrase", true));
+  const auto* pa = reinterpret_cast<const unsigned char*>(EncryptionInspector::PArray(*e));
+  const std::size_t offset = static_cast<std::size_t>(pa - storage);
+  unsigned char keyed[18 * 4];
+  std::memcpy(keyed, pa, sizeof keyed);
+  e->~Encryption();
+  EXPECT_NE(std::memcmp(storage + offset, keyed, sizeof keyed), 0);
 }
 
 // ---- Modes and status codes ----
