@@ -326,7 +326,8 @@ bool HostHasShaNi() {
 // SHA-512 on BMI2 + AVX2 hosts, rotations built from shifts.
 #define SHA512_VECTOR_NAME Compress512Avx2
 #define SHA512_VECTOR_TARGET "bmi,bmi2,avx2"
-#define SHA512_VECTOR_ROTR(x, n) _mm_or_si128(_mm_srli_epi64(x, n), _mm_slli_epi64(x, 64 - (n)))
+#define SHA512_VECTOR_ROTR(x, n) \
+  _mm256_or_si256(_mm256_srli_epi64(x, n), _mm256_slli_epi64(x, 64 - (n)))
 #include "encryption/sha512_vector.inc"
 #undef SHA512_VECTOR_ROTR
 #undef SHA512_VECTOR_TARGET
@@ -335,7 +336,7 @@ bool HostHasShaNi() {
 // The same where AVX-512VL rotates lanes in one instruction.
 #define SHA512_VECTOR_NAME Compress512Avx512
 #define SHA512_VECTOR_TARGET "bmi,bmi2,avx2,avx512f,avx512vl"
-#define SHA512_VECTOR_ROTR(x, n) _mm_ror_epi64(x, n)
+#define SHA512_VECTOR_ROTR(x, n) _mm256_ror_epi64(x, n)
 #include "encryption/sha512_vector.inc"
 #undef SHA512_VECTOR_ROTR
 #undef SHA512_VECTOR_TARGET
