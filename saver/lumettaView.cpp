@@ -1,5 +1,6 @@
 #include "saver/lumettaView.h"
 
+#include <string>
 #include <utility>
 
 #include "saver/LocalSecurity.h"
@@ -64,7 +65,10 @@ void lumettaView::onOkClick(const void* /*sender*/) {
 }
 
 bool lumettaView::unpackSwfs() {
-  return UnpackSwfs(platform().resourcePath(), platform().temporaryDirectory(), &m_extraction);
+  // Asked in this order: the package first, then where its programs go.
+  const std::string resources = platform().resourcePath();
+  const std::string temporary = platform().temporaryDirectory();
+  return UnpackSwfs(resources, temporary, &m_extraction);
 }
 
 bool lumettaView::disableLocalSecurity() {
