@@ -51,6 +51,10 @@ void PrintProgram(const char* label, const SwfFileReport& program, const char* a
 
 void PrintExtraction(const SwfExtractionReport& report) {
   std::cout << "package: " << report.packagePath << "\n";
+  if (!report.loaded) {
+    std::cout << "  nothing extracted: the package does not read or holds no form\n";
+    return;
+  }
   PrintProgram("  main program:     ", report.full, "none could be recovered");
   const std::string previewAbsent = "none in the form; shows the main program's file " + g_preview;
   PrintProgram("  preview program:  ", report.preview, previewAbsent.c_str());
@@ -106,6 +110,7 @@ int main(int argc, char** argv) {
     extraction = view.lastExtraction();
     PrintExtraction(extraction);
     if (!extraction.loaded) {
+      std::cout << std::flush;
       std::cerr << "lumetta: no package with a form could be read from " << extraction.packagePath
                 << "\n";
       status = 1;
