@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 class CSysFile;
@@ -21,7 +22,11 @@ class CPackageForm {
   bool Write(unsigned int version, CSysFile& file);
 
   // Main program. protect selects the protected codec; text must then be
-  // non-empty.
+  // non-empty. A failed pack leaves the form as it was; a plain pack drops
+  // any key text, so the form reads back as what was just packed.
+  // UnpackSWFToRam reports the payload length: for protected content the
+  // decoded program is followed by zeros (or bytes decoded from filler) up
+  // to it. UnpackSWF writes only the decoded bytes.
   bool PackSWF(const std::wstring& path, bool protect, const std::string& text);
   bool UnpackSWFToRam(unsigned char** out, int& size);
   bool UnpackSWF(const std::wstring& path);
@@ -96,12 +101,10 @@ class CPackageForm {
   void SetFormName(const std::wstring& name) { m_formName = name; }
 
  private:
-  bool ReadBytes(CSysFile& file, unsigned char*& buffer, int size);
-  bool PackPlainProgram(const std::wstring& path, unsigned char*& buffer, int& size);
-  static bool UnpackPlainProgram(const unsigned char* buffer, int size,
-                                 unsigned char** out, int& outSize);
-  bool UnpackProtected(unsigned char** out, int& size, int& decodedSize);
-  bool PackProtected(const std::string& text);
+  bool PackProtected(const std::wstring& path, const std::string& text);
+  // The main program as its reader sees it: descrambled, or decoded from
+  // its protected blocks into a payload-sized, zero-filled buffer.
+  bool DecodeSWF(std::unique_ptr<unsigned char[]>& program, int& decodedLength) const;
 
   std::wstring m_formString1;
   bool m_formFlag1;

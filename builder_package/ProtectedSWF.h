@@ -14,13 +14,25 @@ struct Packed {
   std::vector<unsigned char> keyText;  // scrambled PEM text
 };
 
-// Packs n bytes of an SWF program. text is the PEM password-callback data;
-// an empty text fails. False on any OpenSSL failure; out is then untouched.
+// Packs n bytes of an SWF program (n may be 0). text is the PEM
+// password-callback data; an empty text fails. False on any OpenSSL
+// failure; out is then untouched.
 bool Pack(const unsigned char* swf, int n, const std::string& text, Packed& out);
 
-// Decodes a protected payload with its stored key text. On success text
-// holds the decoded program bytes (for a final Blowfish block and a text
-// without "=", followed by the bytes decoded from the filler).
+// Decodes a protected payload with its stored key text straight into out,
+// which must hold at least payloadLength bytes (the decoded bytes never
+// need more). On success decodedLength is the number of bytes written:
+// the program, and for a final Blowfish block under a text without "=",
+// the bytes decoded from its filler after it. Bytes of out past them are
+// left as they were. False, out untouched, for a key text that is short,
+// does not parse or is no RSA key, a payload that is not a whole number of
+// the key's blocks, or an RSA block that does not decrypt.
+bool Unpack(const unsigned char* payload, int payloadLength,
+            const unsigned char* keyText, int keyTextLength,
+            unsigned char* out, int outCapacity, int& decodedLength);
+
+// The same into a vector holding exactly the decoded bytes; untouched on
+// false.
 bool Unpack(const unsigned char* payload, int payloadLength,
             const unsigned char* keyText, int keyTextLength,
             std::vector<unsigned char>& decoded);

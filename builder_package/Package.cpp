@@ -1,0 +1,125 @@
+#include "builder_package/Package.h"
+
+#include <memory>
+
+#include "system/AtomicFile.h"
+#include "builder_package/PackageForm.h"
+#include "system/Assert.h"
+#include "system/SysFile.h"
+#include "system/SysStringHelper.h"
+
+namespace {
+
+bool ReadText(CSysFile& file, std::wstring& field) {
+  std::wstring text;
+  if (!file.ReadString(text, true)) return false;
+  field = std::move(text);
+  return true;
+}
+
+}  // namespace
+
+CPackage::CPackage()
+    : m_headerInt1(0),
+      m_headerFlag1(false),
+      m_headerFlag2(false),
+      m_headerFlag3(false),
+      m_headerInt2(0),
+      m_headerInt3(0),
+      m_headerInt4(0),
+      m_storedVersion(kNewestVersion) {}
+
+CPackage::~CPackage() { Close(); }
+
+void CPackage::AddForm(CPackageForm* pForm) {
+  VELLO_ASSERT(pForm != NULL);
+  m_forms.push_back(pForm);
+}
+
+CPackageForm* CPackage::GetForm(int index) const {
+  if (index < 0 || index >= GetFormCount()) return nullptr;
+  return m_forms[static_cast<size_t>(index)];
+}
+
+void CPackage::Close() {
+  for (CPackageForm* form : m_forms) delete form;
+  m_forms.clear();
+}
+
+bool CPackage::Load(unsigned int version, const std::wstring& path) {
+  CSysFile file;
+  if (!file.Open(path, L"rb")) return false;
+  return Read(version, file);
+}
+
+bool CPackage::Save(unsigned int version, const std::wstring& path) {
+  // Written beside the target and renamed over it only when complete, so a
+  // failed save leaves the old package as it was.
+  AtomicFile target(CSysStringHelper::GetSingleton().ToUTF8(path));
+  if (!target.Begin()) return false;
+  CSysFile file(target.Handle());
+  if (!Write(version, file)) return false;
+  return target.Commit();
+}
+
+bool CPackage::Read(unsigned int version, CSysFile& file) {
+  int packageVersion = 0;
+  if (!file.ReadInt(packageVersion)) return false;
+  m_storedVersion = packageVersion;
+
+  if (!(file.ReadInt(m_headerInt1) && ReadText(file, m_headerString1) &&
+        ReadText(file, m_headerString2) && file.ReadBool(m_headerFlag1) &&
+        file.ReadBool(m_headerFlag2) && file.ReadBool(m_headerFlag3) &&
+        ReadText(file, m_headerString3) && file.ReadInt(m_headerInt2) &&
+        file.ReadInt(m_headerInt3) && file.ReadInt(m_headerInt4)))
+    return false;
+
+  int count = 0;
+  if (!file.ReadInt(count)) return false;
+  for (int i = 0; i < count; ++i) {
+    auto form = std::make_unique<CPackageForm>();
+    if (!form->Read(version, file)) return false;
+    m_forms.push_back(form.release());
+  }
+  // The resource sections after the forms are not read by this build.
+  return true;
+}
+
+bool CPackage::Write(unsigned int version, CSysFile& file) {
+  if (!(file.WriteInt(kNewestVersion) && file.WriteInt(m_headerInt1) &&
+        file.WriteString(m_headerString1, true) && file.WriteString(m_headerString2, true) &&
+        file.WriteBool(m_headerFlag1) && file.WriteBool(m_headerFlag2) &&
+        file.WriteBool(m_headerFlag3) && file.WriteString(m_headerString3, true) &&
+        file.WriteInt(m_headerInt2) && file.WriteInt(m_headerInt3) &&
+        file.WriteInt(m_headerInt4) && file.WriteInt(GetFormCount())))
+    return false;
+  for (CPackageForm* form : m_forms)
+    if (!form->Write(version, file)) return false;
+  return WriteSections(version, file);
+}
+
+bool CPackage::WriteSections(unsigned int /*version*/, CSysFile& file) {
+  // Every section of the newest version, empty, so that the file is a
+  // complete version-14 package.
+  const std::wstring empty;
+  const int zero = 0;
+  const bool no = false;
+  return file.WriteInt(zero) &&                                   // DLL binaries
+         file.WriteInt(zero) &&                                   // secure variables
+         file.WriteInt(zero) &&                                   // files
+         file.WriteInt(zero) &&                                   // encrypted strings
+         file.WriteInt(zero) && file.WriteInt(zero) && file.WriteInt(zero) &&
+         file.WriteInt(zero) && file.WriteBool(no) && file.WriteString(empty, true) &&
+         file.WriteBool(no) && file.WriteInt(zero) &&             // option values
+         file.WriteInt(zero) && file.WriteInt(zero) &&            // splash
+         file.WriteString(empty, true) &&                         // one string
+         file.WriteInt(zero) && file.WriteInt(zero) &&            // tray icon
+         file.WriteInt(zero) &&                                   // global variables
+         file.WriteString(empty, true) && file.WriteString(empty, true) &&
+         file.WriteString(empty, true) && file.WriteString(empty, true) &&
+         file.WriteString(empty, true) && file.WriteString(empty, true) &&
+         file.WriteString(empty, true) &&                         // seven strings
+         file.WriteBool(no) &&                                    // one flag
+         file.WriteInt(zero) && file.WriteInt(zero) &&            // flash
+         file.WriteInt(zero) && file.WriteInt(zero);              // xul
+}

@@ -1,0 +1,161 @@
+#include "encryption/Base64.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The decoding rules, written out step by step as a slow oracle.
+std::string LenientOracle(const std::string& text) {
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  auto value = [&](std::size_t i) -> unsigned {
+    if (i >= text.size()) return 255;  // the terminating zero byte
+    const std::size_t p = alphabet.find(text[i]);
+    return p == std::string::npos ? 255u : static_cast<unsigned>(p);
+  };
+  std::string out;
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n; i += 4) {
+    const unsigned d0 = value(i), d1 = value(i + 1);
+    out += static_cast<char>((d0 * 4 | ((d1 >> 4) & 3)) & 255);
+    unsigned d2 = 0;
+    if (i + 2 < n) {
+      if (text[i + 2] == '=') break;
+      d2 = value(i + 2);
+      out += static_cast<char>((d1 * 16 | ((d2 >> 2) & 15)) & 255);
+    }
+    if (i + 3 < n) {
+      if (text[i + 3] == '=') break;
+      out += static_cast<char>((d2 * 64 | value(i + 3)) & 255);
+    }
+  }
+  return out;
+}
+
+std::string OpenSslEncode(const std::string& bytes) {
+  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                reinterpret_cast<const unsigned char*>(bytes.data()),
+                                static_cast<int>(bytes.size()));
+  out.resize(static_cast<std::size_t>(n));
+  return out;
+}
+
+struct Rfc4648 {
+  const char* bytes;
+  const char* text;
+};
+
+const Rfc4648 kRfc[] = {{"", ""},          {"f", "Zg=="},         {"fo", "Zm8="},
+                        {"foo", "Zm9v"},   {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},
+                        {"foobar", "Zm9vYmFy"}};
+
+class Base64Rfc : public ::testing::TestWithParam<Rfc4648> {};
+
+TEST_P(Base64Rfc, EncodesDecodesAndDecodesWithoutPadding) {
+  const std::string bytes = GetParam().bytes, text = GetParam().text;
+  EXPECT_EQ(Base64::encode(bytes), text);
+  EXPECT_EQ(Base64::decode(text), bytes);
+  std::string unpadded = text;
+  unpadded.erase(unpadded.find_last_not_of('=') + 1);
+  EXPECT_EQ(Base64::decode(unpadded), bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Vectors, Base64Rfc, ::testing::ValuesIn(kRfc));
+
+TEST(Base64, RoundTripsBinaryAgainstOpenSsl) {
+  std::mt19937 rng(1);
+  for (std::size_t n = 0; n < 300; ++n) {
+    std::string bytes(n, '\0');
+    for (auto& c : bytes) c = static_cast<char>(rng());
+    const std::string text = Base64::encode(bytes);
+    ASSERT_EQ(text, OpenSslEncode(bytes)) << n;
+    ASSERT_EQ(Base64::decode(text), bytes) << n;
+  }
+}
+
+struct Lenient {
+  const char* name;
+  std::string text;
+  std::string bytes;
+};
+
+TEST(Base64, LenientDecodingConsequences) {
+  const Lenient cases[] = {
+      // "=" in first or second place is just a byte outside the alphabet.
+      {"fill first", "=AAAZm9v", std::string("\xFC\x00\x00", 3) + "foo"},
+      {"fill second", "A=AAZm9v", std::string("\x03\xF0\x00", 3) + "foo"},
+      // In third or fourth place it ends the whole text.
+      {"fill third", "AA=AZm9v", std::string("\x00", 1)},
+      {"fill fourth", "AAA=Zm9v", std::string("\x00\x00", 2)},
+      {"padding mid-text", "Zg==Zm9v", "f"},
+      // A line break is decoded as 255, not skipped; the text shifts.
+      {"line break", "Zm9v\nYmFy", "foo\xFD\x89\x85\xCB"},
+      // A lone last character meets the terminating zero (255).
+      {"lone last", "Zm9vY", "foo\x63"},
+      {"lone fill", "=", "\xFF"},
+      {"zero byte", std::string("Zm9v\0\0\0\0", 8), "foo\xFF\xFF\xFF"},
+  };
+  for (const Lenient& c : cases) {
+    EXPECT_EQ(Base64::decode(c.text), c.bytes) << c.name;
+    EXPECT_EQ(LenientOracle(c.text), c.bytes) << c.name;
+  }
+}
+
+std::string RandomLenientText(std::mt19937& rng, std::size_t n) {
+  // Mostly alphabet, with "=", line breaks, zero bytes and high bytes.
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text(n, 'A');
+  for (auto& c : text) {
+    const unsigned r = rng() % 100;
+    c = r < 2 ? '=' : r < 4 ? '\n' : r < 5 ? '\0' : r < 6 ? static_cast<char>(0x80 + rng() % 128)
+                                                          : alphabet[rng() % 64];
+  }
+  return text;
+}
+
+TEST(Base64, DecodeMatchesRulesOnArbitraryText) {
+  std::mt19937 rng(2);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string text = RandomLenientText(rng, rng() % 200);
+    ASSERT_EQ(Base64::decode(text), LenientOracle(text)) << round;
+  }
+}
+
+TEST(Base64, DecoderOverPiecesEqualsDecodeOfWhole) {
+  std::mt19937 rng(3);
+  for (int round = 0; round < 2000; ++round) {
+    const std::string text = RandomLenientText(rng, rng() % 300);
+    const std::string expected = Base64::decode(text);
+    std::vector<unsigned char> out(Base64::MaxDecodedSize(text.size()) + 16, 0xEE);
+    std::size_t written;
+    {
+      Base64::Decoder decoder(out.data());
+      std::size_t at = 0;
+      while (at < text.size()) {
+        const std::size_t piece = std::min<std::size_t>(rng() % 90, text.size() - at);
+        decoder.Feed(reinterpret_cast<const unsigned char*>(text.data()) + at, piece);
+        at += piece;
+      }
+      written = decoder.Finish();
+    }
+    ASSERT_EQ(std::string(out.begin(), out.begin() + written), expected) << round;
+    // Nothing lands past the bytes reported.
+    for (std::size_t i = written; i < out.size(); ++i) ASSERT_EQ(out[i], 0xEE) << round;
+  }
+}
+
+TEST(Base64, MaxDecodedSizeBoundsEveryText) {
+  std::mt19937 rng(4);
+  for (std::size_t n = 0; n < 64; ++n) {
+    std::string text(n, 'Q');
+    EXPECT_EQ(Base64::decode(text).size(), Base64::MaxDecodedSize(n)) << n;
+    EXPECT_LE(Base64::decode(RandomLenientText(rng, n)).size(), Base64::MaxDecodedSize(n));
+  }
+}
+
+}  // namespace
