@@ -77,6 +77,7 @@ struct FormContent {
   std::optional<Bytes> main;
   std::optional<Bytes> preview;
   std::optional<Bytes> settings;
+  bool protect = false;  // main program packed with the protected codec
 };
 
 // Saves resourceDir/vello.dat holding the given forms (none for an empty
@@ -91,7 +92,8 @@ inline bool SavePackage(const std::string& resourceDir, const std::vector<FormCo
     const std::string stem = sources.path() + "/" + std::to_string(n++);
     if (content.main) {
       WriteBytes(stem + ".main.swf", *content.main);
-      if (!form->PackSWF(Wide(stem + ".main.swf"), false, "")) return false;
+      if (!form->PackSWF(Wide(stem + ".main.swf"), content.protect, content.protect ? "demo" : ""))
+        return false;
     }
     if (content.preview) {
       WriteBytes(stem + ".preview.swf", *content.preview);

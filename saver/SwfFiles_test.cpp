@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "saver/SaverGlobals.h"
@@ -79,6 +80,22 @@ TEST_F(SwfFilesTest, WritesTheThreeProgramsToPrivateFiles) {
   EXPECT_EQ(FilesIn(temp).size(), 3u);
   EXPECT_TRUE(report.loaded);
   EXPECT_EQ(report.packagePath, resources + "/vello.dat");
+}
+
+TEST_F(SwfFilesTest, ProtectedMainProgramIsDecodedIntoItsFile) {
+  ASSERT_TRUE(SavePackage(resources, {{kMain, kPreview, std::nullopt, true}}));
+  SwfExtractionReport report;
+  ASSERT_TRUE(UnpackSwfs(resources, temp, &report));
+  const std::optional<Bytes> file = ReadBytes(g_full);
+  ASSERT_TRUE(file.has_value());
+  // The protected reader hands out the whole payload: the program, then
+  // zero bytes.
+  ASSERT_GE(file->size(), kMain.size());
+  EXPECT_EQ(Bytes(file->begin(), file->begin() + kMain.size()), kMain);
+  EXPECT_TRUE(std::all_of(file->begin() + kMain.size(), file->end(),
+                          [](unsigned char b) { return b == 0; }));
+  EXPECT_EQ(report.full.size, static_cast<int>(file->size()));
+  EXPECT_EQ(ReadBytes(g_preview), kPreview);
 }
 
 TEST_F(SwfFilesTest, OnlyTheFirstFormIsExtracted) {
