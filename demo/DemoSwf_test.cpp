@@ -155,9 +155,4 @@ TEST(DemoSwf, HeaderBytesOfTheMainProgram) {
   EXPECT_EQ(head, expected);
 }
 
-TEST(DemoSwf, ProgramsDiffer) {
-  EXPECT_NE(MakeDemoSwf(kDemoMain), MakeDemoSwf(kDemoPreview));
-  EXPECT_NE(MakeDemoSwf(kDemoPreview), MakeDemoSwf(kDemoSettings));
-}
-
 }  // namespace

@@ -237,14 +237,6 @@ TEST_F(SwfFilesTest, DeleteRemovesTheNamedFilesAndKeepsThePaths) {
   EXPECT_TRUE(FilesIn(temp).empty());
 }
 
-TEST_F(SwfFilesTest, WriteSwfFileWritesExactlyTheBytes) {
-  const Bytes data = BytesOf(std::string("\0\x01\xFF tail", 8));
-  std::string path;
-  ASSERT_TRUE(WriteSwfFile(temp + "/x.XXXXXX", data.data(), static_cast<int>(data.size()), path));
-  EXPECT_TRUE(StartsWith(path, temp + "/x."));
-  EXPECT_EQ(ReadBytes(path), data);
-}
-
 TEST_F(SwfFilesTest, WriteSwfFileRefusesATemplateWithoutSixX) {
   std::string path = "unchanged";
   const Bytes data = kMain;

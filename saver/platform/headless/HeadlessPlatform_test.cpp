@@ -64,25 +64,4 @@ TEST(HeadlessPlatform, WebViewPrintsThePageItLoads) {
   EXPECT_EQ(static_cast<HeadlessWebView&>(*view).page(), "<html>\n</html>\n");
 }
 
-class NoOwner : public SheetOwner {
- public:
-  void onOkClick(const void*) override {}
-};
-
-TEST(HeadlessPlatform, SheetCarriesItsOwnWebView) {
-  std::ostringstream out;
-  HeadlessPlatform platform("/res", out);
-  NoOwner owner;
-  SheetOutlets outlets;
-  ASSERT_TRUE(platform.loadNibNamed("ConfigureSheet", owner, outlets));
-  ASSERT_NE(outlets.configSheet, nullptr);
-  ASSERT_NE(outlets.configWebView, nullptr);
-  platform.loadHTMLString(*outlets.configWebView, "page");
-  platform.endSheet(*outlets.configSheet);
-  EXPECT_EQ(out.str(),
-            "sheet: ConfigureSheet loaded, web view 1 inside\n"
-            "web view 1: loads this page (4 bytes, no base URL):\npage\n"
-            "sheet: ended\n");
-}
-
 }  // namespace
