@@ -1,5 +1,6 @@
 // pack_demo PACKAGE MAIN PREVIEW SETTINGS: packs the three SWF files as the
-// one form of a new package, the way the building tool does.
+// one form of a new package, the way the building tool does. The main
+// program is stored protected, so the demo exercises the codec too.
 
 #include <filesystem>
 #include <iostream>
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
   CPackage pack;
   pack.AddForm(form);  // the package owns the form from here on
   form->SetFormName(L"lumetta demo");
-  if (!form->PackSWF(wide(argv[2]), false, "")) {
+  if (!form->PackSWF(wide(argv[2]), true, "lumetta demo")) {
     std::cerr << "pack_demo: cannot read the main program " << argv[2] << "\n";
     return 1;
   }
