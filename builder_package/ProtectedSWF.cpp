@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 
+#include "builder_package/Scramble.h"
 #include "encryption/Base64.h"
 #include "encryption/Blowfish.h"
 
@@ -23,7 +24,6 @@ constexpr int kRsaBits = 1024;
 constexpr unsigned long kRsaExponent = 65537;
 constexpr int kOaepOverhead = 42;  // OAEP with SHA-1: 2 * 20 + 2
 constexpr int kRsaPeriod = 48;     // chunk i is an RSA chunk when i % 48 == 0
-constexpr int kKeyTextScramble = 63;
 constexpr int kBlowfishKeyOffset = 48;
 constexpr int kBlowfishKeyLength = 32;
 constexpr int kMinKeyText = kBlowfishKeyOffset + kBlowfishKeyLength;
@@ -60,14 +60,6 @@ class Secret {
 bool Fail() {
   ERR_clear_error();
   return false;
-}
-
-void Scramble(unsigned char* p, int n, int k) {
-  // Unsigned arithmetic: only the value mod 256 matters, and it survives
-  // wrap-around.
-  const unsigned base = static_cast<unsigned>(n) + static_cast<unsigned>(k);
-  for (unsigned i = 0; i < static_cast<unsigned>(n); ++i)
-    p[i] ^= static_cast<unsigned char>(base + 33u * i);
 }
 
 // The Blowfish key: 32 characters of the PEM text, zero-terminated.
@@ -172,7 +164,7 @@ bool Pack(const unsigned char* swf, int n, const std::string& text, Packed& out)
   }
 
   std::vector<unsigned char> keyText(pem, pem + pemLength);
-  Scramble(keyText.data(), static_cast<int>(keyText.size()), kKeyTextScramble);
+  Scramble::Apply(keyText.data(), static_cast<int>(keyText.size()), Scramble::kKeyText);
   out.payload.swap(payload);
   out.keyText.swap(keyText);
   return true;
@@ -187,7 +179,7 @@ bool Unpack(const unsigned char* payload, int payloadLength, const unsigned char
 
   Secret pem(static_cast<std::size_t>(keyTextLength));
   std::memcpy(pem.data(), keyText, pem.size());
-  Scramble(pem.data(), keyTextLength, kKeyTextScramble);
+  Scramble::Apply(pem.data(), keyTextLength, Scramble::kKeyText);
 
   Bio bio(BIO_new_mem_buf(pem.data(), keyTextLength));
   if (!bio) return Fail();

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The bundled demo programs: small uncompressed SWF movies of our own
+// making, a square sliding over a coloured stage.
+
+struct Rgb {
+  std::uint8_t red, green, blue;
+};
+
+struct DemoSwfStyle {
+  const char* fileName;  // e.g. "main.swf"
+  Rgb background;
+  Rgb square;
+  int frames;  // 1 for a still picture
+};
+
+// Stage size in pixels; 20 twips make a pixel.
+inline constexpr int kDemoStageWidth = 550;
+inline constexpr int kDemoStageHeight = 400;
+inline constexpr int kDemoSquareSize = 100;
+inline constexpr int kDemoFrameRate = 30;
+inline constexpr int kDemoSwfVersion = 10;
+
+// The three programs of the demo form.
+inline constexpr DemoSwfStyle kDemoMain{"main.swf", {0x1a, 0x23, 0x7e}, {0xff, 0x8c, 0x1a}, 30};
+inline constexpr DemoSwfStyle kDemoPreview{"preview.swf", {0x0b, 0x3d, 0x2e}, {0x7c, 0xe0, 0x6a}, 15};
+inline constexpr DemoSwfStyle kDemoSettings{"settings.swf", {0x3a, 0x3a, 0x3a}, {0x4a, 0x90, 0xe2}, 1};
+
+std::vector<unsigned char> MakeDemoSwf(const DemoSwfStyle& style);

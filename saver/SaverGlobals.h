@@ -1,0 +1,24 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Process-wide state shared by every saver view in the process: the paths of
+// the temporary files the last extraction wrote, and the programs held in
+// memory for the special URL scheme. All of it lives on the host's thread.
+
+// UTF-8 paths of the extracted main, preview and settings programs. Each
+// extraction overwrites them; each view release deletes the files they name.
+extern std::string g_full;
+extern std::string g_settings;
+extern std::string g_preview;
+
+// One SWF program held in memory.
+using SwfData = std::shared_ptr<const std::vector<unsigned char>>;
+
+// Programs in memory, served by the special URL scheme. Null at start;
+// nothing in the saver assigns them.
+extern SwfData g_swfFull;
+extern SwfData g_swfPreview;
+extern SwfData g_swfSettings;
