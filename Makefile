@@ -29,5 +29,24 @@ bench: deps
 	@cmake --build --preset bench -j $(JOBS)
 	build/bench/bench/vello_bench --benchmark_counters_tabular=true
 
+# Each fuzz target runs FUZZ_SECONDS on its own corpus under build/fuzz/corpus.
+FUZZ_SECONDS ?= 60
+FUZZERS := package_read_fuzz string_record_fuzz base_decode_fuzz lenient_base64_fuzz
+
+fuzz:
+	@bash scripts/install-deps.sh fuzz
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
+	@for f in $(FUZZERS); do \
+	  mkdir -p build/fuzz/corpus/$$f; \
+	  echo "== $$f ($(FUZZ_SECONDS) s)"; \
+	  if ! build/fuzz/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 \
+	      -print_final_stats=1 -artifact_prefix=build/fuzz/$$f- \
+	      build/fuzz/corpus/$$f > build/fuzz/$$f.log 2>&1; then \
+	    tail -40 build/fuzz/$$f.log; exit 1; \
+	  fi; \
+	  grep -E '^stat::(number_of_executed_units|new_units_added|peak_rss_mb)' build/fuzz/$$f.log; \
+	done
+
 clean:
 	rm -rf build

@@ -10,6 +10,14 @@ packages=(
   coreutils
 )
 
+# Optional groups, named on the command line.
+for group in "$@"; do
+  case "$group" in
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
+  esac
+done
+
 missing=()
 for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
