@@ -60,9 +60,9 @@ TEST(ConvertUTFTest, ResultCodesAndWhereTheSourceStops) {
               Convert(ConvertUTF32toUTF8, Points{0x41, bad, 0x42}, 16, strictConversion))
         << std::hex << bad;
   }
-  EXPECT_EQ((Encoded{conversionOK, 4, Hex("41efbfbdefbfbd42")}),
-            Convert(ConvertUTF32toUTF8, Points{0x41, 0xD800, 0x110000, 0x42}, 16,
-                    lenientConversion));
+  EXPECT_EQ(
+      (Encoded{conversionOK, 4, Hex("41efbfbdefbfbd42")}),
+      Convert(ConvertUTF32toUTF8, Points{0x41, 0xD800, 0x110000, 0x42}, 16, lenientConversion));
   EXPECT_EQ((Encoded{targetExhausted, 1, Hex("41")}),
             Convert(ConvertUTF32toUTF8, Points{0x41, 0x20AC}, 3, strictConversion));
 

@@ -90,8 +90,7 @@ TEST(SysStringHelperTest, DecodingRandomBytesMatchesIconvPrefix) {
     for (int i = len(rng); i > 0; --i)
       input.push_back(static_cast<char>(round % 2 ? kInteresting[pick(rng)] : any(rng)));
     const std::wstring decoded = Helper().FromUTF8(input);
-    ASSERT_EQ(Iconv(kWide, "UTF-8", input), AsBytes(decoded))
-        << ::testing::PrintToString(input);
+    ASSERT_EQ(Iconv(kWide, "UTF-8", input), AsBytes(decoded)) << ::testing::PrintToString(input);
   }
 }
 
