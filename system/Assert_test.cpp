@@ -15,10 +15,4 @@ TEST(AssertDeathTest, ReportsFunctionSourceLineAndExpandedExpression) {
                "file system/Assert_test, line 9\\.");
 }
 
-TEST(AssertDeathTest, PassingCheckDoesNothing) {
-  int x = 0;
-  CheckNotNull(&x);
-  SUCCEED();
-}
-
 }  // namespace
