@@ -15,9 +15,9 @@ using Bytes = std::vector<unsigned char>;
 // A 2000-twip square: id 1, RECT of 12-bit fields, one solid fill of the
 // colour, no line styles, then a move to the origin and four 12-bit edges.
 Bytes SquareShape(const Rgb& c) {
-  return {0x01, 0x00, 0x60, 0x00, 0x3E, 0x80, 0x00, 0x3E, 0x80, 0x01, 0x00, c.red, c.green,
-          c.blue, 0x00, 0x10, 0x14, 0x27, 0xA1, 0xF4, 0x3A, 0x5F, 0x43, 0xA2, 0x0C, 0x3A, 0x60,
-          0xC0, 0x00};
+  return {0x01, 0x00,  0x60,    0x00,   0x3E, 0x80, 0x00, 0x3E, 0x80, 0x01,
+          0x00, c.red, c.green, c.blue, 0x00, 0x10, 0x14, 0x27, 0xA1, 0xF4,
+          0x3A, 0x5F,  0x43,    0xA2,   0x0C, 0x3A, 0x60, 0xC0, 0x00};
 }
 
 class DemoSwfTest : public ::testing::TestWithParam<const DemoSwfStyle*> {};
@@ -37,7 +37,8 @@ TEST_P(DemoSwfTest, IsAWellFormedMovie) {
   EXPECT_EQ(tags[0].code, 69);
   EXPECT_EQ(tags[0].body, (Bytes{0, 0, 0, 0}));
   EXPECT_EQ(tags[1].code, 9);
-  EXPECT_EQ(tags[1].body, (Bytes{style.background.red, style.background.green, style.background.blue}));
+  EXPECT_EQ(tags[1].body,
+            (Bytes{style.background.red, style.background.green, style.background.blue}));
   EXPECT_EQ(tags[2].code, 2);
   EXPECT_EQ(tags[2].body, SquareShape(style.square));
   for (int frame = 0; frame < style.frames; ++frame) {
@@ -45,7 +46,8 @@ TEST_P(DemoSwfTest, IsAWellFormedMovie) {
     EXPECT_EQ(tags[3 + 2 * frame].code, 26) << frame;
     // Placed at depth 1 once, then moved there.
     ASSERT_GE(place.size(), 3u);
-    EXPECT_EQ(Bytes(place.begin(), place.begin() + 3), (Bytes{static_cast<unsigned char>(frame == 0 ? 0x06 : 0x05), 1, 0}));
+    EXPECT_EQ(Bytes(place.begin(), place.begin() + 3),
+              (Bytes{static_cast<unsigned char>(frame == 0 ? 0x06 : 0x05), 1, 0}));
     EXPECT_EQ(tags[4 + 2 * frame].code, 1);
     EXPECT_TRUE(tags[4 + 2 * frame].body.empty());
   }
@@ -64,10 +66,10 @@ TEST(DemoSwf, HeaderAndPlacementBytes) {
   // 30 frames.
   const Bytes main = MakeDemoSwf(kDemoMain);
   ASSERT_GE(main.size(), 21u);
-  const Bytes expected = {'F', 'W', 'S', 10, static_cast<unsigned char>(main.size()),
-                          static_cast<unsigned char>(main.size() >> 8), 0, 0,
-                          0x78, 0x00, 0x05, 0x5F, 0x00, 0x00, 0x0F, 0xA0, 0x00,
-                          0x00, 0x1E, 30, 0};
+  Bytes expected = {'F',  'W',  'S',  10,   0,    0,    0,    0,    0x78, 0x00, 0x05,
+                    0x5F, 0x00, 0x00, 0x0F, 0xA0, 0x00, 0x00, 0x1E, 30,   0};
+  expected[4] = static_cast<unsigned char>(main.size());  // the length, little-endian
+  expected[5] = static_cast<unsigned char>(main.size() >> 8);
   EXPECT_EQ(Bytes(main.begin(), main.begin() + 21), expected);
 
   // The square starts at the left edge half-way down (0, 3000 twips) and

@@ -83,7 +83,9 @@ class RecordingPlatform : public SaverPlatform {
   }
   void fillRect(const Rect& rect, const Color& color) override {
     Note("fillRect " + Describe(rect) + " " +
-         (color == Color::redColor() ? "red" : color == Color::blackColor() ? "black" : "other"));
+         (color == Color::redColor()     ? "red"
+          : color == Color::blackColor() ? "black"
+                                         : "other"));
   }
 
   static std::string Number(WebView& webView) {

@@ -48,15 +48,16 @@ inline bool SavePackage(const std::string& resourceDir, const std::vector<FormCo
   const std::string source = resourceDir + "/source.swf";
   auto write = [&](const Bytes& bytes) {
     std::ofstream(source, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return strings.FromUTF8(source);
   };
   CPackage package;
   for (const FormContent& content : forms) {
     auto* form = new CPackageForm;
     package.AddForm(form);
-    if (content.main && !form->PackSWF(write(*content.main), content.protect, content.protect ? "demo" : ""))
-      return false;
+    const char* key = content.protect ? "demo" : "";
+    if (content.main && !form->PackSWF(write(*content.main), content.protect, key)) return false;
     if (content.preview && !form->PackSaverPreview(write(*content.preview))) return false;
     if (content.settings && !form->PackSaverSettings(write(*content.settings))) return false;
   }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "saver/SaverGlobals.h"
 #include "saver/SaverTestSupport_test.h"
@@ -31,32 +32,30 @@ TEST(SwfFileNames, PackagePathAndTemplates) {
 
 TEST_F(SwfFilesTest, WritesTheFirstFormsThreeProgramsToPrivateFiles) {
   ASSERT_TRUE(SavePackage(resources, {{kMain, kPreview, kSettings}, {kPreview, kMain, kMain}}));
+  // A long folder: the file names are built in a buffer that must fit it.
+  std::string dir = temp;
+  for (char c : std::string("abcdef")) dir += "/" + std::string(200, c);
+  std::filesystem::create_directories(dir);
   SwfExtractionReport report;
-  ASSERT_TRUE(UnpackSwfs(resources, temp, &report));
+  ASSERT_TRUE(UnpackSwfs(resources, dir, &report));
   EXPECT_TRUE(report.loaded);
+  EXPECT_TRUE(report.full.written && report.preview.written && report.settings.written);
 
-  const struct {
-    const std::string& path;
-    const char* prefix;
-    const Bytes& content;
-    const SwfFileReport& report;
-  } programs[] = {
-      {g_full, "/ssftemp.", kMain, report.full},
-      {g_preview, "/ssptemp.", kPreview, report.preview},
-      {g_settings, "/ssstemp.", kSettings, report.settings},
+  const std::tuple<const std::string&, const char*, const Bytes&> programs[] = {
+      {g_full, "/ssftemp.", kMain},
+      {g_preview, "/ssptemp.", kPreview},
+      {g_settings, "/ssstemp.", kSettings},
   };
-  for (const auto& p : programs) {
-    EXPECT_EQ(p.path.rfind(temp + p.prefix, 0), 0u) << p.path;
-    EXPECT_EQ(p.path.size(), temp.size() + 15);
-    EXPECT_EQ(p.path.find("XXXXXX"), std::string::npos) << p.path;
-    EXPECT_EQ(ReadBytes(p.path), p.content) << p.path;
+  for (const auto& [path, prefix, content] : programs) {
+    EXPECT_EQ(path.rfind(dir + prefix, 0), 0u) << path;
+    EXPECT_EQ(path.size(), dir.size() + 15);
+    EXPECT_EQ(path.find("XXXXXX"), std::string::npos) << path;
+    EXPECT_EQ(ReadBytes(path), content) << path;
     struct stat st = {};
-    ASSERT_EQ(stat(p.path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u) << p.path;
-    EXPECT_TRUE(p.report.written);
-    EXPECT_EQ(p.report.path, p.path);
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << path;
   }
-  EXPECT_EQ(FileCount(temp), 3u);
+  EXPECT_EQ(FileCount(dir), 3u);
 }
 
 TEST_F(SwfFilesTest, ProtectedMainProgramIsDecodedIntoItsFile) {
@@ -75,34 +74,29 @@ TEST_F(SwfFilesTest, ProtectedMainProgramIsDecodedIntoItsFile) {
   EXPECT_EQ(ReadBytes(g_preview), kPreview);
 }
 
-TEST_F(SwfFilesTest, FormWithoutPreviewShowsTheMainFileAndKeepsSettings) {
-  ASSERT_TRUE(SavePackage(resources, {{kMain, std::nullopt, std::nullopt}}));
+TEST_F(SwfFilesTest, FormWithOnlyAnEmptyMainProgram) {
+  ASSERT_TRUE(SavePackage(resources, {{Bytes{}, std::nullopt, std::nullopt}}));
   g_settings = "/left/over/ssstemp.123456";
   SwfExtractionReport report;
   ASSERT_TRUE(UnpackSwfs(resources, temp, &report));
-  EXPECT_EQ(g_preview, g_full);
-  EXPECT_EQ(g_settings, "/left/over/ssstemp.123456");
-  EXPECT_FALSE(report.preview.unpacked);
-  EXPECT_FALSE(report.settings.unpacked);
-  EXPECT_EQ(FileCount(temp), 1u);
-}
-
-TEST_F(SwfFilesTest, EmptyMainProgramGivesAnEmptyFile) {
-  ASSERT_TRUE(SavePackage(resources, {{Bytes{}, std::nullopt, std::nullopt}}));
-  SwfExtractionReport report;
-  ASSERT_TRUE(UnpackSwfs(resources, temp, &report));
+  // An empty file that the page can still name; the preview shows it too,
+  // and the settings path keeps what it held.
   ASSERT_FALSE(g_full.empty());
   EXPECT_EQ(ReadBytes(g_full), Bytes{});
   EXPECT_TRUE(report.full.written);
+  EXPECT_EQ(g_preview, g_full);
+  EXPECT_EQ(g_settings, "/left/over/ssstemp.123456");
+  EXPECT_FALSE(report.preview.unpacked || report.settings.unpacked);
+  EXPECT_EQ(FileCount(temp), 1u);
 }
 
 TEST_F(SwfFilesTest, PackageThatGivesNoFormReturnsFalseWritesNothingKeepsPaths) {
   const std::string package = resources + "/vello.dat";
   // Each makes a resource folder and returns it.
   const std::function<std::string()> cases[] = {
-      [&] { return resources; },  // no package
+      [&] { return resources; },                                    // no package
       [&] { return SavePackage(resources, {}) ? resources : ""; },  // no forms
-      [&] {  // truncated
+      [&] {                                                         // truncated
         if (!SavePackage(resources, {{kMain, kPreview, kSettings}})) return std::string();
         std::filesystem::resize_file(package, 9);
         return resources;
@@ -148,17 +142,6 @@ TEST_F(SwfFilesTest, TemporaryFolderThatCannotHoldFiles) {
   EXPECT_TRUE(report.full.unpacked);
   EXPECT_FALSE(report.full.written || report.preview.written || report.settings.written);
   EXPECT_EQ(FileCount(temp), 0u);
-}
-
-TEST_F(SwfFilesTest, LongTemporaryFolderFits) {
-  std::string deep = temp;
-  for (int i = 0; i < 6; ++i) deep += "/" + std::string(200, static_cast<char>('a' + i));
-  std::filesystem::create_directories(deep);
-  ASSERT_TRUE(SavePackage(resources, {{kMain, std::nullopt, kSettings}}));
-  ASSERT_TRUE(UnpackSwfs(resources, deep));
-  EXPECT_EQ(g_full.rfind(deep + "/ssftemp.", 0), 0u) << g_full;
-  EXPECT_EQ(ReadBytes(g_full), kMain);
-  EXPECT_EQ(ReadBytes(g_settings), kSettings);
 }
 
 }  // namespace

@@ -19,17 +19,10 @@ const std::string kTail =
     "id=\"mySWF\" /embed></body>\n"
     "</html>\n";
 
-class SwfPageTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_full = "/tmp/ssftemp.AAAAAA";
-    g_preview = "/tmp/ssptemp.BBBBBB";
-    g_settings = "/tmp/ssstemp.CCCCCC";
-  }
-  void TearDown() override { ResetSaverGlobals(); }
-};
-
-TEST_F(SwfPageTest, PagesForEveryTypeAreExact) {
+TEST(SwfPage, PagesForEveryTypeAreExactAndPathsAreEscaped) {
+  g_full = "/tmp/ssftemp.AAAAAA";
+  g_preview = "/tmp/ssptemp.BBBBBB";
+  g_settings = "/tmp/ssstemp.CCCCCC";
   const std::pair<int, std::string> cases[] = {
       {0, kHead + "<embed src=\"file:///tmp/ssftemp.AAAAAA\"" + kTail},
       {1, kHead + "<embed src=\"file:///tmp/ssptemp.BBBBBB\"" + kTail},
@@ -39,14 +32,14 @@ TEST_F(SwfPageTest, PagesForEveryTypeAreExact) {
       {-1, kHead + kTail},
   };
   for (const auto& [type, page] : cases) EXPECT_EQ(ComposeSwfPage(type), page) << "type " << type;
-}
 
-TEST_F(SwfPageTest, PathIsMadeSafeForTheAttribute) {
   // Only the four markup characters change; spaces, quotes, % and UTF-8 pass.
   g_full = "/tmp/a\"b<c>d&amp; 'e' %20/\xC3\xA9t\xC3\xA9";
   EXPECT_EQ(ComposeSwfPage(0),
-            kHead + "<embed src=\"file:///tmp/a&quot;b&lt;c&gt;d&amp;amp; 'e' %20/\xC3\xA9t\xC3\xA9\"" +
+            kHead +
+                "<embed src=\"file:///tmp/a&quot;b&lt;c&gt;d&amp;amp; 'e' %20/\xC3\xA9t\xC3\xA9\"" +
                 kTail);
+  ResetSaverGlobals();
 }
 
 }  // namespace

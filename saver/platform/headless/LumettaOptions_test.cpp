@@ -17,8 +17,9 @@ TEST(LumettaOptions, DefaultsAndEveryOptionInBothSpellings) {
   EXPECT_TRUE(defaults.resources.empty());
   EXPECT_FALSE(defaults.seconds.has_value());  // until interrupted
 
-  for (const Args& args : {Args{"--preview", "--configure", "--resources", "/r", "--seconds", "2.5"},
-                           Args{"--seconds=2.5", "--resources=/r", "--configure", "--preview"}}) {
+  for (const Args& args :
+       {Args{"--preview", "--configure", "--resources", "/r", "--seconds", "2.5"},
+        Args{"--seconds=2.5", "--resources=/r", "--configure", "--preview"}}) {
     LumettaOptions options;
     ASSERT_TRUE(ParseLumettaOptions(args, options, error)) << error;
     EXPECT_TRUE(options.preview && options.configure);
@@ -62,7 +63,8 @@ TEST(LumettaOptions, HelpNamesEveryOption) {
   ASSERT_TRUE(ParseLumettaOptions({"--help"}, options, error));
   EXPECT_TRUE(options.help);
   const std::string usage = LumettaUsage();
-  for (const char* option : {"--preview", "--configure", "--resources DIR", "--seconds N", "--help"}) {
+  for (const char* option :
+       {"--preview", "--configure", "--resources DIR", "--seconds N", "--help"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
 }
