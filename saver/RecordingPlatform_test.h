@@ -1,7 +1,8 @@
 #pragma once
 
 // A platform that records every call made on it, in order, with its
-// arguments, and answers as the test sets it up.
+// arguments, and answers as the test sets it up. Web views (the sheet's
+// included) are numbered from 1 in the order they are made.
 
 #include <map>
 #include <memory>
@@ -23,12 +24,6 @@ class RecordedSheet : public SheetWindow {
   RecordedWebView webView;
 };
 
-inline std::string Describe(const Rect& r) {
-  std::ostringstream out;
-  out << r.x << "," << r.y << "," << r.width << "," << r.height;
-  return out.str();
-}
-
 class RecordingPlatform : public SaverPlatform {
  public:
   // Answers.
@@ -36,12 +31,12 @@ class RecordingPlatform : public SaverPlatform {
   bool nibResult = true;
   bool webViewsCreated = true;
   std::string resources;
-  std::string temporary = "/tmp";
+  std::string temporary;
 
   // What happened.
   std::vector<std::string> calls;
   std::map<int, std::vector<std::string>> pages;  // by web view number
-  std::vector<double> intervals;
+  double interval = 0;
   SheetOwner* sheetOwner = nullptr;
 
   void Note(const std::string& call) { calls.push_back(call); }
@@ -53,7 +48,7 @@ class RecordingPlatform : public SaverPlatform {
   void startAnimation() override { Note("startAnimation"); }
   void stopAnimation() override { Note("stopAnimation"); }
   void setAnimationTimeInterval(double seconds) override {
-    intervals.push_back(seconds);
+    interval = seconds;
     Note("setAnimationTimeInterval");
   }
   std::string resourcePath() override {
@@ -65,21 +60,14 @@ class RecordingPlatform : public SaverPlatform {
     return temporary;
   }
   std::unique_ptr<WebView> createWebView(const Rect& frame) override {
-    if (!webViewsCreated) {
-      Note("createWebView " + Describe(frame) + " -> none");
-      return nullptr;
-    }
-    const int number = ++m_webViews;
-    Note("createWebView " + Describe(frame) + " -> " + std::to_string(number));
-    return std::make_unique<RecordedWebView>(number);
+    Note("createWebView " + Describe(frame));
+    if (!webViewsCreated) return nullptr;
+    return std::make_unique<RecordedWebView>(++m_webViews);
   }
-  void addSubview(WebView& webView) override {
-    Note("addSubview " + std::to_string(Number(webView)));
-  }
+  void addSubview(WebView& webView) override { Note("addSubview " + Number(webView)); }
   void loadHTMLString(WebView& webView, const std::string& html) override {
-    const int number = Number(webView);
-    pages[number].push_back(html);
-    Note("loadHTMLString " + std::to_string(number));
+    pages[static_cast<RecordedWebView&>(webView).number].push_back(html);
+    Note("loadHTMLString " + Number(webView));
   }
   bool loadNibNamed(const std::string& name, SheetOwner& owner, SheetOutlets& outlets) override {
     Note("loadNibNamed " + name);
@@ -91,14 +79,23 @@ class RecordingPlatform : public SaverPlatform {
     return true;
   }
   void endSheet(SheetWindow& sheet) override {
-    Note("endSheet " + std::to_string(static_cast<RecordedSheet&>(sheet).webView.number));
+    Note("endSheet " + Number(static_cast<RecordedSheet&>(sheet).webView));
   }
   void fillRect(const Rect& rect, const Color& color) override {
     Note("fillRect " + Describe(rect) + " " +
-         (color == Color::redColor() ? "red" : color == Color::blackColor() ? "black" : "other"));
+         (color == Color::redColor()     ? "red"
+          : color == Color::blackColor() ? "black"
+                                         : "other"));
   }
 
-  static int Number(WebView& webView) { return static_cast<RecordedWebView&>(webView).number; }
+  static std::string Number(WebView& webView) {
+    return std::to_string(static_cast<RecordedWebView&>(webView).number);
+  }
+  static std::string Describe(const Rect& r) {
+    std::ostringstream out;
+    out << r.x << "," << r.y << "," << r.width << "," << r.height;
+    return out.str();
+  }
 
  private:
   int m_webViews = 0;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,129 +34,93 @@ class WatchedView : public lumettaView {
     m_log.Note(std::string("disableLocalSecurity -> ") + (result ? "true" : "false"));
     return result;
   }
-  void loadSwfOfType(int type, WebView& webView) override {
-    m_log.Note("loadSwfOfType " + std::to_string(type) + " " +
-               std::to_string(RecordingPlatform::Number(webView)));
-    lumettaView::loadSwfOfType(type, webView);
-  }
 
  private:
   RecordingPlatform& m_log;
 };
 
-class LumettaViewTest : public ::testing::Test {
+class LumettaViewTest : public SaverTest {
  protected:
   void SetUp() override {
-    ResetSaverGlobals();
-    ASSERT_FALSE(scratch.path().empty());
-    platform.resources = scratch.Make("Resources");
-    platform.temporary = scratch.Make("T");
+    SaverTest::SetUp();
+    platform.resources = resources;
+    platform.temporary = temp;
   }
-  void TearDown() override { ResetSaverGlobals(); }
+  void Package(const FormContent& form) { ASSERT_TRUE(SavePackage(resources, {form})); }
 
-  void Package(const FormContent& form) {
-    ASSERT_TRUE(SavePackage(platform.resources, {form}));
-  }
-
-  ScratchFolder scratch;
   RecordingPlatform platform;
   const Rect frame{10, 20, 640, 480};
 };
 
-TEST_F(LumettaViewTest, InitialiserRunsItsStepsInOrder) {
+class LumettaViewModeTest : public LumettaViewTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LumettaViewModeTest, InitialiserRunsItsStepsInOrder) {
+  const bool preview = GetParam();
   Package({kMain, kPreview, kSettings});
   WatchedView view(platform);
-  ASSERT_TRUE(view.initWithFrame(frame, false));
+  ASSERT_TRUE(view.initWithFrame(frame, preview));
 
   const Calls expected = {
-      "initSaverView 10,20,640,480 full",
+      std::string("initSaverView 10,20,640,480 ") + (preview ? "preview" : "full"),
       "unpackSwfs",
       "resourcePath",
       "temporaryDirectory",
       "disableLocalSecurity -> false",  // no player plug-in on this machine
-      "createWebView 0,0,640,480 -> 1",  // over the bounds, not the frame
+      "createWebView 0,0,640,480",      // over the bounds, not the frame
       "addSubview 1",
-      "loadSwfOfType 0 1",
       "loadHTMLString 1",
       "disableLocalSecurity -> false",
       "setAnimationTimeInterval",
   };
   EXPECT_EQ(platform.calls, expected);
-  ASSERT_EQ(platform.intervals.size(), 1u);
-  EXPECT_EQ(platform.intervals[0], 1.0 / 30.0);
-  EXPECT_EQ(platform.intervals[0], 0.03333333333333333);
-  EXPECT_EQ(view.animationTimeInterval(), 1.0 / 30.0);
-
-  ASSERT_EQ(platform.pages[1].size(), 1u);
-  EXPECT_EQ(platform.pages[1][0], ComposeSwfPage(kSwfFull));
-  EXPECT_NE(platform.pages[1][0].find("src=\"file://" + g_full + "\""), std::string::npos);
-  EXPECT_EQ(ReadBytes(g_full), kMain);
-  ASSERT_EQ(view.subviews().size(), 1u);
-  EXPECT_EQ(view.webView(), view.subviews()[0].get());
+  EXPECT_EQ(platform.interval, 1.0 / 30.0);
+  EXPECT_EQ(platform.pages[1], Calls{ComposeSwfPage(preview ? kSwfPreview : kSwfFull)});
+  EXPECT_EQ(ReadBytes(preview ? g_preview : g_full), preview ? kPreview : kMain);
 }
 
-TEST_F(LumettaViewTest, PreviewViewLoadsThePreviewPage) {
-  Package({kMain, kPreview, kSettings});
-  WatchedView view(platform);
-  ASSERT_TRUE(view.initWithFrame(frame, true));
-  EXPECT_EQ(platform.calls[0], "initSaverView 10,20,640,480 preview");
-  EXPECT_NE(std::find(platform.calls.begin(), platform.calls.end(), "loadSwfOfType 1 1"),
-            platform.calls.end());
-  ASSERT_EQ(platform.pages[1].size(), 1u);
-  EXPECT_NE(platform.pages[1][0].find("src=\"file://" + g_preview + "\""), std::string::npos);
-  EXPECT_EQ(ReadBytes(g_preview), kPreview);
-}
+INSTANTIATE_TEST_SUITE_P(FullAndPreview, LumettaViewModeTest, ::testing::Bool());
 
-TEST_F(LumettaViewTest, PreviewWithoutItsOwnProgramShowsTheMainFile) {
+TEST_F(LumettaViewTest, FormWithOnlyAMainProgramShowsItAndDeletesItOnRelease) {
   Package({kMain, std::nullopt, std::nullopt});
-  lumettaView view(platform);
-  ASSERT_TRUE(view.initWithFrame(frame, true));
-  EXPECT_EQ(g_preview, g_full);
-  EXPECT_NE(platform.pages[1][0].find("src=\"file://" + g_full + "\""), std::string::npos);
-}
-
-TEST_F(LumettaViewTest, RefusedBaseViewDoesNothingElse) {
-  Package({kMain, kPreview, kSettings});
-  g_full = "/other/view/ssftemp.aaaaaa";
-  platform.initResult = false;
+  g_settings = "/earlier/view/ssstemp.abcdef";
   {
-    WatchedView view(platform);
-    EXPECT_FALSE(view.initWithFrame(frame, false));
+    lumettaView view(platform);
+    ASSERT_TRUE(view.initWithFrame(frame, true));
+    EXPECT_EQ(g_preview, g_full);
+    EXPECT_EQ(platform.pages[1], Calls{ComposeSwfPage(kSwfFull)});
+    EXPECT_EQ(FileCount(temp), 1u);
+    // A settings path left by another view offers no sheet.
+    EXPECT_FALSE(view.hasConfigureSheet());
+    g_swfSettings = std::make_shared<const Bytes>(kSettings);
+    EXPECT_TRUE(view.hasConfigureSheet());
   }
-  EXPECT_EQ(platform.calls, Calls{"initSaverView 10,20,640,480 full"});
-  EXPECT_TRUE(FilesIn(platform.temporary).empty());
-  EXPECT_EQ(g_full, "/other/view/ssftemp.aaaaaa");
+  EXPECT_EQ(FileCount(temp), 0u);
+  EXPECT_FALSE(g_full.empty());  // the paths themselves stay
 }
 
-TEST_F(LumettaViewTest, RefusedViewLeavesAnotherViewsFilesAlone) {
+TEST_F(LumettaViewTest, RefusedViewDoesNothingAndLeavesAnotherViewsFilesAlone) {
   Package({kMain, kPreview, kSettings});
   lumettaView shown(platform);
   ASSERT_TRUE(shown.initWithFrame(frame, false));
+  const std::string full = g_full;
+  platform.calls.clear();
   platform.initResult = false;
-  { lumettaView refused(platform); EXPECT_FALSE(refused.initWithFrame(frame, false)); }
-  EXPECT_EQ(ReadBytes(g_full), kMain);
-  EXPECT_EQ(FilesIn(platform.temporary).size(), 3u);
+  {
+    WatchedView refused(platform);
+    EXPECT_FALSE(refused.initWithFrame(frame, false));
+  }
+  EXPECT_EQ(platform.calls, Calls{"initSaverView 10,20,640,480 full"});
+  EXPECT_EQ(g_full, full);
+  EXPECT_EQ(FileCount(temp), 3u);
 }
 
 TEST_F(LumettaViewTest, MissingPackageStillMakesTheViewWithAnEmptySource) {
-  WatchedView view(platform);
+  lumettaView view(platform);
   ASSERT_TRUE(view.initWithFrame(frame, false));
   EXPECT_FALSE(view.lastExtraction().loaded);
   EXPECT_EQ(platform.calls.back(), "setAnimationTimeInterval");
   EXPECT_NE(platform.pages[1][0].find("<embed src=\"file://\""), std::string::npos);
-  EXPECT_TRUE(FilesIn(platform.temporary).empty());
-}
-
-TEST_F(LumettaViewTest, ReleaseDeletesTheFilesOnceEvenWhenPreviewRepeatsMain) {
-  Package({kMain, std::nullopt, kSettings});
-  {
-    lumettaView view(platform);
-    ASSERT_TRUE(view.initWithFrame(frame, false));
-    ASSERT_EQ(g_preview, g_full);
-    EXPECT_EQ(FilesIn(platform.temporary).size(), 2u);
-  }
-  EXPECT_TRUE(FilesIn(platform.temporary).empty());
-  EXPECT_FALSE(g_full.empty());  // the paths themselves stay
+  EXPECT_EQ(FileCount(temp), 0u);
 }
 
 TEST_F(LumettaViewTest, TwoViewsShareThePathsAndEitherReleaseDeletesTheCurrentFiles) {
@@ -168,72 +131,49 @@ TEST_F(LumettaViewTest, TwoViewsShareThePathsAndEitherReleaseDeletesTheCurrentFi
   auto second = std::make_unique<lumettaView>(platform);
   ASSERT_TRUE(second->initWithFrame(frame, true));
   EXPECT_NE(g_full, firstFull);
-  EXPECT_EQ(FilesIn(platform.temporary).size(), 6u);
+  EXPECT_EQ(FileCount(temp), 6u);
 
   // Releasing the first view deletes what the paths name now: the second
   // view's files. The first view's own files stay behind.
   first.reset();
-  EXPECT_EQ(FilesIn(platform.temporary).size(), 3u);
+  EXPECT_EQ(FileCount(temp), 3u);
   EXPECT_EQ(ReadBytes(firstFull), kMain);
   EXPECT_FALSE(ReadBytes(g_full).has_value());
   second.reset();
-  EXPECT_EQ(FilesIn(platform.temporary).size(), 3u);
+  EXPECT_EQ(FileCount(temp), 3u);
 }
 
 TEST_F(LumettaViewTest, ConfigureSheetLoadsOnceAndShowsTheSettingsProgram) {
   Package({kMain, kPreview, kSettings});
-  WatchedView view(platform);
+  lumettaView view(platform);
   ASSERT_TRUE(view.initWithFrame(frame, false));
+  EXPECT_TRUE(view.hasConfigureSheet());
   platform.calls.clear();
 
   SheetWindow* sheet = view.configureSheet();
   ASSERT_NE(sheet, nullptr);
   EXPECT_EQ(view.configureSheet(), sheet);
-  const Calls expected = {"loadNibNamed ConfigureSheet", "loadSwfOfType 2 2", "loadHTMLString 2"};
-  EXPECT_EQ(platform.calls, expected);
-  EXPECT_EQ(platform.sheetOwner, &view);
-  ASSERT_EQ(platform.pages[2].size(), 1u);
-  EXPECT_EQ(platform.pages[2][0], ComposeSwfPage(kSwfSettings));
-  EXPECT_NE(platform.pages[2][0].find("src=\"file://" + g_settings + "\""), std::string::npos);
+  EXPECT_EQ(platform.calls, (Calls{"loadNibNamed ConfigureSheet", "loadHTMLString 2"}));
+  EXPECT_EQ(platform.pages[2], Calls{ComposeSwfPage(kSwfSettings)});
 
   platform.calls.clear();
+  ASSERT_EQ(platform.sheetOwner, &view);
   platform.sheetOwner->onOkClick(nullptr);  // the sheet's OK button
   EXPECT_EQ(platform.calls, Calls{"endSheet 2"});
 }
 
 TEST_F(LumettaViewTest, SheetThatDoesNotLoadGivesNullAndNoPage) {
   Package({kMain, kPreview, kSettings});
-  WatchedView view(platform);
+  lumettaView view(platform);
   ASSERT_TRUE(view.initWithFrame(frame, false));
   platform.nibResult = false;
   platform.calls.clear();
   EXPECT_EQ(view.configureSheet(), nullptr);
   EXPECT_EQ(view.configureSheet(), nullptr);
-  // Nothing is cached on failure: each call tries the file again.
-  const Calls expected = {"loadNibNamed ConfigureSheet", "loadNibNamed ConfigureSheet"};
-  EXPECT_EQ(platform.calls, expected);
-  EXPECT_EQ(platform.pages.count(2), 0u);
-
-  platform.calls.clear();
   view.onOkClick(nullptr);  // no sheet to end
-  EXPECT_TRUE(platform.calls.empty());
-}
-
-TEST_F(LumettaViewTest, ConfigureSheetIsOfferedWhenTheFormHasSettings) {
-  Package({kMain, kPreview, kSettings});
-  lumettaView view(platform);
-  ASSERT_TRUE(view.initWithFrame(frame, false));
-  EXPECT_TRUE(view.hasConfigureSheet());
-}
-
-TEST_F(LumettaViewTest, ConfigureSheetIsNotOfferedForALeftOverSettingsPath) {
-  Package({kMain, kPreview, std::nullopt});
-  g_settings = "/earlier/view/ssstemp.abcdef";
-  lumettaView view(platform);
-  ASSERT_TRUE(view.initWithFrame(frame, false));
-  EXPECT_FALSE(view.hasConfigureSheet());
-  g_swfSettings = std::make_shared<const Bytes>(kSettings);
-  EXPECT_TRUE(view.hasConfigureSheet());
+  // Nothing is cached on failure: each call tries the file again.
+  EXPECT_EQ(platform.calls, Calls(2, "loadNibNamed ConfigureSheet"));
+  EXPECT_EQ(platform.pages.count(2), 0u);
 }
 
 TEST_F(LumettaViewTest, DrawRectPaintsTheBaseThenRedOverTheBounds) {
@@ -241,26 +181,13 @@ TEST_F(LumettaViewTest, DrawRectPaintsTheBaseThenRedOverTheBounds) {
   ASSERT_TRUE(view.initWithFrame(frame, false));
   platform.calls.clear();
   view.drawRect(Rect{5, 5, 10, 10});
-  const Calls expected = {"fillRect 5,5,10,10 black", "fillRect 0,0,640,480 red"};
-  EXPECT_EQ(platform.calls, expected);
-}
-
-TEST_F(LumettaViewTest, AnimationForwardsToTheBaseAndFramesDoNothing) {
-  lumettaView view(platform);
-  ASSERT_TRUE(view.initWithFrame(frame, false));
-  platform.calls.clear();
-  view.startAnimation();
-  EXPECT_TRUE(view.isAnimating());
-  view.animateOneFrame();
-  view.stopAnimation();
-  EXPECT_FALSE(view.isAnimating());
-  EXPECT_EQ(platform.calls, (Calls{"startAnimation", "stopAnimation"}));
+  EXPECT_EQ(platform.calls, (Calls{"fillRect 5,5,10,10 black", "fillRect 0,0,640,480 red"}));
 }
 
 TEST_F(LumettaViewTest, WebViewThatCannotBeMadeIsSkipped) {
   Package({kMain, kPreview, kSettings});
   platform.webViewsCreated = false;
-  WatchedView view(platform);
+  lumettaView view(platform);
   ASSERT_TRUE(view.initWithFrame(frame, false));
   EXPECT_EQ(view.webView(), nullptr);
   EXPECT_TRUE(view.subviews().empty());

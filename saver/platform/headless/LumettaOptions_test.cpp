@@ -9,53 +9,39 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-TEST(LumettaOptions, DefaultsRunTheFullViewUntilInterrupted) {
-  LumettaOptions options;
+TEST(LumettaOptions, DefaultsAndEveryOptionInBothSpellings) {
+  LumettaOptions defaults;
   std::string error;
-  ASSERT_TRUE(ParseLumettaOptions({}, options, error));
-  EXPECT_FALSE(options.preview);
-  EXPECT_FALSE(options.help);
-  EXPECT_TRUE(options.resources.empty());
-  EXPECT_FALSE(options.seconds.has_value());
-}
+  ASSERT_TRUE(ParseLumettaOptions({}, defaults, error));
+  EXPECT_FALSE(defaults.preview || defaults.configure || defaults.help);
+  EXPECT_TRUE(defaults.resources.empty());
+  EXPECT_FALSE(defaults.seconds.has_value());  // until interrupted
 
-TEST(LumettaOptions, ReadsEveryOptionInBothSpellings) {
-  for (const Args& args : {Args{"--preview", "--configure", "--resources", "/r", "--seconds", "2.5"},
-                           Args{"--seconds=2.5", "--resources=/r", "--configure", "--preview"}}) {
+  for (const Args& args :
+       {Args{"--preview", "--configure", "--resources", "/r", "--seconds", "2.5"},
+        Args{"--seconds=2.5", "--resources=/r", "--configure", "--preview"}}) {
     LumettaOptions options;
-    std::string error;
     ASSERT_TRUE(ParseLumettaOptions(args, options, error)) << error;
-    EXPECT_TRUE(options.preview);
-    EXPECT_TRUE(options.configure);
+    EXPECT_TRUE(options.preview && options.configure);
     EXPECT_EQ(options.resources, "/r");
-    ASSERT_TRUE(options.seconds.has_value());
-    EXPECT_EQ(*options.seconds, 2.5);
+    EXPECT_EQ(options.seconds, 2.5);
   }
-}
-
-TEST(LumettaOptions, SecondsAcceptsWholeAndFractionalNumbers) {
-  const std::pair<const char*, double> cases[] = {{"0", 0}, {"3", 3}, {".5", 0.5}, {"10.", 10}};
-  for (const auto& [text, value] : cases) {
+  for (const auto& [text, value] : {std::pair{"0", 0.0}, {".5", 0.5}, {"10.", 10.0}}) {
     LumettaOptions options;
-    std::string error;
     ASSERT_TRUE(ParseLumettaOptions({"--seconds", text}, options, error)) << text;
-    EXPECT_EQ(*options.seconds, value) << text;
+    EXPECT_EQ(options.seconds, value) << text;
   }
 }
-
-struct BadLine {
-  Args args;
-  const char* message;
-};
 
 TEST(LumettaOptions, BadLinesAreRefusedWithAClearMessage) {
-  const BadLine cases[] = {
+  const std::string notSeconds = "option --seconds needs a number of seconds (0 or more), not ";
+  const std::pair<Args, std::string> cases[] = {
       {{"--seconds"}, "option --seconds needs a number of seconds"},
-      {{"--seconds", "soon"}, "option --seconds needs a number of seconds (0 or more), not 'soon'"},
-      {{"--seconds", "-1"}, "option --seconds needs a number of seconds (0 or more), not '-1'"},
-      {{"--seconds", "1e3"}, "option --seconds needs a number of seconds (0 or more), not '1e3'"},
-      {{"--seconds", "."}, "option --seconds needs a number of seconds (0 or more), not '.'"},
-      {{"--seconds", "1.2.3"}, "option --seconds needs a number of seconds (0 or more), not '1.2.3'"},
+      {{"--seconds", "soon"}, notSeconds + "'soon'"},
+      {{"--seconds", "-1"}, notSeconds + "'-1'"},
+      {{"--seconds", "1e3"}, notSeconds + "'1e3'"},
+      {{"--seconds", "."}, notSeconds + "'.'"},
+      {{"--seconds", "1.2.3"}, notSeconds + "'1.2.3'"},
       {{"--resources"}, "option --resources needs a directory"},
       {{"--resources="}, "option --resources needs a directory"},
       {{"--preview=yes"}, "option --preview takes no value"},
@@ -63,11 +49,11 @@ TEST(LumettaOptions, BadLinesAreRefusedWithAClearMessage) {
       {{"-p"}, "unknown option '-p'"},
       {{"resources"}, "unexpected argument 'resources'"},
   };
-  for (const BadLine& c : cases) {
+  for (const auto& [args, message] : cases) {
     LumettaOptions options;
     std::string error;
-    EXPECT_FALSE(ParseLumettaOptions(c.args, options, error)) << c.args[0];
-    EXPECT_EQ(error, c.message);
+    EXPECT_FALSE(ParseLumettaOptions(args, options, error)) << args[0];
+    EXPECT_EQ(error, message);
   }
 }
 
@@ -77,7 +63,8 @@ TEST(LumettaOptions, HelpNamesEveryOption) {
   ASSERT_TRUE(ParseLumettaOptions({"--help"}, options, error));
   EXPECT_TRUE(options.help);
   const std::string usage = LumettaUsage();
-  for (const char* option : {"--preview", "--configure", "--resources DIR", "--seconds N", "--help"}) {
+  for (const char* option :
+       {"--preview", "--configure", "--resources DIR", "--seconds N", "--help"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
 }
