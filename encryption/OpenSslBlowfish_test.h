@@ -1,7 +1,7 @@
 #pragma once
 
-// Test peer: OpenSSL's own Blowfish (BF-ECB from the legacy provider), in
-// the usual big-endian block layout.
+// Test peer: OpenSSL's own Blowfish (from the legacy provider), in the
+// usual big-endian block layout.
 
 #include <openssl/evp.h>
 #include <openssl/provider.h>
@@ -10,6 +10,16 @@
 #include <vector>
 
 namespace vello_test {
+
+using Bytes = std::vector<unsigned char>;
+
+// Bytes of a hexadecimal text (published vectors).
+inline Bytes FromHex(const std::string& hex) {
+  Bytes out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
 
 // Loads the legacy provider (Blowfish lives there) beside the default one,
 // once per process. False when it is not installed.
@@ -26,22 +36,22 @@ inline bool LoadLegacyProvider() {
   return providers.legacy != nullptr && providers.fallback != nullptr;
 }
 
-// Standard Blowfish ECB of data (a multiple of 8 bytes) under the raw key
-// bytes. Empty on failure.
-inline std::vector<unsigned char> OpenSslBfEcb(const std::string& key,
-                                               std::vector<unsigned char> data,
-                                               bool encrypt = true) {
+// Cipher `name` ("BF-ECB", "BF-CBC", "BF-CFB", "BF-OFB") over data (a
+// multiple of 8 bytes) under the raw key bytes, with an 8-byte iv or none
+// (empty). Empty on failure.
+inline Bytes OpenSslBf(const char* name, bool encrypt, const Bytes& key, const Bytes& iv,
+                       const Bytes& data) {
   if (!LoadLegacyProvider()) return {};
-  EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "BF-ECB", nullptr);
+  EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, name, nullptr);
   EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  std::vector<unsigned char> out(data.size() + 8);
+  Bytes out(data.size() + 8);
   int n = 0, m = 0;
   const bool ok =
       cipher != nullptr && ctx != nullptr &&
       EVP_CipherInit_ex2(ctx, cipher, nullptr, nullptr, encrypt ? 1 : 0, nullptr) == 1 &&
       EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(key.size())) == 1 &&
-      EVP_CipherInit_ex2(ctx, nullptr, reinterpret_cast<const unsigned char*>(key.data()),
-                         nullptr, encrypt ? 1 : 0, nullptr) == 1 &&
+      EVP_CipherInit_ex2(ctx, nullptr, key.data(), iv.empty() ? nullptr : iv.data(),
+                         encrypt ? 1 : 0, nullptr) == 1 &&
       EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
       EVP_CipherUpdate(ctx, out.data(), &n, data.data(), static_cast<int>(data.size())) == 1 &&
       EVP_CipherFinal_ex(ctx, out.data() + n, &m) == 1;
@@ -52,9 +62,14 @@ inline std::vector<unsigned char> OpenSslBfEcb(const std::string& key,
   return out;
 }
 
+// Standard Blowfish ECB encryption under a key given as text.
+inline Bytes OpenSslBfEcb(const std::string& key, const Bytes& data) {
+  return OpenSslBf("BF-ECB", true, Bytes(key.begin(), key.end()), {}, data);
+}
+
 // Reverses the bytes of each 4-byte half of every 8-byte block: turns the
 // little-endian block layout into the usual one and back.
-inline std::vector<unsigned char> SwapHalves(std::vector<unsigned char> data) {
+inline Bytes SwapHalves(Bytes data) {
   for (std::size_t i = 0; i + 4 <= data.size(); i += 4) {
     std::swap(data[i], data[i + 3]);
     std::swap(data[i + 1], data[i + 2]);
