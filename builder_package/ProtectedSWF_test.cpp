@@ -73,8 +73,9 @@ std::string RsaDecrypt(const std::string& pem, const unsigned char* block) {
 
 // A Blowfish block deciphered by OpenSSL, keyed with PEM bytes 48..79.
 Bytes BlowfishDecrypt(const std::string& pem, const unsigned char* block) {
-  return vello_test::SwapHalves(vello_test::OpenSslBfEcb(
-      pem.substr(48, 32), vello_test::SwapHalves(Bytes(block, block + K)), false));
+  const std::string key = pem.substr(48, 32);
+  return vello_test::SwapHalves(vello_test::OpenSslBf("BF-ECB", false, Bytes(key.begin(), key.end()),
+                                                      {}, vello_test::SwapHalves(Bytes(block, block + K))));
 }
 
 // What the reader must produce, rebuilt from the payload: the program's
