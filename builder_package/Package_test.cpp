@@ -16,25 +16,43 @@
 namespace {
 
 using recordbytes::Bytes;
+using recordbytes::FormRecord;
+using recordbytes::Unpacked;
 namespace fs = std::filesystem;
 
-recordbytes::Form NamedForm(const std::string& name, const Bytes& program) {
+recordbytes::Form NamedForm(const std::string& name, const std::string& program) {
   recordbytes::Form form;
   form.name = name;
-  form.swf = recordbytes::Scrambled(program, 122);
+  form.swf = recordbytes::Scrambled(recordbytes::Text(program), 122);
   return form;
 }
 
-// A version-14 package as the library writes it: header, forms, and every
-// section empty.
-Bytes Version14Package(const std::vector<recordbytes::Form>& forms) {
-  Bytes file = recordbytes::PackageHeader(14, static_cast<int>(forms.size()));
-  for (const auto& form : forms) recordbytes::Raw(file, recordbytes::FormRecord(14, form));
-  recordbytes::Raw(file, recordbytes::EmptySections());
+// A package file: header, form records, and from version 2 on every
+// section, empty.
+Bytes PackageFile(int version, const std::vector<Bytes>& forms) {
+  Bytes file = recordbytes::PackageHeader(version, static_cast<int>(forms.size()));
+  for (const Bytes& form : forms) file.insert(file.end(), form.begin(), form.end());
+  const Bytes sections = recordbytes::EmptySections();
+  if (version >= 2) file.insert(file.end(), sections.begin(), sections.end());
   return file;
 }
 
-void ExpectHeaderOfTestFiles(const CPackage& package) {
+size_t FilesIn(const TempDir& dir) {
+  return static_cast<size_t>(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
+}
+
+// Packages of each version, with forms of mixed versions, read back; the
+// header is read alike for versions outside 1..14.
+class PackageVersionTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(PackageVersionTest, ReadsHeaderAndForms) {
+  const int version = GetParam();
+  TempDir dir;
+  CPackage package;
+  ASSERT_TRUE(package.Load(0, dir.Put("vello.dat", PackageFile(version, {
+      FormRecord(7, NamedForm("first", "FWS\x09one")),
+      FormRecord(11, NamedForm("second", "FWS\x0atwo"))}))));
+  EXPECT_EQ(package.GetStoredVersion(), version);
   EXPECT_EQ(package.GetHeaderInt1(), -1);
   EXPECT_EQ(package.GetHeaderString1(), L"header one");
   EXPECT_EQ(package.GetHeaderString2(), L"");
@@ -45,51 +63,16 @@ void ExpectHeaderOfTestFiles(const CPackage& package) {
   EXPECT_EQ(package.GetHeaderInt2(), 2);
   EXPECT_EQ(package.GetHeaderInt3(), 3);
   EXPECT_EQ(package.GetHeaderInt4(), 4);
-}
-
-Bytes ProgramOf(CPackageForm& form) {
-  unsigned char* out = nullptr;
-  int size = 0;
-  EXPECT_TRUE(form.UnpackSWFToRam(&out, size));
-  Bytes program(out, out + size);
-  delete[] out;
-  return program;
-}
-
-TEST(PackageTest, NewPackageHasNoFormsAndDefaultHeader) {
-  CPackage package;
-  EXPECT_EQ(package.GetFormCount(), 0);
-  EXPECT_EQ(package.GetForm(0), nullptr);
-  EXPECT_EQ(package.GetHeaderInt1(), 0);
-  EXPECT_EQ(package.GetHeaderString1(), L"");
-  EXPECT_FALSE(package.GetHeaderFlag3());
-}
-
-// Packages of each version, with forms of mixed versions, read back.
-class PackageVersionTest : public ::testing::TestWithParam<int> {};
-
-TEST_P(PackageVersionTest, ReadsHeaderAndForms) {
-  const int version = GetParam();
-  Bytes file = recordbytes::PackageHeader(version, 2);
-  recordbytes::Raw(file, recordbytes::FormRecord(7, NamedForm("first", recordbytes::Text("FWS\x09one"))));
-  recordbytes::Raw(file, recordbytes::FormRecord(11, NamedForm("second", recordbytes::Text("FWS\x0atwo"))));
-  if (version >= 2) recordbytes::Raw(file, recordbytes::EmptySections());
-
-  TempDir dir;
-  CPackage package;
-  ASSERT_TRUE(package.Load(0, dir.Put("vello.dat", file)));
-  EXPECT_EQ(package.GetStoredVersion(), version);
-  ExpectHeaderOfTestFiles(package);
   ASSERT_EQ(package.GetFormCount(), 2);
   EXPECT_EQ(package.GetForm(0)->GetFormName(), L"first");
   EXPECT_EQ(package.GetForm(1)->GetFormName(), L"second");
   EXPECT_EQ(package.GetForm(1)->GetStoredVersion(), 11);
-  EXPECT_EQ(ProgramOf(*package.GetForm(0)), recordbytes::Text("FWS\x09one"));
+  EXPECT_EQ(Unpacked(*package.GetForm(0), &CPackageForm::UnpackSWFToRam), recordbytes::Text("FWS\x09one"));
   EXPECT_EQ(package.GetForm(2), nullptr);
   EXPECT_EQ(package.GetForm(-1), nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, PackageVersionTest, ::testing::Values(1, 5, 13, 14));
+INSTANTIATE_TEST_SUITE_P(Versions, PackageVersionTest, ::testing::Values(0, 1, 5, 13, 14, 15));
 
 TEST(PackageTest, CountOfZeroOrLessReadsNoForm) {
   TempDir dir;
@@ -100,71 +83,75 @@ TEST(PackageTest, CountOfZeroOrLessReadsNoForm) {
   }
 }
 
-TEST(PackageTest, SaveWritesVersion14ByteForByteAndLoadSaveReproducesIt) {
+// Save writes the newest version: a version-14 file comes back byte for
+// byte, an older one as the same forms in version 14.
+TEST(PackageTest, LoadThenSaveWritesVersion14ByteForByte) {
+  recordbytes::Form full = NamedForm("", "FWS\x0a");
+  full.mask = {9, 8, 7, 6};
+  full.unpackedMask = 12;
+  full.preview = {1};
+  full.settings = {2, 3};
+  full.keyText = recordbytes::Text("not really a key");
+  const std::vector<Bytes> forms = {FormRecord(14, full), FormRecord(14, NamedForm("second", "FWS\x08!"))};
+  const Bytes newest = PackageFile(14, forms);
   TempDir dir;
-  const Bytes file = Version14Package({NamedForm("", recordbytes::Text("FWS\x0a")),
-                                       NamedForm("second", recordbytes::Text("FWS\x08!"))});
-  CPackage package;
-  ASSERT_TRUE(package.Load(0, dir.Put("in.dat", file)));
-  ASSERT_EQ(package.GetFormCount(), 2);
-  EXPECT_EQ(package.GetForm(0)->GetFormName(), L"");
-  ASSERT_TRUE(package.Save(0, dir.WideFile("out.dat")));
-  EXPECT_EQ(TempDir::ReadAll(dir.File("out.dat")), file);
-}
-
-TEST(PackageTest, OlderPackageIsSavedAsVersion14) {
-  TempDir dir;
-  Bytes old = recordbytes::PackageHeader(1, 1);
-  recordbytes::Raw(old, recordbytes::FormRecord(14, NamedForm("f", recordbytes::Text("FWS\x07"))));
-  CPackage package;
-  ASSERT_TRUE(package.Load(0, dir.Put("old.dat", old)));
-  ASSERT_TRUE(package.Save(0, dir.WideFile("new.dat")));
-  EXPECT_EQ(TempDir::ReadAll(dir.File("new.dat")),
-            Version14Package({NamedForm("f", recordbytes::Text("FWS\x07"))}));
+  for (const Bytes& file : {newest, PackageFile(1, forms)}) {
+    CPackage package;
+    ASSERT_TRUE(package.Load(0, dir.Put("in.dat", file)));
+    ASSERT_TRUE(package.Save(0, dir.WideFile("out.dat")));
+    EXPECT_EQ(TempDir::ReadAll(dir.File("out.dat")), newest);
+  }
 }
 
 TEST(PackageTest, BuiltPackageRoundTrips) {
   TempDir dir;
   const Bytes swf = recordbytes::Text("FWS\x0a a main program");
-  auto* form = new CPackageForm;
-  ASSERT_TRUE(form->PackSWF(dir.Put("m.swf", swf), false, ""));
-  ASSERT_TRUE(form->PackSaverPreview(dir.Put("p.swf", recordbytes::Text("preview"))));
-  form->SetFormName(L"demo \u00e9\U0001F600");
-  CPackage package;
-  package.AddForm(form);
-  ASSERT_TRUE(package.Save(0, dir.WideFile("built.dat")));
-
+  const Bytes preview = recordbytes::Text("FWS\x06 preview");
+  const Bytes settings = recordbytes::Text("FWS\x07 settings");
+  {
+    auto* form = new CPackageForm;
+    CPackage package;
+    package.AddForm(form);
+    ASSERT_TRUE(form->PackSWF(dir.Put("m.swf", swf), false, ""));
+    ASSERT_TRUE(form->PackSaverPreview(dir.Put("p.swf", preview)));
+    ASSERT_TRUE(form->PackSaverSettings(dir.Put("s.swf", settings)));
+    form->SetFormName(L"demo \u00e9\U0001F600");
+    ASSERT_TRUE(package.Save(0, dir.WideFile("built.dat")));
+  }
   CPackage loaded;
   ASSERT_TRUE(loaded.Load(0, dir.WideFile("built.dat")));
   ASSERT_EQ(loaded.GetFormCount(), 1);
-  EXPECT_EQ(loaded.GetForm(0)->GetFormName(), L"demo \u00e9\U0001F600");
-  EXPECT_EQ(ProgramOf(*loaded.GetForm(0)), swf);
-  EXPECT_EQ(loaded.GetForm(0)->GetSaverPreviewSize(), 7);
+  CPackageForm& form = *loaded.GetForm(0);
+  EXPECT_EQ(form.GetFormName(), L"demo \u00e9\U0001F600");
+  EXPECT_EQ(Unpacked(form, &CPackageForm::UnpackSWFToRam), swf);
+  EXPECT_EQ(Unpacked(form, &CPackageForm::UnpackSaverPreviewToRam), preview);
+  EXPECT_EQ(Unpacked(form, &CPackageForm::UnpackSaverSettingsToRam), settings);
 }
 
-TEST(PackageTest, LoadAddsToWhatThePackageHolds) {
+TEST(PackageTest, LoadAddsFormsAndCloseDropsThem) {
   TempDir dir;
-  const std::wstring path = dir.Put("p.dat", Version14Package({NamedForm("a", {})}));
+  const std::wstring path = dir.Put("p.dat", PackageFile(14, {FormRecord(14, NamedForm("a", ""))}));
   CPackage package;
+  EXPECT_FALSE(package.Load(0, dir.WideFile("absent.dat")));
   ASSERT_TRUE(package.Load(0, path));
   ASSERT_TRUE(package.Load(0, path));
   EXPECT_EQ(package.GetFormCount(), 2);
   package.Close();
   EXPECT_EQ(package.GetFormCount(), 0);
   EXPECT_EQ(package.GetHeaderString1(), L"header one");  // the header stays
+  EXPECT_FALSE(package.Save(0, dir.WideFile("no/such/folder/p.dat")));
 }
 
 TEST(PackageTest, EveryPrefixOfAValidPackageFailsToLoad) {
-  recordbytes::Form full = NamedForm("form", recordbytes::Text("FWS\x0a program"));
+  recordbytes::Form full = NamedForm("form", "FWS\x0a program");
   full.mask = {1, 2, 3};
   full.unpackedMask = 10;
   full.preview = {4, 5};
   full.settings = {6};
-  Bytes file = recordbytes::PackageHeader(14, 2);
-  recordbytes::Raw(file, recordbytes::FormRecord(14, full));
-  const size_t firstFormEnd = file.size();
-  recordbytes::Raw(file, recordbytes::FormRecord(14, full));
-
+  full.keyText = {7, 8, 9};
+  const Bytes form = FormRecord(14, full);
+  const Bytes file = PackageFile(1, {form, form});  // no sections: every cut is in a record
+  const size_t firstFormEnd = file.size() - form.size();
   TempDir dir;
   for (size_t cut = 0; cut < file.size(); ++cut) {
     CPackage package;
@@ -175,19 +162,11 @@ TEST(PackageTest, EveryPrefixOfAValidPackageFailsToLoad) {
   }
 }
 
-TEST(PackageTest, MissingFileDoesNotLoad) {
-  TempDir dir;
-  CPackage package;
-  EXPECT_FALSE(package.Load(0, dir.WideFile("absent.dat")));
-  EXPECT_FALSE(package.Save(0, dir.WideFile("no/such/folder/p.dat")));
-}
-
 TEST(PackageSaveTest, KeepsPermissionBitsAndWritesThroughSymbolicLinks) {
   TempDir dir;
   const std::string real = dir.Write("real.dat", {1, 2, 3});
   ASSERT_EQ(chmod(real.c_str(), 0640), 0);
   fs::create_symlink("real.dat", dir.path() / "link.dat");
-
   CPackage package;
   package.AddForm(new CPackageForm);
   ASSERT_TRUE(package.Save(0, dir.WideFile("link.dat")));
@@ -199,8 +178,7 @@ TEST(PackageSaveTest, KeepsPermissionBitsAndWritesThroughSymbolicLinks) {
   CPackage loaded;
   ASSERT_TRUE(loaded.Load(0, dir.WideFile("real.dat")));
   EXPECT_EQ(loaded.GetFormCount(), 1);
-  // No temporary file is left beside the target.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+  EXPECT_EQ(FilesIn(dir), 2u);  // no temporary file left beside the target
 }
 
 TEST(PackageSaveTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
@@ -215,9 +193,8 @@ TEST(PackageSaveTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
     signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit = {4096, 4096};
     setrlimit(RLIMIT_FSIZE, &limit);
-    const std::string big(20000, 'x');
     auto* form = new CPackageForm;
-    form->SetFormName(std::wstring(big.begin(), big.end()));
+    form->SetFormName(std::wstring(20000, L'x'));
     CPackage package;
     package.AddForm(form);
     _exit(package.Save(0, dir.WideFile("vello.dat")) ? 1 : 0);
@@ -227,7 +204,7 @@ TEST(PackageSaveTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "Save reported success despite the size limit";
   EXPECT_EQ(TempDir::ReadAll(target), original);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(FilesIn(dir), 1u);
 }
 
 TEST(PackageDeathTest, AddingANullFormIsFatal) {
