@@ -4,6 +4,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <random>
+#include <utility>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -27,6 +29,17 @@ recordbytes::Form NamedForm(const std::string& name, const std::string& program)
   return form;
 }
 
+// A form with every byte run filled, named "".
+recordbytes::Form FullForm() {
+  recordbytes::Form form = NamedForm("", "FWS\x0a program");
+  form.mask = {9, 8, 7, 6};
+  form.unpackedMask = 12;
+  form.preview = {1};
+  form.settings = {2, 3};
+  form.keyText = recordbytes::Text("not really a key");
+  return form;
+}
+
 // A package file: header, form records, and from version 2 on every
 // section, empty.
 Bytes PackageFile(int version, const std::vector<Bytes>& forms) {
@@ -38,7 +51,8 @@ Bytes PackageFile(int version, const std::vector<Bytes>& forms) {
 }
 
 size_t FilesIn(const TempDir& dir) {
-  return static_cast<size_t>(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()));
+  const fs::directory_iterator begin(dir.path()), end;
+  return static_cast<size_t>(std::distance(begin, end));
 }
 
 // Packages of each version, with forms of mixed versions, read back; the
@@ -67,32 +81,19 @@ TEST_P(PackageVersionTest, ReadsHeaderAndForms) {
   EXPECT_EQ(package.GetForm(0)->GetFormName(), L"first");
   EXPECT_EQ(package.GetForm(1)->GetFormName(), L"second");
   EXPECT_EQ(package.GetForm(1)->GetStoredVersion(), 11);
-  EXPECT_EQ(Unpacked(*package.GetForm(0), &CPackageForm::UnpackSWFToRam), recordbytes::Text("FWS\x09one"));
+  EXPECT_EQ(Unpacked(*package.GetForm(0), &CPackageForm::UnpackSWFToRam),
+            recordbytes::Text("FWS\x09one"));
   EXPECT_EQ(package.GetForm(2), nullptr);
   EXPECT_EQ(package.GetForm(-1), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, PackageVersionTest, ::testing::Values(0, 1, 5, 13, 14, 15));
 
-TEST(PackageTest, CountOfZeroOrLessReadsNoForm) {
-  TempDir dir;
-  for (int count : {0, -1, INT32_MIN}) {
-    CPackage package;
-    ASSERT_TRUE(package.Load(0, dir.Put("p.dat", recordbytes::PackageHeader(1, count))));
-    EXPECT_EQ(package.GetFormCount(), 0);
-  }
-}
-
 // Save writes the newest version: a version-14 file comes back byte for
 // byte, an older one as the same forms in version 14.
 TEST(PackageTest, LoadThenSaveWritesVersion14ByteForByte) {
-  recordbytes::Form full = NamedForm("", "FWS\x0a");
-  full.mask = {9, 8, 7, 6};
-  full.unpackedMask = 12;
-  full.preview = {1};
-  full.settings = {2, 3};
-  full.keyText = recordbytes::Text("not really a key");
-  const std::vector<Bytes> forms = {FormRecord(14, full), FormRecord(14, NamedForm("second", "FWS\x08!"))};
+  const std::vector<Bytes> forms = {FormRecord(14, FullForm()),
+                                    FormRecord(14, NamedForm("second", "FWS\x08!"))};
   const Bytes newest = PackageFile(14, forms);
   TempDir dir;
   for (const Bytes& file : {newest, PackageFile(1, forms)}) {
@@ -103,31 +104,6 @@ TEST(PackageTest, LoadThenSaveWritesVersion14ByteForByte) {
   }
 }
 
-TEST(PackageTest, BuiltPackageRoundTrips) {
-  TempDir dir;
-  const Bytes swf = recordbytes::Text("FWS\x0a a main program");
-  const Bytes preview = recordbytes::Text("FWS\x06 preview");
-  const Bytes settings = recordbytes::Text("FWS\x07 settings");
-  {
-    auto* form = new CPackageForm;
-    CPackage package;
-    package.AddForm(form);
-    ASSERT_TRUE(form->PackSWF(dir.Put("m.swf", swf), false, ""));
-    ASSERT_TRUE(form->PackSaverPreview(dir.Put("p.swf", preview)));
-    ASSERT_TRUE(form->PackSaverSettings(dir.Put("s.swf", settings)));
-    form->SetFormName(L"demo \u00e9\U0001F600");
-    ASSERT_TRUE(package.Save(0, dir.WideFile("built.dat")));
-  }
-  CPackage loaded;
-  ASSERT_TRUE(loaded.Load(0, dir.WideFile("built.dat")));
-  ASSERT_EQ(loaded.GetFormCount(), 1);
-  CPackageForm& form = *loaded.GetForm(0);
-  EXPECT_EQ(form.GetFormName(), L"demo \u00e9\U0001F600");
-  EXPECT_EQ(Unpacked(form, &CPackageForm::UnpackSWFToRam), swf);
-  EXPECT_EQ(Unpacked(form, &CPackageForm::UnpackSaverPreviewToRam), preview);
-  EXPECT_EQ(Unpacked(form, &CPackageForm::UnpackSaverSettingsToRam), settings);
-}
-
 TEST(PackageTest, LoadAddsFormsAndCloseDropsThem) {
   TempDir dir;
   const std::wstring path = dir.Put("p.dat", PackageFile(14, {FormRecord(14, NamedForm("a", ""))}));
@@ -135,6 +111,8 @@ TEST(PackageTest, LoadAddsFormsAndCloseDropsThem) {
   EXPECT_FALSE(package.Load(0, dir.WideFile("absent.dat")));
   ASSERT_TRUE(package.Load(0, path));
   ASSERT_TRUE(package.Load(0, path));
+  for (int count : {0, -1, INT32_MIN})  // no form to add
+    ASSERT_TRUE(package.Load(0, dir.Put("none.dat", recordbytes::PackageHeader(1, count))));
   EXPECT_EQ(package.GetFormCount(), 2);
   package.Close();
   EXPECT_EQ(package.GetFormCount(), 0);
@@ -143,13 +121,7 @@ TEST(PackageTest, LoadAddsFormsAndCloseDropsThem) {
 }
 
 TEST(PackageTest, EveryPrefixOfAValidPackageFailsToLoad) {
-  recordbytes::Form full = NamedForm("form", "FWS\x0a program");
-  full.mask = {1, 2, 3};
-  full.unpackedMask = 10;
-  full.preview = {4, 5};
-  full.settings = {6};
-  full.keyText = {7, 8, 9};
-  const Bytes form = FormRecord(14, full);
+  const Bytes form = FormRecord(14, FullForm());
   const Bytes file = PackageFile(1, {form, form});  // no sections: every cut is in a record
   const size_t firstFormEnd = file.size() - form.size();
   TempDir dir;
@@ -207,10 +179,63 @@ TEST(PackageSaveTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
   EXPECT_EQ(FilesIn(dir), 1u);
 }
 
-TEST(PackageDeathTest, AddingANullFormIsFatal) {
+TEST(PackageDeathTest, ProgrammingErrorsAreFatal) {
   CPackage package;
   EXPECT_DEATH(package.AddForm(nullptr),
                "pForm != __null\\), function AddForm, file builder_package/Package, line");
+  CPackageForm form;
+  unsigned char* out = nullptr;
+  int size = 0;
+  EXPECT_DEATH(form.UnpackMaskToRam(&out, size), "m_pMask != __null");
 }
+
+// Protected programs through a whole package: packed into a form, saved,
+// loaded and extracted. Parameters: the program's size, and whether it is
+// a multiple of 3 whose text ends in a partial Blowfish block.
+class ProtectedPackage : public ::testing::TestWithParam<std::pair<int, bool>> {};
+
+TEST_P(ProtectedPackage, SavedLoadedAndExtractedGivesTheProgram) {
+  const auto [n, extraBytes] = GetParam();
+  std::mt19937 rng(static_cast<unsigned>(n));
+  Bytes swf(static_cast<std::size_t>(n));
+  for (auto& b : swf) b = static_cast<unsigned char>(rng());
+  TempDir dir;
+  {
+    CPackage package;
+    auto* form = new CPackageForm;
+    package.AddForm(form);
+    ASSERT_TRUE(form->PackSWF(dir.Put("in.swf", swf), true, "pass"));
+    ASSERT_TRUE(package.Save(0, dir.WideFile("vello.dat")));
+  }
+  CPackage package;
+  ASSERT_TRUE(package.Load(0, dir.WideFile("vello.dat")));
+  ASSERT_EQ(package.GetFormCount(), 1);
+  CPackageForm& form = *package.GetForm(0);
+  ASSERT_TRUE(form.IsProtected());
+  EXPECT_EQ(form.GetSWFVersion(), n >= 4 ? swf[3] : 0);  // byte 3 of the program
+  const int L = (n + 2) / 3 * 4;
+  EXPECT_EQ(form.GetSWFSize(), (L + 85) / 86 * 128);
+
+  // The file holds the decoded bytes: the program, then in the precise case
+  // bytes decoded from the filler, at most 3 for each 4 of its 86 - r.
+  ASSERT_TRUE(form.UnpackSWF(dir.WideFile("out.swf")));
+  const Bytes file = TempDir::ReadAll(dir.File("out.swf"));
+  ASSERT_GE(file.size(), swf.size());
+  EXPECT_EQ(Bytes(file.begin(), file.begin() + n), swf);
+  EXPECT_EQ(file.size() > swf.size(), extraBytes);
+  EXPECT_LE(file.size(), swf.size() + (86 - L % 86 + 3) / 4 * 3);
+  // The array holds them too, then zeros up to the payload length.
+  Bytes ram = file;
+  ram.resize(static_cast<std::size_t>(form.GetSWFSize()), 0);
+  EXPECT_EQ(Unpacked(form, &CPackageForm::UnpackSWFToRam), ram);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, ProtectedPackage,
+    ::testing::Values(std::pair{0, false}, std::pair{3, false},  // empty; one RSA block, no header
+                      std::pair{129, false},                   // text of 2 x 86, no partial block
+                      std::pair{999, true},                    // final partial Blowfish block
+                      std::pair{1000, false}),                 // text ends in "=="
+    [](const auto& info) { return "n" + std::to_string(info.param.first); });
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "builder_package/RecordBytes_test.h"
@@ -22,12 +23,11 @@ using Bytes = std::vector<unsigned char>;
 constexpr int K = 128;
 constexpr int M = 86;
 
+// The codec reads no SWF header: any bytes will do.
 Bytes MakeSwf(int n, unsigned seed) {
   std::mt19937 rng(seed);
   Bytes swf(static_cast<std::size_t>(n));
   for (auto& b : swf) b = static_cast<unsigned char>(rng());
-  const char header[] = {'F', 'W', 'S', 10};
-  for (int i = 0; i < n && i < 4; ++i) swf[i] = static_cast<unsigned char>(header[i]);
   return swf;
 }
 
@@ -39,14 +39,11 @@ ProtectedSWF::Packed PackOrDie(const Bytes& swf) {
 
 // A program packed once for the tests that only read its packing: 5000
 // bytes, so its text ends in "=" and its blocks include RSA block 48.
-struct Sample {
-  Bytes swf;
-  ProtectedSWF::Packed packed;
-};
+const Bytes kSample = MakeSwf(5000, 9);
 
-const Sample& Shared() {
-  static const Sample sample{MakeSwf(5000, 9), PackOrDie(MakeSwf(5000, 9))};
-  return sample;
+const ProtectedSWF::Packed& Sample() {
+  static const ProtectedSWF::Packed packed = PackOrDie(kSample);
+  return packed;
 }
 
 // The stored key text, unscrambled here independently of the codec.
@@ -72,7 +69,8 @@ std::string RsaDecrypt(const std::string& pem, const unsigned char* block) {
   std::size_t n = out.size();
   const bool ok = ctx && EVP_PKEY_decrypt_init(ctx) > 0 &&
                   EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_OAEP_PADDING) > 0 &&
-                  EVP_PKEY_decrypt(ctx, reinterpret_cast<unsigned char*>(out.data()), &n, block, K) > 0;
+                  EVP_PKEY_decrypt(ctx, reinterpret_cast<unsigned char*>(out.data()), &n, block,
+                                   K) > 0;
   EVP_PKEY_CTX_free(ctx);
   EVP_PKEY_free(key);
   BIO_free(bio);
@@ -111,28 +109,20 @@ Bytes UnpackOrDie(const ProtectedSWF::Packed& packed) {
 
 // Every size in one sweep: block count, block kinds, the filler rule in
 // every Blowfish block (OpenSSL deciphering), and the decoded bytes: the
-// exact program unless the precise filler case.
-struct SizeCase {
-  int n;
-  std::size_t blocks;
-  const char* what;
-  friend std::ostream& operator<<(std::ostream& os, const SizeCase& c) {
-    return os << c.n << " bytes (" << c.what << ")";
-  }
-};
-
-class ProtectedSWFSizes : public ::testing::TestWithParam<SizeCase> {};
+// exact program unless the precise filler case. Parameters: the program's
+// size and its number of blocks.
+class ProtectedSWFSizes : public ::testing::TestWithParam<std::pair<int, std::size_t>> {};
 
 TEST_P(ProtectedSWFSizes, PacksIntoBlocksAndUnpacksByTheRules) {
-  const SizeCase& c = GetParam();
-  const Bytes swf = MakeSwf(c.n, static_cast<unsigned>(c.n));
+  const auto [n, blocks] = GetParam();
+  const Bytes swf = MakeSwf(n, static_cast<unsigned>(n));
   const ProtectedSWF::Packed packed = PackOrDie(swf);
   const std::string text = OpenSslBase64(swf);
   const std::size_t L = text.size();
-  ASSERT_EQ(packed.payload.size(), c.blocks * K);
+  ASSERT_EQ(packed.payload.size(), blocks * K);
 
   const std::string pem = PemOf(packed);
-  for (std::size_t i = 0; i < c.blocks; ++i) {
+  for (std::size_t i = 0; i < blocks; ++i) {
     const unsigned char* block = packed.payload.data() + i * K;
     const std::size_t chunk = std::min<std::size_t>(M, L - i * M);
     const std::string expectedText = text.substr(i * M, chunk);
@@ -160,38 +150,39 @@ TEST_P(ProtectedSWFSizes, PacksIntoBlocksAndUnpacksByTheRules) {
   const Bytes expected = ExpectedDecoded(swf, packed);
   ASSERT_EQ(decoded, static_cast<int>(expected.size()));
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()));
-  EXPECT_TRUE(std::all_of(out.begin() + decoded, out.end(), [](unsigned char b) { return b == 0xAB; }));
-  const bool lastIsPartialBlowfish = L % M != 0 && (c.blocks - 1) % 48 != 0;
-  if (c.n % 3 != 0 || !lastIsPartialBlowfish) {
-    EXPECT_EQ(expected, swf) << "exact program expected";
-  } else {
-    ASSERT_GT(expected.size(), swf.size()) << "filler bytes expected";
-    EXPECT_TRUE(std::equal(swf.begin(), swf.end(), expected.begin()));
-  }
+  EXPECT_EQ(Bytes(out.begin() + decoded, out.end()), Bytes(out.size() - expected.size(), 0xAB));
+  // The program, followed by bytes decoded from filler only for a multiple
+  // of 3 whose text ends in a partial Blowfish block.
+  const bool lastIsPartialBlowfish = L % M != 0 && (blocks - 1) % 48 != 0;
+  ASSERT_GE(expected.size(), swf.size());
+  EXPECT_EQ(Bytes(expected.begin(), expected.begin() + n), swf);
+  EXPECT_EQ(expected.size() > swf.size(), n % 3 == 0 && lastIsPartialBlowfish);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, ProtectedSWFSizes,
-    ::testing::Values(SizeCase{0, 0, "empty"}, SizeCase{3, 1, "one group"},
-                      SizeCase{63, 1, "largest single block"}, SizeCase{64, 2, "two blocks"},
-                      SizeCase{129, 2, "text 2 x 86, no partial block"},
-                      SizeCase{999, 16, "multiple of 3, final Blowfish"},
-                      SizeCase{1000, 16, "2,048 bytes"}, SizeCase{1001, 16, "final Blowfish, one ="},
-                      SizeCase{3126, 49, "text 48 x 86 + 40: final RSA block of 40"},
-                      SizeCase{3300, 52, "chunks 47, 48 RSA and 49"},
-                      SizeCase{3 * 43 * 49, 98, "text 98 x 86, three RSA blocks"}),
-    [](const auto& info) { return "n" + std::to_string(info.param.n); });
+    ::testing::Values(std::pair{0, 0u}, std::pair{3, 1u},    // empty; one group
+                      std::pair{63, 1u}, std::pair{64, 2u},  // largest single block; two
+                      std::pair{129, 2u},                    // text 2 x 86, no partial block
+                      std::pair{999, 16u},                   // multiple of 3, final Blowfish
+                      std::pair{1000, 16u},                  // 2,048 bytes
+                      std::pair{1001, 16u},                  // final Blowfish, text ends in "="
+                      std::pair{3126, 49u},                  // text 48 x 86 + 40: final RSA block
+                      std::pair{3300, 52u},                  // chunks 47, 48 (RSA) and 49
+                      std::pair{3 * 43 * 49, 98u}),          // text 98 x 86: RSA 0, 48 and 96
+    [](const auto& info) { return "n" + std::to_string(info.param.first); });
 
 TEST(ProtectedSWF, TwoPackingsDifferEverywhere) {
-  const Sample& a = Shared();
-  const ProtectedSWF::Packed b = PackOrDie(a.swf);
-  ASSERT_EQ(a.packed.payload.size(), b.payload.size());
-  EXPECT_NE(a.packed.keyText, b.keyText);
+  const ProtectedSWF::Packed& a = Sample();
+  const ProtectedSWF::Packed b = PackOrDie(kSample);
+  ASSERT_EQ(a.payload.size(), b.payload.size());
+  EXPECT_NE(a.keyText, b.keyText);
   for (std::size_t i = 0; i < b.payload.size(); i += 8)
-    EXPECT_FALSE(std::equal(b.payload.begin() + i, b.payload.begin() + i + 8, a.packed.payload.begin() + i))
+    EXPECT_FALSE(std::equal(b.payload.begin() + i, b.payload.begin() + i + 8,
+                            a.payload.begin() + i))
         << "8 bytes at " << i;
-  EXPECT_EQ(UnpackOrDie(a.packed), a.swf);
-  EXPECT_EQ(UnpackOrDie(b), a.swf);
+  EXPECT_EQ(UnpackOrDie(a), kSample);
+  EXPECT_EQ(UnpackOrDie(b), kSample);
 }
 
 TEST(ProtectedSWF, PackRefusesBadArgumentsLeavingOutput) {
@@ -206,21 +197,17 @@ TEST(ProtectedSWF, PackRefusesBadArgumentsLeavingOutput) {
   EXPECT_EQ(out.keyText, (Bytes{4}));
 }
 
-// Each bad input fails through both entry points and leaves the output as
-// it was.
-void ExpectRefused(const Bytes& payload, const Bytes& keyText, const char* what) {
-  Bytes decoded = {7, 7, 7};
-  EXPECT_FALSE(ProtectedSWF::Unpack(payload.data(), static_cast<int>(payload.size()),
-                                    keyText.data(), static_cast<int>(keyText.size()), decoded))
-      << what;
-  EXPECT_EQ(decoded, (Bytes{7, 7, 7})) << what;
+// Each bad input fails and leaves the output as it was; capacity is the
+// buffer's size less shortBy.
+void ExpectRefused(const Bytes& payload, const Bytes& keyText, const char* what,
+                   int shortBy = 0) {
   Bytes out(payload.size() + 1, 0x5A);
   int n = -1;
   EXPECT_FALSE(ProtectedSWF::Unpack(payload.data(), static_cast<int>(payload.size()),
                                     keyText.data(), static_cast<int>(keyText.size()), out.data(),
-                                    static_cast<int>(out.size()), n))
+                                    static_cast<int>(out.size()) - shortBy, n))
       << what;
-  EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](unsigned char c) { return c == 0x5A; })) << what;
+  EXPECT_EQ(out, Bytes(payload.size() + 1, 0x5A)) << what;
   EXPECT_EQ(n, -1) << what;
 }
 
@@ -240,8 +227,8 @@ Bytes NewKeyText(const EVP_CIPHER* cipher) {
 }
 
 TEST(ProtectedSWF, BadKeyTextOrPayloadIsRefused) {
-  const Bytes& payload = Shared().packed.payload;
-  const Bytes& keyText = Shared().packed.keyText;
+  const Bytes& payload = Sample().payload;
+  const Bytes& keyText = Sample().keyText;
 
   ExpectRefused(payload, Bytes(keyText.begin(), keyText.begin() + 79), "key text of 79 bytes");
   ExpectRefused(payload, Bytes(keyText.begin(), keyText.begin() + 200), "truncated key text");
@@ -258,22 +245,19 @@ TEST(ProtectedSWF, BadKeyTextOrPayloadIsRefused) {
   corrupt[5] ^= 0x80;  // inside RSA block 0
   ExpectRefused(corrupt, keyText, "corrupted RSA block");
   ExpectRefused(Bytes(K, 0), keyText, "zero block");
-
-  Bytes out(payload.size());
-  int n = -1;
-  EXPECT_FALSE(ProtectedSWF::Unpack(payload.data(), static_cast<int>(payload.size()), keyText.data(),
-                                    static_cast<int>(keyText.size()), out.data(),
-                                    static_cast<int>(out.size()) - 1, n))
-      << "buffer shorter than the payload";
+  ExpectRefused(payload, keyText, "buffer shorter than the payload", 2);
+  Bytes decoded = {7, 7, 7};
+  EXPECT_FALSE(ProtectedSWF::Unpack(payload.data(), K, keyText.data(), 79, decoded));
+  EXPECT_EQ(decoded, (Bytes{7, 7, 7}));
 }
 
 TEST(ProtectedSWF, BlowfishBlockDamageIsNotDetectedButStaysInBounds) {
   // Only RSA blocks can be checked; damaged Blowfish blocks (1 to 47)
   // decode to other bytes, never past the payload length.
-  ProtectedSWF::Packed packed = Shared().packed;
+  ProtectedSWF::Packed packed = Sample();
   for (std::size_t i = K; i < 48 * K; ++i) packed.payload[i] = static_cast<unsigned char>(i * 7);
   const Bytes decoded = UnpackOrDie(packed);
-  EXPECT_NE(decoded, Shared().swf);
+  EXPECT_NE(decoded, kSample);
   EXPECT_LE(decoded.size(), packed.payload.size());
 }
 
@@ -284,9 +268,9 @@ TEST(ProtectedSWF, OpenSslCommandReadsTheKeyAndDecryptsBlockZero) {
   if (std::system("command -v openssl >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "the openssl command is not installed";
   TempDir dir;
-  const std::string pem = PemOf(Shared().packed);
+  const std::string pem = PemOf(Sample());
   dir.Write("key.pem", Bytes(pem.begin(), pem.end()));
-  dir.Write("block0.bin", Bytes(Shared().packed.payload.begin(), Shared().packed.payload.begin() + K));
+  dir.Write("block0.bin", Bytes(Sample().payload.begin(), Sample().payload.begin() + K));
   const std::string d = dir.path().string() + "/";
   const std::string commands[] = {
       "openssl pkeyutl -decrypt -inkey " + d + "key.pem -in " + d + "block0.bin -out " + d +
@@ -298,7 +282,7 @@ TEST(ProtectedSWF, OpenSslCommandReadsTheKeyAndDecryptsBlockZero) {
     const Bytes bytes = TempDir::ReadAll(dir.File(name));
     return std::string(bytes.begin(), bytes.end());
   };
-  EXPECT_EQ(read("plain.txt"), OpenSslBase64(Shared().swf).substr(0, 86));
+  EXPECT_EQ(read("plain.txt"), OpenSslBase64(kSample).substr(0, 86));
   EXPECT_EQ(read("again.pem"), pem);
   EXPECT_NE(read("text.txt").find("Private-Key: (1024 bit"), std::string::npos);
   EXPECT_NE(read("text.txt").find("publicExponent: 65537 (0x10001)"), std::string::npos);

@@ -29,21 +29,18 @@ inline void Run(Bytes& out, const Bytes& bytes) {
   out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
-// A scrambled string record of ASCII text shorter than 512 characters (one
-// chunk, so the mask runs from the text's own length).
-inline void String(Bytes& out, const std::string& ascii) {
-  Int(out, static_cast<int32_t>(ascii.size()));
-  for (size_t i = 0; i < ascii.size(); ++i)
-    out.push_back(static_cast<uint8_t>(ascii[i] ^ ((33 * i + ascii.size() + 146) % 256)));
-}
-
 // The keyless scramble of stored content with constant k.
 inline Bytes Scrambled(Bytes bytes, int k) {
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] ^= static_cast<uint8_t>((bytes.size() + 33 * i + k) % 256);
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] ^= static_cast<uint8_t>((bytes.size() + 33 * i + k) % 256);
   return bytes;
 }
 
 inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// A string record of ASCII text shorter than 512 characters: one chunk,
+// scrambled with constant 146.
+inline void String(Bytes& out, const std::string& ascii) { Run(out, Scrambled(Text(ascii), 146)); }
 
 // The fields of a form record that tests set (byte runs as stored); the
 // others hold recognisable values: ints 1..20 are 100 + n, flags alternate.
