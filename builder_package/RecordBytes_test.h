@@ -1,7 +1,8 @@
 #pragma once
 
 // Builds package records byte by byte, independently of the library's
-// writers, so that tests can check the readers against the file layout.
+// writers, so that tests can check the readers against the file layout;
+// and takes a form's unpacked buffers back as bytes.
 
 #include <gtest/gtest.h>
 
@@ -43,7 +44,7 @@ inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 inline void String(Bytes& out, const std::string& ascii) { Run(out, Scrambled(Text(ascii), 146)); }
 
 // The fields of a form record that tests set (byte runs as stored); the
-// others hold recognisable values: ints 1..20 are 100 + n, flags alternate.
+// others hold recognisable values: int n is 100 + n, flags as marked.
 struct Form {
   Bytes swf, mask, preview, settings, keyText;
   int32_t unpackedMask = 0;
@@ -109,11 +110,10 @@ inline Bytes PackageHeader(int version, int formCount) {
   return out;
 }
 
-// Every resource section of the newest version, empty: 30 fields, each four
-// zero bytes as a count, a false flag or an empty string. Sections: DLLs,
-// secure variables, files, encrypted strings (a count each); options (4
-// ints, flag, string, flag, int); splash (2); a string; tray icon (2);
-// global variables (1); seven strings; a flag; flash (2); xul (2).
+// Every resource section of the newest version, empty: 30 fields of four
+// zero bytes (counts, false flags, empty strings). DLLs, secure variables,
+// files, encrypted strings: 4; options: 8; splash: 2; a string; tray icon:
+// 2; global variables: 1; seven strings; a flag; flash: 2; xul: 2.
 inline Bytes EmptySections() { return Bytes(30 * 4, 0); }
 
 // The bytes a successful Unpack...ToRam hands out, released here.
