@@ -4,6 +4,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <random>
+#include <utility>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,25 +18,55 @@
 namespace {
 
 using recordbytes::Bytes;
+using recordbytes::FormRecord;
+using recordbytes::Unpacked;
 namespace fs = std::filesystem;
 
-recordbytes::Form NamedForm(const std::string& name, const Bytes& program) {
+recordbytes::Form NamedForm(const std::string& name, const std::string& program) {
   recordbytes::Form form;
   form.name = name;
-  form.swf = recordbytes::Scrambled(program, 122);
+  form.swf = recordbytes::Scrambled(recordbytes::Text(program), 122);
   return form;
 }
 
-// A version-14 package as the library writes it: header, forms, and every
-// section empty.
-Bytes Version14Package(const std::vector<recordbytes::Form>& forms) {
-  Bytes file = recordbytes::PackageHeader(14, static_cast<int>(forms.size()));
-  for (const auto& form : forms) recordbytes::Raw(file, recordbytes::FormRecord(14, form));
-  recordbytes::Raw(file, recordbytes::EmptySections());
+// A form with every byte run filled, named "".
+recordbytes::Form FullForm() {
+  recordbytes::Form form = NamedForm("", "FWS\x0a program");
+  form.mask = {9, 8, 7, 6};
+  form.unpackedMask = 12;
+  form.preview = {1};
+  form.settings = {2, 3};
+  form.keyText = recordbytes::Text("not really a key");
+  return form;
+}
+
+// A package file: header, form records, and from version 2 on every
+// section, empty.
+Bytes PackageFile(int version, const std::vector<Bytes>& forms) {
+  Bytes file = recordbytes::PackageHeader(version, static_cast<int>(forms.size()));
+  for (const Bytes& form : forms) file.insert(file.end(), form.begin(), form.end());
+  const Bytes sections = recordbytes::EmptySections();
+  if (version >= 2) file.insert(file.end(), sections.begin(), sections.end());
   return file;
 }
 
-void ExpectHeaderOfTestFiles(const CPackage& package) {
+size_t FilesIn(const TempDir& dir) {
+  const fs::directory_iterator begin(dir.path()), end;
+  return static_cast<size_t>(std::distance(begin, end));
+}
+
+// Packages of each version, with forms of mixed versions, read back; the
+// header is read alike for versions outside 1..14.
+class PackageVersionTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(PackageVersionTest, ReadsHeaderAndForms) {
+  const int version = GetParam();
+  TempDir dir;
+  CPackage package;
+  ASSERT_TRUE(package.Load(0, dir.Put("vello.dat", PackageFile(version, {
+      FormRecord(7, NamedForm("first", "FWS\x09one")),
+      FormRecord(11, NamedForm("second", "FWS\x0atwo"))}))));
+  EXPECT_EQ(package.GetStoredVersion(), version);
   EXPECT_EQ(package.GetHeaderInt1(), -1);
   EXPECT_EQ(package.GetHeaderString1(), L"header one");
   EXPECT_EQ(package.GetHeaderString2(), L"");
@@ -45,126 +77,53 @@ void ExpectHeaderOfTestFiles(const CPackage& package) {
   EXPECT_EQ(package.GetHeaderInt2(), 2);
   EXPECT_EQ(package.GetHeaderInt3(), 3);
   EXPECT_EQ(package.GetHeaderInt4(), 4);
-}
-
-Bytes ProgramOf(CPackageForm& form) {
-  unsigned char* out = nullptr;
-  int size = 0;
-  EXPECT_TRUE(form.UnpackSWFToRam(&out, size));
-  Bytes program(out, out + size);
-  delete[] out;
-  return program;
-}
-
-TEST(PackageTest, NewPackageHasNoFormsAndDefaultHeader) {
-  CPackage package;
-  EXPECT_EQ(package.GetFormCount(), 0);
-  EXPECT_EQ(package.GetForm(0), nullptr);
-  EXPECT_EQ(package.GetHeaderInt1(), 0);
-  EXPECT_EQ(package.GetHeaderString1(), L"");
-  EXPECT_FALSE(package.GetHeaderFlag3());
-}
-
-// Packages of each version, with forms of mixed versions, read back.
-class PackageVersionTest : public ::testing::TestWithParam<int> {};
-
-TEST_P(PackageVersionTest, ReadsHeaderAndForms) {
-  const int version = GetParam();
-  Bytes file = recordbytes::PackageHeader(version, 2);
-  recordbytes::Raw(file, recordbytes::FormRecord(7, NamedForm("first", recordbytes::Text("FWS\x09one"))));
-  recordbytes::Raw(file, recordbytes::FormRecord(11, NamedForm("second", recordbytes::Text("FWS\x0atwo"))));
-  if (version >= 2) recordbytes::Raw(file, recordbytes::EmptySections());
-
-  TempDir dir;
-  CPackage package;
-  ASSERT_TRUE(package.Load(0, dir.Put("vello.dat", file)));
-  EXPECT_EQ(package.GetStoredVersion(), version);
-  ExpectHeaderOfTestFiles(package);
   ASSERT_EQ(package.GetFormCount(), 2);
   EXPECT_EQ(package.GetForm(0)->GetFormName(), L"first");
   EXPECT_EQ(package.GetForm(1)->GetFormName(), L"second");
   EXPECT_EQ(package.GetForm(1)->GetStoredVersion(), 11);
-  EXPECT_EQ(ProgramOf(*package.GetForm(0)), recordbytes::Text("FWS\x09one"));
+  EXPECT_EQ(Unpacked(*package.GetForm(0), &CPackageForm::UnpackSWFToRam),
+            recordbytes::Text("FWS\x09one"));
   EXPECT_EQ(package.GetForm(2), nullptr);
   EXPECT_EQ(package.GetForm(-1), nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, PackageVersionTest, ::testing::Values(1, 5, 13, 14));
+INSTANTIATE_TEST_SUITE_P(Versions, PackageVersionTest, ::testing::Values(0, 1, 5, 13, 14, 15));
 
-TEST(PackageTest, CountOfZeroOrLessReadsNoForm) {
+// Save writes the newest version: a version-14 file comes back byte for
+// byte, an older one as the same forms in version 14.
+TEST(PackageTest, LoadThenSaveWritesVersion14ByteForByte) {
+  const std::vector<Bytes> forms = {FormRecord(14, FullForm()),
+                                    FormRecord(14, NamedForm("second", "FWS\x08!"))};
+  const Bytes newest = PackageFile(14, forms);
   TempDir dir;
-  for (int count : {0, -1, INT32_MIN}) {
+  for (const Bytes& file : {newest, PackageFile(1, forms)}) {
     CPackage package;
-    ASSERT_TRUE(package.Load(0, dir.Put("p.dat", recordbytes::PackageHeader(1, count))));
-    EXPECT_EQ(package.GetFormCount(), 0);
+    ASSERT_TRUE(package.Load(0, dir.Put("in.dat", file)));
+    ASSERT_TRUE(package.Save(0, dir.WideFile("out.dat")));
+    EXPECT_EQ(TempDir::ReadAll(dir.File("out.dat")), newest);
   }
 }
 
-TEST(PackageTest, SaveWritesVersion14ByteForByteAndLoadSaveReproducesIt) {
+TEST(PackageTest, LoadAddsFormsAndCloseDropsThem) {
   TempDir dir;
-  const Bytes file = Version14Package({NamedForm("", recordbytes::Text("FWS\x0a")),
-                                       NamedForm("second", recordbytes::Text("FWS\x08!"))});
+  const std::wstring path = dir.Put("p.dat", PackageFile(14, {FormRecord(14, NamedForm("a", ""))}));
   CPackage package;
-  ASSERT_TRUE(package.Load(0, dir.Put("in.dat", file)));
-  ASSERT_EQ(package.GetFormCount(), 2);
-  EXPECT_EQ(package.GetForm(0)->GetFormName(), L"");
-  ASSERT_TRUE(package.Save(0, dir.WideFile("out.dat")));
-  EXPECT_EQ(TempDir::ReadAll(dir.File("out.dat")), file);
-}
-
-TEST(PackageTest, OlderPackageIsSavedAsVersion14) {
-  TempDir dir;
-  Bytes old = recordbytes::PackageHeader(1, 1);
-  recordbytes::Raw(old, recordbytes::FormRecord(14, NamedForm("f", recordbytes::Text("FWS\x07"))));
-  CPackage package;
-  ASSERT_TRUE(package.Load(0, dir.Put("old.dat", old)));
-  ASSERT_TRUE(package.Save(0, dir.WideFile("new.dat")));
-  EXPECT_EQ(TempDir::ReadAll(dir.File("new.dat")),
-            Version14Package({NamedForm("f", recordbytes::Text("FWS\x07"))}));
-}
-
-TEST(PackageTest, BuiltPackageRoundTrips) {
-  TempDir dir;
-  const Bytes swf = recordbytes::Text("FWS\x0a a main program");
-  auto* form = new CPackageForm;
-  ASSERT_TRUE(form->PackSWF(dir.Put("m.swf", swf), false, ""));
-  ASSERT_TRUE(form->PackSaverPreview(dir.Put("p.swf", recordbytes::Text("preview"))));
-  form->SetFormName(L"demo \u00e9\U0001F600");
-  CPackage package;
-  package.AddForm(form);
-  ASSERT_TRUE(package.Save(0, dir.WideFile("built.dat")));
-
-  CPackage loaded;
-  ASSERT_TRUE(loaded.Load(0, dir.WideFile("built.dat")));
-  ASSERT_EQ(loaded.GetFormCount(), 1);
-  EXPECT_EQ(loaded.GetForm(0)->GetFormName(), L"demo \u00e9\U0001F600");
-  EXPECT_EQ(ProgramOf(*loaded.GetForm(0)), swf);
-  EXPECT_EQ(loaded.GetForm(0)->GetSaverPreviewSize(), 7);
-}
-
-TEST(PackageTest, LoadAddsToWhatThePackageHolds) {
-  TempDir dir;
-  const std::wstring path = dir.Put("p.dat", Version14Package({NamedForm("a", {})}));
-  CPackage package;
+  EXPECT_FALSE(package.Load(0, dir.WideFile("absent.dat")));
   ASSERT_TRUE(package.Load(0, path));
   ASSERT_TRUE(package.Load(0, path));
+  for (int count : {0, -1, INT32_MIN})  // no form to add
+    ASSERT_TRUE(package.Load(0, dir.Put("none.dat", recordbytes::PackageHeader(1, count))));
   EXPECT_EQ(package.GetFormCount(), 2);
   package.Close();
   EXPECT_EQ(package.GetFormCount(), 0);
   EXPECT_EQ(package.GetHeaderString1(), L"header one");  // the header stays
+  EXPECT_FALSE(package.Save(0, dir.WideFile("no/such/folder/p.dat")));
 }
 
 TEST(PackageTest, EveryPrefixOfAValidPackageFailsToLoad) {
-  recordbytes::Form full = NamedForm("form", recordbytes::Text("FWS\x0a program"));
-  full.mask = {1, 2, 3};
-  full.unpackedMask = 10;
-  full.preview = {4, 5};
-  full.settings = {6};
-  Bytes file = recordbytes::PackageHeader(14, 2);
-  recordbytes::Raw(file, recordbytes::FormRecord(14, full));
-  const size_t firstFormEnd = file.size();
-  recordbytes::Raw(file, recordbytes::FormRecord(14, full));
-
+  const Bytes form = FormRecord(14, FullForm());
+  const Bytes file = PackageFile(1, {form, form});  // no sections: every cut is in a record
+  const size_t firstFormEnd = file.size() - form.size();
   TempDir dir;
   for (size_t cut = 0; cut < file.size(); ++cut) {
     CPackage package;
@@ -175,19 +134,11 @@ TEST(PackageTest, EveryPrefixOfAValidPackageFailsToLoad) {
   }
 }
 
-TEST(PackageTest, MissingFileDoesNotLoad) {
-  TempDir dir;
-  CPackage package;
-  EXPECT_FALSE(package.Load(0, dir.WideFile("absent.dat")));
-  EXPECT_FALSE(package.Save(0, dir.WideFile("no/such/folder/p.dat")));
-}
-
 TEST(PackageSaveTest, KeepsPermissionBitsAndWritesThroughSymbolicLinks) {
   TempDir dir;
   const std::string real = dir.Write("real.dat", {1, 2, 3});
   ASSERT_EQ(chmod(real.c_str(), 0640), 0);
   fs::create_symlink("real.dat", dir.path() / "link.dat");
-
   CPackage package;
   package.AddForm(new CPackageForm);
   ASSERT_TRUE(package.Save(0, dir.WideFile("link.dat")));
@@ -199,8 +150,7 @@ TEST(PackageSaveTest, KeepsPermissionBitsAndWritesThroughSymbolicLinks) {
   CPackage loaded;
   ASSERT_TRUE(loaded.Load(0, dir.WideFile("real.dat")));
   EXPECT_EQ(loaded.GetFormCount(), 1);
-  // No temporary file is left beside the target.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+  EXPECT_EQ(FilesIn(dir), 2u);  // no temporary file left beside the target
 }
 
 TEST(PackageSaveTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
@@ -215,9 +165,8 @@ TEST(PackageSaveTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
     signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit = {4096, 4096};
     setrlimit(RLIMIT_FSIZE, &limit);
-    const std::string big(20000, 'x');
     auto* form = new CPackageForm;
-    form->SetFormName(std::wstring(big.begin(), big.end()));
+    form->SetFormName(std::wstring(20000, L'x'));
     CPackage package;
     package.AddForm(form);
     _exit(package.Save(0, dir.WideFile("vello.dat")) ? 1 : 0);
@@ -227,13 +176,66 @@ TEST(PackageSaveTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "Save reported success despite the size limit";
   EXPECT_EQ(TempDir::ReadAll(target), original);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(FilesIn(dir), 1u);
 }
 
-TEST(PackageDeathTest, AddingANullFormIsFatal) {
+TEST(PackageDeathTest, ProgrammingErrorsAreFatal) {
   CPackage package;
   EXPECT_DEATH(package.AddForm(nullptr),
                "pForm != __null\\), function AddForm, file builder_package/Package, line");
+  CPackageForm form;
+  unsigned char* out = nullptr;
+  int size = 0;
+  EXPECT_DEATH(form.UnpackMaskToRam(&out, size), "m_pMask != __null");
 }
+
+// Protected programs through a whole package: packed into a form, saved,
+// loaded and extracted. Parameters: the program's size, and whether it is
+// a multiple of 3 whose text ends in a partial Blowfish block.
+class ProtectedPackage : public ::testing::TestWithParam<std::pair<int, bool>> {};
+
+TEST_P(ProtectedPackage, SavedLoadedAndExtractedGivesTheProgram) {
+  const auto [n, extraBytes] = GetParam();
+  std::mt19937 rng(static_cast<unsigned>(n));
+  Bytes swf(static_cast<std::size_t>(n));
+  for (auto& b : swf) b = static_cast<unsigned char>(rng());
+  TempDir dir;
+  {
+    CPackage package;
+    auto* form = new CPackageForm;
+    package.AddForm(form);
+    ASSERT_TRUE(form->PackSWF(dir.Put("in.swf", swf), true, "pass"));
+    ASSERT_TRUE(package.Save(0, dir.WideFile("vello.dat")));
+  }
+  CPackage package;
+  ASSERT_TRUE(package.Load(0, dir.WideFile("vello.dat")));
+  ASSERT_EQ(package.GetFormCount(), 1);
+  CPackageForm& form = *package.GetForm(0);
+  ASSERT_TRUE(form.IsProtected());
+  EXPECT_EQ(form.GetSWFVersion(), n >= 4 ? swf[3] : 0);  // byte 3 of the program
+  const int L = (n + 2) / 3 * 4;
+  EXPECT_EQ(form.GetSWFSize(), (L + 85) / 86 * 128);
+
+  // The file holds the decoded bytes: the program, then in the precise case
+  // bytes decoded from the filler, at most 3 for each 4 of its 86 - r.
+  ASSERT_TRUE(form.UnpackSWF(dir.WideFile("out.swf")));
+  const Bytes file = TempDir::ReadAll(dir.File("out.swf"));
+  ASSERT_GE(file.size(), swf.size());
+  EXPECT_EQ(Bytes(file.begin(), file.begin() + n), swf);
+  EXPECT_EQ(file.size() > swf.size(), extraBytes);
+  EXPECT_LE(file.size(), swf.size() + (86 - L % 86 + 3) / 4 * 3);
+  // The array holds them too, then zeros up to the payload length.
+  Bytes ram = file;
+  ram.resize(static_cast<std::size_t>(form.GetSWFSize()), 0);
+  EXPECT_EQ(Unpacked(form, &CPackageForm::UnpackSWFToRam), ram);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, ProtectedPackage,
+    ::testing::Values(std::pair{0, false}, std::pair{3, false},  // empty; one RSA block, no header
+                      std::pair{129, false},                   // text of 2 x 86, no partial block
+                      std::pair{999, true},                    // final partial Blowfish block
+                      std::pair{1000, false}),                 // text ends in "=="
+    [](const auto& info) { return "n" + std::to_string(info.param.first); });
 
 }  // namespace

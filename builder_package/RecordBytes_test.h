@@ -1,110 +1,97 @@
 #pragma once
 
 // Builds package records byte by byte, independently of the library's
-// writers, so that tests can check the readers against the file layout.
+// writers, so that tests can check the readers against the file layout;
+// and takes a form's unpacked buffers back as bytes.
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "builder_package/PackageForm.h"
 
 namespace recordbytes {
 
 using Bytes = std::vector<uint8_t>;
 
 inline void Int(Bytes& out, int32_t value) {
-  const auto u = static_cast<uint32_t>(value);
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(u >> shift));
+  for (int shift = 0; shift < 32; shift += 8)
+    out.push_back(static_cast<uint8_t>(static_cast<uint32_t>(value) >> shift));
 }
 
 inline void Bool(Bytes& out, bool value) { Int(out, value ? 1 : 0); }
 
-inline void Raw(Bytes& out, const Bytes& bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
-
-// A scrambled string record of ASCII text (its UTF-8 bytes are the text).
-inline void String(Bytes& out, const std::string& ascii) {
-  Int(out, static_cast<int32_t>(ascii.size()));
-  const size_t full = ascii.size() / 512 * 512;
-  for (size_t i = 0; i < ascii.size(); ++i) {
-    const size_t n = i < full ? 512 : ascii.size() - full;
-    const size_t j = i % 512;
-    out.push_back(static_cast<uint8_t>(ascii[i] ^ ((33 * j + n + 146) % 256)));
-  }
+// A run of bytes after its length.
+inline void Run(Bytes& out, const Bytes& bytes) {
+  Int(out, static_cast<int32_t>(bytes.size()));
+  out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
-// The keyless scramble of stored programs with constant k.
-inline Bytes Scrambled(const Bytes& plain, int k) {
-  Bytes out(plain);
-  const auto length = static_cast<int64_t>(plain.size());
-  for (int64_t i = 0; i < length; ++i) out[i] ^= static_cast<uint8_t>((length + 33 * i + k) % 256);
-  return out;
+// The keyless scramble of stored content with constant k.
+inline Bytes Scrambled(Bytes bytes, int k) {
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] ^= static_cast<uint8_t>((bytes.size() + 33 * i + k) % 256);
+  return bytes;
 }
 
 inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-// The fields of a form record that tests set; the others are written with
-// recognisable values derived from their position.
+// A string record of ASCII text shorter than 512 characters: one chunk,
+// scrambled with constant 146.
+inline void String(Bytes& out, const std::string& ascii) { Run(out, Scrambled(Text(ascii), 146)); }
+
+// The fields of a form record that tests set (byte runs as stored); the
+// others hold recognisable values: int n is 100 + n, flags as marked.
 struct Form {
-  std::string string1 = "s1";
-  std::string string2 = "s2";
-  Bytes swf;              // stored bytes
-  Bytes mask;             // stored bytes
+  Bytes swf, mask, preview, settings, keyText;
   int32_t unpackedMask = 0;
   std::string name = "named";
-  Bytes preview;          // stored bytes
-  Bytes settings;         // stored bytes
-  Bytes keyText;          // stored bytes
   int32_t swfVersion = 9;
-  bool flag11 = false;
-  bool flag13 = true;
 };
 
-// Ints 1..20 hold 100 + n; flags 1..10 and 12 alternate starting with true.
 inline Bytes FormRecord(int version, const Form& f) {
   Bytes out;
   Int(out, version);
-  String(out, f.string1);
-  Bool(out, true);                                   // flag 1
-  for (int n = 1; n <= 7; ++n) Int(out, 100 + n);    // ints 1-7
+  String(out, "s1");
+  Bool(out, true);                                    // flag 1
+  for (int n = 1; n <= 7; ++n) Int(out, 100 + n);
   for (int n = 2; n <= 4; ++n) Bool(out, n % 2 == 1);
   Int(out, 108);
   for (int n = 5; n <= 8; ++n) Bool(out, n % 2 == 1);
   for (int n = 9; n <= 14; ++n) Int(out, 100 + n);
-  String(out, f.string2);
-  Bool(out, true);   // flag 9
-  Bool(out, false);  // flag 10
-  Int(out, static_cast<int32_t>(f.swf.size()));
-  Raw(out, f.swf);
+  String(out, "s2");
+  Bool(out, true);                                    // flag 9
+  Bool(out, false);                                   // flag 10
+  Run(out, f.swf);
   if (version >= 2) {
     Int(out, static_cast<int32_t>(f.mask.size()));
     Int(out, f.unpackedMask);
-    Raw(out, f.mask);
+    out.insert(out.end(), f.mask.begin(), f.mask.end());
   }
-  if (version >= 3) Int(out, 0x7FFFFFF3);  // uint 1
-  if (version >= 4) Bool(out, f.flag11);
+  if (version >= 3) Int(out, 0x7FFFFFF3);             // uint 1
+  if (version >= 4) Bool(out, false);                 // flag 11
   if (version >= 5)
     for (int n = 15; n <= 17; ++n) Int(out, 100 + n);
   if (version >= 6) String(out, f.name);
   if (version >= 7) Int(out, 118);
   if (version >= 8) {
-    Int(out, static_cast<int32_t>(f.preview.size()));
-    Raw(out, f.preview);
-    Int(out, static_cast<int32_t>(f.settings.size()));
-    Raw(out, f.settings);
+    Run(out, f.preview);
+    Run(out, f.settings);
   }
   if (version >= 9) {
-    Bool(out, true);  // flag 12
-    Int(out, 0x12345678);  // uint 2
+    Bool(out, true);                                  // flag 12
+    Int(out, 0x12345678);                             // uint 2
   }
   if (version >= 10) {
     Int(out, 119);
     Int(out, 120);
   }
-  if (version >= 11) {
-    Int(out, static_cast<int32_t>(f.keyText.size()));
-    Raw(out, f.keyText);
-  }
+  if (version >= 11) Run(out, f.keyText);
   if (version >= 12) Int(out, f.swfVersion);
-  if (version >= 14) Bool(out, f.flag13);
+  if (version >= 14) Bool(out, true);                 // flag 13
   return out;
 }
 
@@ -119,31 +106,23 @@ inline Bytes PackageHeader(int version, int formCount) {
   Bool(out, false);
   Bool(out, true);
   String(out, "header three");
-  Int(out, 2);
-  Int(out, 3);
-  Int(out, 4);
-  Int(out, formCount);
+  for (int value : {2, 3, 4, formCount}) Int(out, value);
   return out;
 }
 
-// Every resource section of the newest version, empty.
-inline Bytes EmptySections() {
-  Bytes out;
-  for (int i = 0; i < 4; ++i) Int(out, 0);        // dll, secure vars, files, strings
-  for (int i = 0; i < 4; ++i) Int(out, 0);        // option ints
-  Bool(out, false);
-  String(out, "");
-  Bool(out, false);
-  Int(out, 0);
-  Int(out, 0); Int(out, 0);                        // splash
-  String(out, "");
-  Int(out, 0); Int(out, 0);                        // tray icon
-  Int(out, 0);                                     // global vars
-  for (int i = 0; i < 7; ++i) String(out, "");
-  Bool(out, false);
-  Int(out, 0); Int(out, 0);                        // flash
-  Int(out, 0); Int(out, 0);                        // xul
-  return out;
+// Every resource section of the newest version, empty: 30 fields of four
+// zero bytes (counts, false flags, empty strings). DLLs, secure variables,
+// files, encrypted strings: 4; options: 8; splash: 2; a string; tray icon:
+// 2; global variables: 1; seven strings; a flag; flash: 2; xul: 2.
+inline Bytes EmptySections() { return Bytes(30 * 4, 0); }
+
+// The bytes a successful Unpack...ToRam hands out, released here.
+inline Bytes Unpacked(CPackageForm& form, bool (CPackageForm::*unpack)(unsigned char**, int&)) {
+  unsigned char* out = nullptr;
+  int size = 0;
+  EXPECT_TRUE((form.*unpack)(&out, size));
+  const std::unique_ptr<unsigned char[]> owned(out);
+  return out == nullptr ? Bytes{} : Bytes(out, out + size);
 }
 
 }  // namespace recordbytes
