@@ -445,6 +445,28 @@ void Final512(sha2_byte digest[], SHA512_CTX* context, std::size_t digest_length
   OPENSSL_cleanse(context, sizeof *context);
 }
 
+// End: finishes into a private digest (wiped after) and writes its text;
+// without a buffer only wipes the context.
+template <typename Context, std::size_t kDigestLength>
+char* EndWith(void (*final)(sha2_byte[], Context*), Context* context, char* buffer) {
+  if (buffer == nullptr) {
+    OPENSSL_cleanse(context, sizeof *context);
+    return nullptr;
+  }
+  sha2_byte digest[kDigestLength];
+  final(digest, context);
+  char* end = HexEnd<kDigestLength>(digest, buffer);
+  OPENSSL_cleanse(digest, sizeof digest);
+  return end;
+}
+
+void Init512(SHA512_CTX* context, const uint64_t (&initial)[8]) {
+  if (context == nullptr) return;
+  std::memcpy(context->state, initial, sizeof initial);
+  context->bitcount[0] = context->bitcount[1] = 0;
+  std::memset(context->buffer, 0, sizeof context->buffer);
+}
+
 }  // namespace
 
 // ---- SHA-256 ----
@@ -480,15 +502,7 @@ void SHA256_Final(sha2_byte digest[], SHA256_CTX* context) {
 
 char* SHA256_End(SHA256_CTX* context, char buffer[]) {
   VELLO_ASSERT(context != (SHA256_CTX*)0);
-  if (buffer == nullptr) {
-    OPENSSL_cleanse(context, sizeof *context);
-    return nullptr;
-  }
-  sha2_byte digest[SHA256_DIGEST_LENGTH];
-  SHA256_Final(digest, context);
-  char* end = HexEnd<SHA256_DIGEST_LENGTH>(digest, buffer);
-  OPENSSL_cleanse(digest, sizeof digest);
-  return end;
+  return EndWith<SHA256_CTX, SHA256_DIGEST_LENGTH>(SHA256_Final, context, buffer);
 }
 
 char* SHA256_Data(const sha2_byte* data, std::size_t len, char digest[]) {
@@ -500,12 +514,7 @@ char* SHA256_Data(const sha2_byte* data, std::size_t len, char digest[]) {
 
 // ---- SHA-512 and SHA-384 ----
 
-void SHA512_Init(SHA512_CTX* context) {
-  if (context == nullptr) return;
-  std::memcpy(context->state, H512, sizeof H512);
-  context->bitcount[0] = context->bitcount[1] = 0;
-  std::memset(context->buffer, 0, sizeof context->buffer);
-}
+void SHA512_Init(SHA512_CTX* context) { Init512(context, H512); }
 
 void SHA512_Transform(SHA512_CTX* context, const sha2_byte* block) {
   Compress512(context->state, block, 1);
@@ -546,15 +555,7 @@ void SHA512_Final(sha2_byte digest[], SHA512_CTX* context) {
 
 char* SHA512_End(SHA512_CTX* context, char buffer[]) {
   VELLO_ASSERT(context != (SHA512_CTX*)0);
-  if (buffer == nullptr) {
-    OPENSSL_cleanse(context, sizeof *context);
-    return nullptr;
-  }
-  sha2_byte digest[SHA512_DIGEST_LENGTH];
-  SHA512_Final(digest, context);
-  char* end = HexEnd<SHA512_DIGEST_LENGTH>(digest, buffer);
-  OPENSSL_cleanse(digest, sizeof digest);
-  return end;
+  return EndWith<SHA512_CTX, SHA512_DIGEST_LENGTH>(SHA512_Final, context, buffer);
 }
 
 char* SHA512_Data(const sha2_byte* data, std::size_t len, char digest[]) {
@@ -564,12 +565,7 @@ char* SHA512_Data(const sha2_byte* data, std::size_t len, char digest[]) {
   return SHA512_End(&context, digest);
 }
 
-void SHA384_Init(SHA384_CTX* context) {
-  if (context == nullptr) return;
-  std::memcpy(context->state, H384, sizeof H384);
-  context->bitcount[0] = context->bitcount[1] = 0;
-  std::memset(context->buffer, 0, sizeof context->buffer);
-}
+void SHA384_Init(SHA384_CTX* context) { Init512(context, H384); }
 
 void SHA384_Update(SHA384_CTX* context, const sha2_byte* data, std::size_t len) {
   SHA512_Update(context, data, len);
@@ -582,15 +578,7 @@ void SHA384_Final(sha2_byte digest[], SHA384_CTX* context) {
 
 char* SHA384_End(SHA384_CTX* context, char buffer[]) {
   VELLO_ASSERT(context != (SHA384_CTX*)0);
-  if (buffer == nullptr) {
-    OPENSSL_cleanse(context, sizeof *context);
-    return nullptr;
-  }
-  sha2_byte digest[SHA384_DIGEST_LENGTH];
-  SHA384_Final(digest, context);
-  char* end = HexEnd<SHA384_DIGEST_LENGTH>(digest, buffer);
-  OPENSSL_cleanse(digest, sizeof digest);
-  return end;
+  return EndWith<SHA384_CTX, SHA384_DIGEST_LENGTH>(SHA384_Final, context, buffer);
 }
 
 char* SHA384_Data(const sha2_byte* data, std::size_t len, char digest[]) {
