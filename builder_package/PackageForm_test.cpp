@@ -55,16 +55,16 @@ class FormVersionTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(FormVersionTest, ReadsGatedFieldsAndWritesThemAsVersion14) {
   const int v = GetParam();
-  recordbytes::Form spec;
+  recordbytes::Form fields;
   // Longer than 34 bytes, so the mask of byte 3 wraps past 255.
-  spec.swf = recordbytes::Scrambled(recordbytes::Text("FWS\x0a" + std::string(40, 'p')), 122);
-  spec.mask = {1, 2, 3};
-  spec.unpackedMask = 50;
-  spec.name = "";  // a stored empty name replaces the default
-  spec.preview = {4, 5, 6, 7, 8, 9, 10};
-  spec.settings = {11};
-  spec.keyText = recordbytes::Text("key");
-  FormFromBytes read(recordbytes::FormRecord(v, spec));
+  fields.swf = recordbytes::Scrambled(recordbytes::Text("FWS\x0a" + std::string(40, 'p')), 122);
+  fields.mask = {1, 2, 3};
+  fields.unpackedMask = 50;
+  fields.name = "";  // a stored empty name replaces the default
+  fields.preview = {4, 5, 6, 7, 8, 9, 10};
+  fields.settings = {11};
+  fields.keyText = recordbytes::Text("key");
+  FormFromBytes read(recordbytes::FormRecord(v, fields));
   ASSERT_TRUE(read.ok);
   EXPECT_EQ(read.form.GetStoredVersion(), v);
   const Bytes written = WriteForm(read.form, read.dir);
@@ -240,10 +240,10 @@ TEST(FormMaskTest, DamagedMaskFailsToUnpack) {
       {{1, 2, 3}, INT32_MAX},           // impossible ratio
       {{1, 2, 3}, 0}};
   for (const auto& [stored, unpacked] : cases) {
-    recordbytes::Form spec;
-    spec.mask = stored;
-    spec.unpackedMask = unpacked;
-    FormFromBytes read(recordbytes::FormRecord(14, spec));
+    recordbytes::Form fields;
+    fields.mask = stored;
+    fields.unpackedMask = unpacked;
+    FormFromBytes read(recordbytes::FormRecord(14, fields));
     ASSERT_TRUE(read.ok);
     unsigned char* out = nullptr;
     int size = 0;
