@@ -2,22 +2,12 @@
 
 #include <memory>
 
-#include "system/AtomicFile.h"
 #include "builder_package/PackageForm.h"
+#include "builder_package/RecordText.h"
 #include "system/Assert.h"
+#include "system/AtomicFile.h"
 #include "system/SysFile.h"
 #include "system/SysStringHelper.h"
-
-namespace {
-
-bool ReadText(CSysFile& file, std::wstring& field) {
-  std::wstring text;
-  if (!file.ReadString(text, true)) return false;
-  field = std::move(text);
-  return true;
-}
-
-}  // namespace
 
 CPackage::CPackage()
     : m_headerInt1(0),
@@ -67,10 +57,10 @@ bool CPackage::Read(unsigned int version, CSysFile& file) {
   if (!file.ReadInt(packageVersion)) return false;
   m_storedVersion = packageVersion;
 
-  if (!(file.ReadInt(m_headerInt1) && ReadText(file, m_headerString1) &&
-        ReadText(file, m_headerString2) && file.ReadBool(m_headerFlag1) &&
+  if (!(file.ReadInt(m_headerInt1) && ReadRecordText(file, m_headerString1) &&
+        ReadRecordText(file, m_headerString2) && file.ReadBool(m_headerFlag1) &&
         file.ReadBool(m_headerFlag2) && file.ReadBool(m_headerFlag3) &&
-        ReadText(file, m_headerString3) && file.ReadInt(m_headerInt2) &&
+        ReadRecordText(file, m_headerString3) && file.ReadInt(m_headerInt2) &&
         file.ReadInt(m_headerInt3) && file.ReadInt(m_headerInt4)))
     return false;
 
@@ -87,9 +77,9 @@ bool CPackage::Read(unsigned int version, CSysFile& file) {
 
 bool CPackage::Write(unsigned int version, CSysFile& file) {
   if (!(file.WriteInt(kNewestVersion) && file.WriteInt(m_headerInt1) &&
-        file.WriteString(m_headerString1, true) && file.WriteString(m_headerString2, true) &&
+        WriteRecordText(file, m_headerString1) && WriteRecordText(file, m_headerString2) &&
         file.WriteBool(m_headerFlag1) && file.WriteBool(m_headerFlag2) &&
-        file.WriteBool(m_headerFlag3) && file.WriteString(m_headerString3, true) &&
+        file.WriteBool(m_headerFlag3) && WriteRecordText(file, m_headerString3) &&
         file.WriteInt(m_headerInt2) && file.WriteInt(m_headerInt3) &&
         file.WriteInt(m_headerInt4) && file.WriteInt(GetFormCount())))
     return false;
@@ -109,16 +99,16 @@ bool CPackage::WriteSections(unsigned int /*version*/, CSysFile& file) {
          file.WriteInt(zero) &&                                   // files
          file.WriteInt(zero) &&                                   // encrypted strings
          file.WriteInt(zero) && file.WriteInt(zero) && file.WriteInt(zero) &&
-         file.WriteInt(zero) && file.WriteBool(no) && file.WriteString(empty, true) &&
+         file.WriteInt(zero) && file.WriteBool(no) && WriteRecordText(file, empty) &&
          file.WriteBool(no) && file.WriteInt(zero) &&             // option values
          file.WriteInt(zero) && file.WriteInt(zero) &&            // splash
-         file.WriteString(empty, true) &&                         // one string
+         WriteRecordText(file, empty) &&                         // one string
          file.WriteInt(zero) && file.WriteInt(zero) &&            // tray icon
          file.WriteInt(zero) &&                                   // global variables
-         file.WriteString(empty, true) && file.WriteString(empty, true) &&
-         file.WriteString(empty, true) && file.WriteString(empty, true) &&
-         file.WriteString(empty, true) && file.WriteString(empty, true) &&
-         file.WriteString(empty, true) &&                         // seven strings
+         WriteRecordText(file, empty) && WriteRecordText(file, empty) &&
+         WriteRecordText(file, empty) && WriteRecordText(file, empty) &&
+         WriteRecordText(file, empty) && WriteRecordText(file, empty) &&
+         WriteRecordText(file, empty) &&                         // seven strings
          file.WriteBool(no) &&                                    // one flag
          file.WriteInt(zero) && file.WriteInt(zero) &&            // flash
          file.WriteInt(zero) && file.WriteInt(zero);              // xul

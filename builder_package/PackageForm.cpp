@@ -6,24 +6,12 @@
 #include <zlib.h>
 
 #include "builder_package/ProtectedSWF.h"
+#include "builder_package/RecordText.h"
 #include "builder_package/Scramble.h"
 #include "system/Assert.h"
 #include "system/SysFile.h"
 
 namespace {
-
-// Reads a string field into a fresh string so that a stored empty text
-// replaces the field's default instead of leaving it.
-bool ReadText(CSysFile& file, std::wstring& field) {
-  std::wstring text;
-  if (!file.ReadString(text, true)) return false;
-  field = std::move(text);
-  return true;
-}
-
-bool WriteText(CSysFile& file, const std::wstring& text) {
-  return file.WriteString(text, true);
-}
 
 // A byte run of a record: read into a new array of exactly size bytes, but
 // never allocate more than the file can still hand over.
@@ -126,7 +114,7 @@ bool CPackageForm::Read(unsigned int /*version*/, CSysFile& file) {
   m_storedVersion = version;
 
   // Fields present in every form version.
-  if (!(ReadText(file, m_formString1) && file.ReadBool(m_formFlag1) &&
+  if (!(ReadRecordText(file, m_formString1) && file.ReadBool(m_formFlag1) &&
         file.ReadInt(m_formInt1) && file.ReadInt(m_formInt2) && file.ReadInt(m_formInt3) &&
         file.ReadInt(m_formInt4) && file.ReadInt(m_formInt5) && file.ReadInt(m_formInt6) &&
         file.ReadInt(m_formInt7) &&
@@ -136,7 +124,7 @@ bool CPackageForm::Read(unsigned int /*version*/, CSysFile& file) {
         file.ReadBool(m_formFlag8) &&
         file.ReadInt(m_formInt9) && file.ReadInt(m_formInt10) && file.ReadInt(m_formInt11) &&
         file.ReadInt(m_formInt12) && file.ReadInt(m_formInt13) && file.ReadInt(m_formInt14) &&
-        ReadText(file, m_formString2) &&
+        ReadRecordText(file, m_formString2) &&
         file.ReadBool(m_formFlag9) && file.ReadBool(m_formFlag10) &&
         file.ReadInt(m_SWFLength)))
     return false;
@@ -154,7 +142,7 @@ bool CPackageForm::Read(unsigned int /*version*/, CSysFile& file) {
   if (version >= 5 &&
       !(file.ReadInt(m_formInt15) && file.ReadInt(m_formInt16) && file.ReadInt(m_formInt17)))
     return false;
-  if (version >= 6 && !ReadText(file, m_formName)) return false;
+  if (version >= 6 && !ReadRecordText(file, m_formName)) return false;
   if (version >= 7 && !file.ReadInt(m_formInt18)) return false;
   if (version >= 8) {
     if (!file.ReadInt(m_saverPreviewSize) || m_saverPreviewSize < 0) return false;
@@ -183,7 +171,7 @@ bool CPackageForm::Write(unsigned int /*version*/, CSysFile& file) {
   // Byte runs follow their sizes: a size whose buffer was released cannot
   // be written, as readers would take the next fields for its bytes.
   return file.WriteInt(kNewestVersion) &&
-         WriteText(file, m_formString1) && file.WriteBool(m_formFlag1) &&
+         WriteRecordText(file, m_formString1) && file.WriteBool(m_formFlag1) &&
          file.WriteInt(m_formInt1) && file.WriteInt(m_formInt2) && file.WriteInt(m_formInt3) &&
          file.WriteInt(m_formInt4) && file.WriteInt(m_formInt5) && file.WriteInt(m_formInt6) &&
          file.WriteInt(m_formInt7) &&
@@ -194,7 +182,7 @@ bool CPackageForm::Write(unsigned int /*version*/, CSysFile& file) {
          file.WriteBool(m_formFlag7) && file.WriteBool(m_formFlag8) &&
          file.WriteInt(m_formInt9) && file.WriteInt(m_formInt10) && file.WriteInt(m_formInt11) &&
          file.WriteInt(m_formInt12) && file.WriteInt(m_formInt13) && file.WriteInt(m_formInt14) &&
-         WriteText(file, m_formString2) &&
+         WriteRecordText(file, m_formString2) &&
          file.WriteBool(m_formFlag9) && file.WriteBool(m_formFlag10) &&
          file.WriteInt(m_SWFLength) &&
          (m_SWFLength <= 0 || WriteRun(file, m_pSWF, m_SWFLength)) &&
@@ -203,7 +191,7 @@ bool CPackageForm::Write(unsigned int /*version*/, CSysFile& file) {
          file.WriteUInt(m_formUInt1) &&
          file.WriteBool(m_formFlag11) &&
          file.WriteInt(m_formInt15) && file.WriteInt(m_formInt16) && file.WriteInt(m_formInt17) &&
-         WriteText(file, m_formName) &&
+         WriteRecordText(file, m_formName) &&
          file.WriteInt(m_formInt18) &&
          file.WriteInt(m_saverPreviewSize) &&
          (m_saverPreviewSize <= 0 || WriteRun(file, m_pSaverPreview, m_saverPreviewSize)) &&
