@@ -308,13 +308,8 @@ int Encryption::sdecrypt(unsigned char* buf, int len, const char* mode, const un
         rr = cr;
       }
       break;
-    case Mode::kOfb:
-      for (unsigned char* p = buf; p != end; p += 8) {
-        Encipher(m_PA, m_SB, rl, rr);
-        StoreBE(p, LoadBE(p) ^ rl);
-        StoreBE(p + 4, LoadBE(p + 4) ^ rr);
-      }
-      break;
+    case Mode::kOfb:  // the key stream is the same both ways
+      return sencrypt(buf, len, mode, iv);
     case Mode::kUnknown:
       break;
   }
