@@ -188,8 +188,9 @@ bool Unpack(const unsigned char* payload, int payloadLength, const unsigned char
   const int K = EVP_PKEY_get_size(key.get());
   // The writer's block buffer bounds the block size (and OpenSSL's largest
   // RSA modulus fills it exactly).
-  if (K <= kOaepOverhead || K > kWriterBlockBuffer || payloadLength % K != 0) return Fail();
+  if (K <= kOaepOverhead || K > kWriterBlockBuffer) return Fail();
   const int M = K - kOaepOverhead;
+  // Bytes after the last whole block are ignored, as stored files expect.
   const int blocks = payloadLength / K;
 
   // The RSA blocks first, so that every failure comes before out is
