@@ -100,6 +100,8 @@ int NoPassPhrase(char*, int, int, void*) { return -1; }
 
 }  // namespace
 
+Packed::~Packed() { OPENSSL_cleanse(keyText.data(), keyText.size()); }
+
 bool Pack(const unsigned char* swf, int n, const std::string& text, Packed& out) {
   if (n < 0 || (swf == nullptr && n > 0) || text.empty()) return false;
 
@@ -167,6 +169,7 @@ bool Pack(const unsigned char* swf, int n, const std::string& text, Packed& out)
   Scramble::Apply(keyText.data(), static_cast<int>(keyText.size()), Scramble::kKeyText);
   out.payload.swap(payload);
   out.keyText.swap(keyText);
+  OPENSSL_cleanse(keyText.data(), keyText.size());  // the key text out held before
   return true;
 }
 

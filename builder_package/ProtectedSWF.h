@@ -12,6 +12,8 @@ namespace ProtectedSWF {
 struct Packed {
   std::vector<unsigned char> payload;  // B blocks of K bytes
   std::vector<unsigned char> keyText;  // scrambled PEM text
+  // The scramble is keyless, so the key text is the private key: wiped.
+  ~Packed();
 };
 
 // Packs n bytes of an SWF program (n may be 0). text is the PEM
