@@ -9,10 +9,13 @@
 #include <new>
 #include <vector>
 
+#include "encryption/BaseDecode.h"
+#include "encryption/BaseEncode.h"
 #include "encryption/Encryption.h"
 #include "system/Assert.h"
 #include "system/SysFile.h"
 #include "system/SysStringHelper.h"
+#include "system/System.h"
 
 namespace {
 
@@ -164,6 +167,33 @@ bool CEncryptedString::DecryptAsUTF8(unsigned char** buf, int& len) {
   delete[] *buf;
   *buf = plain.release();
   return true;
+}
+
+std::wstring CEncryptedString::ToBase64() const {
+  if (m_pData == nullptr || m_length < 1) return {};
+  const std::size_t n = BaseEncode::Base64EncodeGetLength(static_cast<std::size_t>(m_length));
+  std::vector<char> text(n + 1, '\0');
+  if (BaseEncode::Base64Encode(text.data(), m_pData, static_cast<std::size_t>(m_length)) != n)
+    return {};
+  const std::unique_ptr<wchar_t[]> wide(CSystem::GetSingleton()->CharStrToWideCharStr(text.data()));
+  return wide ? std::wstring(wide.get()) : std::wstring();
+}
+
+void CEncryptedString::FromBase64(const std::wstring& text) {
+  if (text.empty()) return;
+  Close();
+  const std::unique_ptr<char[]> narrow(CSystem::GetSingleton()->WideCharStrToCharStr(text.c_str()));
+  if (!narrow) return;
+  const std::size_t size = std::strlen(narrow.get());
+  if (size == 0) return;  // a text that starts with U+0000 holds nothing
+  // Throws for a length that is no multiple of 4, leaving the value empty.
+  std::vector<unsigned char> decoded(BaseDecode::Base64DecodeGetLength(size));
+  const std::size_t count = BaseDecode::Base64Decode(decoded.data(), narrow.get(), size);
+  // Only whole blocks are a cipher of this class; anything else is refused.
+  if (count == 0 || count % kBlock != 0 || count > static_cast<std::size_t>(INT_MAX)) return;
+  auto* data = new unsigned char[count];
+  std::copy_n(decoded.begin(), count, data);
+  TakeCipher(data, static_cast<int>(count));
 }
 
 bool CEncryptedString::Write(unsigned int /*version*/, CSysFile& file) {

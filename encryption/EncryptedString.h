@@ -48,6 +48,15 @@ class CEncryptedString {
   // no multiple of 8 returns false and changes nothing.
   bool DecryptAsUTF8(unsigned char** buf, int& len);
 
+  // Base64 text of the cipher bytes; "" for an empty value.
+  std::wstring ToBase64() const;
+  // Takes Base64 text of cipher bytes as the new value, as they are. An
+  // empty text changes nothing. Otherwise the value is emptied first and
+  // stays empty when the text does not narrow or decodes to no whole number
+  // of blocks. Throws the codec's std::runtime_error for a length that is
+  // no multiple of 4 (and for text outside the alphabet), value empty.
+  void FromBase64(const std::wstring& text);
+
   // The record; version is ignored (the record has its own). Both stop at
   // the first failed primitive. Read leaves the value as it was when it
   // fails, and a version-2 record with an empty text also leaves it.

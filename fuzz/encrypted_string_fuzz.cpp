@@ -1,7 +1,7 @@
 // Encrypted-string records from hostile bytes, in both layouts: a record
 // that reads writes back (unless its text has a unit UTF-8 cannot hold) to
-// a record that reads to the same text, and its UTF-8 form deciphers to
-// that text's UTF-8.
+// a record that reads to the same text, its UTF-8 form deciphers to that
+// text's UTF-8, and its Base64 form carries the same text.
 
 #include <cstdint>
 #include <cstdio>
@@ -45,6 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string utf8;
   const bool convertible = CSysStringHelper::GetSingleton().NativeToUTF8(text, utf8);
   if (convertible) CheckUtf8Form(value, utf8);
+  CEncryptedString copy;
+  copy.FromBase64(value.ToBase64());
+  if (copy.GetString() != text) __builtin_trap();
 
   char* buffer = nullptr;
   size_t length = 0;

@@ -1,0 +1,326 @@
+#include "encryption/EncryptedString.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "encryption/OpenSslBlowfish_test.h"
+#include "system/SysFile.h"
+
+// Reaches the held cipher bytes, which no operation hands out as they are.
+struct EncryptedStringInspector {
+  static vello_test::Bytes Cipher(const CEncryptedString& s) {
+    return s.m_pData == nullptr ? vello_test::Bytes{}
+                                : vello_test::Bytes(s.m_pData, s.m_pData + s.m_length);
+  }
+};
+
+namespace {
+
+using vello_test::Bytes;
+using Inspector = EncryptedStringInspector;
+
+#define REQUIRE_OPENSSL_BLOWFISH()       \
+  if (!vello_test::LoadLegacyProvider()) \
+  GTEST_SKIP() << "OpenSSL's legacy provider (Blowfish) cannot be loaded here"
+
+// The Blowfish key as OpenSSL takes it: the lowercase SHA-384 hex text of
+// the pass phrase, of which a key schedule uses the first 72 bytes.
+Bytes PassPhraseKey() {
+  const std::string phrase = "Request rejected.";
+  unsigned char digest[48];
+  unsigned int n = 0;
+  EVP_Digest(phrase.data(), phrase.size(), digest, &n, EVP_sha384(), nullptr);
+  Bytes hex;
+  for (unsigned int i = 0; i < n; ++i)
+    for (int shift : {4, 0}) hex.push_back("0123456789abcdef"[(digest[i] >> shift) & 15]);
+  hex.resize(72);
+  return hex;
+}
+
+Bytes PeerCbc(bool encrypt, const Bytes& data) {
+  return vello_test::OpenSslBf("BF-CBC", encrypt, PassPhraseKey(), Bytes(8, 0), data);
+}
+
+// The plain form: 4-byte little-endian code units, a zero unit, zero
+// bytes to a multiple of 8.
+Bytes PlainForm(const std::u32string& text) {
+  Bytes out;
+  for (char32_t c : text)
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<unsigned char>(c >> shift));
+  out.resize((out.size() + 4 + 7) / 8 * 8, 0);
+  return out;
+}
+
+std::wstring Wide(const std::u32string& text) { return std::wstring(text.begin(), text.end()); }
+
+void Int(Bytes& out, int32_t value) {
+  for (int shift = 0; shift < 32; shift += 8)
+    out.push_back(static_cast<unsigned char>(static_cast<uint32_t>(value) >> shift));
+}
+
+// A scrambled string record of UTF-8 shorter than 512 bytes.
+void StringRecord(Bytes& out, const std::string& utf8) {
+  Int(out, static_cast<int32_t>(utf8.size()));
+  for (std::size_t j = 0; j < utf8.size(); ++j)
+    out.push_back(static_cast<unsigned char>(utf8[j] ^ ((33 * j + utf8.size() + 146) % 256)));
+}
+
+// Reads a record from bytes in memory; position is where reading stopped.
+bool ReadRecord(CEncryptedString& s, Bytes bytes, long* position = nullptr) {
+  FILE* in = fmemopen(bytes.data(), bytes.size(), "rb");
+  bool ok;
+  {
+    CSysFile file(in);
+    ok = s.Read(14, file);
+  }
+  if (position != nullptr) *position = std::ftell(in);
+  std::fclose(in);
+  return ok;
+}
+
+Bytes WrittenRecord(CEncryptedString& s) {
+  char* buffer = nullptr;
+  std::size_t length = 0;
+  FILE* out = open_memstream(&buffer, &length);
+  {
+    CSysFile file(out);
+    EXPECT_TRUE(s.Write(14, file));
+  }
+  std::fclose(out);
+  Bytes bytes(buffer, buffer + length);
+  std::free(buffer);
+  return bytes;
+}
+
+// ---- The value in memory ----
+
+TEST(EncryptedString, CipherIsCbcUnderTheHashedPassPhraseAsOpenSslComputesIt) {
+  REQUIRE_OPENSSL_BLOWFISH();
+  struct Case {
+    std::u32string text;
+    std::size_t length;
+  };
+  const Case cases[] = {{U"a", 8}, {U"ab", 16}, {U"abc", 16}, {U"Gruß \U0001F600 \u20AC!", 40}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    CEncryptedString s(Wide(c.text));
+    const Bytes cipher = Inspector::Cipher(s);
+    const Bytes plain = PlainForm(c.text);
+    ASSERT_EQ(cipher.size(), c.length);
+    EXPECT_EQ(cipher, PeerCbc(true, plain));
+    // Zero IV: the first block is its plain block's ECB encipherment.
+    EXPECT_EQ(Bytes(cipher.begin(), cipher.begin() + 8),
+              vello_test::OpenSslBf("BF-ECB", true, PassPhraseKey(), {},
+                                    Bytes(plain.begin(), plain.begin() + 8)));
+    EXPECT_EQ(s.GetString(), Wide(c.text));
+  }
+}
+
+TEST(EncryptedString, EmptyTextsLeaveTheValueAndCloseEmptiesIt) {
+  CEncryptedString empty(L"");
+  EXPECT_TRUE(Inspector::Cipher(empty).empty());
+  EXPECT_EQ(empty.GetString(), L"");
+
+  CEncryptedString s(L"abc");
+  const Bytes before = Inspector::Cipher(s);
+  s.SetString(L"");
+  EXPECT_EQ(Inspector::Cipher(s), before);
+  EXPECT_EQ(s.GetString(), L"abc");
+  s.Close();
+  EXPECT_TRUE(Inspector::Cipher(s).empty());
+  EXPECT_EQ(s.GetString(), L"");
+}
+
+// ---- The UTF-8 form ----
+
+TEST(EncryptedString, Utf8FormOfAbcIsOneBlockThatDecryptsToAbcAndFiveZeros) {
+  REQUIRE_OPENSSL_BLOWFISH();
+  CEncryptedString s(L"abc");
+  unsigned char* buffer = nullptr;
+  int length = 0;
+  ASSERT_TRUE(s.EncryptAsUTF8(&buffer, length));
+  std::unique_ptr<unsigned char[]> owned(buffer);
+  ASSERT_EQ(length, 8);
+  const Bytes plain = {'a', 'b', 'c', 0, 0, 0, 0, 0};
+  EXPECT_EQ(Bytes(buffer, buffer + 8), PeerCbc(true, plain));
+
+  ASSERT_TRUE(s.DecryptAsUTF8(&buffer, length));
+  owned.release();
+  owned.reset(buffer);
+  EXPECT_EQ(length, 8);
+  EXPECT_EQ(Bytes(buffer, buffer + 8), plain);
+}
+
+TEST(EncryptedString, Utf8FormPadsMultiByteTextAndRefusesWhatItCannotCarry) {
+  CEncryptedString s(Wide(U"\u00E9\u20AC\U0001F600"));  // 2 + 3 + 4 UTF-8 bytes
+  unsigned char* buffer = nullptr;
+  int length = 0;
+  ASSERT_TRUE(s.EncryptAsUTF8(&buffer, length));
+  std::unique_ptr<unsigned char[]> owned(buffer);
+  ASSERT_EQ(length, 16);
+  ASSERT_TRUE(s.DecryptAsUTF8(&buffer, length));
+  owned.release();
+  owned.reset(buffer);
+  const std::string utf8 = "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+  Bytes expected(utf8.begin(), utf8.end());
+  expected.resize(16, 0);
+  EXPECT_EQ(Bytes(buffer, buffer + 16), expected);
+
+  // Outputs untouched: an empty value, and a surrogate UTF-8 cannot hold.
+  unsigned char sentinel = 0x5A;
+  unsigned char* untouched = &sentinel;
+  int untouchedLength = 3;
+  CEncryptedString empty;
+  EXPECT_TRUE(empty.EncryptAsUTF8(&untouched, untouchedLength));
+  CEncryptedString surrogate(std::wstring(1, static_cast<wchar_t>(0xD800)));
+  EXPECT_FALSE(surrogate.EncryptAsUTF8(&untouched, untouchedLength));
+  EXPECT_EQ(untouched, &sentinel);
+  EXPECT_EQ(untouchedLength, 3);
+}
+
+TEST(EncryptedString, DecryptAsUtf8LeavesPartialBlocksAndEmptyBuffersAlone) {
+  CEncryptedString s;
+  Bytes data(12, 0xA5);
+  unsigned char* buffer = data.data();
+  int length = 12;
+  EXPECT_FALSE(s.DecryptAsUTF8(&buffer, length));
+  EXPECT_EQ(buffer, data.data());
+  EXPECT_EQ(data, Bytes(12, 0xA5));
+  length = 0;
+  EXPECT_TRUE(s.DecryptAsUTF8(&buffer, length));
+  EXPECT_EQ(buffer, data.data());
+  unsigned char* none = nullptr;
+  length = 8;
+  EXPECT_TRUE(s.DecryptAsUTF8(&none, length));
+  EXPECT_EQ(none, nullptr);
+}
+
+// ---- The Base64 form ----
+
+TEST(EncryptedString, Base64IsTheCipherAsOpenSslEncodesIt) {
+  REQUIRE_OPENSSL_BLOWFISH();
+  const Bytes cipher = PeerCbc(true, PlainForm(U"abc"));
+  std::string expected(4 * ((cipher.size() + 2) / 3) + 1, '\0');
+  expected.resize(static_cast<std::size_t>(EVP_EncodeBlock(
+      reinterpret_cast<unsigned char*>(expected.data()), cipher.data(), static_cast<int>(cipher.size()))));
+
+  CEncryptedString s(L"abc");
+  const std::wstring base64 = s.ToBase64();
+  EXPECT_EQ(base64, std::wstring(expected.begin(), expected.end()));
+  CEncryptedString other(L"old");
+  other.FromBase64(base64);
+  EXPECT_EQ(Inspector::Cipher(other), cipher);
+  EXPECT_EQ(other.GetString(), L"abc");
+  other.FromBase64(L"");
+  EXPECT_EQ(other.GetString(), L"abc");
+  EXPECT_EQ(CEncryptedString().ToBase64(), L"");
+}
+
+TEST(EncryptedString, FromBase64RefusesTextThatIsNoWholeCipher) {
+  // 6 bytes: no whole block, so no value and no error.
+  CEncryptedString s(L"old");
+  s.FromBase64(L"AAAAAAAA");
+  EXPECT_TRUE(Inspector::Cipher(s).empty());
+  // The codec's own error passes to the caller, the value emptied.
+  CEncryptedString t(L"old");
+  try {
+    t.FromBase64(L"AAAAAAAAAAA");
+    ADD_FAILURE() << "no error for 11 characters";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Invalid source, size is not a multiple of 4");
+  }
+  EXPECT_TRUE(Inspector::Cipher(t).empty());
+}
+
+// ---- The record ----
+
+TEST(EncryptedString, RecordIsVersionTwoWithTheScrambledText) {
+  const std::u32string text = U"Gru\u00DF \U0001F600";
+  const std::string utf8 = "Gru\xC3\x9F \xF0\x9F\x98\x80";
+  Bytes record;
+  Int(record, 2);
+  StringRecord(record, utf8);
+
+  CEncryptedString s(Wide(text));
+  EXPECT_EQ(WrittenRecord(s), record);
+  CEncryptedString read;
+  ASSERT_TRUE(ReadRecord(read, record));
+  EXPECT_EQ(read.GetString(), Wide(text));
+
+  // An empty value writes an empty text; reading one keeps the value.
+  Bytes emptyRecord;
+  Int(emptyRecord, 2);
+  Int(emptyRecord, 0);
+  CEncryptedString empty;
+  EXPECT_EQ(WrittenRecord(empty), emptyRecord);
+  ASSERT_TRUE(ReadRecord(read, emptyRecord));
+  EXPECT_EQ(read.GetString(), Wide(text));
+}
+
+TEST(EncryptedString, VersionOneRecordHoldsTheCipherAsStored) {
+  REQUIRE_OPENSSL_BLOWFISH();
+  const Bytes cipher = PeerCbc(true, PlainForm(U"abc"));
+  ASSERT_EQ(cipher.size(), 16u);
+  Bytes record;
+  Int(record, 1);
+  Int(record, 16);
+  record.insert(record.end(), cipher.begin(), cipher.end());
+
+  CEncryptedString s(L"old");
+  ASSERT_TRUE(ReadRecord(s, record));
+  EXPECT_EQ(Inspector::Cipher(s), cipher);
+  EXPECT_EQ(s.GetString(), L"abc");
+  // Written back as text, never as cipher.
+  Bytes written;
+  Int(written, 2);
+  StringRecord(written, "abc");
+  EXPECT_EQ(WrittenRecord(s), written);
+
+  // Counts of 0 or less hold nothing and succeed.
+  for (int count : {0, -16}) {
+    Bytes empty;
+    Int(empty, 1);
+    Int(empty, count);
+    CEncryptedString e(L"old");
+    EXPECT_TRUE(ReadRecord(e, empty));
+    EXPECT_EQ(e.GetString(), L"");
+  }
+
+  // A partial block is held but reads as no text.
+  Bytes partial;
+  Int(partial, 1);
+  Int(partial, 12);
+  partial.insert(partial.end(), cipher.begin(), cipher.begin() + 12);
+  ASSERT_TRUE(ReadRecord(s, partial));
+  EXPECT_EQ(Inspector::Cipher(s).size(), 12u);
+  EXPECT_EQ(s.GetString(), L"");
+}
+
+TEST(EncryptedString, DamagedRecordsFailAndKeepTheValue) {
+  Bytes longCount;  // 16 announced, 10 present
+  Int(longCount, 1);
+  Int(longCount, 16);
+  longCount.resize(longCount.size() + 10, 0x11);
+  CEncryptedString s(L"kept");
+  long position = 0;
+  EXPECT_FALSE(ReadRecord(s, longCount, &position));
+  // Refused on the count alone, before any byte of the run was taken.
+  EXPECT_EQ(position, 8);
+  EXPECT_EQ(s.GetString(), L"kept");
+
+  Bytes whole;
+  Int(whole, 2);
+  StringRecord(whole, "abc");
+  for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+    EXPECT_FALSE(ReadRecord(s, Bytes(whole.begin(), whole.begin() + cut))) << cut;
+    EXPECT_EQ(s.GetString(), L"kept");
+  }
+}
+
+}  // namespace
