@@ -11,6 +11,7 @@
 #include "builder_package/RecordText.h"
 #include "builder_package/Scramble.h"
 #include "system/Assert.h"
+#include "system/HugePages.h"
 #include "system/SysFile.h"
 
 namespace {
@@ -54,6 +55,7 @@ bool ReadScrambledProgram(const std::wstring& path, unsigned char*& buffer, int&
 bool CopyDescrambled(const unsigned char* stored, int size, unsigned char** out) {
   if (size < 0 || (size > 0 && stored == nullptr)) return false;
   auto* copy = new unsigned char[size];
+  AdviseHugePages(copy, static_cast<std::size_t>(size));
   Scramble::ApplyPiece(stored, copy, static_cast<std::size_t>(size), size, 0, Scramble::kProgram);
   *out = copy;
   return true;

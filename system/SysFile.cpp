@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "system/Assert.h"
+#include "system/HugePages.h"
 #include "system/SysEndian.h"
 #include "system/SysStringHelper.h"
 
@@ -96,6 +97,7 @@ int CSysFile::Read(void* pv, int n) {
   VELLO_ASSERT(m_fp != NULL);
   VELLO_ASSERT(pv != NULL);
   if (n <= 0) return 0;
+  AdviseHugePages(pv, static_cast<size_t>(n));  // a large run fills fresh memory
   return static_cast<int>(std::fread(pv, 1, static_cast<size_t>(n), m_fp));
 }
 
