@@ -66,7 +66,7 @@ class CEncryptedString {
  private:
   friend struct EncryptedStringInspector;  // tests compare the cipher bytes
 
-  // Holds length cipher bytes (a multiple of 8) in a new array.
+  // Takes ownership of data: an array of length cipher bytes, whole blocks.
   void TakeCipher(unsigned char* data, int length);
 
   unsigned char* m_pData;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -80,6 +81,22 @@ bool ReadRecord(CEncryptedString& s, Bytes bytes, long* position = nullptr) {
     ok = s.Read(14, file);
   }
   if (position != nullptr) *position = std::ftell(in);
+  std::fclose(in);
+  return ok;
+}
+
+// The same from a pipe, a stream that cannot tell how much is left.
+bool ReadRecordFromPipe(CEncryptedString& s, const Bytes& bytes) {
+  int fds[2];
+  if (pipe(fds) != 0) return false;
+  const bool sent = write(fds[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  close(fds[1]);
+  FILE* in = fdopen(fds[0], "rb");
+  bool ok;
+  {
+    CSysFile file(in);
+    ok = sent && s.Read(14, file);
+  }
   std::fclose(in);
   return ok;
 }
@@ -276,6 +293,13 @@ TEST(EncryptedString, VersionOneRecordHoldsTheCipherAsStored) {
   ASSERT_TRUE(ReadRecord(s, record));
   EXPECT_EQ(Inspector::Cipher(s), cipher);
   EXPECT_EQ(s.GetString(), L"abc");
+  CEncryptedString piped;
+  ASSERT_TRUE(ReadRecordFromPipe(piped, record));
+  EXPECT_EQ(Inspector::Cipher(piped), cipher);
+  record.pop_back();
+  EXPECT_FALSE(ReadRecordFromPipe(piped, record));
+  EXPECT_EQ(Inspector::Cipher(piped), cipher);
+  record.push_back(cipher.back());
   // Written back as text, never as cipher.
   Bytes written;
   Int(written, 2);
