@@ -30,8 +30,8 @@ using Inspector = EncryptedStringInspector;
   if (!vello_test::LoadLegacyProvider()) \
   GTEST_SKIP() << "OpenSSL's legacy provider (Blowfish) cannot be loaded here"
 
-// The Blowfish key as OpenSSL takes it: the lowercase SHA-384 hex text of
-// the pass phrase, of which a key schedule uses the first 72 bytes.
+// The key as OpenSSL takes it: the lowercase SHA-384 hex text of the pass
+// phrase, of which a key schedule uses the first 72 bytes.
 Bytes PassPhraseKey() {
   const std::string phrase = "Request rejected.";
   unsigned char digest[48];
@@ -44,12 +44,19 @@ Bytes PassPhraseKey() {
   return hex;
 }
 
-Bytes PeerCbc(bool encrypt, const Bytes& data) {
-  return vello_test::OpenSslBf("BF-CBC", encrypt, PassPhraseKey(), Bytes(8, 0), data);
+// OpenSSL's BF-CBC, zero IV, under that key.
+Bytes PeerCbc(const Bytes& plain) {
+  return vello_test::OpenSslBf("BF-CBC", true, PassPhraseKey(), Bytes(8, 0), plain);
 }
 
-// The plain form: 4-byte little-endian code units, a zero unit, zero
-// bytes to a multiple of 8.
+// Bytes, at least one zero, zeros to a multiple of 8.
+Bytes Padded(Bytes bytes) {
+  bytes.resize((bytes.size() + 8) / 8 * 8, 0);
+  return bytes;
+}
+
+// The plain form: 4-byte little-endian code units, a zero unit, zeros to
+// a multiple of 8.
 Bytes PlainForm(const std::u32string& text) {
   Bytes out;
   for (char32_t c : text)
@@ -65,38 +72,44 @@ void Int(Bytes& out, int32_t value) {
     out.push_back(static_cast<unsigned char>(static_cast<uint32_t>(value) >> shift));
 }
 
-// A scrambled string record of UTF-8 shorter than 512 bytes.
-void StringRecord(Bytes& out, const std::string& utf8) {
+// A version-2 record: the scrambled string record of UTF-8 under 512 bytes.
+Bytes TextRecord(const std::string& utf8) {
+  Bytes out;
+  Int(out, 2);
   Int(out, static_cast<int32_t>(utf8.size()));
   for (std::size_t j = 0; j < utf8.size(); ++j)
     out.push_back(static_cast<unsigned char>(utf8[j] ^ ((33 * j + utf8.size() + 146) % 256)));
+  return out;
 }
 
-// Reads a record from bytes in memory; position is where reading stopped.
-bool ReadRecord(CEncryptedString& s, Bytes bytes, long* position = nullptr) {
-  FILE* in = fmemopen(bytes.data(), bytes.size(), "rb");
+Bytes CipherRecord(int32_t count, const Bytes& bytes) {
+  Bytes out;
+  Int(out, 1);
+  Int(out, count);
+  out.insert(out.end(), bytes.begin(), bytes.end());
+  return out;
+}
+
+// Reads a record from memory, or through a pipe (a stream that cannot tell
+// how much is left); position is where reading stopped.
+bool ReadRecord(CEncryptedString& s, Bytes bytes, long* position = nullptr, bool pipe = false) {
+  FILE* in = nullptr;
+  if (pipe) {
+    int fds[2];
+    if (::pipe(fds) != 0) return false;
+    const bool sent = write(fds[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    close(fds[1]);
+    in = fdopen(fds[0], "rb");
+    if (!sent) ADD_FAILURE() << "the pipe took " << bytes.size() << " bytes only in part";
+  } else {
+    in = fmemopen(bytes.data(), bytes.size(), "rb");
+  }
   bool ok;
   {
     CSysFile file(in);
     ok = s.Read(14, file);
   }
   if (position != nullptr) *position = std::ftell(in);
-  std::fclose(in);
-  return ok;
-}
-
-// The same from a pipe, a stream that cannot tell how much is left.
-bool ReadRecordFromPipe(CEncryptedString& s, const Bytes& bytes) {
-  int fds[2];
-  if (pipe(fds) != 0) return false;
-  const bool sent = write(fds[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  close(fds[1]);
-  FILE* in = fdopen(fds[0], "rb");
-  bool ok;
-  {
-    CSysFile file(in);
-    ok = sent && s.Read(14, file);
-  }
   std::fclose(in);
   return ok;
 }
@@ -115,7 +128,7 @@ Bytes WrittenRecord(CEncryptedString& s) {
   return bytes;
 }
 
-// ---- The value in memory ----
+// ---- The value in memory and its UTF-8 form ----
 
 TEST(EncryptedString, CipherIsCbcUnderTheHashedPassPhraseAsOpenSslComputesIt) {
   REQUIRE_OPENSSL_BLOWFISH();
@@ -123,98 +136,73 @@ TEST(EncryptedString, CipherIsCbcUnderTheHashedPassPhraseAsOpenSslComputesIt) {
     std::u32string text;
     std::size_t length;
   };
-  const Case cases[] = {{U"a", 8}, {U"ab", 16}, {U"abc", 16}, {U"Gruß \U0001F600 \u20AC!", 40}};
+  const Case cases[] = {{U"a", 8}, {U"ab", 16}, {U"abc", 16}, {U"Gru\u00DF \U0001F600 \u20AC!", 40}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.length);
     CEncryptedString s(Wide(c.text));
     const Bytes cipher = Inspector::Cipher(s);
     const Bytes plain = PlainForm(c.text);
     ASSERT_EQ(cipher.size(), c.length);
-    EXPECT_EQ(cipher, PeerCbc(true, plain));
+    EXPECT_EQ(cipher, PeerCbc(plain));
     // Zero IV: the first block is its plain block's ECB encipherment.
     EXPECT_EQ(Bytes(cipher.begin(), cipher.begin() + 8),
               vello_test::OpenSslBf("BF-ECB", true, PassPhraseKey(), {},
                                     Bytes(plain.begin(), plain.begin() + 8)));
     EXPECT_EQ(s.GetString(), Wide(c.text));
   }
-}
 
-TEST(EncryptedString, EmptyTextsLeaveTheValueAndCloseEmptiesIt) {
-  CEncryptedString empty(L"");
-  EXPECT_TRUE(Inspector::Cipher(empty).empty());
-  EXPECT_EQ(empty.GetString(), L"");
-
+  // Empty texts change nothing; Close empties.
   CEncryptedString s(L"abc");
   const Bytes before = Inspector::Cipher(s);
   s.SetString(L"");
   EXPECT_EQ(Inspector::Cipher(s), before);
-  EXPECT_EQ(s.GetString(), L"abc");
   s.Close();
   EXPECT_TRUE(Inspector::Cipher(s).empty());
   EXPECT_EQ(s.GetString(), L"");
+  EXPECT_TRUE(Inspector::Cipher(CEncryptedString(L"")).empty());
 }
 
-// ---- The UTF-8 form ----
-
-TEST(EncryptedString, Utf8FormOfAbcIsOneBlockThatDecryptsToAbcAndFiveZeros) {
+TEST(EncryptedString, Utf8FormIsThePaddedUtf8AsOpenSslEnciphersIt) {
   REQUIRE_OPENSSL_BLOWFISH();
-  CEncryptedString s(L"abc");
-  unsigned char* buffer = nullptr;
-  int length = 0;
-  ASSERT_TRUE(s.EncryptAsUTF8(&buffer, length));
-  std::unique_ptr<unsigned char[]> owned(buffer);
-  ASSERT_EQ(length, 8);
-  const Bytes plain = {'a', 'b', 'c', 0, 0, 0, 0, 0};
-  EXPECT_EQ(Bytes(buffer, buffer + 8), PeerCbc(true, plain));
-
-  ASSERT_TRUE(s.DecryptAsUTF8(&buffer, length));
-  owned.release();
-  owned.reset(buffer);
-  EXPECT_EQ(length, 8);
-  EXPECT_EQ(Bytes(buffer, buffer + 8), plain);
+  // "abc" deciphers to itself and five zeros; the other is 2 + 3 + 4 bytes.
+  for (const std::u32string& text : {std::u32string(U"abc"), std::u32string(U"\u00E9\u20AC\U0001F600")}) {
+    const std::string utf8 = text == U"abc" ? "abc" : "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+    const Bytes plain = Padded(Bytes(utf8.begin(), utf8.end()));
+    CEncryptedString s(Wide(text));
+    unsigned char* buffer = nullptr;
+    int length = 0;
+    ASSERT_TRUE(s.EncryptAsUTF8(&buffer, length));
+    std::unique_ptr<unsigned char[]> owned(buffer);
+    ASSERT_EQ(static_cast<std::size_t>(length), plain.size());
+    EXPECT_EQ(Bytes(buffer, buffer + length), PeerCbc(plain));
+    ASSERT_TRUE(s.DecryptAsUTF8(&buffer, length));
+    owned.release();
+    owned.reset(buffer);
+    EXPECT_EQ(Bytes(buffer, buffer + length), plain);
+  }
 }
 
-TEST(EncryptedString, Utf8FormPadsMultiByteTextAndRefusesWhatItCannotCarry) {
-  CEncryptedString s(Wide(U"\u00E9\u20AC\U0001F600"));  // 2 + 3 + 4 UTF-8 bytes
-  unsigned char* buffer = nullptr;
-  int length = 0;
-  ASSERT_TRUE(s.EncryptAsUTF8(&buffer, length));
-  std::unique_ptr<unsigned char[]> owned(buffer);
-  ASSERT_EQ(length, 16);
-  ASSERT_TRUE(s.DecryptAsUTF8(&buffer, length));
-  owned.release();
-  owned.reset(buffer);
-  const std::string utf8 = "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
-  Bytes expected(utf8.begin(), utf8.end());
-  expected.resize(16, 0);
-  EXPECT_EQ(Bytes(buffer, buffer + 16), expected);
-
-  // Outputs untouched: an empty value, and a surrogate UTF-8 cannot hold.
+TEST(EncryptedString, Utf8FormsLeaveTheirOutputsWhereThereIsNothingToDo) {
   unsigned char sentinel = 0x5A;
   unsigned char* untouched = &sentinel;
   int untouchedLength = 3;
-  CEncryptedString empty;
-  EXPECT_TRUE(empty.EncryptAsUTF8(&untouched, untouchedLength));
+  EXPECT_TRUE(CEncryptedString().EncryptAsUTF8(&untouched, untouchedLength));
+  // A surrogate has no UTF-8 form.
   CEncryptedString surrogate(std::wstring(1, static_cast<wchar_t>(0xD800)));
   EXPECT_FALSE(surrogate.EncryptAsUTF8(&untouched, untouchedLength));
   EXPECT_EQ(untouched, &sentinel);
   EXPECT_EQ(untouchedLength, 3);
-}
 
-TEST(EncryptedString, DecryptAsUtf8LeavesPartialBlocksAndEmptyBuffersAlone) {
-  CEncryptedString s;
   Bytes data(12, 0xA5);
   unsigned char* buffer = data.data();
-  int length = 12;
-  EXPECT_FALSE(s.DecryptAsUTF8(&buffer, length));
-  EXPECT_EQ(buffer, data.data());
+  for (int length : {12, 0}) {
+    EXPECT_EQ(surrogate.DecryptAsUTF8(&buffer, length), length == 0) << length;
+    EXPECT_EQ(buffer, data.data());
+  }
   EXPECT_EQ(data, Bytes(12, 0xA5));
-  length = 0;
-  EXPECT_TRUE(s.DecryptAsUTF8(&buffer, length));
-  EXPECT_EQ(buffer, data.data());
   unsigned char* none = nullptr;
-  length = 8;
-  EXPECT_TRUE(s.DecryptAsUTF8(&none, length));
+  int length = 8;
+  EXPECT_TRUE(surrogate.DecryptAsUTF8(&none, length));
   EXPECT_EQ(none, nullptr);
 }
 
@@ -222,13 +210,12 @@ TEST(EncryptedString, DecryptAsUtf8LeavesPartialBlocksAndEmptyBuffersAlone) {
 
 TEST(EncryptedString, Base64IsTheCipherAsOpenSslEncodesIt) {
   REQUIRE_OPENSSL_BLOWFISH();
-  const Bytes cipher = PeerCbc(true, PlainForm(U"abc"));
+  const Bytes cipher = PeerCbc(PlainForm(U"abc"));
   std::string expected(4 * ((cipher.size() + 2) / 3) + 1, '\0');
   expected.resize(static_cast<std::size_t>(EVP_EncodeBlock(
       reinterpret_cast<unsigned char*>(expected.data()), cipher.data(), static_cast<int>(cipher.size()))));
 
-  CEncryptedString s(L"abc");
-  const std::wstring base64 = s.ToBase64();
+  const std::wstring base64 = CEncryptedString(L"abc").ToBase64();
   EXPECT_EQ(base64, std::wstring(expected.begin(), expected.end()));
   CEncryptedString other(L"old");
   other.FromBase64(base64);
@@ -259,11 +246,7 @@ TEST(EncryptedString, FromBase64RefusesTextThatIsNoWholeCipher) {
 
 TEST(EncryptedString, RecordIsVersionTwoWithTheScrambledText) {
   const std::u32string text = U"Gru\u00DF \U0001F600";
-  const std::string utf8 = "Gru\xC3\x9F \xF0\x9F\x98\x80";
-  Bytes record;
-  Int(record, 2);
-  StringRecord(record, utf8);
-
+  const Bytes record = TextRecord("Gru\xC3\x9F \xF0\x9F\x98\x80");
   CEncryptedString s(Wide(text));
   EXPECT_EQ(WrittenRecord(s), record);
   CEncryptedString read;
@@ -271,76 +254,50 @@ TEST(EncryptedString, RecordIsVersionTwoWithTheScrambledText) {
   EXPECT_EQ(read.GetString(), Wide(text));
 
   // An empty value writes an empty text; reading one keeps the value.
-  Bytes emptyRecord;
-  Int(emptyRecord, 2);
-  Int(emptyRecord, 0);
   CEncryptedString empty;
-  EXPECT_EQ(WrittenRecord(empty), emptyRecord);
-  ASSERT_TRUE(ReadRecord(read, emptyRecord));
+  EXPECT_EQ(WrittenRecord(empty), TextRecord(""));
+  ASSERT_TRUE(ReadRecord(read, TextRecord("")));
   EXPECT_EQ(read.GetString(), Wide(text));
 }
 
 TEST(EncryptedString, VersionOneRecordHoldsTheCipherAsStored) {
   REQUIRE_OPENSSL_BLOWFISH();
-  const Bytes cipher = PeerCbc(true, PlainForm(U"abc"));
-  ASSERT_EQ(cipher.size(), 16u);
-  Bytes record;
-  Int(record, 1);
-  Int(record, 16);
-  record.insert(record.end(), cipher.begin(), cipher.end());
-
-  CEncryptedString s(L"old");
-  ASSERT_TRUE(ReadRecord(s, record));
-  EXPECT_EQ(Inspector::Cipher(s), cipher);
-  EXPECT_EQ(s.GetString(), L"abc");
-  CEncryptedString piped;
-  ASSERT_TRUE(ReadRecordFromPipe(piped, record));
-  EXPECT_EQ(Inspector::Cipher(piped), cipher);
-  record.pop_back();
-  EXPECT_FALSE(ReadRecordFromPipe(piped, record));
-  EXPECT_EQ(Inspector::Cipher(piped), cipher);
-  record.push_back(cipher.back());
-  // Written back as text, never as cipher.
-  Bytes written;
-  Int(written, 2);
-  StringRecord(written, "abc");
-  EXPECT_EQ(WrittenRecord(s), written);
+  const Bytes cipher = PeerCbc(PlainForm(U"abc"));
+  const Bytes record = CipherRecord(16, cipher);
+  for (bool pipe : {false, true}) {
+    CEncryptedString s(L"old");
+    ASSERT_TRUE(ReadRecord(s, record, nullptr, pipe));
+    EXPECT_EQ(Inspector::Cipher(s), cipher);
+    EXPECT_EQ(s.GetString(), L"abc");
+    // Written back as text, never as cipher.
+    EXPECT_EQ(WrittenRecord(s), TextRecord("abc"));
+  }
 
   // Counts of 0 or less hold nothing and succeed.
   for (int count : {0, -16}) {
-    Bytes empty;
-    Int(empty, 1);
-    Int(empty, count);
     CEncryptedString e(L"old");
-    EXPECT_TRUE(ReadRecord(e, empty));
+    EXPECT_TRUE(ReadRecord(e, CipherRecord(count, {})));
     EXPECT_EQ(e.GetString(), L"");
   }
 
   // A partial block is held but reads as no text.
-  Bytes partial;
-  Int(partial, 1);
-  Int(partial, 12);
-  partial.insert(partial.end(), cipher.begin(), cipher.begin() + 12);
-  ASSERT_TRUE(ReadRecord(s, partial));
+  CEncryptedString s;
+  ASSERT_TRUE(ReadRecord(s, CipherRecord(12, Bytes(cipher.begin(), cipher.begin() + 12))));
   EXPECT_EQ(Inspector::Cipher(s).size(), 12u);
   EXPECT_EQ(s.GetString(), L"");
 }
 
 TEST(EncryptedString, DamagedRecordsFailAndKeepTheValue) {
-  Bytes longCount;  // 16 announced, 10 present
-  Int(longCount, 1);
-  Int(longCount, 16);
-  longCount.resize(longCount.size() + 10, 0x11);
   CEncryptedString s(L"kept");
+  const Bytes shortRun = CipherRecord(16, Bytes(10, 0x11));
   long position = 0;
-  EXPECT_FALSE(ReadRecord(s, longCount, &position));
+  EXPECT_FALSE(ReadRecord(s, shortRun, &position));
   // Refused on the count alone, before any byte of the run was taken.
   EXPECT_EQ(position, 8);
+  EXPECT_FALSE(ReadRecord(s, shortRun, nullptr, true));
   EXPECT_EQ(s.GetString(), L"kept");
 
-  Bytes whole;
-  Int(whole, 2);
-  StringRecord(whole, "abc");
+  const Bytes whole = TextRecord("abc");
   for (std::size_t cut = 0; cut < whole.size(); ++cut) {
     EXPECT_FALSE(ReadRecord(s, Bytes(whole.begin(), whole.begin() + cut))) << cut;
     EXPECT_EQ(s.GetString(), L"kept");
