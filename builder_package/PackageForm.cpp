@@ -1,14 +1,17 @@
 #include "builder_package/PackageForm.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
+#include <openssl/crypto.h>
 #include <zlib.h>
 
 #include "builder_package/ProtectedSWF.h"
 #include "builder_package/RecordText.h"
 #include "builder_package/Scramble.h"
 #include "system/Assert.h"
+#include "system/HugePages.h"
 #include "system/SysFile.h"
 
 namespace {
@@ -52,15 +55,45 @@ bool ReadScrambledProgram(const std::wstring& path, unsigned char*& buffer, int&
 bool CopyDescrambled(const unsigned char* stored, int size, unsigned char** out) {
   if (size < 0 || (size > 0 && stored == nullptr)) return false;
   auto* copy = new unsigned char[size];
-  if (size > 0) std::memcpy(copy, stored, size);
-  Scramble::Apply(copy, size, Scramble::kProgram);
+  AdviseHugePages(copy, static_cast<std::size_t>(size));
+  Scramble::ApplyPiece(stored, copy, static_cast<std::size_t>(size), size, 0, Scramble::kProgram);
   *out = copy;
   return true;
+}
+
+// Writes a stored plain program descrambled, a piece at a time, so that no
+// copy of the whole program is made.
+bool WriteDescrambled(const std::wstring& path, const unsigned char* stored, int size) {
+  if (size < 0 || (size > 0 && stored == nullptr)) return false;
+  CSysFile file;
+  if (!file.Open(path, L"wb+")) return false;
+  constexpr std::size_t kPiece = 256 * 1024;
+  const std::size_t total = static_cast<std::size_t>(size);
+  std::unique_ptr<unsigned char[]> piece(new unsigned char[std::min(kPiece, total)]);
+  for (std::size_t at = 0; at < total; at += kPiece) {
+    const std::size_t n = std::min(kPiece, total - at);
+    Scramble::ApplyPiece(stored + at, piece.get(), n, size, at, Scramble::kProgram);
+    if (file.Write(piece.get(), static_cast<int>(n)) != static_cast<int>(n)) return false;
+  }
+  return file.Flush();
+}
+
+// The plain scramble's mask of byte 3, (L + 33*3 + 122) mod 256, in a type
+// wide enough for any L.
+int ProgramByte3Mask(int length) {
+  return static_cast<int>((static_cast<long long>(length) + 3 * 33 + Scramble::kProgram) & 0xFF);
 }
 
 void FreeBuffer(unsigned char*& buffer) {
   delete[] buffer;
   buffer = nullptr;
+}
+
+// Key text is the private key itself (its scramble has no key): wiped
+// before its memory goes back.
+void FreeSecret(unsigned char*& buffer, int length) {
+  if (buffer != nullptr && length > 0) OPENSSL_cleanse(buffer, static_cast<std::size_t>(length));
+  FreeBuffer(buffer);
 }
 
 }  // namespace
@@ -104,7 +137,7 @@ void CPackageForm::Release() {
   ReleaseMask();
   ReleaseSaverPreview();
   ReleaseSaverSettings();
-  FreeBuffer(m_pKeyText);
+  FreeSecret(m_pKeyText, m_keyTextLength);
 }
 
 bool CPackageForm::Read(unsigned int /*version*/, CSysFile& file) {
@@ -209,12 +242,12 @@ int CPackageForm::GetSWFVersion() const {
   if (IsProtected()) return m_SWFVersion;
   // Byte 3 of an SWF header is its version; undo that byte's scramble.
   if (m_pSWF == nullptr || m_SWFLength < 4) return 0;
-  return m_pSWF[3] ^ ((m_SWFLength + 221) & 0xFF);
+  return m_pSWF[3] ^ ProgramByte3Mask(m_SWFLength);
 }
 
 void CPackageForm::SetSWFVersion(int value) {
   if (IsProtected() || m_pSWF == nullptr || m_SWFLength < 4) return;
-  m_pSWF[3] = static_cast<unsigned char>(((m_SWFLength + 221) & 0xFF) ^ value);
+  m_pSWF[3] = static_cast<unsigned char>(ProgramByte3Mask(m_SWFLength) ^ value);
 }
 
 bool CPackageForm::PackSWF(const std::wstring& path, bool protect, const std::string& text) {
@@ -222,7 +255,7 @@ bool CPackageForm::PackSWF(const std::wstring& path, bool protect, const std::st
   if (!ReadScrambledProgram(path, m_pSWF, m_SWFLength)) return false;
   // The form is plain now: key text left behind would make readers decode
   // the plain bytes as protected blocks.
-  FreeBuffer(m_pKeyText);
+  FreeSecret(m_pKeyText, m_keyTextLength);
   m_keyTextLength = 0;
   return true;
 }
@@ -232,6 +265,14 @@ bool CPackageForm::PackProtected(const std::wstring& path, const std::string& te
   int length = 0;
   if (!CSysFile::ReadToRamFromDisk(path, &data, length)) return false;
   std::unique_ptr<unsigned char[]> program(data);
+  // The program is what protection keeps from view: wiped once packed.
+  struct WipeProgram {
+    unsigned char* p;
+    int n;
+    ~WipeProgram() {
+      if (n > 0) OPENSSL_cleanse(p, static_cast<std::size_t>(n));
+    }
+  } wipeProgram{data, length};
 
   // Every failure leaves the form as it was: a half-made protected form
   // would be stored as content no reader can recover.
@@ -245,7 +286,7 @@ bool CPackageForm::PackProtected(const std::wstring& path, const std::string& te
   delete[] m_pSWF;
   m_pSWF = payload.release();
   m_SWFLength = static_cast<int>(packed.payload.size());
-  delete[] m_pKeyText;
+  FreeSecret(m_pKeyText, m_keyTextLength);
   m_pKeyText = keyText.release();
   m_keyTextLength = static_cast<int>(packed.keyText.size());
   // Byte 3 of an SWF header is its version; a shorter file has none.
@@ -283,10 +324,14 @@ bool CPackageForm::UnpackSWFToRam(unsigned char** out, int& size) {
 }
 
 bool CPackageForm::UnpackSWF(const std::wstring& path) {
+  if (!IsProtected()) return WriteDescrambled(path, m_pSWF, m_SWFLength);
   std::unique_ptr<unsigned char[]> program;
   int decodedLength = 0;
   if (!DecodeSWF(program, decodedLength)) return false;
-  return CSysFile::WriteFromRamToDisk(path, program.get(), decodedLength);
+  const bool written = CSysFile::WriteFromRamToDisk(path, program.get(), decodedLength);
+  // Deciphered content stays in memory no longer than it is needed.
+  OPENSSL_cleanse(program.get(), static_cast<std::size_t>(m_SWFLength));
+  return written;
 }
 
 bool CPackageForm::PackMask(const std::wstring& path) {

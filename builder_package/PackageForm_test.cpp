@@ -140,7 +140,7 @@ TEST(FormContentTest, PlainProgramsOfAnyLengthRoundTripThroughARecord) {
   TempDir dir;
   const Bytes preview = recordbytes::Text("FWS\x06 preview");
   const Bytes settings = recordbytes::Text("FWS\x07 settings");
-  for (size_t length : {0u, 3u, 4u, 300u}) {
+  for (size_t length : {0u, 3u, 4u, 300u, 600001u}) {  // the last spans pieces of writing
     Bytes swf(length, 0x41);
     if (length >= 4) swf[3] = 6;
     CPackageForm form;

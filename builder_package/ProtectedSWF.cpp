@@ -100,6 +100,8 @@ int NoPassPhrase(char*, int, int, void*) { return -1; }
 
 }  // namespace
 
+Packed::~Packed() { OPENSSL_cleanse(keyText.data(), keyText.size()); }
+
 bool Pack(const unsigned char* swf, int n, const std::string& text, Packed& out) {
   if (n < 0 || (swf == nullptr && n > 0) || text.empty()) return false;
 
@@ -167,6 +169,7 @@ bool Pack(const unsigned char* swf, int n, const std::string& text, Packed& out)
   Scramble::Apply(keyText.data(), static_cast<int>(keyText.size()), Scramble::kKeyText);
   out.payload.swap(payload);
   out.keyText.swap(keyText);
+  OPENSSL_cleanse(keyText.data(), keyText.size());  // the key text out held before
   return true;
 }
 
@@ -188,8 +191,9 @@ bool Unpack(const unsigned char* payload, int payloadLength, const unsigned char
   const int K = EVP_PKEY_get_size(key.get());
   // The writer's block buffer bounds the block size (and OpenSSL's largest
   // RSA modulus fills it exactly).
-  if (K <= kOaepOverhead || K > kWriterBlockBuffer || payloadLength % K != 0) return Fail();
+  if (K <= kOaepOverhead || K > kWriterBlockBuffer) return Fail();
   const int M = K - kOaepOverhead;
+  // Bytes after the last whole block are ignored, as stored files expect.
   const int blocks = payloadLength / K;
 
   // The RSA blocks first, so that every failure comes before out is

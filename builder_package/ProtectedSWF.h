@@ -12,6 +12,8 @@ namespace ProtectedSWF {
 struct Packed {
   std::vector<unsigned char> payload;  // B blocks of K bytes
   std::vector<unsigned char> keyText;  // scrambled PEM text
+  // The scramble is keyless, so the key text is the private key: wiped.
+  ~Packed();
 };
 
 // Packs n bytes of an SWF program (n may be 0). text is the PEM
@@ -24,9 +26,10 @@ bool Pack(const unsigned char* swf, int n, const std::string& text, Packed& out)
 // need more). On success decodedLength is the number of bytes written:
 // the program, and for a final Blowfish block under a text without "=",
 // the bytes decoded from its filler after it. Bytes of out past them are
-// left as they were. False, out untouched, for a key text that is short,
-// does not parse or is no RSA key, a payload that is not a whole number of
-// the key's blocks, or an RSA block that does not decrypt.
+// left as they were. Bytes after the payload's last whole block of the
+// key's size are ignored. False, out untouched, for a key text that is
+// short, does not parse or is no RSA key, or an RSA block that does not
+// decrypt.
 bool Unpack(const unsigned char* payload, int payloadLength,
             const unsigned char* keyText, int keyTextLength,
             unsigned char* out, int outCapacity, int& decodedLength);

@@ -239,7 +239,6 @@ TEST(ProtectedSWF, BadKeyTextOrPayloadIsRefused) {
   ExpectRefused(payload, body, "corrupted key body");
   ExpectRefused(payload, NewKeyText(nullptr), "key of another pair");
   ExpectRefused(payload, NewKeyText(EVP_aes_128_cbc()), "key behind a pass phrase");
-  ExpectRefused(Bytes(payload.begin(), payload.end() - 1), keyText, "payload not whole blocks");
   ExpectRefused(Bytes(payload.begin() + 1, payload.end()), keyText, "payload shifted");
   Bytes corrupt = payload;
   corrupt[5] ^= 0x80;  // inside RSA block 0
@@ -251,14 +250,28 @@ TEST(ProtectedSWF, BadKeyTextOrPayloadIsRefused) {
   EXPECT_EQ(decoded, (Bytes{7, 7, 7}));
 }
 
+TEST(ProtectedSWF, BytesAfterTheLastWholeBlockAreIgnored) {
+  for (int extra : {1, K - 1}) {
+    ProtectedSWF::Packed packed = Sample();
+    packed.payload.resize(packed.payload.size() + extra, 0x3D);  // "=" would stop a decoder
+    EXPECT_EQ(UnpackOrDie(packed), kSample) << extra;
+  }
+}
+
 TEST(ProtectedSWF, BlowfishBlockDamageIsNotDetectedButStaysInBounds) {
   // Only RSA blocks can be checked; damaged Blowfish blocks (1 to 47)
-  // decode to other bytes, never past the payload length.
+  // decode to other bytes, never past the capacity given.
   ProtectedSWF::Packed packed = Sample();
   for (std::size_t i = K; i < 48 * K; ++i) packed.payload[i] = static_cast<unsigned char>(i * 7);
-  const Bytes decoded = UnpackOrDie(packed);
-  EXPECT_NE(decoded, kSample);
-  EXPECT_LE(decoded.size(), packed.payload.size());
+  const int length = static_cast<int>(packed.payload.size());
+  Bytes out(packed.payload.size() + 16, 0x5A);
+  int n = -1;
+  ASSERT_TRUE(ProtectedSWF::Unpack(packed.payload.data(), length, packed.keyText.data(),
+                                   static_cast<int>(packed.keyText.size()), out.data(), length, n));
+  // Block 0 still decodes to the program's first 63 bytes.
+  ASSERT_GE(n, 63);
+  EXPECT_TRUE(std::equal(kSample.begin(), kSample.begin() + 63, out.begin()));
+  EXPECT_EQ(Bytes(out.begin() + length, out.end()), Bytes(16, 0x5A));
 }
 
 // The openssl command, an independent peer, reads the unscrambled key as a

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "system/Assert.h"
+#include "system/HugePages.h"
 #include "system/SysEndian.h"
 #include "system/SysStringHelper.h"
 
@@ -44,9 +45,9 @@ constexpr size_t kUnsizedPiece = 64 * 1024;
 
 }  // namespace
 
-CSysFile::CSysFile() : m_fp(nullptr), m_bOwnsHandle(true) {}
+CSysFile::CSysFile() : m_fp(nullptr), m_bOwnsHandle(true), m_end(-1) {}
 
-CSysFile::CSysFile(FILE* fp) : m_fp(fp), m_bOwnsHandle(false) {}
+CSysFile::CSysFile(FILE* fp) : m_fp(fp), m_bOwnsHandle(false), m_end(-1) {}
 
 CSysFile::~CSysFile() { Close(); }
 
@@ -78,6 +79,7 @@ void CSysFile::Close() {
   if (m_fp != nullptr && m_bOwnsHandle) std::fclose(m_fp);
   m_fp = nullptr;
   m_bOwnsHandle = true;
+  m_end = -1;
 }
 
 int CSysFile::Seek(int offset, SEEK_FLAGS origin) {
@@ -95,6 +97,7 @@ int CSysFile::Read(void* pv, int n) {
   VELLO_ASSERT(m_fp != NULL);
   VELLO_ASSERT(pv != NULL);
   if (n <= 0) return 0;
+  AdviseHugePages(pv, static_cast<size_t>(n));  // a large run fills fresh memory
   return static_cast<int>(std::fread(pv, 1, static_cast<size_t>(n), m_fp));
 }
 
@@ -102,6 +105,7 @@ int CSysFile::Write(const void* pv, int n) {
   VELLO_ASSERT(m_fp != NULL);
   VELLO_ASSERT(pv != NULL);
   if (n <= 0) return 0;
+  m_end = -1;  // the file may have grown
   return static_cast<int>(std::fwrite(pv, 1, static_cast<size_t>(n), m_fp));
 }
 
@@ -109,10 +113,20 @@ long long CSysFile::Remaining() {
   VELLO_ASSERT(m_fp != NULL);
   const off_t current = ftello(m_fp);
   if (current < 0) return -1;
-  if (fseeko(m_fp, 0, SEEK_END) != 0) return -1;
-  const off_t end = ftello(m_fp);
-  if (fseeko(m_fp, current, SEEK_SET) != 0 || end < 0) return -1;
-  return end > current ? static_cast<long long>(end - current) : 0;
+  if (m_end < 0) {
+    // Seeking to the end drops the stream's read buffer: done once, not
+    // for every record.
+    if (fseeko(m_fp, 0, SEEK_END) != 0) return -1;
+    const off_t end = ftello(m_fp);
+    if (fseeko(m_fp, current, SEEK_SET) != 0 || end < 0) return -1;
+    m_end = end;
+  }
+  return m_end > current ? m_end - static_cast<long long>(current) : 0;
+}
+
+bool CSysFile::Flush() {
+  VELLO_ASSERT(m_fp != NULL);
+  return std::fflush(m_fp) == 0;
 }
 
 bool CSysFile::WriteInt(const int& value) {
@@ -238,7 +252,7 @@ bool CSysFile::WriteFromRamToDisk(const std::wstring& path, const void* data, co
   if (file.Write(data, size) != size) return false;
   // Bytes still in the stdio buffer are not on disk yet: a failed flush
   // (a full disk) must not be reported as success.
-  return std::fflush(file.m_fp) == 0;
+  return file.Flush();
 }
 
 bool CSysFile::ReadToRamFromDisk(const std::wstring& path, unsigned char** data, int& size) {

@@ -31,7 +31,11 @@ class CSysFile {
   // Bytes between the position and the end of the file, or -1 when the
   // stream cannot tell (not seekable):
   // lets readers refuse a stored count larger than what the file can hold.
+  // The end is looked up once per open and again after a write, so the
+  // stream's buffer survives many calls.
   long long Remaining();
+  // Pushes buffered bytes to the file; false when that fails (a full disk).
+  bool Flush();
 
   bool WriteInt(const int& value);
   bool WriteUInt(const unsigned int& value);
@@ -60,4 +64,5 @@ class CSysFile {
  private:
   FILE* m_fp;
   bool m_bOwnsHandle;
+  long long m_end;  // end of the file as last looked up; -1 when unknown
 };

@@ -227,6 +227,20 @@ TEST_F(SysFileTest, PrimitivesOnlyAStoredOneIsTrueShortReadsAndSeeking) {
   EXPECT_EQ(-1, f.Seek(-1, CSysFile::VELLO_SEEK_START));
 }
 
+TEST_F(SysFileTest, RemainingFollowsWritesThatGrowTheFile) {
+  CSysFile f;
+  ASSERT_TRUE(f.Open(path, L"w+b"));
+  ASSERT_EQ(10, f.Write("0123456789", 10));
+  EXPECT_EQ(4, f.Seek(4, CSysFile::VELLO_SEEK_START));
+  EXPECT_EQ(6, f.Remaining());
+  EXPECT_EQ(10, f.Seek(0, CSysFile::VELLO_SEEK_END));
+  ASSERT_EQ(6, f.Write("abcdef", 6));
+  EXPECT_EQ(4, f.Seek(4, CSysFile::VELLO_SEEK_START));
+  EXPECT_EQ(12, f.Remaining());
+  ASSERT_TRUE(f.Flush());
+  EXPECT_EQ("0123456789abcdef", Contents());
+}
+
 // ---- opening and handles -----------------------------------------------------
 
 TEST_F(SysFileTest, OpenRefusesMissingFilesAndNamesThatDoNotConvertWhole) {

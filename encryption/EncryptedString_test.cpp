@@ -1,0 +1,316 @@
+#include "encryption/EncryptedString.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "encryption/OpenSslBlowfish_test.h"
+#include "system/SysFile.h"
+
+// Reaches the held cipher bytes, which no operation hands out as they are.
+struct EncryptedStringInspector {
+  static vello_test::Bytes Cipher(const CEncryptedString& s) {
+    return s.m_pData == nullptr ? vello_test::Bytes{}
+                                : vello_test::Bytes(s.m_pData, s.m_pData + s.m_length);
+  }
+};
+
+namespace {
+
+using vello_test::Bytes;
+using Inspector = EncryptedStringInspector;
+
+#define REQUIRE_OPENSSL_BLOWFISH()       \
+  if (!vello_test::LoadLegacyProvider()) \
+  GTEST_SKIP() << "OpenSSL's legacy provider (Blowfish) cannot be loaded here"
+
+// The key as OpenSSL takes it: the lowercase SHA-384 hex text of the pass
+// phrase, of which a key schedule uses the first 72 bytes.
+Bytes PassPhraseKey() {
+  const std::string phrase = "Request rejected.";
+  unsigned char digest[48];
+  unsigned int n = 0;
+  EVP_Digest(phrase.data(), phrase.size(), digest, &n, EVP_sha384(), nullptr);
+  Bytes hex;
+  for (unsigned int i = 0; i < n; ++i)
+    for (int shift : {4, 0}) hex.push_back("0123456789abcdef"[(digest[i] >> shift) & 15]);
+  hex.resize(72);
+  return hex;
+}
+
+// OpenSSL's BF-CBC, zero IV, under that key.
+Bytes PeerCbc(const Bytes& plain) {
+  return vello_test::OpenSslBf("BF-CBC", true, PassPhraseKey(), Bytes(8, 0), plain);
+}
+
+// Bytes, at least one zero, zeros to a multiple of 8.
+Bytes Padded(Bytes bytes) {
+  bytes.resize((bytes.size() + 8) / 8 * 8, 0);
+  return bytes;
+}
+
+// The plain form: 4-byte little-endian code units, a zero unit, zeros to
+// a multiple of 8.
+Bytes PlainForm(const std::u32string& text) {
+  Bytes out;
+  for (char32_t c : text)
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<unsigned char>(c >> shift));
+  out.resize((out.size() + 4 + 7) / 8 * 8, 0);
+  return out;
+}
+
+std::wstring Wide(const std::u32string& text) { return std::wstring(text.begin(), text.end()); }
+
+void Int(Bytes& out, int32_t value) {
+  for (int shift = 0; shift < 32; shift += 8)
+    out.push_back(static_cast<unsigned char>(static_cast<uint32_t>(value) >> shift));
+}
+
+// A version-2 record: the scrambled string record of UTF-8 under 512 bytes.
+Bytes TextRecord(const std::string& utf8) {
+  Bytes out;
+  Int(out, 2);
+  Int(out, static_cast<int32_t>(utf8.size()));
+  for (std::size_t j = 0; j < utf8.size(); ++j)
+    out.push_back(static_cast<unsigned char>(utf8[j] ^ ((33 * j + utf8.size() + 146) % 256)));
+  return out;
+}
+
+Bytes CipherRecord(int32_t count, const Bytes& bytes) {
+  Bytes out;
+  Int(out, 1);
+  Int(out, count);
+  out.insert(out.end(), bytes.begin(), bytes.end());
+  return out;
+}
+
+// Reads a record from memory, or through a pipe (a stream that cannot tell
+// how much is left); position is where reading stopped.
+bool ReadRecord(CEncryptedString& s, Bytes bytes, long* position = nullptr, bool pipe = false) {
+  FILE* in = nullptr;
+  if (pipe) {
+    int fds[2];
+    if (::pipe(fds) != 0) return false;
+    const bool sent = write(fds[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    close(fds[1]);
+    in = fdopen(fds[0], "rb");
+    if (!sent) ADD_FAILURE() << "the pipe took " << bytes.size() << " bytes only in part";
+  } else {
+    in = fmemopen(bytes.data(), bytes.size(), "rb");
+  }
+  bool ok;
+  {
+    CSysFile file(in);
+    ok = s.Read(14, file);
+  }
+  if (position != nullptr) *position = std::ftell(in);
+  std::fclose(in);
+  return ok;
+}
+
+Bytes WrittenRecord(CEncryptedString& s) {
+  char* buffer = nullptr;
+  std::size_t length = 0;
+  FILE* out = open_memstream(&buffer, &length);
+  {
+    CSysFile file(out);
+    EXPECT_TRUE(s.Write(14, file));
+  }
+  std::fclose(out);
+  Bytes bytes(buffer, buffer + length);
+  std::free(buffer);
+  return bytes;
+}
+
+// ---- The value in memory and its UTF-8 form ----
+
+TEST(EncryptedString, CipherIsCbcUnderTheHashedPassPhraseAsOpenSslComputesIt) {
+  REQUIRE_OPENSSL_BLOWFISH();
+  struct Case {
+    std::u32string text;
+    std::size_t length;
+  };
+  const Case cases[] = {{U"a", 8}, {U"ab", 16}, {U"abc", 16}, {U"Gru\u00DF \U0001F600 \u20AC!", 40}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    CEncryptedString s(Wide(c.text));
+    const Bytes cipher = Inspector::Cipher(s);
+    const Bytes plain = PlainForm(c.text);
+    ASSERT_EQ(cipher.size(), c.length);
+    EXPECT_EQ(cipher, PeerCbc(plain));
+    // Zero IV: the first block is its plain block's ECB encipherment.
+    EXPECT_EQ(Bytes(cipher.begin(), cipher.begin() + 8),
+              vello_test::OpenSslBf("BF-ECB", true, PassPhraseKey(), {},
+                                    Bytes(plain.begin(), plain.begin() + 8)));
+    EXPECT_EQ(s.GetString(), Wide(c.text));
+  }
+
+  // Empty texts change nothing; Close empties.
+  CEncryptedString s(L"abc");
+  const Bytes before = Inspector::Cipher(s);
+  s.SetString(L"");
+  EXPECT_EQ(Inspector::Cipher(s), before);
+  s.Close();
+  EXPECT_TRUE(Inspector::Cipher(s).empty());
+  EXPECT_EQ(s.GetString(), L"");
+  EXPECT_TRUE(Inspector::Cipher(CEncryptedString(L"")).empty());
+}
+
+TEST(EncryptedString, Utf8FormIsThePaddedUtf8AsOpenSslEnciphersIt) {
+  REQUIRE_OPENSSL_BLOWFISH();
+  // "abc" deciphers to itself and five zeros; the other is 2 + 3 + 4 bytes.
+  for (const std::u32string& text : {std::u32string(U"abc"), std::u32string(U"\u00E9\u20AC\U0001F600")}) {
+    const std::string utf8 = text == U"abc" ? "abc" : "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+    const Bytes plain = Padded(Bytes(utf8.begin(), utf8.end()));
+    CEncryptedString s(Wide(text));
+    unsigned char* buffer = nullptr;
+    int length = 0;
+    ASSERT_TRUE(s.EncryptAsUTF8(&buffer, length));
+    std::unique_ptr<unsigned char[]> owned(buffer);
+    ASSERT_EQ(static_cast<std::size_t>(length), plain.size());
+    EXPECT_EQ(Bytes(buffer, buffer + length), PeerCbc(plain));
+    ASSERT_TRUE(s.DecryptAsUTF8(&buffer, length));
+    owned.release();
+    owned.reset(buffer);
+    EXPECT_EQ(Bytes(buffer, buffer + length), plain);
+  }
+}
+
+TEST(EncryptedString, Utf8FormsLeaveTheirOutputsWhereThereIsNothingToDo) {
+  unsigned char sentinel = 0x5A;
+  unsigned char* untouched = &sentinel;
+  int untouchedLength = 3;
+  EXPECT_TRUE(CEncryptedString().EncryptAsUTF8(&untouched, untouchedLength));
+  // A surrogate has no UTF-8 form.
+  CEncryptedString surrogate(std::wstring(1, static_cast<wchar_t>(0xD800)));
+  EXPECT_FALSE(surrogate.EncryptAsUTF8(&untouched, untouchedLength));
+  EXPECT_EQ(untouched, &sentinel);
+  EXPECT_EQ(untouchedLength, 3);
+
+  Bytes data(12, 0xA5);
+  unsigned char* buffer = data.data();
+  for (int length : {12, 0}) {
+    EXPECT_EQ(surrogate.DecryptAsUTF8(&buffer, length), length == 0) << length;
+    EXPECT_EQ(buffer, data.data());
+  }
+  EXPECT_EQ(data, Bytes(12, 0xA5));
+  unsigned char* none = nullptr;
+  int length = 8;
+  EXPECT_TRUE(surrogate.DecryptAsUTF8(&none, length));
+  EXPECT_EQ(none, nullptr);
+}
+
+TEST(EncryptedStringDeathTest, NullOutputPointersAreProgrammingErrors) {
+  CEncryptedString s(L"abc");
+  int length = 8;
+  EXPECT_DEATH(s.EncryptAsUTF8(nullptr, length),
+               "\\(out != __null\\), function EncryptAsUTF8, file encryption/EncryptedString,");
+  EXPECT_DEATH(s.DecryptAsUTF8(nullptr, length),
+               "\\(buf != __null\\), function DecryptAsUTF8, file encryption/EncryptedString,");
+}
+
+// ---- The Base64 form ----
+
+TEST(EncryptedString, Base64IsTheCipherAsOpenSslEncodesIt) {
+  REQUIRE_OPENSSL_BLOWFISH();
+  const Bytes cipher = PeerCbc(PlainForm(U"abc"));
+  std::string expected(4 * ((cipher.size() + 2) / 3) + 1, '\0');
+  expected.resize(static_cast<std::size_t>(EVP_EncodeBlock(
+      reinterpret_cast<unsigned char*>(expected.data()), cipher.data(), static_cast<int>(cipher.size()))));
+
+  const std::wstring base64 = CEncryptedString(L"abc").ToBase64();
+  EXPECT_EQ(base64, std::wstring(expected.begin(), expected.end()));
+  CEncryptedString other(L"old");
+  other.FromBase64(base64);
+  EXPECT_EQ(Inspector::Cipher(other), cipher);
+  EXPECT_EQ(other.GetString(), L"abc");
+  other.FromBase64(L"");
+  EXPECT_EQ(other.GetString(), L"abc");
+  EXPECT_EQ(CEncryptedString().ToBase64(), L"");
+}
+
+TEST(EncryptedString, FromBase64RefusesTextThatIsNoWholeCipher) {
+  // 6 bytes: no whole block, so no value and no error.
+  CEncryptedString s(L"old");
+  s.FromBase64(L"AAAAAAAA");
+  EXPECT_TRUE(Inspector::Cipher(s).empty());
+  // The codec's own error passes to the caller, the value emptied.
+  CEncryptedString t(L"old");
+  try {
+    t.FromBase64(L"AAAAAAAAAAA");
+    ADD_FAILURE() << "no error for 11 characters";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Invalid source, size is not a multiple of 4");
+  }
+  EXPECT_TRUE(Inspector::Cipher(t).empty());
+}
+
+// ---- The record ----
+
+TEST(EncryptedString, RecordIsVersionTwoWithTheScrambledText) {
+  const std::u32string text = U"Gru\u00DF \U0001F600";
+  const Bytes record = TextRecord("Gru\xC3\x9F \xF0\x9F\x98\x80");
+  CEncryptedString s(Wide(text));
+  EXPECT_EQ(WrittenRecord(s), record);
+  CEncryptedString read;
+  ASSERT_TRUE(ReadRecord(read, record));
+  EXPECT_EQ(read.GetString(), Wide(text));
+
+  // An empty value writes an empty text; reading one keeps the value.
+  CEncryptedString empty;
+  EXPECT_EQ(WrittenRecord(empty), TextRecord(""));
+  ASSERT_TRUE(ReadRecord(read, TextRecord("")));
+  EXPECT_EQ(read.GetString(), Wide(text));
+}
+
+TEST(EncryptedString, VersionOneRecordHoldsTheCipherAsStored) {
+  REQUIRE_OPENSSL_BLOWFISH();
+  const Bytes cipher = PeerCbc(PlainForm(U"abc"));
+  const Bytes record = CipherRecord(16, cipher);
+  for (bool pipe : {false, true}) {
+    CEncryptedString s(L"old");
+    ASSERT_TRUE(ReadRecord(s, record, nullptr, pipe));
+    EXPECT_EQ(Inspector::Cipher(s), cipher);
+    EXPECT_EQ(s.GetString(), L"abc");
+    // Written back as text, never as cipher.
+    EXPECT_EQ(WrittenRecord(s), TextRecord("abc"));
+  }
+
+  // Counts of 0 or less hold nothing and succeed.
+  for (int count : {0, -16}) {
+    CEncryptedString e(L"old");
+    EXPECT_TRUE(ReadRecord(e, CipherRecord(count, {})));
+    EXPECT_EQ(e.GetString(), L"");
+  }
+
+  // A partial block is held but reads as no text.
+  CEncryptedString s;
+  ASSERT_TRUE(ReadRecord(s, CipherRecord(12, Bytes(cipher.begin(), cipher.begin() + 12))));
+  EXPECT_EQ(Inspector::Cipher(s).size(), 12u);
+  EXPECT_EQ(s.GetString(), L"");
+}
+
+TEST(EncryptedString, DamagedRecordsFailAndKeepTheValue) {
+  CEncryptedString s(L"kept");
+  const Bytes shortRun = CipherRecord(16, Bytes(10, 0x11));
+  long position = 0;
+  EXPECT_FALSE(ReadRecord(s, shortRun, &position));
+  // Refused on the count alone, before any byte of the run was taken.
+  EXPECT_EQ(position, 8);
+  EXPECT_FALSE(ReadRecord(s, shortRun, nullptr, true));
+  EXPECT_EQ(s.GetString(), L"kept");
+
+  const Bytes whole = TextRecord("abc");
+  for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+    EXPECT_FALSE(ReadRecord(s, Bytes(whole.begin(), whole.begin() + cut))) << cut;
+    EXPECT_EQ(s.GetString(), L"kept");
+  }
+}
+
+}  // namespace
