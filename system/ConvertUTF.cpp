@@ -63,6 +63,98 @@ const UTF8 firstByteMark[7] = {kFirstByteMark[0], kFirstByteMark[1], kFirstByteM
                                kFirstByteMark[3], kFirstByteMark[4], kFirstByteMark[5],
                                kFirstByteMark[6]};
 
+namespace {
+
+// What a UTF-32 source value becomes.
+enum class Scalar { kKeep, kReplaced, kStop };
+
+Scalar CheckUTF32(UTF32& ch, ConversionFlags flags) {
+  if (ch > UNI_MAX_LEGAL_UTF32) {
+    ch = UNI_REPLACEMENT_CHAR;  // in either mode, reported as illegal
+    return Scalar::kReplaced;
+  }
+  if (IsSurrogate(ch)) {
+    if (flags == strictConversion) return Scalar::kStop;
+    ch = UNI_REPLACEMENT_CHAR;
+  }
+  return Scalar::kKeep;
+}
+
+int UTF8Length(UTF32 ch) {
+  if (ch < 0x80) return 1;
+  if (ch < 0x800) return 2;
+  if (ch < 0x10000) return 3;
+  return 4;
+}
+
+void EncodeUTF8(UTF32 ch, UTF8* target, int length) {
+  // Continuation bytes from the last one back, six bits each; the lead
+  // byte takes what is left under its mark.
+  for (int i = length - 1; i > 0; --i) {
+    target[i] = static_cast<UTF8>((ch & 0x3F) | 0x80);
+    ch >>= 6;
+  }
+  target[0] = static_cast<UTF8>(ch | firstByteMark[length]);
+}
+
+// One UTF-8 sequence at source: conversionOK with the value and its byte
+// count, sourceExhausted when cut off by the end, or sourceIllegal.
+ConversionResult DecodeUTF8(const UTF8* source, const UTF8* sourceEnd, UTF32& ch, int& length) {
+  const int extra = trailingBytesForUTF8[*source];
+  if (extra >= sourceEnd - source) return sourceExhausted;
+  if (!isLegalUTF8(source, extra + 1)) return sourceIllegal;
+  ch = 0;
+  for (int i = 0; i < extra; ++i) ch = (ch + source[i]) << 6;
+  ch += source[extra];
+  ch -= kOffsets[extra];
+  length = extra + 1;
+  // The legality check already excludes these; kept so that no caller can
+  // ever emit a non-scalar value whatever the check lets through.
+  if (IsSurrogate(ch) || ch > UNI_MAX_LEGAL_UTF32) return sourceIllegal;
+  return conversionOK;
+}
+
+bool IsHighSurrogate(UTF32 ch) { return ch >= UNI_SUR_HIGH_START && ch <= UNI_SUR_HIGH_END; }
+bool IsLowSurrogate(UTF32 ch) { return ch >= UNI_SUR_LOW_START && ch <= UNI_SUR_LOW_END; }
+
+// One code point at source: a pair is combined; an unpaired surrogate is
+// sourceIllegal when strict and itself when lenient; a high surrogate as
+// the last unit is sourceExhausted.
+ConversionResult DecodeUTF16(const UTF16* source, const UTF16* sourceEnd, ConversionFlags flags,
+                             UTF32& ch, int& units) {
+  ch = *source;
+  units = 1;
+  if (IsHighSurrogate(ch)) {
+    if (source + 1 >= sourceEnd) return sourceExhausted;
+    const UTF32 low = source[1];
+    if (IsLowSurrogate(low)) {
+      ch = ((ch - UNI_SUR_HIGH_START) << 10) + (low - UNI_SUR_LOW_START) + 0x10000;
+      units = 2;
+    } else if (flags == strictConversion) {
+      return sourceIllegal;
+    }
+  } else if (IsLowSurrogate(ch) && flags == strictConversion) {
+    return sourceIllegal;
+  }
+  return conversionOK;
+}
+
+// Writes ch as one unit or a surrogate pair; false when it does not fit.
+bool EncodeUTF16(UTF32 ch, UTF16*& target, UTF16* targetEnd) {
+  if (ch <= UNI_MAX_BMP) {
+    if (target >= targetEnd) return false;
+    *target++ = static_cast<UTF16>(ch);
+    return true;
+  }
+  if (targetEnd - target < 2) return false;
+  ch -= 0x10000;
+  *target++ = static_cast<UTF16>((ch >> 10) + UNI_SUR_HIGH_START);
+  *target++ = static_cast<UTF16>((ch & 0x3FF) + UNI_SUR_LOW_START);
+  return true;
+}
+
+}  // namespace
+
 ConversionResult ConvertUTF32toUTF8(const UTF32** sourceStart, const UTF32* sourceEnd,
                                     UTF8** targetStart, UTF8* targetEnd,
                                     ConversionFlags flags) {
@@ -71,31 +163,20 @@ ConversionResult ConvertUTF32toUTF8(const UTF32** sourceStart, const UTF32* sour
   UTF8* target = *targetStart;
   while (source < sourceEnd) {
     UTF32 ch = *source;
-    if (IsSurrogate(ch) || ch > UNI_MAX_LEGAL_UTF32) {
-      if (flags == strictConversion) {
-        result = sourceIllegal;
-        break;
-      }
-      ch = UNI_REPLACEMENT_CHAR;
+    const Scalar verdict = CheckUTF32(ch, flags);
+    if (verdict == Scalar::kStop) {
+      result = sourceIllegal;
+      break;
     }
-    int length;
-    if (ch < 0x80) length = 1;
-    else if (ch < 0x800) length = 2;
-    else if (ch < 0x10000) length = 3;
-    else length = 4;
+    const int length = UTF8Length(ch);
     if (targetEnd - target < length) {
       result = targetExhausted;
       break;
     }
-    // Continuation bytes from the last one back, six bits each; the lead
-    // byte takes what is left under its mark.
-    for (int i = length - 1; i > 0; --i) {
-      target[i] = static_cast<UTF8>((ch & 0x3F) | 0x80);
-      ch >>= 6;
-    }
-    target[0] = static_cast<UTF8>(ch | firstByteMark[length]);
+    EncodeUTF8(ch, target, length);
     target += length;
     ++source;
+    if (verdict == Scalar::kReplaced) result = sourceIllegal;
   }
   *sourceStart = source;
   *targetStart = target;
@@ -104,39 +185,116 @@ ConversionResult ConvertUTF32toUTF8(const UTF32** sourceStart, const UTF32* sour
 
 ConversionResult ConvertUTF8toUTF32(const UTF8** sourceStart, const UTF8* sourceEnd,
                                     UTF32** targetStart, UTF32* targetEnd,
-                                    ConversionFlags flags) {
+                                    ConversionFlags) {
   ConversionResult result = conversionOK;
   const UTF8* source = *sourceStart;
   UTF32* target = *targetStart;
   while (source < sourceEnd) {
-    const int extra = trailingBytesForUTF8[*source];
-    if (extra >= sourceEnd - source) {
-      result = sourceExhausted;
-      break;
-    }
-    if (!isLegalUTF8(source, extra + 1)) {
-      result = sourceIllegal;
-      break;
-    }
+    UTF32 ch;
+    int length;
+    result = DecodeUTF8(source, sourceEnd, ch, length);
+    if (result != conversionOK) break;
     if (target >= targetEnd) {
       result = targetExhausted;
       break;
     }
-    UTF32 ch = 0;
-    for (int i = 0; i < extra; ++i) ch = (ch + source[i]) << 6;
-    ch += source[extra];
-    ch -= kOffsets[extra];
-    // The legality check already excludes these; kept so the routine
-    // never emits a non-scalar value whatever the check lets through.
-    if (IsSurrogate(ch) || ch > UNI_MAX_LEGAL_UTF32) {
-      if (flags == strictConversion) {
-        result = sourceIllegal;
-        break;
-      }
-      ch = UNI_REPLACEMENT_CHAR;
+    *target++ = ch;
+    source += length;
+  }
+  *sourceStart = source;
+  *targetStart = target;
+  return result;
+}
+
+ConversionResult ConvertUTF32toUTF16(const UTF32** sourceStart, const UTF32* sourceEnd,
+                                     UTF16** targetStart, UTF16* targetEnd,
+                                     ConversionFlags flags) {
+  ConversionResult result = conversionOK;
+  const UTF32* source = *sourceStart;
+  UTF16* target = *targetStart;
+  while (source < sourceEnd) {
+    UTF32 ch = *source;
+    const Scalar verdict = CheckUTF32(ch, flags);
+    if (verdict == Scalar::kStop) {
+      result = sourceIllegal;
+      break;
+    }
+    if (!EncodeUTF16(ch, target, targetEnd)) {
+      result = targetExhausted;
+      break;
+    }
+    ++source;
+    if (verdict == Scalar::kReplaced) result = sourceIllegal;
+  }
+  *sourceStart = source;
+  *targetStart = target;
+  return result;
+}
+
+ConversionResult ConvertUTF16toUTF32(const UTF16** sourceStart, const UTF16* sourceEnd,
+                                     UTF32** targetStart, UTF32* targetEnd,
+                                     ConversionFlags flags) {
+  ConversionResult result = conversionOK;
+  const UTF16* source = *sourceStart;
+  UTF32* target = *targetStart;
+  while (source < sourceEnd) {
+    UTF32 ch;
+    int units;
+    result = DecodeUTF16(source, sourceEnd, flags, ch, units);
+    if (result != conversionOK) break;
+    if (target >= targetEnd) {
+      result = targetExhausted;
+      break;
     }
     *target++ = ch;
-    source += extra + 1;
+    source += units;
+  }
+  *sourceStart = source;
+  *targetStart = target;
+  return result;
+}
+
+ConversionResult ConvertUTF16toUTF8(const UTF16** sourceStart, const UTF16* sourceEnd,
+                                    UTF8** targetStart, UTF8* targetEnd,
+                                    ConversionFlags flags) {
+  ConversionResult result = conversionOK;
+  const UTF16* source = *sourceStart;
+  UTF8* target = *targetStart;
+  while (source < sourceEnd) {
+    UTF32 ch;
+    int units;
+    result = DecodeUTF16(source, sourceEnd, flags, ch, units);
+    if (result != conversionOK) break;
+    const int length = UTF8Length(ch);
+    if (targetEnd - target < length) {
+      result = targetExhausted;
+      break;
+    }
+    EncodeUTF8(ch, target, length);
+    target += length;
+    source += units;
+  }
+  *sourceStart = source;
+  *targetStart = target;
+  return result;
+}
+
+ConversionResult ConvertUTF8toUTF16(const UTF8** sourceStart, const UTF8* sourceEnd,
+                                    UTF16** targetStart, UTF16* targetEnd,
+                                    ConversionFlags) {
+  ConversionResult result = conversionOK;
+  const UTF8* source = *sourceStart;
+  UTF16* target = *targetStart;
+  while (source < sourceEnd) {
+    UTF32 ch;
+    int length;
+    result = DecodeUTF8(source, sourceEnd, ch, length);
+    if (result != conversionOK) break;
+    if (!EncodeUTF16(ch, target, targetEnd)) {
+      result = targetExhausted;
+      break;
+    }
+    source += length;
   }
   *sourceStart = source;
   *targetStart = target;

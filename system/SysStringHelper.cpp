@@ -24,18 +24,25 @@ bool AppendUTF8(const std::wstring& text, std::string& out) {
   out.reserve(out.size() + text.size());  // at least one byte per character kept
   size_t next = 0;
   while (next < text.size()) {
+    // The routine writes U+FFFD for a value above U+10FFFF and goes on;
+    // the text must stop before it instead, so the chunk ends there.
     size_t count = 0;
+    bool convertible = true;
     for (; next < text.size() && count < kChunk; ++next) {
       const UTF32 ch = static_cast<UTF32>(text[next]);
+      if (ch > UNI_MAX_LEGAL_UTF32) {
+        convertible = false;
+        break;
+      }
       if (ch != 0) source[count++] = ch;  // U+0000 adds no bytes
     }
     const UTF32* from = source;
     UTF8* to = target;
     const ConversionResult result =
         ConvertUTF32toUTF8(&from, source + count, &to, target + sizeof(target), strictConversion);
-    // On failure `to` stops after the last character converted.
+    // On a surrogate `to` stops after the last character converted.
     out.append(reinterpret_cast<const char*>(target), static_cast<size_t>(to - target));
-    if (result != conversionOK) return false;
+    if (result != conversionOK || !convertible) return false;
   }
   return true;
 }

@@ -1,6 +1,6 @@
 #include "system/SysStringHelper.h"
 
-#include <iconv.h>
+#include "system/Iconv_test.h"
 
 #include <gtest/gtest.h>
 
@@ -14,30 +14,6 @@
 namespace {
 
 CSysStringHelper& Helper() { return CSysStringHelper::GetSingleton(); }
-
-// glibc's iconv as an independent peer: what it converts before its first
-// complaint.
-std::string Iconv(const char* to, const char* from, const std::string& input) {
-  iconv_t cd = iconv_open(to, from);
-  EXPECT_NE(reinterpret_cast<iconv_t>(-1), cd);
-  std::string out(input.size() * 4 + 16, '\0');
-  char* in = const_cast<char*>(input.data());
-  size_t inLeft = input.size();
-  char* dst = out.data();
-  size_t outLeft = out.size();
-  iconv(cd, &in, &inLeft, &dst, &outLeft);
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
-}
-
-// Wide strings as iconv sees them: UTF-32 in the host's byte order
-// (glibc's "WCHAR_T" would accept values above U+10FFFF).
-const char* const kWide = std::endian::native == std::endian::little ? "UTF-32LE" : "UTF-32BE";
-
-std::string AsBytes(const std::wstring& text) {
-  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-}
 
 std::wstring Wide(std::initializer_list<uint32_t> points) {
   std::wstring out;
