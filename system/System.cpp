@@ -101,9 +101,8 @@ bool CSystem::DirExists(const std::wstring& path) {
 
 void CSystem::SetCWD(const std::wstring& path) {
   std::string bytes;
-  if (Utf8Path(path, bytes) && chdir(bytes.c_str()) != 0) {
-    // Failure goes unnoticed by design.
-  }
+  if (!Utf8Path(path, bytes)) return;
+  [[maybe_unused]] const int unnoticed = chdir(bytes.c_str());
 }
 
 void CSystem::DeleteFile(const std::wstring& path) {
