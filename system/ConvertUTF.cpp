@@ -65,41 +65,36 @@ const UTF8 firstByteMark[7] = {kFirstByteMark[0], kFirstByteMark[1], kFirstByteM
 
 namespace {
 
-// What a UTF-32 source value becomes.
-enum class Scalar { kKeep, kReplaced, kStop };
+bool IsHighSurrogate(UTF32 ch) { return ch >= UNI_SUR_HIGH_START && ch <= UNI_SUR_HIGH_END; }
+bool IsLowSurrogate(UTF32 ch) { return ch >= UNI_SUR_LOW_START && ch <= UNI_SUR_LOW_END; }
 
-Scalar CheckUTF32(UTF32& ch, ConversionFlags flags) {
+// Every routine is one loop over a decoder of its source form and an
+// encoder of its target form.
+//
+// A decoder reads one character at source into ch and the units it took:
+// conversionOK, or the result that stops the conversion there (nothing of
+// the character converted). `replaced` marks a character written as
+// U+FFFD that the conversion still reports as illegal.
+// An encoder writes ch at target and advances it, or returns false,
+// writing nothing, when ch does not fit.
+
+ConversionResult DecodeUTF32(const UTF32* source, const UTF32*, ConversionFlags flags, UTF32& ch,
+                             int& units, bool& replaced) {
+  ch = *source;
+  units = 1;
   if (ch > UNI_MAX_LEGAL_UTF32) {
-    ch = UNI_REPLACEMENT_CHAR;  // in either mode, reported as illegal
-    return Scalar::kReplaced;
-  }
-  if (IsSurrogate(ch)) {
-    if (flags == strictConversion) return Scalar::kStop;
+    ch = UNI_REPLACEMENT_CHAR;  // in either mode
+    replaced = true;
+  } else if (IsSurrogate(ch)) {
+    if (flags == strictConversion) return sourceIllegal;
     ch = UNI_REPLACEMENT_CHAR;
   }
-  return Scalar::kKeep;
+  return conversionOK;
 }
 
-int UTF8Length(UTF32 ch) {
-  if (ch < 0x80) return 1;
-  if (ch < 0x800) return 2;
-  if (ch < 0x10000) return 3;
-  return 4;
-}
-
-void EncodeUTF8(UTF32 ch, UTF8* target, int length) {
-  // Continuation bytes from the last one back, six bits each; the lead
-  // byte takes what is left under its mark.
-  for (int i = length - 1; i > 0; --i) {
-    target[i] = static_cast<UTF8>((ch & 0x3F) | 0x80);
-    ch >>= 6;
-  }
-  target[0] = static_cast<UTF8>(ch | firstByteMark[length]);
-}
-
-// One UTF-8 sequence at source: conversionOK with the value and its byte
-// count, sourceExhausted when cut off by the end, or sourceIllegal.
-ConversionResult DecodeUTF8(const UTF8* source, const UTF8* sourceEnd, UTF32& ch, int& length) {
+// Illegal or cut-off sequences stop the conversion in either mode.
+ConversionResult DecodeUTF8(const UTF8* source, const UTF8* sourceEnd, ConversionFlags, UTF32& ch,
+                            int& units, bool&) {
   const int extra = trailingBytesForUTF8[*source];
   if (extra >= sourceEnd - source) return sourceExhausted;
   if (!isLegalUTF8(source, extra + 1)) return sourceIllegal;
@@ -107,21 +102,17 @@ ConversionResult DecodeUTF8(const UTF8* source, const UTF8* sourceEnd, UTF32& ch
   for (int i = 0; i < extra; ++i) ch = (ch + source[i]) << 6;
   ch += source[extra];
   ch -= kOffsets[extra];
-  length = extra + 1;
-  // The legality check already excludes these; kept so that no caller can
-  // ever emit a non-scalar value whatever the check lets through.
+  units = extra + 1;
+  // The legality check already excludes these; kept so that no routine can
+  // emit a non-scalar value whatever the check lets through.
   if (IsSurrogate(ch) || ch > UNI_MAX_LEGAL_UTF32) return sourceIllegal;
   return conversionOK;
 }
 
-bool IsHighSurrogate(UTF32 ch) { return ch >= UNI_SUR_HIGH_START && ch <= UNI_SUR_HIGH_END; }
-bool IsLowSurrogate(UTF32 ch) { return ch >= UNI_SUR_LOW_START && ch <= UNI_SUR_LOW_END; }
-
-// One code point at source: a pair is combined; an unpaired surrogate is
-// sourceIllegal when strict and itself when lenient; a high surrogate as
-// the last unit is sourceExhausted.
+// A pair is combined; an unpaired surrogate is illegal when strict and
+// itself when lenient; a high surrogate as the last unit is cut off.
 ConversionResult DecodeUTF16(const UTF16* source, const UTF16* sourceEnd, ConversionFlags flags,
-                             UTF32& ch, int& units) {
+                             UTF32& ch, int& units, bool&) {
   ch = *source;
   units = 1;
   if (IsHighSurrogate(ch)) {
@@ -139,166 +130,99 @@ ConversionResult DecodeUTF16(const UTF16* source, const UTF16* sourceEnd, Conver
   return conversionOK;
 }
 
-// Writes ch as one unit or a surrogate pair; false when it does not fit.
+bool EncodeUTF32(UTF32 ch, UTF32*& target, UTF32* targetEnd) {
+  if (target >= targetEnd) return false;
+  *target++ = ch;
+  return true;
+}
+
+bool EncodeUTF8(UTF32 ch, UTF8*& target, UTF8* targetEnd) {
+  const int length = ch < 0x80 ? 1 : ch < 0x800 ? 2 : ch < 0x10000 ? 3 : 4;
+  if (targetEnd - target < length) return false;
+  // Continuation bytes from the last one back, six bits each; the lead
+  // byte takes what is left under its mark.
+  for (int i = length - 1; i > 0; --i) {
+    target[i] = static_cast<UTF8>((ch & 0x3F) | 0x80);
+    ch >>= 6;
+  }
+  target[0] = static_cast<UTF8>(ch | firstByteMark[length]);
+  target += length;
+  return true;
+}
+
+// A supplementary character becomes a pair, written whole or not at all.
 bool EncodeUTF16(UTF32 ch, UTF16*& target, UTF16* targetEnd) {
-  if (ch <= UNI_MAX_BMP) {
-    if (target >= targetEnd) return false;
+  const int length = ch <= UNI_MAX_BMP ? 1 : 2;
+  if (targetEnd - target < length) return false;
+  if (length == 1) {
     *target++ = static_cast<UTF16>(ch);
     return true;
   }
-  if (targetEnd - target < 2) return false;
   ch -= 0x10000;
   *target++ = static_cast<UTF16>((ch >> 10) + UNI_SUR_HIGH_START);
   *target++ = static_cast<UTF16>((ch & 0x3FF) + UNI_SUR_LOW_START);
   return true;
 }
 
-}  // namespace
-
-ConversionResult ConvertUTF32toUTF8(const UTF32** sourceStart, const UTF32* sourceEnd,
-                                    UTF8** targetStart, UTF8* targetEnd,
-                                    ConversionFlags flags) {
+template <typename In, typename Out, typename Decoder, typename Encoder>
+ConversionResult Convert(const In** sourceStart, const In* sourceEnd, Out** targetStart,
+                         Out* targetEnd, ConversionFlags flags, Decoder decode, Encoder encode) {
   ConversionResult result = conversionOK;
-  const UTF32* source = *sourceStart;
-  UTF8* target = *targetStart;
+  const In* source = *sourceStart;
+  Out* target = *targetStart;
   while (source < sourceEnd) {
-    UTF32 ch = *source;
-    const Scalar verdict = CheckUTF32(ch, flags);
-    if (verdict == Scalar::kStop) {
-      result = sourceIllegal;
+    UTF32 ch = 0;
+    int units = 1;
+    bool replaced = false;
+    const ConversionResult stop = decode(source, sourceEnd, flags, ch, units, replaced);
+    if (stop != conversionOK) {
+      result = stop;
       break;
     }
-    const int length = UTF8Length(ch);
-    if (targetEnd - target < length) {
+    if (!encode(ch, target, targetEnd)) {
       result = targetExhausted;
       break;
     }
-    EncodeUTF8(ch, target, length);
-    target += length;
-    ++source;
-    if (verdict == Scalar::kReplaced) result = sourceIllegal;
+    source += units;
+    if (replaced) result = sourceIllegal;
   }
   *sourceStart = source;
   *targetStart = target;
   return result;
 }
 
+}  // namespace
+
+ConversionResult ConvertUTF32toUTF8(const UTF32** sourceStart, const UTF32* sourceEnd,
+                                    UTF8** targetStart, UTF8* targetEnd, ConversionFlags flags) {
+  return Convert(sourceStart, sourceEnd, targetStart, targetEnd, flags, DecodeUTF32, EncodeUTF8);
+}
+
 ConversionResult ConvertUTF8toUTF32(const UTF8** sourceStart, const UTF8* sourceEnd,
-                                    UTF32** targetStart, UTF32* targetEnd,
-                                    ConversionFlags) {
-  ConversionResult result = conversionOK;
-  const UTF8* source = *sourceStart;
-  UTF32* target = *targetStart;
-  while (source < sourceEnd) {
-    UTF32 ch;
-    int length;
-    result = DecodeUTF8(source, sourceEnd, ch, length);
-    if (result != conversionOK) break;
-    if (target >= targetEnd) {
-      result = targetExhausted;
-      break;
-    }
-    *target++ = ch;
-    source += length;
-  }
-  *sourceStart = source;
-  *targetStart = target;
-  return result;
+                                    UTF32** targetStart, UTF32* targetEnd, ConversionFlags flags) {
+  return Convert(sourceStart, sourceEnd, targetStart, targetEnd, flags, DecodeUTF8, EncodeUTF32);
 }
 
 ConversionResult ConvertUTF32toUTF16(const UTF32** sourceStart, const UTF32* sourceEnd,
                                      UTF16** targetStart, UTF16* targetEnd,
                                      ConversionFlags flags) {
-  ConversionResult result = conversionOK;
-  const UTF32* source = *sourceStart;
-  UTF16* target = *targetStart;
-  while (source < sourceEnd) {
-    UTF32 ch = *source;
-    const Scalar verdict = CheckUTF32(ch, flags);
-    if (verdict == Scalar::kStop) {
-      result = sourceIllegal;
-      break;
-    }
-    if (!EncodeUTF16(ch, target, targetEnd)) {
-      result = targetExhausted;
-      break;
-    }
-    ++source;
-    if (verdict == Scalar::kReplaced) result = sourceIllegal;
-  }
-  *sourceStart = source;
-  *targetStart = target;
-  return result;
+  return Convert(sourceStart, sourceEnd, targetStart, targetEnd, flags, DecodeUTF32, EncodeUTF16);
 }
 
 ConversionResult ConvertUTF16toUTF32(const UTF16** sourceStart, const UTF16* sourceEnd,
                                      UTF32** targetStart, UTF32* targetEnd,
                                      ConversionFlags flags) {
-  ConversionResult result = conversionOK;
-  const UTF16* source = *sourceStart;
-  UTF32* target = *targetStart;
-  while (source < sourceEnd) {
-    UTF32 ch;
-    int units;
-    result = DecodeUTF16(source, sourceEnd, flags, ch, units);
-    if (result != conversionOK) break;
-    if (target >= targetEnd) {
-      result = targetExhausted;
-      break;
-    }
-    *target++ = ch;
-    source += units;
-  }
-  *sourceStart = source;
-  *targetStart = target;
-  return result;
+  return Convert(sourceStart, sourceEnd, targetStart, targetEnd, flags, DecodeUTF16, EncodeUTF32);
 }
 
 ConversionResult ConvertUTF16toUTF8(const UTF16** sourceStart, const UTF16* sourceEnd,
-                                    UTF8** targetStart, UTF8* targetEnd,
-                                    ConversionFlags flags) {
-  ConversionResult result = conversionOK;
-  const UTF16* source = *sourceStart;
-  UTF8* target = *targetStart;
-  while (source < sourceEnd) {
-    UTF32 ch;
-    int units;
-    result = DecodeUTF16(source, sourceEnd, flags, ch, units);
-    if (result != conversionOK) break;
-    const int length = UTF8Length(ch);
-    if (targetEnd - target < length) {
-      result = targetExhausted;
-      break;
-    }
-    EncodeUTF8(ch, target, length);
-    target += length;
-    source += units;
-  }
-  *sourceStart = source;
-  *targetStart = target;
-  return result;
+                                    UTF8** targetStart, UTF8* targetEnd, ConversionFlags flags) {
+  return Convert(sourceStart, sourceEnd, targetStart, targetEnd, flags, DecodeUTF16, EncodeUTF8);
 }
 
 ConversionResult ConvertUTF8toUTF16(const UTF8** sourceStart, const UTF8* sourceEnd,
-                                    UTF16** targetStart, UTF16* targetEnd,
-                                    ConversionFlags) {
-  ConversionResult result = conversionOK;
-  const UTF8* source = *sourceStart;
-  UTF16* target = *targetStart;
-  while (source < sourceEnd) {
-    UTF32 ch;
-    int length;
-    result = DecodeUTF8(source, sourceEnd, ch, length);
-    if (result != conversionOK) break;
-    if (!EncodeUTF16(ch, target, targetEnd)) {
-      result = targetExhausted;
-      break;
-    }
-    source += length;
-  }
-  *sourceStart = source;
-  *targetStart = target;
-  return result;
+                                    UTF16** targetStart, UTF16* targetEnd, ConversionFlags flags) {
+  return Convert(sourceStart, sourceEnd, targetStart, targetEnd, flags, DecodeUTF8, EncodeUTF16);
 }
 
 Boolean isLegalUTF8Sequence(const UTF8* source, const UTF8* sourceEnd) {

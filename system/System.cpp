@@ -66,6 +66,19 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
+// mbstowcs or wcstombs into a new buffer of the exact length asked first;
+// null when the text has no form in the current locale.
+template <typename To, typename From>
+To* ConvertInLocale(const From* text, size_t (*convert)(To*, const From*, size_t)) {
+  if (text == nullptr) return nullptr;
+  const size_t length = convert(nullptr, text, 0);
+  if (length == static_cast<size_t>(-1)) return nullptr;
+  To* result = new To[length + 1];
+  convert(result, text, length + 1);
+  result[length] = To();
+  return result;
+}
+
 }  // namespace
 
 CSystem* CSystem::GetSingleton() {
@@ -74,23 +87,11 @@ CSystem* CSystem::GetSingleton() {
 }
 
 wchar_t* CSystem::CharStrToWideCharStr(const char* text) {
-  if (text == nullptr) return nullptr;
-  const size_t length = std::mbstowcs(nullptr, text, 0);
-  if (length == static_cast<size_t>(-1)) return nullptr;
-  wchar_t* wide = new wchar_t[length + 1];
-  std::mbstowcs(wide, text, length + 1);
-  wide[length] = L'\0';
-  return wide;
+  return ConvertInLocale<wchar_t>(text, std::mbstowcs);
 }
 
 char* CSystem::WideCharStrToCharStr(const wchar_t* text) {
-  if (text == nullptr) return nullptr;
-  const size_t length = std::wcstombs(nullptr, text, 0);
-  if (length == static_cast<size_t>(-1)) return nullptr;
-  char* narrow = new char[length + 1];
-  std::wcstombs(narrow, text, length + 1);
-  narrow[length] = '\0';
-  return narrow;
+  return ConvertInLocale<char>(text, std::wcstombs);
 }
 
 bool CSystem::DirExists(const std::wstring& path) {
