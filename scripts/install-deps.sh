@@ -7,7 +7,7 @@ packages=(
   g++ make cmake ninja-build pkg-config git
   libssl-dev openssl zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  coreutils
+  coreutils findutils
 )
 
 # Optional groups, named on the command line.

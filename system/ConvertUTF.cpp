@@ -63,84 +63,166 @@ const UTF8 firstByteMark[7] = {kFirstByteMark[0], kFirstByteMark[1], kFirstByteM
                                kFirstByteMark[3], kFirstByteMark[4], kFirstByteMark[5],
                                kFirstByteMark[6]};
 
-ConversionResult ConvertUTF32toUTF8(const UTF32** sourceStart, const UTF32* sourceEnd,
-                                    UTF8** targetStart, UTF8* targetEnd,
-                                    ConversionFlags flags) {
-  ConversionResult result = conversionOK;
-  const UTF32* source = *sourceStart;
-  UTF8* target = *targetStart;
-  while (source < sourceEnd) {
-    UTF32 ch = *source;
-    if (IsSurrogate(ch) || ch > UNI_MAX_LEGAL_UTF32) {
-      if (flags == strictConversion) {
-        result = sourceIllegal;
-        break;
-      }
-      ch = UNI_REPLACEMENT_CHAR;
+namespace {
+
+bool IsHighSurrogate(UTF32 ch) { return ch >= UNI_SUR_HIGH_START && ch <= UNI_SUR_HIGH_END; }
+bool IsLowSurrogate(UTF32 ch) { return ch >= UNI_SUR_LOW_START && ch <= UNI_SUR_LOW_END; }
+
+// Every routine is one loop over a decoder of its source form and an
+// encoder of its target form.
+//
+// A decoder reads one character at source into ch and the units it took:
+// conversionOK, or the result that stops the conversion there (nothing of
+// the character converted). `replaced` marks a character written as
+// U+FFFD that the conversion still reports as illegal.
+// An encoder writes ch at target and advances it, or returns false,
+// writing nothing, when ch does not fit.
+
+ConversionResult DecodeUTF32(const UTF32* source, const UTF32*, ConversionFlags flags, UTF32& ch,
+                             int& units, bool& replaced) {
+  ch = *source;
+  units = 1;
+  if (ch > UNI_MAX_LEGAL_UTF32) {
+    ch = UNI_REPLACEMENT_CHAR;  // in either mode
+    replaced = true;
+  } else if (IsSurrogate(ch)) {
+    if (flags == strictConversion) return sourceIllegal;
+    ch = UNI_REPLACEMENT_CHAR;
+  }
+  return conversionOK;
+}
+
+// Illegal or cut-off sequences stop the conversion in either mode.
+ConversionResult DecodeUTF8(const UTF8* source, const UTF8* sourceEnd, ConversionFlags, UTF32& ch,
+                            int& units, bool&) {
+  const int extra = trailingBytesForUTF8[*source];
+  if (extra >= sourceEnd - source) return sourceExhausted;
+  if (!isLegalUTF8(source, extra + 1)) return sourceIllegal;
+  ch = 0;
+  for (int i = 0; i < extra; ++i) ch = (ch + source[i]) << 6;
+  ch += source[extra];
+  ch -= kOffsets[extra];
+  units = extra + 1;
+  // The legality check already excludes these; kept so that no routine can
+  // emit a non-scalar value whatever the check lets through.
+  if (IsSurrogate(ch) || ch > UNI_MAX_LEGAL_UTF32) return sourceIllegal;
+  return conversionOK;
+}
+
+// A pair is combined; an unpaired surrogate is illegal when strict and
+// itself when lenient; a high surrogate as the last unit is cut off.
+ConversionResult DecodeUTF16(const UTF16* source, const UTF16* sourceEnd, ConversionFlags flags,
+                             UTF32& ch, int& units, bool&) {
+  ch = *source;
+  units = 1;
+  if (IsHighSurrogate(ch)) {
+    if (source + 1 >= sourceEnd) return sourceExhausted;
+    const UTF32 low = source[1];
+    if (IsLowSurrogate(low)) {
+      ch = ((ch - UNI_SUR_HIGH_START) << 10) + (low - UNI_SUR_LOW_START) + 0x10000;
+      units = 2;
+    } else if (flags == strictConversion) {
+      return sourceIllegal;
     }
-    int length;
-    if (ch < 0x80) length = 1;
-    else if (ch < 0x800) length = 2;
-    else if (ch < 0x10000) length = 3;
-    else length = 4;
-    if (targetEnd - target < length) {
+  } else if (IsLowSurrogate(ch) && flags == strictConversion) {
+    return sourceIllegal;
+  }
+  return conversionOK;
+}
+
+bool EncodeUTF32(UTF32 ch, UTF32*& target, UTF32* targetEnd) {
+  if (target >= targetEnd) return false;
+  *target++ = ch;
+  return true;
+}
+
+bool EncodeUTF8(UTF32 ch, UTF8*& target, UTF8* targetEnd) {
+  const int length = ch < 0x80 ? 1 : ch < 0x800 ? 2 : ch < 0x10000 ? 3 : 4;
+  if (targetEnd - target < length) return false;
+  // Continuation bytes from the last one back, six bits each; the lead
+  // byte takes what is left under its mark.
+  for (int i = length - 1; i > 0; --i) {
+    target[i] = static_cast<UTF8>((ch & 0x3F) | 0x80);
+    ch >>= 6;
+  }
+  target[0] = static_cast<UTF8>(ch | firstByteMark[length]);
+  target += length;
+  return true;
+}
+
+// A supplementary character becomes a pair, written whole or not at all.
+bool EncodeUTF16(UTF32 ch, UTF16*& target, UTF16* targetEnd) {
+  const int length = ch <= UNI_MAX_BMP ? 1 : 2;
+  if (targetEnd - target < length) return false;
+  if (length == 1) {
+    *target++ = static_cast<UTF16>(ch);
+    return true;
+  }
+  ch -= 0x10000;
+  *target++ = static_cast<UTF16>((ch >> 10) + UNI_SUR_HIGH_START);
+  *target++ = static_cast<UTF16>((ch & 0x3FF) + UNI_SUR_LOW_START);
+  return true;
+}
+
+template <typename In, typename Out, typename Decoder, typename Encoder>
+ConversionResult Convert(const In** sourceStart, const In* sourceEnd, Out** targetStart,
+                         Out* targetEnd, ConversionFlags flags, Decoder decode, Encoder encode) {
+  ConversionResult result = conversionOK;
+  const In* source = *sourceStart;
+  Out* target = *targetStart;
+  while (source < sourceEnd) {
+    UTF32 ch = 0;
+    int units = 1;
+    bool replaced = false;
+    const ConversionResult stop = decode(source, sourceEnd, flags, ch, units, replaced);
+    if (stop != conversionOK) {
+      result = stop;
+      break;
+    }
+    if (!encode(ch, target, targetEnd)) {
       result = targetExhausted;
       break;
     }
-    // Continuation bytes from the last one back, six bits each; the lead
-    // byte takes what is left under its mark.
-    for (int i = length - 1; i > 0; --i) {
-      target[i] = static_cast<UTF8>((ch & 0x3F) | 0x80);
-      ch >>= 6;
-    }
-    target[0] = static_cast<UTF8>(ch | firstByteMark[length]);
-    target += length;
-    ++source;
+    source += units;
+    if (replaced) result = sourceIllegal;
   }
   *sourceStart = source;
   *targetStart = target;
   return result;
 }
 
+}  // namespace
+
+ConversionResult ConvertUTF32toUTF8(const UTF32** sourceStart, const UTF32* sourceEnd,
+                                    UTF8** targetStart, UTF8* targetEnd, ConversionFlags flags) {
+  return Convert(sourceStart, sourceEnd, targetStart, targetEnd, flags, DecodeUTF32, EncodeUTF8);
+}
+
 ConversionResult ConvertUTF8toUTF32(const UTF8** sourceStart, const UTF8* sourceEnd,
-                                    UTF32** targetStart, UTF32* targetEnd,
-                                    ConversionFlags flags) {
-  ConversionResult result = conversionOK;
-  const UTF8* source = *sourceStart;
-  UTF32* target = *targetStart;
-  while (source < sourceEnd) {
-    const int extra = trailingBytesForUTF8[*source];
-    if (extra >= sourceEnd - source) {
-      result = sourceExhausted;
-      break;
-    }
-    if (!isLegalUTF8(source, extra + 1)) {
-      result = sourceIllegal;
-      break;
-    }
-    if (target >= targetEnd) {
-      result = targetExhausted;
-      break;
-    }
-    UTF32 ch = 0;
-    for (int i = 0; i < extra; ++i) ch = (ch + source[i]) << 6;
-    ch += source[extra];
-    ch -= kOffsets[extra];
-    // The legality check already excludes these; kept so the routine
-    // never emits a non-scalar value whatever the check lets through.
-    if (IsSurrogate(ch) || ch > UNI_MAX_LEGAL_UTF32) {
-      if (flags == strictConversion) {
-        result = sourceIllegal;
-        break;
-      }
-      ch = UNI_REPLACEMENT_CHAR;
-    }
-    *target++ = ch;
-    source += extra + 1;
-  }
-  *sourceStart = source;
-  *targetStart = target;
-  return result;
+                                    UTF32** targetStart, UTF32* targetEnd, ConversionFlags flags) {
+  return Convert(sourceStart, sourceEnd, targetStart, targetEnd, flags, DecodeUTF8, EncodeUTF32);
+}
+
+ConversionResult ConvertUTF32toUTF16(const UTF32** sourceStart, const UTF32* sourceEnd,
+                                     UTF16** targetStart, UTF16* targetEnd,
+                                     ConversionFlags flags) {
+  return Convert(sourceStart, sourceEnd, targetStart, targetEnd, flags, DecodeUTF32, EncodeUTF16);
+}
+
+ConversionResult ConvertUTF16toUTF32(const UTF16** sourceStart, const UTF16* sourceEnd,
+                                     UTF32** targetStart, UTF32* targetEnd,
+                                     ConversionFlags flags) {
+  return Convert(sourceStart, sourceEnd, targetStart, targetEnd, flags, DecodeUTF16, EncodeUTF32);
+}
+
+ConversionResult ConvertUTF16toUTF8(const UTF16** sourceStart, const UTF16* sourceEnd,
+                                    UTF8** targetStart, UTF8* targetEnd, ConversionFlags flags) {
+  return Convert(sourceStart, sourceEnd, targetStart, targetEnd, flags, DecodeUTF16, EncodeUTF8);
+}
+
+ConversionResult ConvertUTF8toUTF16(const UTF8** sourceStart, const UTF8* sourceEnd,
+                                    UTF16** targetStart, UTF16* targetEnd, ConversionFlags flags) {
+  return Convert(sourceStart, sourceEnd, targetStart, targetEnd, flags, DecodeUTF8, EncodeUTF16);
 }
 
 Boolean isLegalUTF8Sequence(const UTF8* source, const UTF8* sourceEnd) {
