@@ -45,7 +45,7 @@ std::string Format(const char* format, double v) {
 std::string Show(Kind kind, double v) {
   switch (kind) {
     case Kind::Rate:
-      return v >= 1e9 ? Format("%.2f GB/s", v / 1e9) : Format("%.0f MB/s", v / 1e6);
+      return v >= 0.9995e9 ? Format("%.2f GB/s", v / 1e9) : Format("%.0f MB/s", v / 1e6);
     case Kind::Time:
       return v >= 1 ? Format("%.2f s", v) : Format("%.1f ms", v * 1e3);
     case Kind::Value:
@@ -73,7 +73,7 @@ class Summary {
       r.real_seconds =
           run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
       r.counters.clear();
-      for (const auto& [name, counter] : run.counters) r.counters[name] = counter.value;
+      for (const auto& [counter_name, counter] : run.counters) r.counters[counter_name] = counter.value;
     }
   }
 
@@ -90,16 +90,11 @@ class Summary {
         missing.push_back(row.figure);
         continue;
       }
-      Line line{results_.at(Name(row.ours)).order, {row.figure, Show(row.kind, ours)}};
-      std::string& ratio_cell = line.cells[3];
-      double judged = ours;
-      line.cells[2] = "—";
-      ratio_cell = "—";
-      if (row.peer) {
-        line.cells[2] = Show(row.kind, peer);
-        judged = ours / peer;
-        ratio_cell = Format("%.2f×", judged);
-      }
+      // With a peer the target judges the ratio, without one our figure.
+      const double judged = row.peer ? ours / peer : ours;
+      Line line{results_.at(Name(row.ours)).order,
+                {row.figure, Show(row.kind, ours), row.peer ? Show(row.kind, peer) : "—",
+                 row.peer ? Format("%.2f×", judged) : "—"}};
       const Target& t = row.target;
       if (t.op == Target::Op::None) {
         line.cells[4] = "reported only";
