@@ -47,8 +47,9 @@ struct SummaryRow {
 // Registers a row. Rows print in the order their benchmarks ran.
 bool AddSummaryRow(SummaryRow row);
 
-// The benchmark program's main: Google Benchmark's console output (with
-// its own flags), then the table.
+// The benchmark program's main: Google Benchmark's console output (its
+// flags apply, except --benchmark_format: for JSON use --benchmark_out),
+// then the table.
 int RunWithSummary(int argc, char** argv);
 
 }  // namespace vello_bench
