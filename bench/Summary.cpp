@@ -91,7 +91,13 @@ class Summary {
         continue;
       }
       // With a peer the target judges the ratio, without one our figure.
-      const double judged = row.peer ? ours / peer : ours;
+      double judged = row.peer ? ours / peer : ours;
+      // Both sides from one paired benchmark: the median of its paired
+      // ratios, steadier than the ratio of the two medians.
+      double paired = 0;
+      if (row.peer && Name(row.ours) == Name(row.peer) &&
+          Find(Kind::Value, Name(row.ours) + ":ratio", paired))
+        judged = paired;
       Line line{results_.at(Name(row.ours)).order,
                 {row.figure, Show(row.kind, ours), row.peer ? Show(row.kind, peer) : "—",
                  row.peer ? Format("%.2f×", judged) : "—"}};

@@ -18,7 +18,8 @@
 // - Peer nullptr: the target applies to our figure itself (AtLeast(1e9)
 //   for Rate is 1 GB/s); otherwise it applies to the ratio ours / peer.
 // - NoTarget(): reported only.
-// A paired benchmark (Paired.h) gives the counters ours_B/s and peer_B/s.
+// A paired benchmark (Paired.h) gives the counters ours_B/s and peer_B/s,
+// and its ratio counter (ours / peer per run) is the row's ratio.
 // Where repetitions ran, the medians are used. Rows whose benchmarks did
 // not run (filtered out, skipped, failed, not built) are listed by name.
 
