@@ -23,6 +23,7 @@
 #include "saver/platform/StopSignals.h"
 #include "saver/platform/gtk/FirstFrameProbe.h"
 #include "saver/platform/gtk/GtkPlatform.h"
+#include "saver/platform/gtk/WebKitSpecialScheme.h"
 
 namespace {
 
@@ -115,6 +116,9 @@ int RunGtk(const LumettaOptions& options) {
 
   Session session;
   GtkPlatform platform(platformOptions);
+  SetSpecialSchemeObserver([](const std::string& url, bool served) {
+    std::cout << (served ? "served " : "refused ") << url << " (" << Elapsed() << ")\n";
+  });
   std::unique_ptr<FirstFrameProbe> probe;
   platform.setCloseListener([&session] { session.stop(); });
   platform.setMessageListener([&](const std::string& message) {

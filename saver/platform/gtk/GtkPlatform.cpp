@@ -58,6 +58,11 @@ GtkSaverWebView::~GtkSaverWebView() {
 }
 
 GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(options)) {
+  // The web process inherits this. Its baseline WebAssembly compiler spends
+  // about two seconds of CPU on the player's 14 MB core before the first
+  // frame; the interpreter starts at once and hot code still reaches the
+  // optimising tier. A value the person set wins.
+  g_setenv("JSC_useBBQJIT", "0", FALSE);
   m_context = webkit_web_context_get_default();
   // With a C or POSIX locale the player does not start; it needs a
   // language it knows.

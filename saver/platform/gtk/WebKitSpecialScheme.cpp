@@ -8,6 +8,8 @@
 
 namespace {
 
+void (*g_observer)(const std::string&, bool) = nullptr;
+
 // One request of the web engine, answered through SpecialProtocol. The
 // response parts arrive in order and are handed to WebKit when loading is
 // finished, since WebKit takes them in one call.
@@ -39,12 +41,14 @@ class WebKitRequest : public SpecialRequest {
     g_object_unref(response);
     g_object_unref(stream);
     g_bytes_unref(bytes);
+    if (g_observer != nullptr) g_observer(url(), true);
   }
 
   void didFailWithError(const std::string& reason) override {
     GError* error = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, reason.c_str());
     webkit_uri_scheme_request_finish_error(m_request, error);
     g_error_free(error);
+    if (g_observer != nullptr) g_observer(url(), false);
   }
 
  private:
@@ -78,6 +82,10 @@ class WebContextRegistry : public URLProtocolRegistry {
 };
 
 }  // namespace
+
+void SetSpecialSchemeObserver(void (*observer)(const std::string&, bool)) {
+  g_observer = observer;
+}
 
 void RegisterSpecialScheme(WebKitWebContext* context) {
   WebContextRegistry registry(context);
