@@ -4,15 +4,22 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "demo/DemoSwf.h"
+#include "demo/DemoToolArgs.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: make_demo_swf DIR\n";
-    return 2;
-  }
-  const std::filesystem::path dir = argv[1];
+  const DemoToolUsage usage = {
+      "make_demo_swf", "DIR",
+      "Writes the demo's main.swf, preview.swf and settings.swf into DIR (made when missing).",
+      1};
+  std::vector<std::string> operands;
+  int exitCode = 0;
+  if (!StartDemoTool(usage, std::vector<std::string>(argv + 1, argv + argc), operands, exitCode))
+    return exitCode;
+  const std::filesystem::path dir = operands[0];
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec) {

@@ -2,13 +2,16 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "builder_package/Package.h"
 #include "builder_package/PackageForm.h"
+#include "saver/PackageProblem.h"
 #include "saver/SaverGlobals.h"
 #include "system/SysStringHelper.h"
 
@@ -33,29 +36,43 @@ std::string FormatTemplate(const char* format, const std::string& value) {
 }
 
 bool WriteSwfFile(const std::string& pathTemplate, const unsigned char* data, int size,
-                  std::string& path) {
+                  std::string& path, int& error) {
   // mkstemp rewrites the buffer in place; size it from the template itself
   // so a long temporary directory fits.
   std::vector<char> name(pathTemplate.begin(), pathTemplate.end());
   name.push_back('\0');
+  path.clear();
   const int fd = mkstemp(name.data());
   if (fd < 0) {
-    // No file was made. Opening whatever name mkstemp last tried could
-    // truncate someone else's file, so record the template and stop.
-    path = pathTemplate;
+    // No file was made: the template names nothing of ours, so it is not
+    // recorded (a release would delete it) and nothing is written.
+    error = errno;
     return false;
   }
-  close(fd);
-  path = name.data();
-
-  FILE* fp = std::fopen(path.c_str(), "wb");
-  if (fp == nullptr) return false;
-  bool written = true;
-  if (size > 0) {
-    written = std::fwrite(data, static_cast<size_t>(size), 1, fp) == 1;
+  // Written through the descriptor mkstemp opened: opening the name again
+  // would follow whatever link someone put there meanwhile.
+  FILE* fp = fdopen(fd, "wb");
+  if (fp == nullptr) {
+    error = errno;
+    close(fd);
+    unlink(name.data());
+    return false;
   }
-  if (std::fclose(fp) != 0) written = false;
-  return written;
+  errno = 0;
+  bool written = size <= 0 || std::fwrite(data, static_cast<size_t>(size), 1, fp) == 1;
+  error = written ? 0 : errno;
+  // The buffered bytes reach the file only now; a full disk shows here.
+  if (std::fclose(fp) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (!written) {
+    if (error == 0) error = EIO;  // a short write that set no error number
+    unlink(name.data());
+    return false;
+  }
+  path = name.data();
+  return true;
 }
 
 namespace {
@@ -76,11 +93,18 @@ bool UnpackProgram(UnpackFn unpack, Unpacked& program) {
   return true;
 }
 
-void WriteProgram(const std::string& pathTemplate, const Unpacked& program, std::string& path,
+void WriteProgram(const char* programName, const std::string& tempDir,
+                  const std::string& pathTemplate, const Unpacked& program, std::string& path,
                   SwfFileReport& report) {
   report.unpacked = true;
   report.size = program.size;
-  report.written = WriteSwfFile(pathTemplate, program.bytes.get(), program.size, path);
+  int error = 0;
+  report.written = WriteSwfFile(pathTemplate, program.bytes.get(), program.size, path, error);
+  if (!report.written) {
+    report.problem = std::string("the ") + programName +
+                     " cannot be written to the temporary folder " + tempDir + ": " +
+                     std::strerror(error);
+  }
 }
 
 }  // namespace
@@ -98,13 +122,23 @@ bool UnpackSwfs(const std::string& resourceDir, const std::string& tempDir,
   // path could name another file, so refuse it.
   if (!strings.UTF8ToNative(out.packagePath, widePath) ||
       strings.ToUTF8(widePath) != out.packagePath) {
+    out.problem = PackagePathProblem(out.packagePath);
     return false;
   }
 
   CPackage package;
-  if (!package.Load(0, widePath)) return false;
+  if (!package.Load(0, widePath)) {
+    // Where reading stopped, in the reader's words; empty until the package
+    // keeps the reason of its last failed read.
+    const std::string whereReadingStopped;
+    out.problem = PackageProblem(out.packagePath, whereReadingStopped);
+    return false;
+  }
   CPackageForm* form = package.GetForm(0);
-  if (form == nullptr) return false;  // a package with no forms shows nothing
+  if (form == nullptr) {  // a package with no forms shows nothing
+    out.problem = PackageWithoutFormProblem(out.packagePath);
+    return false;
+  }
   out.loaded = true;
 
   // All three names are fixed before anything is extracted.
@@ -115,7 +149,9 @@ bool UnpackSwfs(const std::string& resourceDir, const std::string& tempDir,
   Unpacked program;
   if (UnpackProgram([&](unsigned char** p, int& n) { return form->UnpackSWFToRam(p, n); },
                     program)) {
-    WriteProgram(fullTemplate, program, g_full, out.full);
+    WriteProgram("main program", tempDir, fullTemplate, program, g_full, out.full);
+  } else {
+    out.problem = MainProgramProblem(out.packagePath);
   }
   out.full.path = g_full;
 
@@ -123,7 +159,7 @@ bool UnpackSwfs(const std::string& resourceDir, const std::string& tempDir,
   if (UnpackProgram(
           [&](unsigned char** p, int& n) { return form->UnpackSaverPreviewToRam(p, n); },
           program)) {
-    WriteProgram(previewTemplate, program, g_preview, out.preview);
+    WriteProgram("preview program", tempDir, previewTemplate, program, g_preview, out.preview);
   } else {
     g_preview = g_full;
   }
@@ -133,10 +169,15 @@ bool UnpackSwfs(const std::string& resourceDir, const std::string& tempDir,
   if (UnpackProgram(
           [&](unsigned char** p, int& n) { return form->UnpackSaverSettingsToRam(p, n); },
           program)) {
-    WriteProgram(settingsTemplate, program, g_settings, out.settings);
+    WriteProgram("settings program", tempDir, settingsTemplate, program, g_settings,
+                 out.settings);
   }
   out.settings.path = g_settings;
-  return true;
+
+  for (const SwfFileReport* file : {&out.full, &out.preview, &out.settings}) {
+    if (out.problem.empty()) out.problem = file->problem;
+  }
+  return out.problem.empty();
 }
 
 void DeleteSwfFiles() {

@@ -19,6 +19,7 @@ struct SwfFileReport {
   bool written = false;   // its bytes reached a file made for it
   int size = 0;           // bytes recovered
   std::string path;       // what the matching g_ path holds afterwards
+  std::string problem;    // why it was not written; empty when it was
 };
 
 struct SwfExtractionReport {
@@ -27,6 +28,9 @@ struct SwfExtractionReport {
   SwfFileReport full;
   SwfFileReport preview;
   SwfFileReport settings;
+  // Why the programs cannot be shown (the package's problem or the first
+  // program that could not be written), for a person; empty on success.
+  std::string problem;
 };
 
 // Name of the package file, appended to the resource folder.
@@ -47,17 +51,23 @@ std::string FormatTemplate(const char* format, const std::string& value);
 // Loads the package, takes its first form and writes its main, preview and
 // settings programs to new files made from the templates. A form without a
 // preview shows its main program there; without a settings program
-// g_settings keeps its value. False, with nothing written and the paths
-// untouched, when the package does not load or holds no form.
+// g_settings keeps its value.
+// True when the package loaded and every program it holds was written.
+// False, with nothing written and the paths untouched, when the package does
+// not load or holds no form. False as well when a program cannot be
+// recovered or written: that program's path is then empty, the others are
+// written as usual. report->problem says why.
 bool UnpackSwfs(const std::string& resourceDir, const std::string& tempDir,
                 SwfExtractionReport* report = nullptr);
 
-// Makes a unique file from the template (ending in six "X"), records its
-// path in path and writes size bytes of data into it. When no file can be
-// made, path becomes the template itself and nothing is written. True when
-// the bytes were written.
+// Makes a unique file (mode 0600) from the template (ending in six "X") and
+// writes size bytes of data into it through the descriptor it was made
+// with, so the name is never opened again.
+// On success path names the complete file.
+// On failure path is empty, no file is left behind (a partly written one is
+// removed) and error holds the system's error number.
 bool WriteSwfFile(const std::string& pathTemplate, const unsigned char* data, int size,
-                  std::string& path);
+                  std::string& path, int& error);
 
 // Deletes the files named by g_full, g_preview and g_settings, in that
 // order. Missing files (an empty path, a preview path that repeats the main

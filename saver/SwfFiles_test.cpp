@@ -1,13 +1,21 @@
 #include "saver/SwfFiles.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "saver/SaverGlobals.h"
 #include "saver/SaverTestSupport_test.h"
@@ -92,37 +100,43 @@ TEST_F(SwfFilesTest, FormWithOnlyAnEmptyMainProgram) {
 
 TEST_F(SwfFilesTest, PackageThatGivesNoFormReturnsFalseWritesNothingKeepsPaths) {
   const std::string package = resources + "/vello.dat";
-  // Each makes a resource folder and returns it.
-  const std::function<std::string()> cases[] = {
-      [&] { return resources; },                                    // no package
-      [&] { return SavePackage(resources, {}) ? resources : ""; },  // no forms
-      [&] {                                                         // truncated
-        if (!SavePackage(resources, {{kMain, kPreview, kSettings}})) return std::string();
+  // Each makes a resource folder and returns it with the problem it gives.
+  const std::function<std::pair<std::string, std::string>()> cases[] = {
+      [&] {  // no package
+        return std::pair(resources, "the package " + package + " was not found");
+      },
+      [&] {  // no forms
+        EXPECT_TRUE(SavePackage(resources, {}));
+        return std::pair(resources, "the package " + package + " holds no form");
+      },
+      [&] {  // truncated
+        EXPECT_TRUE(SavePackage(resources, {{kMain, kPreview, kSettings}}));
         std::filesystem::resize_file(package, 9);
-        return resources;
+        return std::pair(resources, "the package " + package + " is damaged");
       },
       [&] {  // a folder in its place
         std::filesystem::create_directory(package);
-        return resources;
+        return std::pair(resources, package + " is a folder, not a package file");
       },
       // Not UTF-8: read up to the bad byte, the path would name the
       // package at R.
       [&] {
-        if (!SavePackage(resources, {{kMain, kPreview, kSettings}})) return std::string();
+        EXPECT_TRUE(SavePackage(resources, {{kMain, kPreview, kSettings}}));
         std::filesystem::rename(package, scratch + "/R");
-        return Make("R\xFF");
+        const std::string dir = Make("R\xFF");
+        return std::pair(dir, "the package path " + dir + "/vello.dat is not UTF-8");
       },
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     std::filesystem::remove_all(package);
-    const std::string dir = cases[i]();
-    ASSERT_FALSE(dir.empty()) << i;
+    const auto [dir, problem] = cases[i]();
     g_full = "/old/full";
     g_preview = "/old/preview";
     g_settings = "/old/settings";
     SwfExtractionReport report;
     EXPECT_FALSE(UnpackSwfs(dir, temp, &report)) << i;
     EXPECT_FALSE(report.loaded);
+    EXPECT_EQ(report.problem, problem);
     EXPECT_EQ(g_full, "/old/full");
     EXPECT_EQ(g_preview, "/old/preview");
     EXPECT_EQ(g_settings, "/old/settings");
@@ -130,18 +144,81 @@ TEST_F(SwfFilesTest, PackageThatGivesNoFormReturnsFalseWritesNothingKeepsPaths) 
   }
 }
 
-TEST_F(SwfFilesTest, TemporaryFolderThatCannotHoldFiles) {
+TEST_F(SwfFilesTest, TemporaryFolderThatCannotHoldFilesIsAFailureThatSaysWhy) {
   ASSERT_TRUE(SavePackage(resources, {{kMain, kPreview, kSettings}}));
   const std::string missing = temp + "/not-there";
+  g_settings = "/old/settings";
   SwfExtractionReport report;
-  EXPECT_TRUE(UnpackSwfs(resources, missing, &report));
-  // The templates are recorded as the paths, and nothing is written anywhere.
-  EXPECT_EQ(g_full, missing + "/ssftemp.XXXXXX");
-  EXPECT_EQ(g_preview, missing + "/ssptemp.XXXXXX");
-  EXPECT_EQ(g_settings, missing + "/ssstemp.XXXXXX");
-  EXPECT_TRUE(report.full.unpacked);
+  EXPECT_FALSE(UnpackSwfs(resources, missing, &report));
+  EXPECT_TRUE(report.loaded && report.full.unpacked);
+  EXPECT_EQ(report.problem, "the main program cannot be written to the temporary folder " +
+                                missing + ": " + std::strerror(ENOENT));
+  EXPECT_EQ(report.settings.problem, "the settings program cannot be written to the temporary "
+                                     "folder " + missing + ": " + std::strerror(ENOENT));
+  // No path names an unfilled template, and nothing is written anywhere.
+  EXPECT_EQ(g_full, "");
+  EXPECT_EQ(g_preview, "");
+  EXPECT_EQ(g_settings, "");
   EXPECT_FALSE(report.full.written || report.preview.written || report.settings.written);
   EXPECT_EQ(FileCount(temp), 0u);
+}
+
+// Sets a resource limit's soft value for the scope.
+class ScopedLimit {
+ public:
+  ScopedLimit(int resource, rlim_t value) : m_resource(resource) {
+    getrlimit(resource, &m_old);
+    struct rlimit limit = m_old;
+    limit.rlim_cur = value;
+    setrlimit(resource, &limit);
+  }
+  ~ScopedLimit() { setrlimit(m_resource, &m_old); }
+
+ private:
+  int m_resource;
+  struct rlimit m_old = {};
+};
+
+TEST_F(SwfFilesTest, ShortWriteFailsAndRemovesTheFile) {
+  ASSERT_TRUE(SavePackage(resources, {{kMain, std::nullopt, std::nullopt}}));
+  SwfExtractionReport report;
+  {
+    // Files may not grow past 8 bytes; the write gets EFBIG instead of the
+    // signal.
+    void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+    ScopedLimit fileSize(RLIMIT_FSIZE, 8);
+    EXPECT_FALSE(UnpackSwfs(resources, temp, &report));
+    signal(SIGXFSZ, previous);
+  }
+  EXPECT_EQ(report.problem, "the main program cannot be written to the temporary folder " + temp +
+                                ": " + std::strerror(EFBIG));
+  EXPECT_EQ(g_full, "");
+  EXPECT_EQ(g_preview, "");
+  EXPECT_EQ(FileCount(temp), 0u);
+}
+
+TEST_F(SwfFilesTest, FailedCreationNeverRecordsSoNeverDeletesTheTemplateName) {
+  // Someone else's file that happens to carry the template's name.
+  const std::string pathTemplate = FormatTemplate(kFullTemplate, temp);
+  std::ofstream(pathTemplate) << "not ours";
+  g_full = "/old/full";
+  int error = 0;
+  bool written = true;
+  {
+    // No descriptor left: mkstemp fails although the folder is writable.
+    const int lowest = open("/dev/null", O_RDONLY);
+    ASSERT_GE(lowest, 0);
+    close(lowest);
+    ScopedLimit descriptors(RLIMIT_NOFILE, static_cast<rlim_t>(lowest));
+    written = WriteSwfFile(pathTemplate, kMain.data(), static_cast<int>(kMain.size()), g_full,
+                           error);
+  }
+  EXPECT_FALSE(written);
+  EXPECT_EQ(error, EMFILE);
+  EXPECT_EQ(g_full, "");
+  DeleteSwfFiles();  // what releasing the view does
+  EXPECT_EQ(ReadBytes(pathTemplate), BytesOf("not ours"));
+  EXPECT_EQ(FileCount(temp), 1u);
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include "saver/SwfPage.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <iterator>
+
 #include "saver/SaverGlobals.h"
 #include "saver/SwfFiles.h"
 
@@ -16,28 +20,42 @@ const std::string* SwfPathOfType(int type) {
   }
 }
 
-std::string EscapeHtmlAttribute(const std::string& text) {
+namespace {
+
+struct Replacement {
+  char character;
+  const char* text;
+};
+
+// text with each character of the table written as its replacement.
+template <size_t N>
+std::string ReplaceCharacters(const std::string& text, const Replacement (&table)[N]) {
   std::string result;
   result.reserve(text.size());
   for (char c : text) {
-    switch (c) {
-      case '"':
-        result += "&quot;";
-        break;
-      case '<':
-        result += "&lt;";
-        break;
-      case '>':
-        result += "&gt;";
-        break;
-      case '&':
-        result += "&amp;";
-        break;
-      default:
-        result += c;
+    const Replacement* found = std::find_if(std::begin(table), std::end(table),
+                                            [c](const Replacement& r) { return r.character == c; });
+    if (found != std::end(table)) {
+      result += found->text;
+    } else {
+      result += c;
     }
   }
   return result;
+}
+
+}  // namespace
+
+std::string EncodeFileUrlPath(const std::string& path) {
+  static constexpr Replacement kUrlSpecial[] = {
+      {'%', "%25"}, {'#', "%23"}, {'?', "%3F"}, {' ', "%20"}};
+  return ReplaceCharacters(path, kUrlSpecial);
+}
+
+std::string EscapeHtmlAttribute(const std::string& text) {
+  static constexpr Replacement kMarkup[] = {
+      {'"', "&quot;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'&', "&amp;"}};
+  return ReplaceCharacters(text, kMarkup);
 }
 
 std::string ComposeSwfPage(int type) {
@@ -48,7 +66,9 @@ std::string ComposeSwfPage(int type) {
       "RIGHTMARGIN=\"0\" BOTTOMMARGIN=\"0\" SCROLL=\"NO\">\n";
   if (const std::string* path = SwfPathOfType(type)) {
     page += "<embed src=\"file://";
-    page += EscapeHtmlAttribute(*path);
+    // A '#' or '?' in the temporary folder would otherwise cut the path
+    // short; the URL is then written into the attribute.
+    page += EscapeHtmlAttribute(EncodeFileUrlPath(*path));
     page += "\"";
   }
   page +=

@@ -8,6 +8,11 @@
 // for types 0, 1 and 2; null for any other type.
 const std::string* SwfPathOfType(int type);
 
+// path with the characters that would change a file URL's meaning ('%',
+// '#', '?' and space) percent-encoded; every other byte, UTF-8 included,
+// stays as it is.
+std::string EncodeFileUrlPath(const std::string& path);
+
 // text with '"', '<', '>' and '&' written as character references, so a
 // path cannot end the attribute it is placed in.
 std::string EscapeHtmlAttribute(const std::string& text);

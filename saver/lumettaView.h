@@ -44,7 +44,8 @@ class lumettaView : public SaverView, public SheetOwner {
 
   WebView* webView() const { return _webView; }
   WebView* configWebView() const { return _configWebView; }
-  // What the last unpackSwfs of this view did.
+  // What the last unpackSwfs of this view did; its problem says why the
+  // programs cannot be shown, for the host to tell a person.
   const SwfExtractionReport& lastExtraction() const { return m_extraction; }
 
  private:

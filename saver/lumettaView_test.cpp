@@ -118,9 +118,21 @@ TEST_F(LumettaViewTest, MissingPackageStillMakesTheViewWithAnEmptySource) {
   lumettaView view(platform);
   ASSERT_TRUE(view.initWithFrame(frame, false));
   EXPECT_FALSE(view.lastExtraction().loaded);
+  EXPECT_EQ(view.lastExtraction().problem, "the package " + resources + "/vello.dat was not found");
   EXPECT_EQ(platform.calls.back(), "setAnimationTimeInterval");
   EXPECT_NE(platform.pages[1][0].find("<embed src=\"file://\""), std::string::npos);
   EXPECT_EQ(FileCount(temp), 0u);
+}
+
+TEST_F(LumettaViewTest, TemporaryFolderThatCannotHoldFilesFailsAndThePageNamesNoTemplate) {
+  Package({kMain, kPreview, kSettings});
+  platform.temporary = temp + "/gone";
+  WatchedView view(platform);
+  ASSERT_TRUE(view.initWithFrame(frame, false));
+  EXPECT_FALSE(view.unpackSwfs());
+  EXPECT_NE(view.lastExtraction().problem.find(platform.temporary), std::string::npos);
+  EXPECT_NE(platform.pages[1][0].find("<embed src=\"file://\""), std::string::npos);
+  EXPECT_EQ(platform.pages[1][0].find("XXXXXX"), std::string::npos);
 }
 
 TEST_F(LumettaViewTest, TwoViewsShareThePathsAndEitherReleaseDeletesTheCurrentFiles) {
