@@ -7,7 +7,7 @@ packages=(
   g++ make cmake ninja-build pkg-config git
   libssl-dev openssl zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  coreutils
+  coreutils findutils
   # lumetta's gtk layer, and its tests of real windows under Xvfb
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev xvfb xauth
 )

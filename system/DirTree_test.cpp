@@ -1,0 +1,227 @@
+// CopyDir, DeleteDir and FindFiles against `cp -r`, `rm -r` and `find`
+// run on identical scratch trees whose names hold every character a shell
+// would act on.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "system/Peer_test.h"
+#include "system/SysStringHelper.h"
+#include "system/System.h"
+#include "system/TempDir_test.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+CSystem& System() { return *CSystem::GetSingleton(); }
+
+std::wstring Wide(const fs::path& path) {
+  return CSysStringHelper::GetSingleton().FromUTF8(path.string());
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Names a shell would split, expand, substitute or take as an option.
+const std::vector<std::string> kNastyNames = {
+    "with space.swf", "quote\".swf", "dollar$HOME.swf", "back`tick`.swf",
+    "new\nline.swf",  "-leading.swf", "back\\slash.txt", "$(touch PWNED).swf"};
+
+// A tree with nested and empty folders, links (relative, absolute, into a
+// loop and dangling) and the nasty names, at root (created).
+void MakeTree(const fs::path& root, const fs::path& outside) {
+  fs::create_directories(root / "nested" / "deeper");
+  fs::create_directories(root / "empty");
+  fs::create_directories(root / "dir.swf");
+  std::string binary;
+  for (int i = 0; i < 300; ++i) binary.push_back(static_cast<char>(i * 7));
+  WriteFile(root / "nested" / "deeper" / "data.swf", binary);
+  WriteFile(root / "nested" / "UPPER.SWF", "upper");
+  WriteFile(root / "nested" / ".swf", "dot only");
+  WriteFile(root / "nested" / "a.b.swf", "two dots");
+  WriteFile(root / "noext", "");
+  for (const std::string& name : kNastyNames) WriteFile(root / name, "content of " + name);
+  fs::create_symlink("nested/deeper", root / "link");
+  fs::create_symlink(".", root / "nested" / "loop.swf");
+  fs::create_symlink("missing", root / "dangling");
+  fs::create_symlink(outside, root / "outside-link");
+}
+
+// Two scratch folders built alike: one for the code, one for the peer.
+struct Twin {
+  TempDir mine, peer;
+  void Build(const std::string& source, bool existingDestination) {
+    for (const TempDir* d : {&mine, &peer}) {
+      fs::create_directories(d->path() / "outside");
+      WriteFile(d->path() / "outside" / "keep.txt", "must survive");
+      MakeTree(d->path() / source, d->path() / "outside");
+      if (existingDestination) {
+        fs::create_directories(d->path() / "dest");
+        WriteFile(d->path() / "dest" / "already.txt", "there before");
+      }
+    }
+  }
+};
+
+const std::vector<std::string> kSourceNames = {"tree", "-lead ing", "q\"u$o`te\nx",
+                                               "a`touch PWNED`b"};
+
+TEST(DirTreeTest, CopyDirMatchesCpR) {
+  for (const std::string& source : kSourceNames) {
+    for (bool existing : {false, true}) {
+      SCOPED_TRACE(source + (existing ? " into an existing folder" : " to a new name"));
+      Twin twin;
+      twin.Build(source, existing);
+      System().CopyDir(Wide(twin.mine.path() / source), Wide(twin.mine.path() / "dest"));
+      ASSERT_EQ(0, RunPeer({"cp", "-r", "--", (twin.peer.path() / source).string(),
+                            (twin.peer.path() / "dest").string()}));
+      const auto mine = Snapshot(twin.mine.path());
+      EXPECT_EQ(Snapshot(twin.peer.path()), mine);
+      EXPECT_TRUE(mine.count(existing ? "dest/" + source + "/nested/deeper/data.swf"
+                                      : "dest/nested/deeper/data.swf"));
+    }
+  }
+}
+
+TEST(DirTreeTest, CopyDirOverAnEarlierCopyMatchesCpR) {
+  Twin twin;
+  twin.Build("tree", false);
+  for (int round = 0; round < 2; ++round) {
+    System().CopyDir(Wide(twin.mine.path() / "tree"), Wide(twin.mine.path() / "dest"));
+    ASSERT_EQ(0, RunPeer({"cp", "-r", (twin.peer.path() / "tree").string(),
+                          (twin.peer.path() / "dest").string()}));
+  }
+  EXPECT_EQ(Snapshot(twin.peer.path()), Snapshot(twin.mine.path()));
+}
+
+TEST(DirTreeTest, CopyDirNeverCopiesAFolderIntoItself) {
+  TempDir scratch;
+  MakeTree(scratch.path() / "tree", scratch.path());
+  const auto before = Snapshot(scratch.path());
+  System().CopyDir(Wide(scratch.path() / "tree"), Wide(scratch.path() / "tree"));
+  System().CopyDir(Wide(scratch.path() / "tree"), Wide(scratch.path() / "tree" / "nested"));
+  System().CopyDir(Wide(scratch.path() / "tree"), Wide(scratch.path() / "tree" / "link"));
+  EXPECT_EQ(before, Snapshot(scratch.path()));
+}
+
+TEST(DirTreeTest, DeleteDirMatchesRmR) {
+  for (const std::string& source : kSourceNames) {
+    SCOPED_TRACE(source);
+    Twin twin;
+    twin.Build(source, true);
+    System().DeleteDir(Wide(twin.mine.path() / source));
+    ASSERT_EQ(0, RunPeer({"rm", "-r", "--", (twin.peer.path() / source).string()}));
+    const auto mine = Snapshot(twin.mine.path());
+    EXPECT_EQ(Snapshot(twin.peer.path()), mine);
+    EXPECT_EQ(0u, mine.count(source));
+    EXPECT_EQ("file:must survive", mine.at("outside/keep.txt"));  // the link was not followed
+  }
+}
+
+TEST(DirTreeTest, DeleteDirRefusesWhatRmRefuses) {
+  TempDir scratch;
+  MakeTree(scratch.path() / "tree", scratch.path() / "tree");
+  const auto before = Snapshot(scratch.path());
+  for (const char* tail : {"/tree/.", "/tree/nested/..", "/tree/missing"}) {
+    System().DeleteDir(Wide(scratch.path().string() + tail));
+    EXPECT_EQ(before, Snapshot(scratch.path())) << tail;
+  }
+}
+
+std::vector<std::string> FindPeer(const TempDir& scratch, const fs::path& root,
+                                  const std::vector<std::string>& tests) {
+  const std::string out = scratch.File("find.out");
+  std::vector<std::string> argv = {"find", root.string()};
+  argv.insert(argv.end(), tests.begin(), tests.end());
+  argv.push_back("-print0");
+  EXPECT_EQ(0, RunPeer(argv, out));
+  std::vector<std::string> names;
+  std::ifstream in(out, std::ios::binary);
+  for (std::string line; std::getline(in, line, '\0');)
+    names.push_back(line.substr(root.string().size() + 1));  // made relative
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> Narrowed(const std::vector<std::wstring>& list) {
+  std::vector<std::string> names;
+  for (const std::wstring& w : list) names.push_back(CSysStringHelper::GetSingleton().ToUTF8(w));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(DirTreeTest, FindFilesMatchesFindByName) {
+  TempDir scratch;
+  const fs::path root = scratch.path() / "root";
+  MakeTree(root, scratch.path());
+  for (const std::string ext : {"swf", "SWF", "txt", "missing"}) {
+    SCOPED_TRACE(ext);
+    std::vector<std::wstring> list;
+    const bool found = CDirEnumerator::GetSingleton()->FindFiles(Wide(root), Wide(ext), list);
+    const std::vector<std::string> expected = FindPeer(scratch, root, {"-mindepth", "1", "-name", "*." + ext});
+    EXPECT_EQ(expected, Narrowed(list));
+    EXPECT_EQ(!expected.empty(), found);
+  }
+}
+
+TEST(DirTreeTest, GetFileListPatterns) {
+  TempDir scratch;
+  const fs::path root = scratch.path() / "root";
+  MakeTree(root, scratch.path());
+  const std::vector<std::string> swf = FindPeer(scratch, root, {"-mindepth", "1", "-name", "*.swf"});
+  ASSERT_GE(swf.size(), 10u);
+  for (const std::string pattern : {"/*.swf", "/swf"}) {
+    std::vector<std::wstring> list;
+    EXPECT_TRUE(System().GetFileList(Wide(root.string() + pattern), list));
+    EXPECT_EQ(swf, Narrowed(list)) << pattern;
+  }
+  std::vector<std::wstring> all;
+  EXPECT_TRUE(System().GetFileList(Wide(root.string() + "/*"), all));
+  EXPECT_EQ(FindPeer(scratch, root, {"-mindepth", "1"}), Narrowed(all));
+  // Entries already in the list count and stay.
+  std::vector<std::wstring> kept = {L"earlier"};
+  EXPECT_TRUE(System().GetFileList(Wide(root.string() + "/*.none"), kept));
+  EXPECT_EQ(std::vector<std::wstring>{L"earlier"}, kept);
+}
+
+// No file named PWNED may appear below these folders.
+bool Pwned(const fs::path& folder) {
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    if (it->path().filename() == "PWNED") return true;
+  return false;
+}
+
+TEST(DirTreeTest, ShellCharactersInPathsRunNothing) {
+  TempDir scratch;
+  const fs::path cwd = fs::current_path();
+  fs::current_path(scratch.path());  // where a `touch PWNED` would land
+  for (const std::string name : {"a`touch PWNED`b", "$(touch PWNED)"}) {
+    const fs::path source = scratch.path() / name;
+    fs::create_directories(source / "inner");
+    WriteFile(source / "inner" / "f", "x");
+    fs::create_directories(scratch.path() / "existing");
+    System().CopyDir(Wide(source), Wide(scratch.path() / (name + " copy")));
+    System().CopyDir(Wide(source), Wide(scratch.path() / "existing"));
+    EXPECT_TRUE(fs::exists(scratch.path() / (name + " copy") / "inner" / "f"));
+    EXPECT_TRUE(fs::exists(scratch.path() / "existing" / name / "inner" / "f"));
+    System().DeleteDir(Wide(source));
+    System().DeleteDir(Wide(scratch.path() / (name + " copy")));
+    EXPECT_FALSE(fs::exists(source));
+    EXPECT_FALSE(fs::exists(scratch.path() / (name + " copy")));
+  }
+  fs::current_path(cwd);
+  EXPECT_FALSE(Pwned(scratch.path()));
+  EXPECT_FALSE(Pwned(cwd));
+  EXPECT_FALSE(fs::exists(fs::temp_directory_path() / "PWNED"));
+}
+
+}  // namespace
