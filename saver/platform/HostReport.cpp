@@ -1,6 +1,7 @@
 #include "saver/platform/HostReport.h"
 
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <system_error>
 
@@ -32,6 +33,17 @@ void PrintExtraction(const SwfExtractionReport& report, std::ostream& out) {
   PrintProgram(out, "  preview program:  ", report.preview,
                "none in the form; shows the main program's file " + g_preview);
   PrintProgram(out, "  settings program: ", report.settings, "none in the form");
+}
+
+bool ReportExtractionProblem(const SwfExtractionReport& report) {
+  if (report.problem.empty() && report.loaded) return true;
+  std::cout << std::flush;
+  std::cerr << "lumetta: "
+            << (report.problem.empty() ? "no package with a form could be read from " +
+                                             report.packagePath
+                                       : report.problem)
+            << "\n";
+  return false;
 }
 
 bool ReportDeletedFiles(const SwfExtractionReport& report, std::ostream& out) {

@@ -136,12 +136,9 @@ int RunGtk(const LumettaOptions& options) {
       return 1;
     }
     extraction = view.lastExtraction();
+    // Released before anything is shown; that deletes whatever was written.
+    if (!ReportExtractionProblem(extraction)) return 1;
     PrintExtraction(extraction, std::cout);
-    if (!extraction.loaded) {
-      std::cerr << "lumetta: no package with a form could be read from " << extraction.packagePath
-                << "\n";
-      return 1;  // releasing the view deletes whatever was written
-    }
     std::cout << "showing the " << (preview ? "preview" : "main") << " program in a " << size.width
               << "x" << size.height << " "
               << (platformOptions.embedWindow != 0 ? "X window given to us" : "window") << "\n";

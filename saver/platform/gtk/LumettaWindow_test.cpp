@@ -128,7 +128,9 @@ class LumettaWindowTest : public ::testing::Test {
     m_temp = std::filesystem::path(::testing::TempDir()) / ("lumetta-" + name);
     std::filesystem::remove_all(m_temp);
     std::filesystem::create_directories(m_temp);
+    // Left from an earlier run, they would be taken for this run's.
     std::filesystem::remove(m_snapshot);
+    std::filesystem::remove(m_output);
   }
   void TearDown() override { std::filesystem::remove_all(m_temp); }
 

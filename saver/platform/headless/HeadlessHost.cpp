@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <iostream>
+#include <sstream>
 
 #include "saver/lumettaView.h"
 #include "saver/platform/HostReport.h"
@@ -37,7 +38,10 @@ void Run(lumettaView& view, const LumettaOptions& options) {
 }  // namespace
 
 int RunHeadless(const LumettaOptions& options) {
-  HeadlessPlatform platform(options.resources, std::cout);
+  // Held back until the programs are known to be shown: a page that points
+  // at nothing usable is never printed.
+  std::ostringstream pending;
+  HeadlessPlatform platform(options.resources, pending);
   SwfExtractionReport extraction;
   int status = 0;
   {
@@ -47,13 +51,12 @@ int RunHeadless(const LumettaOptions& options) {
       return 1;
     }
     extraction = view.lastExtraction();
-    PrintExtraction(extraction, std::cout);
-    if (!extraction.loaded) {
-      std::cout << std::flush;
-      std::cerr << "lumetta: no package with a form could be read from " << extraction.packagePath
-                << "\n";
+    if (!ReportExtractionProblem(extraction)) {
       status = 1;
     } else {
+      std::cout << pending.str();
+      platform.setOutput(std::cout);
+      PrintExtraction(extraction, std::cout);
       view.drawRect(view.bounds());
       if (options.configure) {
         std::cout << "configuration sheet offered to the host: "
