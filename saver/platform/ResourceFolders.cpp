@@ -1,5 +1,6 @@
 #include "saver/platform/ResourceFolders.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -14,4 +15,10 @@ std::string ShareFolder(const std::string& buildShareFolder) {
       std::filesystem::is_regular_file(std::filesystem::path(installed) / "ruffle" / "ruffle.js", ec))
     return installed;
   return buildShareFolder;
+}
+
+std::string UserTemporaryDirectory() {
+  const char* dir = std::getenv("TMPDIR");
+  if (dir != nullptr && *dir != '\0') return dir;
+  return "/tmp";
 }

@@ -15,3 +15,7 @@ std::string DefaultResources();
 // configuration sheet's interface file): the resource folder when the
 // player is installed there, else buildShareFolder.
 std::string ShareFolder(const std::string& buildShareFolder);
+
+// Where the extracted programs go: $TMPDIR when set and not empty, else
+// "/tmp".
+std::string UserTemporaryDirectory();

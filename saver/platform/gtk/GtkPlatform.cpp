@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "saver/platform/ResourceFolders.h"
+
 #include "saver/platform/gtk/PlayerScript.h"
 #include "saver/platform/gtk/WebKitSpecialScheme.h"
 #include "saver/swfprotocol.h"
@@ -131,11 +133,7 @@ void GtkPlatform::stopAnimation() {}
 // The player keeps its own frame rate.
 void GtkPlatform::setAnimationTimeInterval(double /*seconds*/) {}
 
-std::string GtkPlatform::temporaryDirectory() {
-  const char* dir = std::getenv("TMPDIR");
-  if (dir != nullptr && *dir != '\0') return dir;
-  return "/tmp";
-}
+std::string GtkPlatform::temporaryDirectory() { return UserTemporaryDirectory(); }
 
 WebKitWebView* GtkPlatform::makeWebView() {
   return WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", m_context,

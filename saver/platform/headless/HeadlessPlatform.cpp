@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "saver/platform/ResourceFolders.h"
+
 namespace {
 
 std::ostream& operator<<(std::ostream& out, const Rect& rect) {
@@ -43,11 +45,7 @@ void HeadlessPlatform::setAnimationTimeInterval(double seconds) {
   *m_out << "view: one frame every " << seconds << " s\n";
 }
 
-std::string HeadlessPlatform::temporaryDirectory() {
-  const char* dir = std::getenv("TMPDIR");
-  if (dir != nullptr && *dir != '\0') return dir;
-  return "/tmp";
-}
+std::string HeadlessPlatform::temporaryDirectory() { return UserTemporaryDirectory(); }
 
 std::unique_ptr<WebView> HeadlessPlatform::createWebView(const Rect& frame) {
   return std::make_unique<HeadlessWebView>(++m_webViewCount, frame);
