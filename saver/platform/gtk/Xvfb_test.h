@@ -88,12 +88,10 @@ class LumettaProcess {
       setenv("TMPDIR", tempDir.c_str(), 1);
       unsetenv("XSCREENSAVER_WINDOW");
       unsetenv("WAYLAND_DISPLAY");
-      // Under the sanitizers: what the toolkit libraries keep until exit
-      // is theirs, not a leak of ours.
-      const char* lsan = getenv("LSAN_OPTIONS");
-      const std::string options = std::string(lsan ? lsan : "") + (lsan && *lsan ? ":" : "") +
-                                  "suppressions=" LUMETTA_LSAN_SUPPRESSIONS;
-      setenv("LSAN_OPTIONS", options.c_str(), 1);
+      // Under the sanitizers, findings inside the toolkit libraries are
+      // theirs, not ours (see the two files).
+      AddSuppressions("LSAN_OPTIONS", LUMETTA_SANITIZER_SUPPRESSIONS "/lsan.supp");
+      AddSuppressions("UBSAN_OPTIONS", LUMETTA_SANITIZER_SUPPRESSIONS "/ubsan.supp");
       std::vector<char*> argv;
       argv.push_back(const_cast<char*>(LUMETTA_PROGRAM));
       for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -107,6 +105,13 @@ class LumettaProcess {
       kill(m_pid, SIGKILL);
       waitpid(m_pid, nullptr, 0);
     }
+  }
+
+  static void AddSuppressions(const char* variable, const char* file) {
+    const char* now = getenv(variable);
+    const std::string options =
+        std::string(now ? now : "") + (now && *now ? ":" : "") + "suppressions=" + file;
+    setenv(variable, options.c_str(), 1);
   }
 
   std::string output() const {
