@@ -128,16 +128,18 @@ class LumettaWindowTest : public ::testing::Test {
     m_temp = std::filesystem::path(::testing::TempDir()) / ("lumetta-" + name);
     std::filesystem::remove_all(m_temp);
     std::filesystem::create_directories(m_temp);
-    // Left from an earlier run, they would be taken for this run's.
-    std::filesystem::remove(m_snapshot);
-    std::filesystem::remove(m_output);
   }
   void TearDown() override { std::filesystem::remove_all(m_temp); }
 
-  std::unique_ptr<LumettaProcess> Start(std::vector<std::string> args) {
+  std::unique_ptr<LumettaProcess> Start(std::vector<std::string> args,
+                                        const std::string& screensaverWindow = "") {
+    // Left from an earlier run, they would be taken for this run's.
+    std::filesystem::remove(m_snapshot);
+    std::filesystem::remove(m_output);
     args.insert(args.end(), {"--resources", LUMETTA_DEMO_RESOURCES, "--snapshot", m_snapshot,
                              "--seconds", "300"});
-    return std::make_unique<LumettaProcess>(args, s_server->display(), m_temp.string(), m_output);
+    return std::make_unique<LumettaProcess>(args, s_server->display(), m_temp.string(), m_output,
+                                            screensaverWindow);
   }
 
   // Plays until the snapshot is saved, then stops it with SIGTERM; the
@@ -176,22 +178,38 @@ TEST_F(LumettaWindowTest, PreviewShowsThePreviewProgramIn200By150) {
   ExpectDemoProgram(m_snapshot, 200, 150, kDemoPreview);
 }
 
-// XScreenSaver's way: a window made by someone else, given by its id.
-TEST_F(LumettaWindowTest, DrawsInsideAnXScreenSaverWindow) {
+// XScreenSaver's way: a window made by someone else, given by its id on
+// the command line or in the environment. A small one is the preview.
+TEST_F(LumettaWindowTest, DrawsInsideXScreenSaverWindows) {
   Display* display = XOpenDisplay(s_server->display().c_str());
   ASSERT_NE(display, nullptr);
-  const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 400, 300,
-                                            0, 0, WhitePixel(display, DefaultScreen(display)));
-  XMapWindow(display, window);
-  XSync(display, False);
+  struct Case {
+    int width, height;
+    bool byEnvironment;
+    const DemoSwfStyle& style;
+    const char* file;
+  };
+  for (const Case& c : {Case{400, 300, false, kDemoMain, "ssftemp"},
+                        Case{200, 150, true, kDemoPreview, "ssptemp"}}) {
+    const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
+    SCOPED_TRACE(size);
+    m_snapshot = std::string(LUMETTA_SNAPSHOT_DIR) + "/XScreenSaverWindow-" + size + ".png";
+    m_output = std::string(LUMETTA_SNAPSHOT_DIR) + "/XScreenSaverWindow-" + size + ".log";
+    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, c.width,
+                                              c.height, 0, 0, WhitePixel(display, DefaultScreen(display)));
+    XMapWindow(display, window);
+    XSync(display, False);
 
-  auto lumetta = Start({"-window-id", std::to_string(window)});
-  PlayAndStop(*lumetta, "ssftemp");
-  EXPECT_NE(lumetta->output().find("400x300 X window given to us"), std::string::npos)
-      << lumetta->output();
-  ExpectDemoProgram(m_snapshot, 400, 300, kDemoMain);
+    auto lumetta = c.byEnvironment ? Start({"-root"}, std::to_string(window))
+                                   : Start({"-window-id", std::to_string(window)});
+    PlayAndStop(*lumetta, c.file);
+    EXPECT_NE(lumetta->output().find(size + " X window given to us"), std::string::npos)
+        << lumetta->output();
+    ExpectDemoProgram(m_snapshot, c.width, c.height, c.style);
 
-  XDestroyWindow(display, window);
+    XDestroyWindow(display, window);
+    XSync(display, False);
+  }
   XCloseDisplay(display);
 }
 

@@ -73,11 +73,13 @@ class XvfbServer {
 };
 
 // lumetta with the given arguments on the display, TMPDIR set to tempDir,
-// standard output and error into outputFile.
+// XSCREENSAVER_WINDOW to screensaverWindow when not empty, standard output
+// and error into outputFile.
 class LumettaProcess {
  public:
   LumettaProcess(const std::vector<std::string>& args, const std::string& display,
-                 const std::string& tempDir, const std::string& outputFile)
+                 const std::string& tempDir, const std::string& outputFile,
+                 const std::string& screensaverWindow = "")
       : m_outputFile(outputFile) {
     m_pid = fork();
     if (m_pid == 0) {
@@ -86,7 +88,11 @@ class LumettaProcess {
       dup2(out, STDERR_FILENO);
       setenv("DISPLAY", display.c_str(), 1);
       setenv("TMPDIR", tempDir.c_str(), 1);
-      unsetenv("XSCREENSAVER_WINDOW");
+      if (screensaverWindow.empty()) {
+        unsetenv("XSCREENSAVER_WINDOW");
+      } else {
+        setenv("XSCREENSAVER_WINDOW", screensaverWindow.c_str(), 1);
+      }
       unsetenv("WAYLAND_DISPLAY");
       // Under the sanitizers, findings inside the toolkit libraries are
       // theirs, not ours (see the two files).
