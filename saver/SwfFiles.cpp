@@ -61,7 +61,8 @@ bool WriteSwfFile(const std::string& pathTemplate, const unsigned char* data, in
   errno = 0;
   bool written = size <= 0 || std::fwrite(data, static_cast<size_t>(size), 1, fp) == 1;
   error = written ? 0 : errno;
-  // The buffered bytes reach the file only now; a full disk shows here.
+  // Bytes still buffered reach the file at the close; a full disk may show
+  // only there.
   if (std::fclose(fp) != 0 && written) {
     written = false;
     error = errno;
@@ -128,8 +129,9 @@ bool UnpackSwfs(const std::string& resourceDir, const std::string& tempDir,
 
   CPackage package;
   if (!package.Load(0, widePath)) {
-    // Where reading stopped, in the reader's words; empty until the package
-    // keeps the reason of its last failed read.
+    // Where reading stopped, in the reader's words. The one place to take it
+    // from the package's read-failure reason; empty until the package keeps
+    // one, and the sentence then just says "damaged".
     const std::string whereReadingStopped;
     out.problem = PackageProblem(out.packagePath, whereReadingStopped);
     return false;
