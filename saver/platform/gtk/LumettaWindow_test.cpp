@@ -178,6 +178,17 @@ TEST_F(LumettaWindowTest, PreviewShowsThePreviewProgramIn200By150) {
   ExpectDemoProgram(m_snapshot, 200, 150, kDemoPreview);
 }
 
+TEST_F(LumettaWindowTest, SaysWhyAPackageCannotBeShownAndStops) {
+  const std::string folder = (m_temp / "no-package-here").string();
+  LumettaProcess lumetta({"--platform", "gtk", "--resources", folder}, s_server->display(),
+                         m_temp.string(), m_output);
+  EXPECT_EQ(lumetta.waitForExit(kStopLimit), 1) << lumetta.output();
+  EXPECT_NE(lumetta.output().find("lumetta: the package " + folder + "/vello.dat was not found"),
+            std::string::npos)
+      << lumetta.output();
+  EXPECT_EQ(lumetta.output().find("showing"), std::string::npos) << lumetta.output();
+}
+
 // XScreenSaver's way: a window made by someone else, given by its id on
 // the command line or in the environment. A small one is the preview.
 TEST_F(LumettaWindowTest, DrawsInsideXScreenSaverWindows) {
