@@ -21,8 +21,16 @@ test: deps
 	@cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 
+# A window on the demo package until it is closed; ARGS adds options, e.g.
+# make run ARGS="--seconds 10 --preview". Without a display, what would be
+# shown is printed for 3 s instead.
 run: build
-	build/default/saver/lumetta --resources $(DEMO_DIR) --seconds 3
+	@if [ -n "$$DISPLAY" ]; then \
+	  build/default/saver/lumetta --platform gtk --resources $(DEMO_DIR) $(ARGS); \
+	else \
+	  echo "make run: no display (\$$DISPLAY is not set), so no window: showing what would be shown for 3 s"; \
+	  build/default/saver/lumetta --platform headless --resources $(DEMO_DIR) --seconds 3; \
+	fi
 
 # Medians of a few repetitions; the run ends with the summary table
 # (bench/Summary.h).

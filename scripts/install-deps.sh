@@ -8,7 +8,11 @@ packages=(
   libssl-dev openssl zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   coreutils findutils
+  # lumetta's gtk layer, and its tests of real windows under Xvfb
+  libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev xvfb xauth
 )
+# The player comes from the npm registry; any npm will do.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 # Optional groups, named on the command line.
 for group in "$@"; do

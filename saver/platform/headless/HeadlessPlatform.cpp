@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "saver/platform/ResourceFolders.h"
+
 namespace {
 
 std::ostream& operator<<(std::ostream& out, const Rect& rect) {
@@ -28,26 +30,22 @@ class HeadlessSheet : public SheetWindow {
 }  // namespace
 
 HeadlessPlatform::HeadlessPlatform(std::string resourceDir, std::ostream& out)
-    : m_resourceDir(std::move(resourceDir)), m_out(out) {}
+    : m_resourceDir(std::move(resourceDir)), m_out(&out) {}
 
 bool HeadlessPlatform::initSaverView(const Rect& frame, bool isPreview) {
-  m_out << "view: " << frame << (isPreview ? ", preview" : ", full screen") << "\n";
+  *m_out << "view: " << frame << (isPreview ? ", preview" : ", full screen") << "\n";
   return true;
 }
 
-void HeadlessPlatform::startAnimation() { m_out << "view: animation started\n"; }
+void HeadlessPlatform::startAnimation() { *m_out << "view: animation started\n"; }
 
-void HeadlessPlatform::stopAnimation() { m_out << "view: animation stopped\n"; }
+void HeadlessPlatform::stopAnimation() { *m_out << "view: animation stopped\n"; }
 
 void HeadlessPlatform::setAnimationTimeInterval(double seconds) {
-  m_out << "view: one frame every " << seconds << " s\n";
+  *m_out << "view: one frame every " << seconds << " s\n";
 }
 
-std::string HeadlessPlatform::temporaryDirectory() {
-  const char* dir = std::getenv("TMPDIR");
-  if (dir != nullptr && *dir != '\0') return dir;
-  return "/tmp";
-}
+std::string HeadlessPlatform::temporaryDirectory() { return UserTemporaryDirectory(); }
 
 std::unique_ptr<WebView> HeadlessPlatform::createWebView(const Rect& frame) {
   return std::make_unique<HeadlessWebView>(++m_webViewCount, frame);
@@ -55,16 +53,16 @@ std::unique_ptr<WebView> HeadlessPlatform::createWebView(const Rect& frame) {
 
 void HeadlessPlatform::addSubview(WebView& webView) {
   auto& view = static_cast<HeadlessWebView&>(webView);
-  m_out << "web view " << view.number() << ": shown over " << view.frame() << "\n";
+  *m_out << "web view " << view.number() << ": shown over " << view.frame() << "\n";
 }
 
 void HeadlessPlatform::loadHTMLString(WebView& webView, const std::string& html) {
   auto& view = static_cast<HeadlessWebView&>(webView);
   view.setPage(html);
-  m_out << "web view " << view.number() << ": loads this page (" << html.size()
+  *m_out << "web view " << view.number() << ": loads this page (" << html.size()
         << " bytes, no base URL):\n"
         << html;
-  if (!html.empty() && html.back() != '\n') m_out << "\n";
+  if (!html.empty() && html.back() != '\n') *m_out << "\n";
 }
 
 bool HeadlessPlatform::loadNibNamed(const std::string& name, SheetOwner& /*owner*/,
@@ -75,12 +73,12 @@ bool HeadlessPlatform::loadNibNamed(const std::string& name, SheetOwner& /*owner
   HeadlessWebView* inside = webView.get();
   outlets.configSheet = std::make_unique<HeadlessSheet>(std::move(webView));
   outlets.configWebView = inside;
-  m_out << "sheet: " << name << " loaded, web view " << inside->number() << " inside\n";
+  *m_out << "sheet: " << name << " loaded, web view " << inside->number() << " inside\n";
   return true;
 }
 
-void HeadlessPlatform::endSheet(SheetWindow& /*sheet*/) { m_out << "sheet: ended\n"; }
+void HeadlessPlatform::endSheet(SheetWindow& /*sheet*/) { *m_out << "sheet: ended\n"; }
 
 void HeadlessPlatform::fillRect(const Rect& rect, const Color& color) {
-  m_out << "view: fills " << rect << " with " << ColorName(color) << "\n";
+  *m_out << "view: fills " << rect << " with " << ColorName(color) << "\n";
 }

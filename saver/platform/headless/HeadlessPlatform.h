@@ -17,6 +17,9 @@ class HeadlessPlatform : public SaverPlatform {
   void stopAnimation() override;
   void setAnimationTimeInterval(double seconds) override;
 
+  // Where the report goes from now on.
+  void setOutput(std::ostream& out) { m_out = &out; }
+
   std::string resourcePath() override { return m_resourceDir; }
   // $TMPDIR when set and not empty, else "/tmp".
   std::string temporaryDirectory() override;
@@ -32,7 +35,7 @@ class HeadlessPlatform : public SaverPlatform {
 
  private:
   std::string m_resourceDir;
-  std::ostream& m_out;
+  std::ostream* m_out;
   int m_webViewCount = 0;
 };
 

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The command line of lumetta, the saver host.
+
+enum class LumettaPlatformChoice {
+  automatic,  // gtk when there is a display, else headless
+  headless,
+  gtk,
+};
+
+struct WindowSize {
+  int width = 0;
+  int height = 0;
+  bool operator==(const WindowSize&) const = default;
+};
+
+struct LumettaOptions {
+  LumettaPlatformChoice platform = LumettaPlatformChoice::automatic;
+  bool preview = false;     // run the small preview view
+  bool configure = false;   // also open the configuration sheet
+  bool fullscreen = false;  // gtk: cover the screen
+  bool sound = false;       // gtk: the player is muted unless asked
+  bool help = false;
+  std::optional<WindowSize> windowSize;  // unset: 800x600, or 200x150 for a preview
+  std::string resources;                 // empty: the default resource folder
+  std::optional<double> seconds;         // unset: until interrupted or closed
+  std::string snapshot;  // gtk: PNG of the web view once the player drew
+
+  // Options XScreenSaver gives a hack.
+  bool root = false;                     // -root: draw on the root window
+  bool window = false;                   // -window: a window of our own
+  std::optional<unsigned long> windowId;  // -window-id ID: draw in that window
+};
+
+// Parses the arguments after the program name. False with a message for the
+// user in error when they make no sense.
+bool ParseLumettaOptions(const std::vector<std::string>& args, LumettaOptions& options,
+                         std::string& error);
+
+// An X window id as XScreenSaver writes it: decimal or 0x hexadecimal, not 0.
+std::optional<unsigned long> ParseWindowId(const std::string& text);
+
+std::string LumettaUsage();

@@ -1,0 +1,24 @@
+#include "saver/platform/ResourceFolders.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "system/ResourcePath.h"
+
+std::string DefaultResources() { return ResourceFolder(); }
+
+std::string ShareFolder(const std::string& buildShareFolder) {
+  const std::string installed = ResourceFolder();
+  std::error_code ec;
+  if (!installed.empty() &&
+      std::filesystem::is_regular_file(std::filesystem::path(installed) / "ruffle" / "ruffle.js", ec))
+    return installed;
+  return buildShareFolder;
+}
+
+std::string UserTemporaryDirectory() {
+  const char* dir = std::getenv("TMPDIR");
+  if (dir != nullptr && *dir != '\0') return dir;
+  return "/tmp";
+}

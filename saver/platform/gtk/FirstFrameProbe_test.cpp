@@ -1,0 +1,42 @@
+#include "saver/platform/gtk/FirstFrameProbe.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// An image filled with one colour, with a patch of another across rows
+// [top, bottom) and columns [left, right).
+cairo_surface_t* Image(double r, double g, double b, int top, int bottom, double pr, double pg,
+                       double pb) {
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 200, 150);
+  cairo_t* cr = cairo_create(surface);
+  cairo_set_source_rgb(cr, r, g, b);
+  cairo_paint(cr);
+  cairo_set_source_rgb(cr, pr, pg, pb);
+  cairo_rectangle(cr, 80, top, 40, bottom - top);
+  cairo_fill(cr);
+  cairo_destroy(cr);
+  return surface;
+}
+
+TEST(FirstFrameProbe, TheMiddleRowMustHoldTwoClearlyDifferentColours) {
+  struct Case {
+    const char* what;
+    cairo_surface_t* image;
+    bool drawn;
+  };
+  const Case cases[] = {
+      {"blank page", Image(1, 1, 1, 0, 0, 1, 1, 1), false},
+      {"stage before its shapes", Image(0.1, 0.14, 0.5, 0, 0, 0, 0, 0), false},
+      {"square across the middle", Image(0.1, 0.14, 0.5, 60, 90, 1, 0.55, 0.1), true},
+      {"square above the middle only", Image(0.1, 0.14, 0.5, 10, 40, 1, 0.55, 0.1), false},
+      {"a shade too faint to count", Image(0.5, 0.5, 0.5, 60, 90, 0.52, 0.52, 0.52), false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MiddleRowIsDrawn(c.image), c.drawn) << c.what;
+    cairo_surface_destroy(c.image);
+  }
+  EXPECT_FALSE(MiddleRowIsDrawn(nullptr));
+}
+
+}  // namespace

@@ -1,0 +1,192 @@
+#include "saver/platform/gtk/GtkHost.h"
+
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "saver/lumettaView.h"
+#include "saver/platform/HostReport.h"
+#include "saver/platform/ResourceFolders.h"
+#include "saver/platform/StopSignals.h"
+#include "saver/platform/gtk/FirstFrameProbe.h"
+#include "saver/platform/gtk/GtkPlatform.h"
+#include "saver/platform/gtk/WebKitSpecialScheme.h"
+
+namespace {
+
+// Smaller than this, XScreenSaver's window is its preview.
+constexpr int kPreviewMaxWidth = 320;
+constexpr int kPreviewMaxHeight = 240;
+
+// Seconds since this process started, exec and linking included.
+double SecondsSinceStart() {
+  std::ifstream stat("/proc/self/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  for (int i = 3; i <= 22 && fields >> field; ++i) {}  // field 22: start time in ticks
+  struct timespec now = {};
+  clock_gettime(CLOCK_BOOTTIME, &now);
+  const double started = std::strtod(field.c_str(), nullptr) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9 - started;
+}
+
+std::string Elapsed() {
+  std::ostringstream out;
+  out << std::fixed << std::setprecision(2) << SecondsSinceStart() << " s";
+  return out.str();
+}
+
+// The X window to draw in, if any: -window-id, else $XSCREENSAVER_WINDOW
+// unless -window asks for our own, else the root window for -root.
+std::optional<unsigned long> EmbedWindow(const LumettaOptions& options) {
+  if (options.windowId) return options.windowId;
+  if (!options.window) {
+    if (const char* env = std::getenv("XSCREENSAVER_WINDOW")) {
+      if (auto id = ParseWindowId(env)) return id;
+      std::cerr << "lumetta: ignoring XSCREENSAVER_WINDOW='" << env << "', not a window id\n";
+    }
+  }
+  if (options.root) return GDK_WINDOW_XID(gdk_get_default_root_window());
+  return std::nullopt;
+}
+
+// The size of a foreign window; false when there is no such window.
+bool ForeignWindowSize(unsigned long id, int& width, int& height) {
+  GdkDisplay* display = gdk_display_get_default();
+  XWindowAttributes attributes = {};
+  gdk_x11_display_error_trap_push(display);
+  const Status status = XGetWindowAttributes(GDK_DISPLAY_XDISPLAY(display), id, &attributes);
+  const int error = gdk_x11_display_error_trap_pop(display);
+  if (status == 0 || error != 0) return false;
+  width = attributes.width;
+  height = attributes.height;
+  return true;
+}
+
+struct Session {
+  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  int status = 0;
+  ~Session() { g_main_loop_unref(loop); }
+  void stop() { g_main_loop_quit(loop); }
+};
+
+}  // namespace
+
+int RunGtk(const LumettaOptions& options) {
+  // Embedding in another program's window and the snapshots are X11's.
+  gdk_set_allowed_backends("x11");
+  if (!gtk_init_check(nullptr, nullptr)) {
+    std::cerr << "lumetta: cannot open the X display '"
+              << (std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "") << "'; try --platform headless\n";
+    return 1;
+  }
+
+  GtkPlatformOptions platformOptions;
+  platformOptions.resources = options.resources;
+  platformOptions.shareFolder = ShareFolder(LUMETTA_BUILD_SHARE_DIR);
+  platformOptions.fullscreen = options.fullscreen;
+  platformOptions.sound = options.sound;
+
+  bool preview = options.preview;
+  WindowSize size = options.windowSize.value_or(preview ? WindowSize{200, 150} : WindowSize{800, 600});
+  if (const auto embed = EmbedWindow(options)) {
+    if (!ForeignWindowSize(*embed, size.width, size.height)) {
+      std::cerr << "lumetta: there is no X window 0x" << std::hex << *embed << std::dec << "\n";
+      return 1;
+    }
+    platformOptions.embedWindow = *embed;
+    preview = preview || size.width < kPreviewMaxWidth || size.height < kPreviewMaxHeight;
+  }
+
+  Session session;
+  GtkPlatform platform(platformOptions);
+  SetSpecialSchemeObserver([](const std::string& url, bool served) {
+    std::cout << (served ? "served " : "refused ") << url << " (" << Elapsed() << ")\n";
+  });
+  std::unique_ptr<FirstFrameProbe> probe;
+  platform.setCloseListener([&session] { session.stop(); });
+  platform.setMessageListener([&](const std::string& message) {
+    std::cout << "page: " << message << " (" << Elapsed() << ")\n";
+    if (message.rfind("loaded ", 0) == 0 && probe) probe->start();
+  });
+
+  SwfExtractionReport extraction;
+  {
+    lumettaView view(platform);
+    if (!view.initWithFrame(Rect{0, 0, static_cast<double>(size.width),
+                                 static_cast<double>(size.height)},
+                            preview)) {
+      std::cerr << "lumetta: the view could not be created\n";
+      return 1;
+    }
+    extraction = view.lastExtraction();
+    // Released before anything is shown; that deletes whatever was written.
+    if (!ReportExtractionProblem(extraction)) return 1;
+    PrintExtraction(extraction, std::cout);
+    std::cout << "showing the " << (preview ? "preview" : "main") << " program in a " << size.width
+              << "x" << size.height << " "
+              << (platformOptions.embedWindow != 0 ? "X window given to us" : "window") << "\n";
+
+    if (!options.snapshot.empty()) {
+      probe = std::make_unique<FirstFrameProbe>(
+          platform.mainWebView(), options.snapshot,
+          [] { std::cout << "first frame drawn after " << Elapsed() << "\n"; },
+          [&](bool saved) {
+            if (saved) {
+              std::cout << "snapshot: " << options.snapshot << "\n";
+            } else {
+              std::cerr << "lumetta: the snapshot could not be saved to " << options.snapshot << "\n";
+              session.status = 1;
+            }
+          });
+    }
+    if (options.configure && view.configureSheet() == nullptr)
+      std::cerr << "lumetta: the configuration sheet could not be loaded\n";
+
+    guint timer = 0;
+    if (options.seconds) {
+      timer = g_timeout_add(static_cast<guint>(*options.seconds * 1000), [](gpointer s) -> gboolean {
+        static_cast<Session*>(s)->stop();
+        return G_SOURCE_REMOVE;
+      }, &session);
+    }
+    guint stopWatch = 0;
+    const int stopFd = InstallStopSignals();
+    if (stopFd >= 0) {
+      stopWatch = g_unix_fd_add(stopFd, G_IO_IN, [](gint, GIOCondition, gpointer s) -> gboolean {
+        static_cast<Session*>(s)->stop();
+        return G_SOURCE_REMOVE;
+      }, &session);
+    }
+
+    view.startAnimation();
+    if (!StopRequested()) g_main_loop_run(session.loop);
+    view.stopAnimation();
+    std::cout << (StopRequested() ? "stopped by a signal" : "stopped") << " after " << Elapsed()
+              << "\n";
+    probe.reset();
+    if (timer != 0 && options.seconds && g_main_context_find_source_by_id(nullptr, timer))
+      g_source_remove(timer);
+    if (stopWatch != 0 && g_main_context_find_source_by_id(nullptr, stopWatch))
+      g_source_remove(stopWatch);
+  }  // releasing the view deletes the temporary files
+
+  if (!ReportDeletedFiles(extraction, std::cout)) session.status = 1;
+  return session.status;
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "saver/platform/LumettaOptions.h"
+
+// Runs the saver view on GTK: in a window of its own, or inside the X
+// window XScreenSaver gives (-window-id, $XSCREENSAVER_WINDOW, -root). It
+// plays until the window is closed, a stop signal arrives or the time is
+// up, then releases the view. Returns the exit status.
+int RunGtk(const LumettaOptions& options);

@@ -1,0 +1,263 @@
+#include "saver/platform/gtk/GtkPlatform.h"
+
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+#include <gtk/gtkx.h>
+
+#include <cstdlib>
+#include <utility>
+
+#include "saver/platform/ResourceFolders.h"
+
+#include "saver/platform/gtk/PlayerScript.h"
+#include "saver/platform/gtk/WebKitSpecialScheme.h"
+#include "saver/swfprotocol.h"
+
+namespace {
+
+// The configuration sheet: the dialog the interface file describes.
+class GtkSheet : public SheetWindow {
+ public:
+  GtkSheet(GtkWidget* dialog, std::unique_ptr<GtkSaverWebView> webView)
+      : m_dialog(dialog), m_webView(std::move(webView)) {}
+  ~GtkSheet() override {
+    m_webView.reset();
+    gtk_widget_destroy(m_dialog);
+    g_object_unref(m_dialog);
+  }
+  GtkWidget* dialog() const { return m_dialog; }
+  GtkSaverWebView& webView() { return *m_webView; }
+
+ private:
+  GtkWidget* m_dialog;  // one reference of ours
+  std::unique_ptr<GtkSaverWebView> m_webView;
+};
+
+void OnOkClicked(GtkButton* button, gpointer owner) {
+  static_cast<SheetOwner*>(owner)->onOkClick(button);
+}
+
+void AddUserScript(WebKitUserContentManager* content, const std::string& source,
+                   WebKitUserScriptInjectionTime when) {
+  WebKitUserScript* script =
+      webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, when,
+                             nullptr, nullptr);
+  webkit_user_content_manager_add_script(content, script);
+  webkit_user_script_unref(script);
+}
+
+}  // namespace
+
+GtkSaverWebView::GtkSaverWebView(WebKitWebView* view) : m_view(view) {
+  g_object_ref_sink(m_view);
+}
+
+GtkSaverWebView::~GtkSaverWebView() {
+  GtkWidget* widget = GTK_WIDGET(m_view);
+  if (GtkWidget* parent = gtk_widget_get_parent(widget))
+    gtk_container_remove(GTK_CONTAINER(parent), widget);
+  g_object_unref(m_view);
+}
+
+GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(options)) {
+  // The web process inherits this. Its baseline WebAssembly compiler spends
+  // about two seconds of CPU on the player's 14 MB core before the first
+  // frame; the interpreter starts at once and hot code still reaches the
+  // optimising tier. A value the person set wins.
+  g_setenv("JSC_useBBQJIT", "0", FALSE);
+  m_context = webkit_web_context_get_default();
+  // With a C or POSIX locale the player does not start; it needs a
+  // language it knows.
+  const gchar* languages[] = {"en-US", nullptr};
+  webkit_web_context_set_preferred_languages(m_context, languages);
+  RegisterSpecialScheme(m_context);
+  SpecialProtocol::setPlayerFolder(m_options.shareFolder + "/ruffle");
+
+  m_settings = webkit_settings_new();
+  g_object_ref_sink(m_settings);
+  // The compositor costs several times the CPU under a software display
+  // and gains nothing for one canvas.
+  webkit_settings_set_hardware_acceleration_policy(m_settings,
+                                                   WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+  webkit_settings_set_enable_javascript(m_settings, TRUE);
+  webkit_settings_set_enable_webaudio(m_settings, TRUE);
+  webkit_settings_set_media_playback_requires_user_gesture(m_settings, FALSE);
+
+  m_content = webkit_user_content_manager_new();
+  AddUserScript(m_content, PlayerConfigScript(m_options.sound ? 1.0 : 0.0),
+                WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START);
+  AddUserScript(m_content, PlayerLoaderScript(), WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END);
+  const std::string signal = std::string("script-message-received::") + kPlayerMessageHandler;
+  g_signal_connect(m_content, signal.c_str(), G_CALLBACK(OnScriptMessage), this);
+  webkit_user_content_manager_register_script_message_handler(m_content, kPlayerMessageHandler);
+}
+
+GtkPlatform::~GtkPlatform() {
+  if (m_embedWindow != nullptr) {
+    gdk_window_remove_filter(m_embedWindow, OnEmbedWindowEvent, this);
+    g_object_unref(m_embedWindow);
+  }
+  if (m_window != nullptr) gtk_widget_destroy(m_window);
+  g_signal_handlers_disconnect_by_data(m_content, this);
+  g_object_unref(m_content);
+  g_object_unref(m_settings);
+}
+
+bool GtkPlatform::initSaverView(const Rect& frame, bool /*isPreview*/) {
+  if (m_options.embedWindow != 0) {
+    m_window = gtk_plug_new(static_cast<Window>(m_options.embedWindow));
+    m_embedWindow = gdk_x11_window_foreign_new_for_display(gdk_display_get_default(),
+                                                           m_options.embedWindow);
+    if (m_embedWindow == nullptr) return false;
+    gdk_window_set_events(m_embedWindow,
+                          static_cast<GdkEventMask>(gdk_window_get_events(m_embedWindow) |
+                                                    GDK_STRUCTURE_MASK));
+    gdk_window_add_filter(m_embedWindow, OnEmbedWindowEvent, this);
+  } else {
+    m_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(m_window), "lumetta");
+    if (m_options.fullscreen) gtk_window_fullscreen(GTK_WINDOW(m_window));
+  }
+  g_object_ref_sink(m_window);
+  gtk_window_set_default_size(GTK_WINDOW(m_window), static_cast<int>(frame.width),
+                              static_cast<int>(frame.height));
+  gtk_widget_add_events(m_window, GDK_VISIBILITY_NOTIFY_MASK | GDK_STRUCTURE_MASK);
+  g_signal_connect(m_window, "visibility-notify-event", G_CALLBACK(OnVisibility), this);
+  g_signal_connect(m_window, "window-state-event", G_CALLBACK(OnWindowState), this);
+  g_signal_connect(m_window, "delete-event", G_CALLBACK(OnDelete), this);
+  return true;
+}
+
+void GtkPlatform::startAnimation() {}
+void GtkPlatform::stopAnimation() {}
+// The player keeps its own frame rate.
+void GtkPlatform::setAnimationTimeInterval(double /*seconds*/) {}
+
+std::string GtkPlatform::temporaryDirectory() { return UserTemporaryDirectory(); }
+
+WebKitWebView* GtkPlatform::makeWebView() {
+  return WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", m_context,
+                                      "user-content-manager", m_content, "settings", m_settings,
+                                      nullptr));
+}
+
+std::unique_ptr<WebView> GtkPlatform::createWebView(const Rect& /*frame*/) {
+  // The view fills its window, which has the frame's size.
+  return std::make_unique<GtkSaverWebView>(makeWebView());
+}
+
+void GtkPlatform::addSubview(WebView& webView) {
+  WebKitWebView* view = static_cast<GtkSaverWebView&>(webView).widget();
+  if (m_mainView == nullptr) m_mainView = view;
+  gtk_container_add(GTK_CONTAINER(m_window), GTK_WIDGET(view));
+  gtk_widget_show_all(m_window);
+  if (m_embedWindow != nullptr) {
+    // The daemon's window speaks no embedding protocol, so nobody maps the
+    // plug for us.
+    GdkWindow* plug = gtk_widget_get_window(m_window);
+    XMapWindow(GDK_WINDOW_XDISPLAY(plug), GDK_WINDOW_XID(plug));
+    followEmbedWindowSize();
+  }
+}
+
+void GtkPlatform::loadHTMLString(WebView& webView, const std::string& html) {
+  // The page names the extracted files; the player asks for them through
+  // the special scheme, which serves them from memory.
+  LoadProgramsIntoMemory();
+  webkit_web_view_load_html(static_cast<GtkSaverWebView&>(webView).widget(), html.c_str(),
+                            nullptr);
+}
+
+bool GtkPlatform::loadNibNamed(const std::string& name, SheetOwner& owner,
+                               SheetOutlets& outlets) {
+  const std::string path = m_options.shareFolder + "/" + name + ".ui";
+  g_type_ensure(WEBKIT_TYPE_WEB_VIEW);
+  GtkBuilder* builder = gtk_builder_new();
+  // The sheet's web view plays through the same player as the view's.
+  gtk_builder_expose_object(builder, "lumettaContentManager", G_OBJECT(m_content));
+  gtk_builder_expose_object(builder, "lumettaSettings", G_OBJECT(m_settings));
+  GError* error = nullptr;
+  if (!gtk_builder_add_from_file(builder, path.c_str(), &error)) {
+    g_warning("%s", error->message);
+    g_error_free(error);
+    g_object_unref(builder);
+    return false;
+  }
+  GObject* dialog = gtk_builder_get_object(builder, "configSheet");
+  GObject* view = gtk_builder_get_object(builder, "configWebView");
+  if (!GTK_IS_WINDOW(dialog) || !WEBKIT_IS_WEB_VIEW(view)) {
+    g_object_unref(builder);
+    return false;
+  }
+  gtk_builder_add_callback_symbol(builder, "onOkClick", G_CALLBACK(OnOkClicked));
+  gtk_builder_connect_signals(builder, &owner);
+  // Ours from here: the dialog, and the web view inside it.
+  g_object_ref(dialog);
+  auto webView = std::make_unique<GtkSaverWebView>(WEBKIT_WEB_VIEW(view));
+  g_object_unref(builder);
+  if (m_window != nullptr) gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(m_window));
+  outlets.configWebView = webView.get();
+  outlets.configSheet = std::make_unique<GtkSheet>(GTK_WIDGET(dialog), std::move(webView));
+  gtk_widget_show_all(GTK_WIDGET(dialog));
+  return true;
+}
+
+void GtkPlatform::endSheet(SheetWindow& sheet) {
+  gtk_widget_hide(static_cast<GtkSheet&>(sheet).dialog());
+}
+
+void GtkPlatform::fillRect(const Rect& /*rect*/, const Color& /*color*/) {}
+
+void GtkPlatform::setPlaying(bool playing) {
+  if (m_mainView == nullptr) return;
+  const std::string script = PlayerPlayingScript(playing);
+  webkit_web_view_evaluate_javascript(m_mainView, script.c_str(), -1, nullptr, nullptr, nullptr,
+                                      nullptr, nullptr);
+}
+
+void GtkPlatform::followEmbedWindowSize() {
+  int width = 0;
+  int height = 0;
+  gdk_window_get_geometry(m_embedWindow, nullptr, nullptr, &width, &height);
+  if (width <= 0 || height <= 0) return;
+  gtk_window_resize(GTK_WINDOW(m_window), width, height);
+  if (GdkWindow* plug = gtk_widget_get_window(m_window))
+    XMoveResizeWindow(GDK_WINDOW_XDISPLAY(plug), GDK_WINDOW_XID(plug), 0, 0,
+                      static_cast<unsigned>(width), static_cast<unsigned>(height));
+}
+
+void GtkPlatform::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                                  gpointer self) {
+  auto* platform = static_cast<GtkPlatform*>(self);
+  JSCValue* value = webkit_javascript_result_get_js_value(result);
+  gchar* text = jsc_value_to_string(value);
+  if (platform->m_listener) platform->m_listener(text != nullptr ? text : "");
+  g_free(text);
+}
+
+// A locked, blanked or covered screen should cost nothing.
+gboolean GtkPlatform::OnVisibility(GtkWidget*, GdkEventVisibility* event, gpointer self) {
+  auto* platform = static_cast<GtkPlatform*>(self);
+  platform->m_obscured = event->state == GDK_VISIBILITY_FULLY_OBSCURED;
+  platform->setPlaying(!platform->m_obscured && !platform->m_iconified);
+  return FALSE;
+}
+
+gboolean GtkPlatform::OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self) {
+  auto* platform = static_cast<GtkPlatform*>(self);
+  platform->m_iconified = (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) != 0;
+  platform->setPlaying(!platform->m_obscured && !platform->m_iconified);
+  return FALSE;
+}
+
+gboolean GtkPlatform::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
+  auto* platform = static_cast<GtkPlatform*>(self);
+  if (platform->m_closeListener) platform->m_closeListener();
+  return TRUE;  // the view owns the window's content; it is released first
+}
+
+GdkFilterReturn GtkPlatform::OnEmbedWindowEvent(GdkXEvent* xevent, GdkEvent*, gpointer self) {
+  if (static_cast<XEvent*>(xevent)->type == ConfigureNotify)
+    static_cast<GtkPlatform*>(self)->followEmbedWindowSize();
+  return GDK_FILTER_CONTINUE;
+}

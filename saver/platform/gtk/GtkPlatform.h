@@ -1,0 +1,96 @@
+#pragma once
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <functional>
+#include <string>
+
+#include "saver/SaverPlatform.h"
+
+// How the gtk layer shows the view.
+struct GtkPlatformOptions {
+  std::string resources;    // folder holding vello.dat
+  std::string shareFolder;  // holds ruffle/ and ConfigureSheet.ui
+  bool fullscreen = false;
+  bool sound = false;
+  // Non-zero: draw inside this X window (XScreenSaver's) instead of a
+  // window of our own.
+  unsigned long embedWindow = 0;
+};
+
+// A WebKitWebView the platform made.
+class GtkSaverWebView : public WebView {
+ public:
+  explicit GtkSaverWebView(WebKitWebView* view);
+  ~GtkSaverWebView() override;
+  WebKitWebView* widget() const { return m_view; }
+
+ private:
+  WebKitWebView* m_view;  // one reference of ours
+};
+
+// The saver view on GTK 3 and WebKitGTK: a window (or a plug on a foreign
+// X window) whose web view covers it and plays the page through the player
+// added as a user script.
+class GtkPlatform : public SaverPlatform {
+ public:
+  // gtk_init must have run.
+  explicit GtkPlatform(GtkPlatformOptions options);
+  ~GtkPlatform() override;
+  GtkPlatform(const GtkPlatform&) = delete;
+  GtkPlatform& operator=(const GtkPlatform&) = delete;
+
+  bool initSaverView(const Rect& frame, bool isPreview) override;
+  void startAnimation() override;
+  void stopAnimation() override;
+  void setAnimationTimeInterval(double seconds) override;
+
+  std::string resourcePath() override { return m_options.resources; }
+  // $TMPDIR when set and not empty, else "/tmp".
+  std::string temporaryDirectory() override;
+
+  std::unique_ptr<WebView> createWebView(const Rect& frame) override;
+  void addSubview(WebView& webView) override;
+  void loadHTMLString(WebView& webView, const std::string& html) override;
+
+  bool loadNibNamed(const std::string& name, SheetOwner& owner, SheetOutlets& outlets) override;
+  void endSheet(SheetWindow& sheet) override;
+
+  // The web view draws over the whole window; nothing shows through.
+  void fillRect(const Rect& rect, const Color& color) override;
+
+  // Called with each message the page posts (see PlayerScript.h).
+  void setMessageListener(std::function<void(const std::string&)> listener) {
+    m_listener = std::move(listener);
+  }
+  // Called when the person closes the window.
+  void setCloseListener(std::function<void()> listener) { m_closeListener = std::move(listener); }
+
+  GtkWidget* window() const { return m_window; }
+  WebKitWebView* mainWebView() const { return m_mainView; }
+
+ private:
+  WebKitWebView* makeWebView();
+  void setPlaying(bool playing);
+  void followEmbedWindowSize();
+
+  static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                              gpointer self);
+  static gboolean OnVisibility(GtkWidget*, GdkEventVisibility* event, gpointer self);
+  static gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self);
+  static gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer self);
+  static GdkFilterReturn OnEmbedWindowEvent(GdkXEvent* xevent, GdkEvent*, gpointer self);
+
+  GtkPlatformOptions m_options;
+  WebKitWebContext* m_context = nullptr;          // the default context, not ours
+  WebKitUserContentManager* m_content = nullptr;  // ours
+  WebKitSettings* m_settings = nullptr;           // ours
+  GtkWidget* m_window = nullptr;                  // ours
+  GdkWindow* m_embedWindow = nullptr;             // ours, when embedded
+  WebKitWebView* m_mainView = nullptr;            // the first web view added
+  bool m_obscured = false;
+  bool m_iconified = false;
+  std::function<void(const std::string&)> m_listener;
+  std::function<void()> m_closeListener;
+};

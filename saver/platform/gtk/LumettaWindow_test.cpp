@@ -1,0 +1,227 @@
+// lumetta on a real X display: it plays the demo package, and snapshots of
+// its web view show the demo's colours where the demo program puts them.
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "demo/DemoSwf.h"
+#include "saver/platform/gtk/Xvfb_test.h"
+
+// Last: its macros clash with names inside GoogleTest.
+#include <X11/Xlib.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Generous: the machine may be busy building.
+constexpr auto kPlayLimit = 120s;
+constexpr auto kStopLimit = 20s;
+
+struct Pixels {
+  GdkPixbuf* pixbuf = nullptr;
+  explicit Pixels(const std::string& png) { pixbuf = gdk_pixbuf_new_from_file(png.c_str(), nullptr); }
+  ~Pixels() {
+    if (pixbuf) g_object_unref(pixbuf);
+  }
+  int width() const { return gdk_pixbuf_get_width(pixbuf); }
+  int height() const { return gdk_pixbuf_get_height(pixbuf); }
+  Rgb at(int x, int y) const {
+    const guchar* p = gdk_pixbuf_get_pixels(pixbuf) + y * gdk_pixbuf_get_rowstride(pixbuf) +
+                      x * gdk_pixbuf_get_n_channels(pixbuf);
+    return Rgb{p[0], p[1], p[2]};
+  }
+};
+
+bool Near(const Rgb& a, const Rgb& b) {
+  return std::abs(a.red - b.red) <= 8 && std::abs(a.green - b.green) <= 8 &&
+         std::abs(a.blue - b.blue) <= 8;
+}
+
+std::string Describe(const Rgb& c) {
+  char text[16];
+  snprintf(text, sizeof text, "#%02x%02x%02x", c.red, c.green, c.blue);
+  return text;
+}
+
+// Where the colour runs along row y: first and last x, and how many.
+struct Run {
+  int first = -1;
+  int last = -1;
+  int count = 0;
+};
+Run RunOf(const Pixels& image, int y, const Rgb& colour) {
+  Run run;
+  for (int x = 0; x < image.width(); ++x) {
+    if (!Near(image.at(x, y), colour)) continue;
+    if (run.first < 0) run.first = x;
+    run.last = x;
+    ++run.count;
+  }
+  return run;
+}
+
+// The stage (550x400 units) letterboxed into a view: scale and offsets.
+struct Stage {
+  double scale, left, top;
+  Stage(int width, int height) {
+    scale = std::min(width / double(kDemoStageWidth), height / double(kDemoStageHeight));
+    left = (width - kDemoStageWidth * scale) / 2;
+    top = (height - kDemoStageHeight * scale) / 2;
+  }
+  int x(double stageX) const { return static_cast<int>(left + stageX * scale); }
+  int y(double stageY) const { return static_cast<int>(top + stageY * scale); }
+};
+
+// Checks a snapshot of a view of that size showing the demo program of
+// that style: its background over the stage, its square in the band the
+// program slides it along (half-way down, full width of the square), and
+// nothing of the square above or below that band.
+void ExpectDemoProgram(const std::string& png, int width, int height, const DemoSwfStyle& style) {
+  Pixels image(png);
+  ASSERT_NE(image.pixbuf, nullptr) << "no snapshot at " << png;
+  ASSERT_EQ(image.width(), width);
+  ASSERT_EQ(image.height(), height);
+  const Stage stage(width, height);
+  const double squareTop = (kDemoStageHeight - kDemoSquareSize) / 2.0;
+  const double squareBottom = squareTop + kDemoSquareSize;
+
+  for (const auto& [sx, sy] : {std::pair{10.0, 10.0}, {540.0, 10.0}, {10.0, 390.0},
+                               {540.0, 390.0}, {275.0, squareTop / 2}, {275.0, 380.0}}) {
+    EXPECT_TRUE(Near(image.at(stage.x(sx), stage.y(sy)), style.background))
+        << "stage (" << sx << "," << sy << ") is " << Describe(image.at(stage.x(sx), stage.y(sy)))
+        << ", not the background " << Describe(style.background) << " in " << png;
+  }
+  const Run middle = RunOf(image, stage.y((squareTop + squareBottom) / 2), style.square);
+  const double side = kDemoSquareSize * stage.scale;
+  EXPECT_NEAR(middle.count, side, 3) << "square " << Describe(style.square) << " across the middle in " << png;
+  EXPECT_NEAR(middle.last - middle.first + 1, side, 3) << "the square is one piece";
+  EXPECT_GE(middle.first, stage.x(0) - 1);
+  EXPECT_LE(middle.last, stage.x(kDemoStageWidth) + 1);
+  for (double sy : {squareTop - 4, squareBottom + 4}) {
+    EXPECT_EQ(RunOf(image, stage.y(sy), style.square).count, 0)
+        << "square colour at stage row " << sy << " in " << png;
+  }
+}
+
+class LumettaWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { s_server = new XvfbServer(); }
+  static void TearDownTestSuite() {
+    delete s_server;
+    s_server = nullptr;
+  }
+
+  void SetUp() override {
+    if (s_server->display().empty()) GTEST_SKIP() << "no X server for this test: " << s_server->why();
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::filesystem::create_directories(LUMETTA_SNAPSHOT_DIR);
+    m_snapshot = std::string(LUMETTA_SNAPSHOT_DIR) + "/" + name + ".png";
+    m_output = std::string(LUMETTA_SNAPSHOT_DIR) + "/" + name + ".log";
+    m_temp = std::filesystem::path(::testing::TempDir()) / ("lumetta-" + name);
+    std::filesystem::remove_all(m_temp);
+    std::filesystem::create_directories(m_temp);
+  }
+  void TearDown() override { std::filesystem::remove_all(m_temp); }
+
+  std::unique_ptr<LumettaProcess> Start(std::vector<std::string> args,
+                                        const std::string& screensaverWindow = "") {
+    // Left from an earlier run, they would be taken for this run's.
+    std::filesystem::remove(m_snapshot);
+    std::filesystem::remove(m_output);
+    args.insert(args.end(), {"--resources", LUMETTA_DEMO_RESOURCES, "--snapshot", m_snapshot,
+                             "--seconds", "300"});
+    return std::make_unique<LumettaProcess>(args, s_server->display(), m_temp.string(), m_output,
+                                            screensaverWindow);
+  }
+
+  // Plays until the snapshot is saved, then stops it with SIGTERM; the
+  // extracted programs must be gone afterwards.
+  void PlayAndStop(LumettaProcess& lumetta, const std::string& program) {
+    ASSERT_TRUE(lumetta.waitForOutput("snapshot: ", kPlayLimit)) << lumetta.output();
+    EXPECT_NE(lumetta.output().find("page: loaded "), std::string::npos)
+        << "the player did not report the program loaded:\n" << lumetta.output();
+    EXPECT_NE(lumetta.output().find("/" + program + "."), std::string::npos) << lumetta.output();
+    ASSERT_EQ(FileCount(), 3u) << "the three programs are extracted while it plays";
+    EXPECT_EQ(lumetta.stopWith(SIGTERM, kStopLimit), 0) << lumetta.output();
+    EXPECT_EQ(FileCount(), 0u) << "SIGTERM left extracted programs behind:\n" << lumetta.output();
+  }
+
+  size_t FileCount() const {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(m_temp), {}));
+  }
+
+  static XvfbServer* s_server;
+  std::string m_snapshot;
+  std::string m_output;
+  std::filesystem::path m_temp;
+};
+
+XvfbServer* LumettaWindowTest::s_server = nullptr;
+
+TEST_F(LumettaWindowTest, PlaysTheDemoInAWindow) {
+  auto lumetta = Start({"--platform", "gtk", "--window-size", "550x400"});
+  PlayAndStop(*lumetta, "ssftemp");
+  ExpectDemoProgram(m_snapshot, 550, 400, kDemoMain);
+}
+
+TEST_F(LumettaWindowTest, PreviewShowsThePreviewProgramIn200By150) {
+  auto lumetta = Start({"--platform", "gtk", "--preview"});
+  PlayAndStop(*lumetta, "ssptemp");
+  ExpectDemoProgram(m_snapshot, 200, 150, kDemoPreview);
+}
+
+TEST_F(LumettaWindowTest, SaysWhyAPackageCannotBeShownAndStops) {
+  const std::string folder = (m_temp / "no-package-here").string();
+  LumettaProcess lumetta({"--platform", "gtk", "--resources", folder}, s_server->display(),
+                         m_temp.string(), m_output);
+  EXPECT_EQ(lumetta.waitForExit(kStopLimit), 1) << lumetta.output();
+  EXPECT_NE(lumetta.output().find("lumetta: the package " + folder + "/vello.dat was not found"),
+            std::string::npos)
+      << lumetta.output();
+  EXPECT_EQ(lumetta.output().find("showing"), std::string::npos) << lumetta.output();
+}
+
+// XScreenSaver's way: a window made by someone else, given by its id on
+// the command line or in the environment. A small one is the preview.
+TEST_F(LumettaWindowTest, DrawsInsideXScreenSaverWindows) {
+  Display* display = XOpenDisplay(s_server->display().c_str());
+  ASSERT_NE(display, nullptr);
+  struct Case {
+    int width, height;
+    bool byEnvironment;
+    const DemoSwfStyle& style;
+    const char* file;
+  };
+  for (const Case& c : {Case{400, 300, false, kDemoMain, "ssftemp"},
+                        Case{200, 150, true, kDemoPreview, "ssptemp"}}) {
+    const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
+    SCOPED_TRACE(size);
+    m_snapshot = std::string(LUMETTA_SNAPSHOT_DIR) + "/XScreenSaverWindow-" + size + ".png";
+    m_output = std::string(LUMETTA_SNAPSHOT_DIR) + "/XScreenSaverWindow-" + size + ".log";
+    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, c.width,
+                                              c.height, 0, 0, WhitePixel(display, DefaultScreen(display)));
+    XMapWindow(display, window);
+    XSync(display, False);
+
+    auto lumetta = c.byEnvironment ? Start({"-root"}, std::to_string(window))
+                                   : Start({"-window-id", std::to_string(window)});
+    PlayAndStop(*lumetta, c.file);
+    EXPECT_NE(lumetta->output().find(size + " X window given to us"), std::string::npos)
+        << lumetta->output();
+    ExpectDemoProgram(m_snapshot, c.width, c.height, c.style);
+
+    XDestroyWindow(display, window);
+    XSync(display, False);
+  }
+  XCloseDisplay(display);
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+#include "saver/platform/gtk/PlayerScript.h"
+
+#include <sstream>
+
+std::string PlayerConfigScript(double volume) {
+  std::ostringstream js;
+  js << R"JS((function () {
+  const post = (text) => {
+    try { window.webkit.messageHandlers.)JS"
+     << kPlayerMessageHandler << R"JS(.postMessage(String(text)); } catch (e) {}
+  };
+  const volume = )JS"
+     << volume << R"JS(;
+  window.RufflePlayer = window.RufflePlayer || {};
+  window.RufflePlayer.config = {
+    publicPath: "special:///ruffle/",
+    autoplay: "on",
+    unmuteOverlay: "hidden",
+    splashScreen: false,
+    letterbox: "on",
+    preferredRenderer: "canvas",
+    urlRewriteRules: [
+      [/^file:\/\/.*\/ssftemp\.[^\/]*$/, "special:///full.swf"],
+      [/^file:\/\/.*\/ssptemp\.[^\/]*$/, "special:///preview.swf"],
+      [/^file:\/\/.*\/ssstemp\.[^\/]*$/, "special:///settings.swf"],
+    ],
+  };
+  window.addEventListener("error", (e) => post("error " + e.message));
+  const players = new Set();
+  const watch = (node) => {
+    if (players.has(node)) return;
+    players.add(node);
+    post("player");
+    node.addEventListener("loadedmetadata", () => { node.volume = volume; });
+    node.addEventListener("loadeddata", () => {
+      node.volume = volume;
+      post("loaded " + (node.loadedSwf || node.getAttribute("src") || ""));
+    });
+  };
+  const scan = (root) => {
+    if (!root.querySelectorAll) return;
+    if (root.tagName && root.tagName.startsWith("RUFFLE-")) watch(root);
+    root.querySelectorAll("ruffle-embed, ruffle-object, ruffle-player").forEach(watch);
+  };
+  new MutationObserver((changes) => {
+    for (const change of changes) change.addedNodes.forEach(scan);
+  }).observe(document, { childList: true, subtree: true });
+  window.lumettaPlayers = players;
+})();
+)JS";
+  return js.str();
+}
+
+std::string PlayerLoaderScript() {
+  return R"JS((function () {
+  const script = document.createElement("script");
+  script.src = "special:///ruffle/ruffle.js";
+  (document.head || document.documentElement).appendChild(script);
+})();
+)JS";
+}
+
+std::string PlayerPlayingScript(bool playing) {
+  return std::string("(window.lumettaPlayers || []).forEach((p) => { try { p.") +
+         (playing ? "play" : "pause") + "(); } catch (e) {} });";
+}

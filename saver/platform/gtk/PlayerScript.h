@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+// The scripts the web view adds to every page so that the page text stays
+// as the view composed it: the player's configuration (set before the page
+// runs) and the loader of the player, which replaces the page's <embed>.
+// The player serves its files from special:///ruffle/, and the page's file
+// URLs of the extracted programs are rewritten onto the special scheme.
+
+// Name of the script message handler the page reports through. Messages:
+// "player" once a player replaced the embed, "loaded URL" once it loaded
+// its program, "error TEXT" for a script error.
+inline constexpr const char kPlayerMessageHandler[] = "lumetta";
+
+// Before the page: the configuration and the reporting. volume is 0 to 1.
+std::string PlayerConfigScript(double volume);
+
+// After the page: loads the player.
+std::string PlayerLoaderScript();
+
+// Pauses (false) or resumes (true) every player on the page.
+std::string PlayerPlayingScript(bool playing);

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include <string>
+
+// The special URL scheme on a WebKitGTK web context: registers it once,
+// marks it CORS-enabled (the page has no origin and the player fetches with
+// the fetch API) and hands each request to SpecialProtocol.
+void RegisterSpecialScheme(WebKitWebContext* context);
+
+// Called with the URL of each request once it is answered (or refused),
+// so a host can show when the page's parts arrived; null for none.
+void SetSpecialSchemeObserver(void (*observer)(const std::string& url, bool served));

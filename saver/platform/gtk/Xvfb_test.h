@@ -1,0 +1,165 @@
+#pragma once
+
+// An X server of the test's own (Xvfb on a free display it picks itself),
+// and lumetta run on it as a child process whose output is kept in a file.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+class XvfbServer {
+ public:
+  // Starts Xvfb; display() is empty when it could not start, and why()
+  // says what went wrong.
+  XvfbServer() {
+    int fds[2];
+    if (pipe(fds) != 0) {
+      m_why = "no pipe for Xvfb";
+      return;
+    }
+    m_pid = fork();
+    if (m_pid == 0) {
+      close(fds[0]);
+      const int devnull = open("/dev/null", O_RDWR);
+      dup2(devnull, STDIN_FILENO);
+      dup2(devnull, STDOUT_FILENO);
+      dup2(devnull, STDERR_FILENO);
+      const std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    if (m_pid < 0) {
+      close(fds[0]);
+      m_why = "cannot fork for Xvfb";
+      return;
+    }
+    // Xvfb writes the display number once it accepts connections.
+    std::string number;
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) {
+      m_why = "Xvfb did not start (is it installed? scripts/install-deps.sh installs xvfb)";
+      stop();
+      return;
+    }
+    m_display = ":" + number;
+  }
+  ~XvfbServer() { stop(); }
+
+  const std::string& display() const { return m_display; }
+  const std::string& why() const { return m_why; }
+
+ private:
+  void stop() {
+    if (m_pid <= 0) return;
+    kill(m_pid, SIGTERM);
+    waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+  }
+  pid_t m_pid = -1;
+  std::string m_display;
+  std::string m_why;
+};
+
+// lumetta with the given arguments on the display, TMPDIR set to tempDir,
+// XSCREENSAVER_WINDOW to screensaverWindow when not empty, standard output
+// and error into outputFile.
+class LumettaProcess {
+ public:
+  LumettaProcess(const std::vector<std::string>& args, const std::string& display,
+                 const std::string& tempDir, const std::string& outputFile,
+                 const std::string& screensaverWindow = "")
+      : m_outputFile(outputFile) {
+    m_pid = fork();
+    if (m_pid == 0) {
+      const int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out, STDOUT_FILENO);
+      dup2(out, STDERR_FILENO);
+      setenv("DISPLAY", display.c_str(), 1);
+      setenv("TMPDIR", tempDir.c_str(), 1);
+      if (screensaverWindow.empty()) {
+        unsetenv("XSCREENSAVER_WINDOW");
+      } else {
+        setenv("XSCREENSAVER_WINDOW", screensaverWindow.c_str(), 1);
+      }
+      unsetenv("WAYLAND_DISPLAY");
+      // Under the sanitizers, findings inside the toolkit libraries are
+      // theirs, not ours (see the two files).
+      AddSuppressions("LSAN_OPTIONS", LUMETTA_SANITIZER_SUPPRESSIONS "/lsan.supp");
+      AddSuppressions("UBSAN_OPTIONS", LUMETTA_SANITIZER_SUPPRESSIONS "/ubsan.supp");
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(LUMETTA_PROGRAM));
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      execv(LUMETTA_PROGRAM, argv.data());
+      _exit(127);
+    }
+  }
+  ~LumettaProcess() {
+    if (m_pid > 0 && !m_exited) {
+      kill(m_pid, SIGKILL);
+      waitpid(m_pid, nullptr, 0);
+    }
+  }
+
+  static void AddSuppressions(const char* variable, const char* file) {
+    const char* now = getenv(variable);
+    const std::string options =
+        std::string(now ? now : "") + (now && *now ? ":" : "") + "suppressions=" + file;
+    setenv(variable, options.c_str(), 1);
+  }
+
+  std::string output() const {
+    std::ifstream in(m_outputFile);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  // Waits until the output holds text (true) or the process ended or the
+  // time ran out (false).
+  bool waitForOutput(const std::string& text, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      if (output().find(text) != std::string::npos) return true;
+      if (reap(false)) return output().find(text) != std::string::npos;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+  // Sends the signal and waits for the exit; the exit status, or -1 when
+  // it did not exit normally within the limit.
+  // Waits for the exit without asking for it.
+  int waitForExit(std::chrono::seconds limit) { return stopWith(0, limit); }
+
+  int stopWith(int signal, std::chrono::seconds limit) {
+    if (!m_exited) kill(m_pid, signal);
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!reap(false) && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!m_exited) return -1;
+    return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1;
+  }
+
+ private:
+  bool reap(bool block) {
+    if (m_exited) return true;
+    if (waitpid(m_pid, &m_status, block ? 0 : WNOHANG) == m_pid) m_exited = true;
+    return m_exited;
+  }
+
+  std::string m_outputFile;
+  pid_t m_pid = -1;
+  bool m_exited = false;
+  int m_status = 0;
+};

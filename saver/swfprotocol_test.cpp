@@ -1,0 +1,234 @@
+#include "saver/swfprotocol.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "saver/SaverTestSupport_test.h"
+
+namespace {
+
+// A request that records what the protocol told its client, in order.
+class RecordedRequest : public SpecialRequest {
+ public:
+  explicit RecordedRequest(std::string url) : m_url(std::move(url)) {}
+  std::string url() const override { return m_url; }
+  void didReceiveResponse(const SpecialResponse& r) override {
+    events.push_back("response");
+    response = r;
+  }
+  void didLoadData(SwfData d) override {
+    events.push_back("data");
+    data = std::move(d);
+  }
+  void didFinishLoading() override { events.push_back("finish"); }
+  void didFailWithError(const std::string& reason) override {
+    events.push_back("fail");
+    failure = reason;
+  }
+
+  std::vector<std::string> events;
+  SpecialResponse response;
+  SwfData data;
+  std::string failure;
+
+ private:
+  std::string m_url;
+};
+
+class CountingRegistry : public URLProtocolRegistry {
+ public:
+  void registerScheme(const std::string& scheme) override { schemes.push_back(scheme); }
+  std::vector<std::string> schemes;
+};
+
+const std::vector<std::string> kServed = {"response", "data", "finish"};
+const std::vector<std::string> kRefused = {"fail"};
+
+SwfData Program(const std::string& text) {
+  return std::make_shared<const std::vector<unsigned char>>(BytesOf(text));
+}
+
+class SpecialProtocolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_swfFull = Program("FWS main");
+    g_swfPreview = Program("FWS preview");
+    g_swfSettings = Program("FWS settings");
+  }
+  void TearDown() override {
+    g_swfFull = g_swfPreview = g_swfSettings = nullptr;
+    SpecialProtocol::setPlayerFolder("");
+  }
+
+  static RecordedRequest Serve(const std::string& url) {
+    RecordedRequest request(url);
+    SpecialProtocol protocol(request);
+    protocol.startLoading();
+    protocol.stopLoading();
+    return request;
+  }
+};
+
+TEST(SpecialProtocolNames, AreFixed) {
+  EXPECT_EQ(SpecialProtocol::specialProtocolScheme(), "special");
+  EXPECT_EQ(SpecialProtocol::specialProtocolVarsKey(), "specialVarsKey");
+}
+
+TEST(SpecialProtocolScheme, MatchesWithoutRegardToCaseOnly) {
+  struct Case {
+    const char* url;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"special:///full.swf", true},    {"SPECIAL:///full.swf", true},
+      {"SpEcIaL:///preview.swf", true}, {"special:full.swf", true},
+      {"specialx:///full.swf", false},  {"specia:///full.swf", false},
+      {"file:///tmp/special", false},   {"full.swf", false},
+      {"/special:x", false},            {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SpecialProtocol::canInitWithRequest(c.url), c.accepted) << c.url;
+}
+
+TEST(SpecialProtocolRegistration, RegistersOncePerProcess) {
+  CountingRegistry first;
+  CountingRegistry second;
+  EXPECT_FALSE(SpecialProtocol::isRegistered());
+  SpecialProtocol::registerSpecialProtocol(first);
+  SpecialProtocol::registerSpecialProtocol(first);
+  SpecialProtocol::registerSpecialProtocol(second);
+  EXPECT_EQ(first.schemes, std::vector<std::string>{"special"});
+  EXPECT_TRUE(second.schemes.empty());
+  EXPECT_TRUE(SpecialProtocol::isRegistered());
+}
+
+TEST_F(SpecialProtocolTest, ChoosesTheProgramBySubstringInOrder) {
+  struct Case {
+    const char* url;
+    const SwfData* expected;
+  };
+  const Case cases[] = {
+      {"special:///full.swf", &g_swfFull},
+      {"special:///preview.swf", &g_swfPreview},
+      {"special:///settings.swf", &g_swfSettings},
+      // "full.swf" is looked for first, then "settings.swf".
+      {"special:///settings.swf/full.swf", &g_swfFull},
+      {"special:///full.swf-settings.swf", &g_swfFull},
+      {"special:///settings.swf/preview.swf", &g_swfSettings},
+      {"special:///a/b/preview.swf", &g_swfPreview},
+      {"special://host/full.swf?preview.swf", &g_swfFull},
+      {"SPECIAL:///preview.swf#settings.swf", &g_swfPreview},
+  };
+  for (const Case& c : cases) {
+    const RecordedRequest request = Serve(c.url);
+    EXPECT_EQ(request.events, kServed) << c.url;
+    EXPECT_EQ(request.data, *c.expected) << c.url;
+  }
+}
+
+TEST_F(SpecialProtocolTest, EveryAnswerCarriesTypeAndOpenOrigin) {
+  const RecordedRequest request = Serve("special:///full.swf");
+  ASSERT_EQ(request.events, kServed);
+  EXPECT_EQ(request.response.url, "special:///full.swf");
+  EXPECT_EQ(request.response.mimeType, "application/x-shockwave-flash");
+  EXPECT_EQ(request.response.expectedContentLength, -1);
+  EXPECT_EQ(request.response.headers.at("Content-Type"), "application/x-shockwave-flash");
+  EXPECT_EQ(request.response.headers.at("Access-Control-Allow-Origin"), "*");
+}
+
+TEST_F(SpecialProtocolTest, RefusesPathsThatNameNoProgramAndUnsetPrograms) {
+  for (const char* url : {"special:///", "special:///other.swf", "special:///full.sw",
+                          "special://full.swf/", "special:///ruffle/ruffle.js"}) {
+    const RecordedRequest request = Serve(url);
+    EXPECT_EQ(request.events, kRefused) << url;
+    EXPECT_FALSE(request.failure.empty()) << url;
+  }
+  g_swfSettings = nullptr;
+  EXPECT_EQ(Serve("special:///settings.swf").events, kRefused);
+}
+
+// The player's files, served from its folder with their types.
+class SpecialProtocolPlayerTest : public SpecialProtocolTest {
+ protected:
+  void SetUp() override {
+    SpecialProtocolTest::SetUp();
+    m_folder = std::filesystem::path(::testing::TempDir()) /
+               ("player-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    std::filesystem::create_directories(m_folder / "sub");
+    Write("ruffle.js", "window.player = 1;");
+    Write("core.ruffle.abc.wasm", std::string("\0asm", 4));
+    Write("secret.txt", "not for the page");
+    Write("sub/inner.js", "nested");
+    std::ofstream(m_folder.parent_path() / "outside.js") << "outside";
+    SpecialProtocol::setPlayerFolder(m_folder.string());
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(m_folder);
+    SpecialProtocolTest::TearDown();
+  }
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(m_folder / name, std::ios::binary) << text;
+  }
+
+  std::filesystem::path m_folder;
+};
+
+TEST_F(SpecialProtocolPlayerTest, ServesScriptsAndWebAssemblyWithTheirTypes) {
+  struct Case {
+    const char* url;
+    const char* type;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"special:///ruffle/ruffle.js", "text/javascript", "window.player = 1;"},
+      {"special:///ruffle/core.ruffle.abc.wasm", "application/wasm", std::string("\0asm", 4)},
+  };
+  for (const Case& c : cases) {
+    const RecordedRequest request = Serve(c.url);
+    ASSERT_EQ(request.events, kServed) << c.url;
+    EXPECT_EQ(request.response.mimeType, c.type);
+    EXPECT_EQ(request.response.headers.at("Content-Type"), c.type);
+    EXPECT_EQ(request.response.headers.at("Access-Control-Allow-Origin"), "*");
+    ASSERT_NE(request.data, nullptr);
+    EXPECT_EQ(std::string(request.data->begin(), request.data->end()), c.bytes);
+  }
+}
+
+TEST_F(SpecialProtocolPlayerTest, RefusesOtherFilesAndPathsOutOfTheFolder) {
+  for (const char* url : {"special:///ruffle/secret.txt", "special:///ruffle/missing.js",
+                          "special:///ruffle/../outside.js", "special:///ruffle/sub/inner.js",
+                          "special:///ruffle/", "special:///ruffle/.hidden.js"}) {
+    EXPECT_EQ(Serve(url).events, kRefused) << url;
+  }
+  SpecialProtocol::setPlayerFolder("");
+  EXPECT_EQ(Serve("special:///ruffle/ruffle.js").events, kRefused);
+}
+
+TEST(SpecialProtocolMemory, ProgramsComeFromTheExtractedFiles) {
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "programs-in-memory";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "full", std::ios::binary) << "FWS full";
+  std::ofstream(dir / "settings", std::ios::binary) << "FWS settings";
+  g_full = (dir / "full").string();
+  g_preview = g_full;
+  g_settings = (dir / "missing").string();
+  LoadProgramsIntoMemory();
+  ASSERT_NE(g_swfFull, nullptr);
+  EXPECT_EQ(*g_swfFull, BytesOf("FWS full"));
+  ASSERT_NE(g_swfPreview, nullptr);
+  EXPECT_EQ(*g_swfPreview, BytesOf("FWS full"));
+  EXPECT_EQ(g_swfSettings, nullptr);
+
+  g_full.clear();
+  LoadProgramsIntoMemory();
+  EXPECT_EQ(g_swfFull, nullptr);
+  g_full = g_preview = g_settings = "";
+  g_swfPreview = nullptr;
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
