@@ -1,5 +1,7 @@
 #include "builder_package/Package.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 
 #include "builder_package/PackageForm.h"
@@ -8,6 +10,13 @@
 #include "system/AtomicFile.h"
 #include "system/SysFile.h"
 #include "system/SysStringHelper.h"
+
+bool CodeUnitOrder::operator()(const std::wstring& a, const std::wstring& b) const {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [](wchar_t x, wchar_t y) {
+                                        return static_cast<uint32_t>(x) < static_cast<uint32_t>(y);
+                                      });
+}
 
 CPackage::CPackage()
     : m_headerInt1(0),
