@@ -62,7 +62,7 @@ bool RecordReader::Size(const char* field, int& size) {
   return true;
 }
 
-bool RecordReader::Count(const char* field, int& count, int minEntryBytes) {
+bool RecordReader::Count(const char* field, int& count) {
   int stored = 0;
   if (!Int(field, stored)) return false;
   if (stored <= 0) {
@@ -70,10 +70,9 @@ bool RecordReader::Count(const char* field, int& count, int minEntryBytes) {
     return true;
   }
   const long long remaining = Remaining();
-  if (remaining >= 0 && static_cast<long long>(stored) * minEntryBytes > remaining)
-    return Fail(field, "count " + std::to_string(stored) + " needs at least " +
-                           std::to_string(static_cast<long long>(stored) * minEntryBytes) +
-                           " bytes, " + std::to_string(remaining) + " left");
+  if (remaining >= 0 && stored > remaining)
+    return Fail(field, "count " + std::to_string(stored) + " exceeds the " +
+                           std::to_string(remaining) + " bytes left");
   count = stored;
   return true;
 }

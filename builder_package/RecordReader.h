@@ -27,10 +27,10 @@ class RecordReader {
 
   // The size of a byte run: an int that must not be negative.
   bool Size(const char* field, int& size);
-  // A count of entries of at least minEntryBytes each. A count of 0 or
-  // less reads no entry (count becomes 0); a count the bytes left cannot
-  // hold fails.
-  bool Count(const char* field, int& count, int minEntryBytes);
+  // A count of entries. A count of 0 or less reads no entry (count
+  // becomes 0); a count larger than the bytes left fails, as no entry is
+  // shorter than a byte.
+  bool Count(const char* field, int& count);
   // size bytes (size >= 0) into a new array of exactly that size. Fails,
   // before allocating, when the bytes left in the file are fewer; on a
   // stream that cannot tell, reads in pieces so that a false size cannot
