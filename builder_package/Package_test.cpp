@@ -120,20 +120,6 @@ TEST(PackageTest, LoadAddsFormsAndCloseDropsThem) {
   EXPECT_FALSE(package.Save(0, dir.WideFile("no/such/folder/p.dat")));
 }
 
-TEST(PackageTest, EveryPrefixOfAValidPackageFailsToLoad) {
-  const Bytes form = FormRecord(14, FullForm());
-  const Bytes file = PackageFile(1, {form, form});  // no sections: every cut is in a record
-  const size_t firstFormEnd = file.size() - form.size();
-  TempDir dir;
-  for (size_t cut = 0; cut < file.size(); ++cut) {
-    CPackage package;
-    const Bytes prefix(file.begin(), file.begin() + static_cast<long>(cut));
-    EXPECT_FALSE(package.Load(0, dir.Put("cut.dat", prefix))) << cut;
-    // Forms read before the end stay in the package.
-    EXPECT_EQ(package.GetFormCount(), cut >= firstFormEnd ? 1 : 0) << cut;
-  }
-}
-
 TEST(PackageSaveTest, KeepsPermissionBitsAndWritesThroughSymbolicLinks) {
   TempDir dir;
   const std::string real = dir.Write("real.dat", {1, 2, 3});

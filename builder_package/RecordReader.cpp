@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "builder_package/RecordText.h"
 #include "system/SysFile.h"
+#include "system/SysStringHelper.h"
 
 namespace {
 
@@ -49,9 +49,25 @@ bool RecordReader::Bool(const char* field, bool& value) {
 }
 
 bool RecordReader::Text(const char* field, std::wstring& value) {
-  // The string reader refuses a length beyond the file's end as it does a
-  // short read; either way the text is not all there.
-  return ReadRecordText(m_file, value) || Fail(field, "text cut short or not UTF-8");
+  // The string record of CSysFile (scrambled), read through Run so that a
+  // length beyond the bytes left is refused, and named, before allocating.
+  int length = 0;
+  if (!Int(field, length)) return false;
+  if (length <= 0) {
+    value.clear();  // an empty stored text replaces the field's default
+    return true;
+  }
+  std::unique_ptr<unsigned char[]> bytes;
+  if (!Run(field, length, bytes)) return false;
+  CSysFile::ScrambleStringBytes(bytes.get(), static_cast<size_t>(length));
+  std::string utf8(reinterpret_cast<const char*>(bytes.get()), static_cast<size_t>(length));
+  // The text ends at the first zero byte, if one is stored.
+  if (const size_t zero = utf8.find('\0'); zero != std::string::npos) utf8.resize(zero);
+  std::wstring text;
+  if (!CSysStringHelper::GetSingleton().UTF8ToNative(utf8, text))
+    return Fail(field, "text is not UTF-8");
+  value = std::move(text);
+  return true;
 }
 
 bool RecordReader::Size(const char* field, int& size) {
