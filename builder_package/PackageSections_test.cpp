@@ -8,7 +8,10 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "builder_package/PackageBinary.h"
 #include "builder_package/PackageForm.h"
@@ -298,6 +301,43 @@ TEST_P(SectionVersionTest, ReadsEverySectionItsVersionHasAndSavesAllAsVersion14)
 
 // Versions outside 1..14 are read by the nearest gate.
 INSTANTIATE_TEST_SUITE_P(Versions, SectionVersionTest, ::testing::Range(0, 16));
+
+// A pipe cannot tell how many bytes are left: runs are read in pieces, and
+// one longer than what arrives fails as cut short.
+TEST(SectionStreamTest, ReadsFromAStreamThatCannotSeek) {
+  const Bytes whole = StoredFile(14).out;
+  Bytes damaged = whole;
+  const size_t last = damaged.size() - recordbytes::Compressed(kXul, 1).size() - 8;
+  damaged[last + 2] = 0x10;  // the xul's packed size, 1 MiB more
+  for (const Bytes* bytes : {&whole, static_cast<const Bytes*>(&damaged)}) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::thread writer([&] {
+      (void)!write(fds[1], bytes->data(), bytes->size());
+      close(fds[1]);
+    });
+    FILE* in = fdopen(fds[0], "rb");
+    CPackage p;
+    bool ok;
+    {
+      CSysFile file(in);
+      ok = p.Read(0, file);
+    }
+    std::fclose(in);
+    writer.join();
+    if (bytes == &damaged) {
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(p.GetReadFailure().field, "m_packedXulSize");
+      EXPECT_EQ(p.GetReadFailure().problem, "cut short");
+      EXPECT_EQ(p.GetReadFailure().offset, -1);
+    } else {
+      ASSERT_TRUE(ok) << p.GetReadFailure().ToString();
+      TempDir dir;
+      ASSERT_TRUE(p.Save(0, dir.WideFile("out.dat")));
+      EXPECT_EQ(TempDir::ReadAll(dir.File("out.dat")), SavedFile(14));
+    }
+  }
+}
 
 // Forms read before the end stay in the package.
 TEST(SectionDamageTest, EveryPrefixFailsWithAReason) {
