@@ -184,10 +184,8 @@ Bytes SavedFile(int v) {
 
 using Names = std::vector<std::wstring>;
 
-// Read and Write on memory streams, for the tests that load many damaged
-// files (a real file per case makes them wait on the disk).
-bool ReadBytes(CPackage& package, const Bytes& bytes) {
-  FILE* in = fmemopen(const_cast<unsigned char*>(bytes.data()), bytes.size(), "rb");
+// Reads from the stream and closes it.
+bool ReadStream(CPackage& package, FILE* in) {
   if (in == nullptr) return false;
   bool ok;
   {
@@ -196,6 +194,13 @@ bool ReadBytes(CPackage& package, const Bytes& bytes) {
   }
   std::fclose(in);
   return ok;
+}
+
+// Read and Write on memory streams, for the tests that load many damaged
+// files (a real file per case makes them wait on the disk).
+bool ReadBytes(CPackage& package, const Bytes& bytes) {
+  return ReadStream(package,
+                    fmemopen(const_cast<unsigned char*>(bytes.data()), bytes.size(), "rb"));
 }
 
 bool Writes(CPackage& package) {
@@ -316,14 +321,8 @@ TEST(SectionStreamTest, ReadsFromAStreamThatCannotSeek) {
       (void)!write(fds[1], bytes->data(), bytes->size());
       close(fds[1]);
     });
-    FILE* in = fdopen(fds[0], "rb");
     CPackage p;
-    bool ok;
-    {
-      CSysFile file(in);
-      ok = p.Read(0, file);
-    }
-    std::fclose(in);
+    const bool ok = ReadStream(p, fdopen(fds[0], "rb"));
     writer.join();
     if (bytes == &damaged) {
       EXPECT_FALSE(ok);
