@@ -129,11 +129,7 @@ bool UnpackSwfs(const std::string& resourceDir, const std::string& tempDir,
 
   CPackage package;
   if (!package.Load(0, widePath)) {
-    // Where reading stopped, in the reader's words. The one place to take it
-    // from the package's read-failure reason; empty until the package keeps
-    // one, and the sentence then just says "damaged".
-    const std::string whereReadingStopped;
-    out.problem = PackageProblem(out.packagePath, whereReadingStopped);
+    out.problem = PackageProblem(out.packagePath, package.GetReadFailure().ToString());
     return false;
   }
   CPackageForm* form = package.GetForm(0);

@@ -112,7 +112,8 @@ TEST_F(SwfFilesTest, PackageThatGivesNoFormReturnsFalseWritesNothingKeepsPaths) 
       [&] {  // truncated
         EXPECT_TRUE(SavePackage(resources, {{kMain, kPreview, kSettings}}));
         std::filesystem::resize_file(package, 9);
-        return std::pair(resources, "the package " + package + " is damaged");
+        return std::pair(resources, "the package " + package +
+                                         " is damaged: reading stopped at byte 9, header, m_headerString1: cut short");
       },
       [&] {  // a folder in its place
         std::filesystem::create_directory(package);
