@@ -83,8 +83,8 @@ void SpecialProtocol::serve(const std::string& mimeType, SwfData data) {
   response.mimeType = mimeType;
   // The player fetches with the fetch API from a page of no origin, which
   // refuses answers without these.
-  response.headers["Content-Type"] = mimeType;
-  response.headers["Access-Control-Allow-Origin"] = "*";
+  response.headers.emplace("Content-Type", mimeType);
+  response.headers.emplace("Access-Control-Allow-Origin", "*");
   m_request.didReceiveResponse(response);
   m_request.didLoadData(std::move(data));
   m_request.didFinishLoading();
