@@ -1,0 +1,86 @@
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "builder_package/Package.h"
+#include "builder_package/PackageForm.h"
+#include "tools/vello/Commands.h"
+#include "tools/vello/FormContent.h"
+#include "tools/vello/OutputFolder.h"
+#include "tools/vello/PackageFile.h"
+#include "tools/vello/Progress.h"
+#include "tools/vello/ToolError.h"
+
+namespace {
+
+struct Options {
+  std::string package;
+  int form = 0;
+  std::string folder = ".";
+  bool force = false;
+};
+
+using Outputs = std::vector<std::pair<std::string, ByteVector>>;
+
+// The form's programs and mask under their fixed names.
+void CollectForm(CPackageForm& form, const std::string& where, Outputs& outputs) {
+  ByteVector bytes;
+  std::string problem;
+  if (!MainProgram(form, bytes, problem)) throw ToolError(kExitFaults, where + " main program " + problem);
+  outputs.emplace_back("main.swf", std::move(bytes));
+  const std::pair<const char*, bool (*)(CPackageForm&, ByteVector&, std::string&)> companions[] = {
+      {"preview.swf", PreviewProgram}, {"settings.swf", SettingsProgram}, {"mask.bin", Mask}};
+  for (const auto& [name, take] : companions) {
+    ByteVector content;
+    if (take(form, content, problem))
+      outputs.emplace_back(name, std::move(content));
+    else if (!problem.empty())
+      throw ToolError(kExitFaults, where + " " + name + " " + problem);
+  }
+}
+
+int Run(const Options& o) {
+  LoadedPackage loaded = LoadPackage(o.package);
+  CPackageForm* form = loaded.package->GetForm(o.form);
+  if (form == nullptr)
+    throw ToolError(kExitUsage, o.package + ": has no form " + std::to_string(o.form) + " (it holds " +
+                                    std::to_string(loaded.package->GetFormCount()) + ")");
+  Outputs outputs;
+  CollectForm(*form, o.package + ": form " + std::to_string(o.form), outputs);
+
+  std::error_code ec;
+  std::filesystem::create_directories(o.folder, ec);
+  if (ec) throw ToolError(kExitFaults, o.folder + ": cannot make the folder: " + ec.message());
+  const OutputFolder folder(o.folder, o.force);
+  // Every name is checked before anything is written, so that a refusal
+  // leaves the folder as it was.
+  uint64_t total = 0;
+  for (const auto& [name, bytes] : outputs) {
+    const std::string refusal = folder.Refusal(name);
+    if (!refusal.empty()) throw ToolError(kExitFaults, o.package + ": refused to extract \"" + name + "\": " + refusal);
+    total += bytes.size();
+  }
+  Progress progress("extracting", total);
+  for (const auto& [name, bytes] : outputs) folder.Write(name, bytes, progress);
+  return kExitOk;
+}
+
+}  // namespace
+
+Subcommand AddExtractCommand(CLI::App& program) {
+  auto options = std::make_shared<Options>();
+  CLI::App* app = program.add_subcommand(
+      "extract",
+      "Write a form's programs (main.swf, preview.swf, settings.swf), its mask (mask.bin), the\n"
+      "resources and the files map into a folder");
+  app->add_option("PKG", options->package, "Package file")->required();
+  app->add_option("--form", options->form, "Form to extract, counted from 0")->capture_default_str()
+      ->check(CLI::NonNegativeNumber);
+  app->add_option("-o,--output", options->folder, "Folder to write into (made when missing)")
+      ->capture_default_str();
+  app->add_flag("--force", options->force, "Replace files that exist");
+  app->footer(HelpFooter("vello extract vello.dat --form 0 -o unpacked"));
+  return {app, [options] { return Run(*options); }};
+}

@@ -1,0 +1,51 @@
+#include <memory>
+
+#include "builder_package/Package.h"
+#include "tools/vello/Commands.h"
+#include "tools/vello/PackSpec.h"
+#include "tools/vello/PackageFile.h"
+#include "tools/vello/ToolError.h"
+
+namespace {
+
+struct Options {
+  std::string output;
+  std::string manifest;
+  FormSpec form;
+};
+
+int Run(const Options& o, const CLI::App& app) {
+  PackSpec spec;
+  if (!o.manifest.empty()) {
+    for (const char* name : {"--main", "--protect", "--preview", "--settings", "--mask", "--name"})
+      if (app.count(name) > 0)
+        throw ToolError(kExitUsage, std::string(name) + " cannot be combined with --manifest");
+    spec = ReadManifest(o.manifest);
+  } else {
+    if (o.form.main.empty()) throw ToolError(kExitUsage, "--main (or --manifest) is required");
+    spec.forms.push_back(o.form);
+  }
+  CPackage package;
+  BuildPackage(spec, package);
+  SavePackage(package, o.output);
+  return kExitOk;
+}
+
+}  // namespace
+
+Subcommand AddPackCommand(CLI::App& program) {
+  auto options = std::make_shared<Options>();
+  CLI::App* app = program.add_subcommand("pack", "Build a package from files");
+  app->add_option("-o,--output", options->output, "Package file to write")->required();
+  FormSpec& form = options->form;
+  app->add_option("--main", form.main, "Main SWF program of the form");
+  app->add_flag("--protect", form.protect, "Store the main program protected (fresh RSA key per pack)");
+  app->add_option("--preview", form.preview, "Preview SWF program");
+  app->add_option("--settings", form.settings, "Settings SWF program");
+  app->add_option("--mask", form.mask, "Mask file (stored compressed)");
+  app->add_option("--name", form.name, "Name of the form");
+  app->add_option("--manifest", options->manifest,
+                  "JSON file describing the package, for several forms (schema in tools/vello/README.md)");
+  app->footer(HelpFooter("vello pack -o vello.dat --main saver.swf --preview small.swf --protect"));
+  return {app, [options, app] { return Run(*options, *app); }};
+}

@@ -1,0 +1,56 @@
+#include "tools/vello/PackageComparison.h"
+
+#include <cstring>
+
+#include "builder_package/Package.h"
+#include "builder_package/PackageForm.h"
+#include "tools/vello/FormContent.h"
+#include "tools/vello/PackageDescription.h"
+
+namespace {
+
+// The description without what an upgrade changes on purpose.
+nlohmann::json VersionFree(const CPackage& package) {
+  nlohmann::json d = DescribePackage(package, "", true);
+  d.erase("version");
+  for (auto& form : d["forms"]) form.erase("version");
+  return d;
+}
+
+bool SameRun(const unsigned char* a, const unsigned char* b, int length) {
+  if (length <= 0) return true;
+  if (a == nullptr || b == nullptr) return a == b;
+  return std::memcmp(a, b, static_cast<size_t>(length)) == 0;
+}
+
+std::string FormDifference(CPackageForm& a, CPackageForm& b) {
+  if (!SameRun(a.GetStoredSWF(), b.GetStoredSWF(), a.GetSWFSize())) return "main program bytes";
+  if (a.GetKeyTextLength() != b.GetKeyTextLength() ||
+      !SameRun(a.GetKeyText(), b.GetKeyText(), a.GetKeyTextLength()))
+    return "key text";
+  using Take = bool (*)(CPackageForm&, ByteVector&, std::string&);
+  const std::pair<const char*, Take> companions[] = {
+      {"preview program", PreviewProgram}, {"settings program", SettingsProgram}, {"mask", Mask}};
+  for (const auto& [what, take] : companions) {
+    ByteVector x, y;
+    std::string px, py;
+    const bool hasX = take(a, x, px), hasY = take(b, y, py);
+    if (hasX != hasY || x != y || px != py) return what;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string FirstDifference(CPackage& a, CPackage& b) {
+  const nlohmann::json da = VersionFree(a), db = VersionFree(b);
+  if (da != db) {
+    const nlohmann::json patch = nlohmann::json::diff(da, db);
+    return "described differently: " + patch.dump();
+  }
+  for (int i = 0; i < a.GetFormCount(); ++i) {
+    const std::string difference = FormDifference(*a.GetForm(i), *b.GetForm(i));
+    if (!difference.empty()) return "form " + std::to_string(i) + ": " + difference;
+  }
+  return "";
+}
