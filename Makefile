@@ -31,7 +31,7 @@ bench: deps
 
 # Each fuzz target runs FUZZ_SECONDS on its own corpus under build/fuzz/corpus.
 FUZZ_SECONDS ?= 60
-FUZZERS := package_read_fuzz string_record_fuzz base_decode_fuzz lenient_base64_fuzz
+FUZZERS := package_read_fuzz string_record_fuzz encrypted_string_fuzz base_decode_fuzz lenient_base64_fuzz
 
 fuzz:
 	@bash scripts/install-deps.sh fuzz

@@ -1,11 +1,36 @@
 #include "builder_package/PackageForm.h"
 
+// Form record (read here and written by Write below); ints are int32,
+// bools int32 (true only when 1), text a scrambled string record. Gates
+// are on the form version read first.
+//
+//   formVersion:int32 (14 written)
+//   m_formString1:text m_formFlag1:bool m_formInt1..7:int32
+//   m_formFlag2..4:bool m_formInt8:int32 m_formFlag5..8:bool
+//   m_formInt9..14:int32 m_formString2:text m_formFlag9..10:bool
+//   m_SWFLength:int32 (>= 0) program:bytes[m_SWFLength], scrambled (k 122)
+//                            or protected (ProtectedSWF.h)
+//   [v>=2]  m_packedMaskSize:int32 m_unpackedMaskSize:int32 (both >= 0)
+//           mask:bytes[m_packedMaskSize] (zlib, then scrambled, k 122)
+//   [v>=3]  m_formUInt1:uint32
+//   [v>=4]  m_formFlag11:bool
+//   [v>=5]  m_formInt15..17:int32
+//   [v>=6]  m_formName:text
+//   [v>=7]  m_formInt18:int32
+//   [v>=8]  m_saverPreviewSize:int32 preview:bytes[size] (k 122)
+//           m_saverSettingsSize:int32 settings:bytes[size] (k 122)
+//   [v>=9]  m_formFlag12:bool m_formUInt2:uint32
+//   [v>=10] m_formInt19:int32 m_formInt20:int32
+//   [v>=11] m_keyTextLength:int32 keyText:bytes[m_keyTextLength] (k 63)
+//   [v>=12] m_SWFVersion:int32
+//   [v>=14] m_formFlag13:bool
+
 #include <cstring>
 #include <memory>
 
-#include <zlib.h>
-
+#include "builder_package/PackedResource.h"
 #include "builder_package/ProtectedSWF.h"
+#include "builder_package/RecordReader.h"
 #include "builder_package/RecordText.h"
 #include "builder_package/Scramble.h"
 #include "system/Assert.h"
@@ -13,26 +38,19 @@
 
 namespace {
 
-// A byte run of a record: read into a new array of exactly size bytes, but
-// never allocate more than the file can still hand over.
-bool ReadRun(CSysFile& file, unsigned char*& buffer, int size) {
-  const long long remaining = file.Remaining();
-  if (remaining >= 0 && size > remaining) return false;
-  std::unique_ptr<unsigned char[]> run(new unsigned char[size]);
-  if (file.Read(run.get(), size) != size) return false;
+// A size and the byte run after it, taken together once every byte arrived.
+bool ReadRun(RecordReader& in, const char* field, unsigned char*& buffer, int& size) {
+  std::unique_ptr<unsigned char[]> run;
+  int length = 0;
+  if (!in.SizedRun(field, length, run)) return false;
+  delete[] buffer;
   buffer = run.release();
+  size = length;
   return true;
 }
 
 bool WriteRun(CSysFile& file, const unsigned char* buffer, int size) {
   return buffer != nullptr && file.Write(buffer, size) == size;
-}
-
-// zlib cannot expand data by more than about 1032:1; a stored unpacked size
-// beyond that cannot be genuine and must not drive an allocation.
-bool PlausibleUnpackedSize(int packed, int unpacked) {
-  return unpacked > 0 && packed > 0 &&
-         static_cast<long long>(unpacked) <= static_cast<long long>(packed) * 1032 + 64;
 }
 
 // Reads a whole file as a program to store: true with a new scrambled
@@ -57,6 +75,10 @@ bool CopyDescrambled(const unsigned char* stored, int size, unsigned char** out)
   *out = copy;
   return true;
 }
+
+// The scramble of byte 3 of a program of length L: (L + 33*3 + 122) mod
+// 256, in a wider type so that L near INT_MAX does not overflow.
+int VersionByteMask(int length) { return static_cast<int>((static_cast<long long>(length) + 221) & 0xFF); }
 
 void FreeBuffer(unsigned char*& buffer) {
   delete[] buffer;
@@ -108,58 +130,64 @@ void CPackageForm::Release() {
 }
 
 bool CPackageForm::Read(unsigned int /*version*/, CSysFile& file) {
+  // Buffers go with their sizes, so a failed read never leaves a size
+  // without its bytes.
   Release();
+  m_SWFLength = m_packedMaskSize = m_unpackedMaskSize = 0;
+  m_saverPreviewSize = m_saverSettingsSize = m_keyTextLength = 0;
+  m_readFailure.Clear();
+  RecordReader in(file, m_readFailure, "form");
+
   int version = 0;
-  if (!file.ReadInt(version)) return false;
+  if (!in.Int("formVersion", version)) return false;
   m_storedVersion = version;
 
   // Fields present in every form version.
-  if (!(ReadRecordText(file, m_formString1) && file.ReadBool(m_formFlag1) &&
-        file.ReadInt(m_formInt1) && file.ReadInt(m_formInt2) && file.ReadInt(m_formInt3) &&
-        file.ReadInt(m_formInt4) && file.ReadInt(m_formInt5) && file.ReadInt(m_formInt6) &&
-        file.ReadInt(m_formInt7) &&
-        file.ReadBool(m_formFlag2) && file.ReadBool(m_formFlag3) && file.ReadBool(m_formFlag4) &&
-        file.ReadInt(m_formInt8) &&
-        file.ReadBool(m_formFlag5) && file.ReadBool(m_formFlag6) && file.ReadBool(m_formFlag7) &&
-        file.ReadBool(m_formFlag8) &&
-        file.ReadInt(m_formInt9) && file.ReadInt(m_formInt10) && file.ReadInt(m_formInt11) &&
-        file.ReadInt(m_formInt12) && file.ReadInt(m_formInt13) && file.ReadInt(m_formInt14) &&
-        ReadRecordText(file, m_formString2) &&
-        file.ReadBool(m_formFlag9) && file.ReadBool(m_formFlag10) &&
-        file.ReadInt(m_SWFLength)))
+  if (!(in.Text("m_formString1", m_formString1) && in.Bool("m_formFlag1", m_formFlag1) &&
+        in.Int("m_formInt1", m_formInt1) && in.Int("m_formInt2", m_formInt2) &&
+        in.Int("m_formInt3", m_formInt3) && in.Int("m_formInt4", m_formInt4) &&
+        in.Int("m_formInt5", m_formInt5) && in.Int("m_formInt6", m_formInt6) &&
+        in.Int("m_formInt7", m_formInt7) && in.Bool("m_formFlag2", m_formFlag2) &&
+        in.Bool("m_formFlag3", m_formFlag3) && in.Bool("m_formFlag4", m_formFlag4) &&
+        in.Int("m_formInt8", m_formInt8) && in.Bool("m_formFlag5", m_formFlag5) &&
+        in.Bool("m_formFlag6", m_formFlag6) && in.Bool("m_formFlag7", m_formFlag7) &&
+        in.Bool("m_formFlag8", m_formFlag8) && in.Int("m_formInt9", m_formInt9) &&
+        in.Int("m_formInt10", m_formInt10) && in.Int("m_formInt11", m_formInt11) &&
+        in.Int("m_formInt12", m_formInt12) && in.Int("m_formInt13", m_formInt13) &&
+        in.Int("m_formInt14", m_formInt14) && in.Text("m_formString2", m_formString2) &&
+        in.Bool("m_formFlag9", m_formFlag9) && in.Bool("m_formFlag10", m_formFlag10) &&
+        ReadRun(in, "m_SWFLength", m_pSWF, m_SWFLength)))
     return false;
-  // Negative lengths would become array sizes in the unpack operations.
-  if (m_SWFLength < 0) return false;
-  if (m_SWFLength > 0 && !ReadRun(file, m_pSWF, m_SWFLength)) return false;
 
   if (version >= 2) {
-    if (!(file.ReadInt(m_packedMaskSize) && file.ReadInt(m_unpackedMaskSize))) return false;
-    if (m_packedMaskSize < 0 || m_unpackedMaskSize < 0) return false;
-    if (m_packedMaskSize > 0 && !ReadRun(file, m_pMask, m_packedMaskSize)) return false;
+    int packed = 0;
+    int unpacked = 0;
+    std::unique_ptr<unsigned char[]> mask;
+    if (!(in.Size("m_packedMaskSize", packed) && in.Size("m_unpackedMaskSize", unpacked)))
+      return false;
+    if (packed > 0 && !in.Run("m_pMask", packed, mask)) return false;
+    m_pMask = mask.release();
+    m_packedMaskSize = packed;
+    m_unpackedMaskSize = unpacked;
   }
-  if (version >= 3 && !file.ReadUInt(m_formUInt1)) return false;
-  if (version >= 4 && !file.ReadBool(m_formFlag11)) return false;
-  if (version >= 5 &&
-      !(file.ReadInt(m_formInt15) && file.ReadInt(m_formInt16) && file.ReadInt(m_formInt17)))
+  if (version >= 3 && !in.UInt("m_formUInt1", m_formUInt1)) return false;
+  if (version >= 4 && !in.Bool("m_formFlag11", m_formFlag11)) return false;
+  if (version >= 5 && !(in.Int("m_formInt15", m_formInt15) && in.Int("m_formInt16", m_formInt16) &&
+                        in.Int("m_formInt17", m_formInt17)))
     return false;
-  if (version >= 6 && !ReadRecordText(file, m_formName)) return false;
-  if (version >= 7 && !file.ReadInt(m_formInt18)) return false;
-  if (version >= 8) {
-    if (!file.ReadInt(m_saverPreviewSize) || m_saverPreviewSize < 0) return false;
-    if (m_saverPreviewSize > 0 && !ReadRun(file, m_pSaverPreview, m_saverPreviewSize))
-      return false;
-    if (!file.ReadInt(m_saverSettingsSize) || m_saverSettingsSize < 0) return false;
-    if (m_saverSettingsSize > 0 && !ReadRun(file, m_pSaverSettings, m_saverSettingsSize))
-      return false;
-  }
-  if (version >= 9 && !(file.ReadBool(m_formFlag12) && file.ReadUInt(m_formUInt2))) return false;
-  if (version >= 10 && !(file.ReadInt(m_formInt19) && file.ReadInt(m_formInt20))) return false;
-  if (version >= 11) {
-    if (!file.ReadInt(m_keyTextLength) || m_keyTextLength < 0) return false;
-    if (m_keyTextLength != 0 && !ReadRun(file, m_pKeyText, m_keyTextLength)) return false;
-  }
-  if (version >= 12 && !file.ReadInt(m_SWFVersion)) return false;
-  if (version >= 14 && !file.ReadBool(m_formFlag13)) return false;
+  if (version >= 6 && !in.Text("m_formName", m_formName)) return false;
+  if (version >= 7 && !in.Int("m_formInt18", m_formInt18)) return false;
+  if (version >= 8 &&
+      !(ReadRun(in, "m_saverPreviewSize", m_pSaverPreview, m_saverPreviewSize) &&
+        ReadRun(in, "m_saverSettingsSize", m_pSaverSettings, m_saverSettingsSize)))
+    return false;
+  if (version >= 9 && !(in.Bool("m_formFlag12", m_formFlag12) && in.UInt("m_formUInt2", m_formUInt2)))
+    return false;
+  if (version >= 10 && !(in.Int("m_formInt19", m_formInt19) && in.Int("m_formInt20", m_formInt20)))
+    return false;
+  if (version >= 11 && !ReadRun(in, "m_keyTextLength", m_pKeyText, m_keyTextLength)) return false;
+  if (version >= 12 && !in.Int("m_SWFVersion", m_SWFVersion)) return false;
+  if (version >= 14 && !in.Bool("m_formFlag13", m_formFlag13)) return false;
   return true;
 }
 
@@ -209,12 +237,12 @@ int CPackageForm::GetSWFVersion() const {
   if (IsProtected()) return m_SWFVersion;
   // Byte 3 of an SWF header is its version; undo that byte's scramble.
   if (m_pSWF == nullptr || m_SWFLength < 4) return 0;
-  return m_pSWF[3] ^ ((m_SWFLength + 221) & 0xFF);
+  return m_pSWF[3] ^ VersionByteMask(m_SWFLength);
 }
 
 void CPackageForm::SetSWFVersion(int value) {
   if (IsProtected() || m_pSWF == nullptr || m_SWFLength < 4) return;
-  m_pSWF[3] = static_cast<unsigned char>(((m_SWFLength + 221) & 0xFF) ^ value);
+  m_pSWF[3] = static_cast<unsigned char>(VersionByteMask(m_SWFLength) ^ value);
 }
 
 bool CPackageForm::PackSWF(const std::wstring& path, bool protect, const std::string& text) {
@@ -294,46 +322,22 @@ bool CPackageForm::PackMask(const std::wstring& path) {
   // Cleared first so that a failed pack leaves a form that writes cleanly.
   m_packedMaskSize = 0;
   m_unpackedMaskSize = 0;
-
-  unsigned char* data = nullptr;
-  int length = 0;
-  if (!CSysFile::ReadToRamFromDisk(path, &data, length)) return false;
-  std::unique_ptr<unsigned char[]> source(data);
-  if (length <= 0) return false;
-
-  // Capacity equal to the input: a mask that does not shrink is refused.
-  std::unique_ptr<unsigned char[]> packed(new unsigned char[length]);
-  uLongf packedLength = static_cast<uLongf>(length);
-  if (compress2(packed.get(), &packedLength, source.get(), static_cast<uLong>(length), 9) != Z_OK)
+  std::unique_ptr<unsigned char[]> packed;
+  int packedSize = 0;
+  int unpackedSize = 0;
+  if (!PackedResource::Pack(path, 9, Scramble::kProgram, packed, packedSize, unpackedSize))
     return false;
-
   m_pMask = packed.release();
-  m_packedMaskSize = static_cast<int>(packedLength);
-  m_unpackedMaskSize = length;
-  Scramble::Apply(m_pMask, m_packedMaskSize, Scramble::kProgram);
+  m_packedMaskSize = packedSize;
+  m_unpackedMaskSize = unpackedSize;
   return true;
 }
 
 bool CPackageForm::UnpackMaskToRam(unsigned char** pp, int& size) {
   VELLO_ASSERT(m_pMask != NULL);
   VELLO_ASSERT(pp != NULL);
-  if (!PlausibleUnpackedSize(m_packedMaskSize, m_unpackedMaskSize)) return false;
-
-  std::unique_ptr<unsigned char[]> copy(new unsigned char[m_packedMaskSize]);
-  std::memcpy(copy.get(), m_pMask, m_packedMaskSize);
-  Scramble::Apply(copy.get(), m_packedMaskSize, Scramble::kProgram);
-
-  std::unique_ptr<unsigned char[]> mask(new unsigned char[m_unpackedMaskSize]);
-  uLongf maskLength = static_cast<uLongf>(m_unpackedMaskSize);
-  // A stream that inflates to fewer bytes than recorded would hand out
-  // bytes nobody wrote.
-  if (uncompress(mask.get(), &maskLength, copy.get(), static_cast<uLong>(m_packedMaskSize)) !=
-          Z_OK ||
-      maskLength != static_cast<uLongf>(m_unpackedMaskSize))
-    return false;
-  *pp = mask.release();
-  size = m_unpackedMaskSize;
-  return true;
+  return PackedResource::Unpack(m_pMask, m_packedMaskSize, m_unpackedMaskSize, Scramble::kProgram,
+                                pp, size);
 }
 
 bool CPackageForm::PackSaverPreview(const std::wstring& path) {

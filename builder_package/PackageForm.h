@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include "builder_package/ReadFailure.h"
+
 class CSysFile;
 
 // One form of a package: a main SWF program (plain or protected), an
@@ -18,8 +20,16 @@ class CPackageForm {
   CPackageForm(const CPackageForm&) = delete;
   CPackageForm& operator=(const CPackageForm&) = delete;
 
+  // Read: the unsigned argument is not used. Drops the form's buffers
+  // and their sizes first; each field then changes once its bytes arrived
+  // (a byte run together with its size). On failure: false, the fields
+  // read so far keep their new values, GetReadFailure() says why. No
+  // negative size is taken and no run beyond the bytes left is allocated.
   bool Read(unsigned int version, CSysFile& file);
+  // Writes form version 14. Requires the main program's buffer when its
+  // length is not 0.
   bool Write(unsigned int version, CSysFile& file);
+  const ReadFailure& GetReadFailure() const { return m_readFailure; }
 
   // Main program. protect selects the protected codec; text must then be
   // non-empty. A failed pack leaves the form as it was; a plain pack drops
@@ -142,4 +152,5 @@ class CPackageForm {
   bool m_formFlag13;
 
   int m_storedVersion;
+  ReadFailure m_readFailure;
 };

@@ -1,0 +1,68 @@
+#include "builder_package/PackageBinary.h"
+
+// Record of a binary (read here, written by Write below):
+//   binaryVersion:int32 (1 written; any value read and ignored)
+//   m_length:int32 (>= 0)
+//   [m_length > 0] data:bytes[m_length], scrambled with k = 125
+
+#include <cstring>
+#include <memory>
+
+#include "builder_package/RecordReader.h"
+#include "builder_package/Scramble.h"
+#include "system/Assert.h"
+#include "system/SysFile.h"
+
+CPackageBinary::CPackageBinary() : m_pData(nullptr), m_length(0) {}
+
+CPackageBinary::~CPackageBinary() { Release(); }
+
+void CPackageBinary::Release() {
+  delete[] m_pData;
+  m_pData = nullptr;
+  m_length = 0;
+}
+
+bool CPackageBinary::Write(unsigned int /*version*/, CSysFile& file) {
+  if (!(file.WriteInt(1) && file.WriteInt(m_length))) return false;
+  if (m_length <= 0) return true;
+  return m_pData != nullptr && file.Write(m_pData, m_length) == m_length;
+}
+
+bool CPackageBinary::Read(unsigned int /*version*/, CSysFile& file) {
+  m_readFailure.Clear();
+  RecordReader in(file, m_readFailure, "binary");
+  int binaryVersion = 0;
+  int length = 0;
+  std::unique_ptr<unsigned char[]> data;
+  if (!(in.Int("binaryVersion", binaryVersion) && in.SizedRun("m_length", length, data)))
+    return false;
+  Release();
+  m_pData = data.release();
+  m_length = length;
+  return true;
+}
+
+bool CPackageBinary::PackDataAndEncrypt(const unsigned char* pData, int size) {
+  VELLO_ASSERT(pData != NULL);
+  VELLO_ASSERT(m_pData == NULL);
+  VELLO_ASSERT(m_length == 0);
+  if (size < 0) return false;
+  m_pData = new unsigned char[static_cast<size_t>(size)];
+  if (size > 0) std::memcpy(m_pData, pData, static_cast<size_t>(size));
+  m_length = size;
+  Scramble::Apply(m_pData, m_length, Scramble::kBinary);
+  return true;
+}
+
+bool CPackageBinary::UnPackDataAndDecrypt(unsigned char** ppData, int& length) {
+  VELLO_ASSERT(ppData != NULL);
+  VELLO_ASSERT(m_pData != NULL);
+  VELLO_ASSERT(m_length > 0);
+  auto* plain = new unsigned char[static_cast<size_t>(m_length)];
+  std::memcpy(plain, m_pData, static_cast<size_t>(m_length));
+  Scramble::Apply(plain, m_length, Scramble::kBinary);
+  *ppData = plain;
+  length = m_length;
+  return true;
+}

@@ -1,0 +1,113 @@
+#include "builder_package/RecordReader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "builder_package/RecordText.h"
+#include "system/SysFile.h"
+
+namespace {
+
+constexpr char kCutShort[] = "cut short";
+// Runs on streams that cannot tell their size grow by this much at a time.
+constexpr int kUnsizedPiece = 1 << 20;
+
+}  // namespace
+
+long long RecordReader::Remaining() { return m_file.Remaining(); }
+
+bool RecordReader::Fail(const char* field, const std::string& problem) {
+  m_failure.offset = m_file.IsOpen() ? m_file.Seek(0, CSysFile::VELLO_SEEK_CURRENT) : -1;
+  m_failure.record = m_record;
+  m_failure.field = field;
+  m_failure.problem = problem;
+  return false;
+}
+
+bool RecordReader::FailWithin(const std::string& record, const ReadFailure& inner) {
+  if (!inner.failed()) {
+    Fail("", "record failed");
+    m_failure.record = record;
+    return false;
+  }
+  m_failure = inner;
+  m_failure.record = record;
+  return false;
+}
+
+bool RecordReader::Int(const char* field, int& value) {
+  return m_file.ReadInt(value) || Fail(field, kCutShort);
+}
+
+bool RecordReader::UInt(const char* field, unsigned int& value) {
+  return m_file.ReadUInt(value) || Fail(field, kCutShort);
+}
+
+bool RecordReader::Bool(const char* field, bool& value) {
+  return m_file.ReadBool(value) || Fail(field, kCutShort);
+}
+
+bool RecordReader::Text(const char* field, std::wstring& value) {
+  // The string reader refuses a length beyond the file's end as it does a
+  // short read; either way the text is not all there.
+  return ReadRecordText(m_file, value) || Fail(field, "text cut short or not UTF-8");
+}
+
+bool RecordReader::Size(const char* field, int& size) {
+  int stored = 0;
+  if (!Int(field, stored)) return false;
+  if (stored < 0) return Fail(field, "length " + std::to_string(stored) + " is negative");
+  size = stored;
+  return true;
+}
+
+bool RecordReader::Count(const char* field, int& count) {
+  int stored = 0;
+  if (!Int(field, stored)) return false;
+  if (stored <= 0) {
+    count = 0;
+    return true;
+  }
+  const long long remaining = Remaining();
+  if (remaining >= 0 && stored > remaining)
+    return Fail(field, "count " + std::to_string(stored) + " exceeds the " +
+                           std::to_string(remaining) + " bytes left");
+  count = stored;
+  return true;
+}
+
+bool RecordReader::Run(const char* field, int size, std::unique_ptr<unsigned char[]>& bytes) {
+  const long long remaining = Remaining();
+  if (remaining >= 0 && size > remaining)
+    return Fail(field, "length " + std::to_string(size) + " exceeds the " +
+                           std::to_string(remaining) + " bytes left");
+  if (remaining >= 0) {
+    std::unique_ptr<unsigned char[]> run(new unsigned char[static_cast<size_t>(size)]);
+    if (m_file.Read(run.get(), size) != size) return Fail(field, kCutShort);
+    bytes = std::move(run);
+    return true;
+  }
+  std::vector<unsigned char> pieces;
+  while (static_cast<int>(pieces.size()) < size) {
+    const int old = static_cast<int>(pieces.size());
+    const int piece = std::min(kUnsizedPiece, size - old);
+    pieces.resize(static_cast<size_t>(old + piece));
+    if (m_file.Read(pieces.data() + old, piece) != piece) return Fail(field, kCutShort);
+  }
+  std::unique_ptr<unsigned char[]> run(new unsigned char[static_cast<size_t>(size)]);
+  if (size > 0) std::memcpy(run.get(), pieces.data(), static_cast<size_t>(size));
+  bytes = std::move(run);
+  return true;
+}
+
+bool RecordReader::SizedRun(const char* field, int& size,
+                            std::unique_ptr<unsigned char[]>& bytes) {
+  int stored = 0;
+  if (!Size(field, stored)) return false;
+  std::unique_ptr<unsigned char[]> run;
+  if (stored > 0 && !Run(field, stored, run)) return false;
+  size = stored;
+  bytes = std::move(run);
+  return true;
+}
