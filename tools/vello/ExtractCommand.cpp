@@ -9,8 +9,10 @@
 #include "tools/vello/Commands.h"
 #include "tools/vello/FormContent.h"
 #include "tools/vello/OutputFolder.h"
+#include "tools/vello/PackageContent.h"
 #include "tools/vello/PackageFile.h"
 #include "tools/vello/Progress.h"
+#include "tools/vello/Text.h"
 #include "tools/vello/ToolError.h"
 
 namespace {
@@ -21,6 +23,10 @@ struct Options {
   std::string folder = ".";
   bool force = false;
 };
+
+// The files map goes into its own folder so that its names never meet the
+// fixed names of the programs and resources.
+constexpr const char* kFilesFolder = "files";
 
 using Outputs = std::vector<std::pair<std::string, ByteVector>>;
 
@@ -41,6 +47,20 @@ void CollectForm(CPackageForm& form, const std::string& where, Outputs& outputs)
   }
 }
 
+// The resources under their fixed names and the files map under files/.
+void CollectSections(const CPackage& package, const std::string& where, Outputs& outputs) {
+  for (const ResourceView& resource : Resources(package)) {
+    if (!resource.present()) continue;
+    ByteVector bytes;
+    std::string problem;
+    if (!ResourceBytes(resource, bytes, problem))
+      throw ToolError(kExitFaults, where + " " + resource.key + " " + problem);
+    outputs.emplace_back(resource.fileName, std::move(bytes));
+  }
+  for (const auto& [name, binary] : package.GetFiles())
+    outputs.emplace_back(std::string(kFilesFolder) + "/" + Utf8(name), BinaryBytes(*binary));
+}
+
 int Run(const Options& o) {
   LoadedPackage loaded = LoadPackage(o.package);
   CPackageForm* form = loaded.package->GetForm(o.form);
@@ -49,6 +69,7 @@ int Run(const Options& o) {
                                     std::to_string(loaded.package->GetFormCount()) + ")");
   Outputs outputs;
   CollectForm(*form, o.package + ": form " + std::to_string(o.form), outputs);
+  CollectSections(*loaded.package, o.package + ":", outputs);
 
   std::error_code ec;
   std::filesystem::create_directories(o.folder, ec);
@@ -74,7 +95,8 @@ Subcommand AddExtractCommand(CLI::App& program) {
   CLI::App* app = program.add_subcommand(
       "extract",
       "Write a form's programs (main.swf, preview.swf, settings.swf), its mask (mask.bin), the\n"
-      "resources and the files map into a folder");
+      "resources (splash.bin, tray-icon.bin, flash.bin, xul.bin) and the files map (under files/)\n"
+      "into a folder. Names of the files map that would lead out of it are refused");
   app->add_option("PKG", options->package, "Package file")->required();
   app->add_option("--form", options->form, "Form to extract, counted from 0")->capture_default_str()
       ->check(CLI::NonNegativeNumber);

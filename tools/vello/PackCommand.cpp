@@ -1,4 +1,5 @@
 #include <memory>
+#include <vector>
 
 #include "builder_package/Package.h"
 #include "tools/vello/Commands.h"
@@ -12,18 +13,28 @@ struct Options {
   std::string output;
   std::string manifest;
   FormSpec form;
+  PackSpec package;  // the sections; forms come from form or the manifest
+  std::vector<std::string> files, secureVars, globalVars;
 };
+
+constexpr const char* kContentOptions[] = {
+    "--main", "--protect", "--preview", "--settings", "--mask", "--name", "--splash", "--tray-icon",
+    "--flash", "--xul", "--file", "--secure-var", "--global-var", "--dll"};
 
 int Run(const Options& o, const CLI::App& app) {
   PackSpec spec;
   if (!o.manifest.empty()) {
-    for (const char* name : {"--main", "--protect", "--preview", "--settings", "--mask", "--name"})
+    for (const char* name : kContentOptions)
       if (app.count(name) > 0)
         throw ToolError(kExitUsage, std::string(name) + " cannot be combined with --manifest");
     spec = ReadManifest(o.manifest);
   } else {
     if (o.form.main.empty()) throw ToolError(kExitUsage, "--main (or --manifest) is required");
+    spec = o.package;
     spec.forms.push_back(o.form);
+    for (const std::string& file : o.files) spec.files.push_back(SplitAssignment("--file", file));
+    for (const std::string& var : o.secureVars) spec.secureVars.push_back(SplitAssignment("--secure-var", var));
+    for (const std::string& var : o.globalVars) spec.globalVars.push_back(SplitAssignment("--global-var", var));
   }
   CPackage package;
   BuildPackage(spec, package);
@@ -44,6 +55,15 @@ Subcommand AddPackCommand(CLI::App& program) {
   app->add_option("--settings", form.settings, "Settings SWF program");
   app->add_option("--mask", form.mask, "Mask file (stored compressed)");
   app->add_option("--name", form.name, "Name of the form");
+  PackSpec& sections = options->package;
+  app->add_option("--splash", sections.splash, "Splash resource (stored compressed)");
+  app->add_option("--tray-icon", sections.trayIcon, "Tray icon resource (stored compressed)");
+  app->add_option("--flash", sections.flash, "Flash resource (stored compressed)");
+  app->add_option("--xul", sections.xul, "Xul resource (stored compressed)");
+  app->add_option("--file", options->files, "NAME=PATH: a file of the files map (repeatable)");
+  app->add_option("--secure-var", options->secureVars, "K=V: a secure variable (repeatable)");
+  app->add_option("--global-var", options->globalVars, "K=V: a global variable (repeatable)");
+  app->add_option("--dll", sections.dlls, "A DLL binary (repeatable)");
   app->add_option("--manifest", options->manifest,
                   "JSON file describing the package, for several forms (schema in tools/vello/README.md)");
   app->footer(HelpFooter("vello pack -o vello.dat --main saver.swf --preview small.swf --protect"));

@@ -1,6 +1,9 @@
 #include "tools/vello/PackSpec.h"
 
+#include <algorithm>
+#include <climits>
 #include <fstream>
+#include <tuple>
 #include <filesystem>
 
 #include "builder_package/Package.h"
@@ -47,6 +50,31 @@ class ManifestReader {
     return (p.is_absolute() ? p : m_base / p).string();
   }
 
+  NamedValues Map(const json& object, const char* key, bool paths) const {
+    NamedValues out;
+    if (!object.contains(key)) return out;
+    const json& map = object[key];
+    if (!map.is_object()) Fail(std::string("\"") + key + "\" must be an object of names to texts");
+    for (const auto& item : map.items()) {
+      if (!item.value().is_string()) Fail(std::string("\"") + key + "\": \"" + item.key() + "\" must be text");
+      out.emplace_back(item.key(), paths ? PathAt(map, item.key().c_str(), std::string(key) + ": ")
+                                         : item.value().get<std::string>());
+    }
+    return out;
+  }
+
+  std::vector<std::string> Paths(const json& object, const char* key) const {
+    std::vector<std::string> out;
+    if (!object.contains(key)) return out;
+    if (!object[key].is_array()) Fail(std::string("\"") + key + "\" must be a list of file paths");
+    for (const json& item : object[key]) {
+      if (!item.is_string() || item.get<std::string>().empty()) Fail(std::string("\"") + key + "\" must be a list of file paths");
+      const std::filesystem::path p = item.get<std::string>();
+      out.push_back((p.is_absolute() ? p : m_base / p).string());
+    }
+    return out;
+  }
+
   void CheckKeys(const json& object, const std::vector<std::string>& known, const std::string& where) const {
     if (!object.is_object()) Fail(where + "must be an object");
     for (const auto& item : object.items())
@@ -74,7 +102,9 @@ uint64_t FileSize(const std::string& path) {
 PackSpec ReadManifest(const std::string& path) {
   const ManifestReader reader(path);
   const json manifest = reader.Parse();
-  reader.CheckKeys(manifest, {"forms"}, "");
+  reader.CheckKeys(manifest,
+                   {"forms", "splash", "tray_icon", "flash", "xul", "files", "secure_vars", "global_vars", "dlls"},
+                   "");
   if (!manifest.contains("forms") || !manifest["forms"].is_array() || manifest["forms"].empty())
     reader.Fail("\"forms\" must be a list of at least one form");
   PackSpec spec;
@@ -98,7 +128,22 @@ PackSpec ReadManifest(const std::string& path) {
     }
     spec.forms.push_back(form);
   }
+  spec.splash = reader.PathAt(manifest, "splash", "");
+  spec.trayIcon = reader.PathAt(manifest, "tray_icon", "");
+  spec.flash = reader.PathAt(manifest, "flash", "");
+  spec.xul = reader.PathAt(manifest, "xul", "");
+  spec.files = reader.Map(manifest, "files", true);
+  spec.secureVars = reader.Map(manifest, "secure_vars", false);
+  spec.globalVars = reader.Map(manifest, "global_vars", false);
+  spec.dlls = reader.Paths(manifest, "dlls");
   return spec;
+}
+
+std::pair<std::string, std::string> SplitAssignment(const std::string& option, const std::string& text) {
+  const size_t equals = text.find('=');
+  if (equals == std::string::npos || equals == 0)
+    throw ToolError(kExitUsage, option + " " + text + ": expected NAME=VALUE");
+  return {text.substr(0, equals), text.substr(equals + 1)};
 }
 
 std::vector<std::pair<std::string, std::string>> Inputs(const PackSpec& spec) {
@@ -111,6 +156,12 @@ std::vector<std::pair<std::string, std::string>> Inputs(const PackSpec& spec) {
     if (!f.settings.empty()) inputs.emplace_back(form + "settings program", f.settings);
     if (!f.mask.empty()) inputs.emplace_back(form + "mask", f.mask);
   }
+  const std::pair<const char*, const std::string*> resources[] = {
+      {"splash", &spec.splash}, {"tray icon", &spec.trayIcon}, {"flash resource", &spec.flash}, {"xul resource", &spec.xul}};
+  for (const auto& [what, path] : resources)
+    if (!path->empty()) inputs.emplace_back(what, *path);
+  for (const auto& [name, path] : spec.files) inputs.emplace_back("file \"" + name + "\" from", path);
+  for (const std::string& path : spec.dlls) inputs.emplace_back("DLL", path);
   return inputs;
 }
 
@@ -147,4 +198,31 @@ void BuildPackage(const PackSpec& spec, CPackage& package) {
       progress.Advance(FileSize(f.mask));
     }
   }
+  using Packer = bool (CPackage::*)(const std::wstring&);
+  const std::tuple<const char*, const std::string*, Packer> resources[] = {
+      {"the splash", &spec.splash, &CPackage::PackSplash},
+      {"the tray icon", &spec.trayIcon, &CPackage::PackTrayIcon},
+      {"the flash resource", &spec.flash, &CPackage::PackFlash},
+      {"the xul resource", &spec.xul, &CPackage::PackXul}};
+  for (const auto& [what, path, pack] : resources) {
+    if (path->empty()) continue;
+    if (!(package.*pack)(Wide(*path)))
+      throw ToolError(kExitFaults, std::string(what) + " " + *path +
+                                       ": cannot be packed (zlib must shrink it, and it must not be empty)");
+    progress.Advance(FileSize(*path));
+  }
+  for (const auto& [name, path] : spec.files) {
+    Require(package.PackFile(Wide(name), Wide(path)), "the file", path);
+    progress.Advance(FileSize(path));
+  }
+  for (const std::string& path : spec.dlls) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
+    Require(in.good() || in.eof(), "the DLL", path);
+    Require(bytes.size() <= INT_MAX && package.PackWin32Dll(bytes.data(), static_cast<int>(bytes.size())),
+            "the DLL", path);
+    progress.Advance(bytes.size());
+  }
+  for (const auto& [name, value] : spec.secureVars) package.AddSecureVar(Wide(name), Wide(value));
+  for (const auto& [name, value] : spec.globalVars) package.AddGlobalVar(Wide(name), Wide(value));
 }

@@ -14,9 +14,19 @@ struct FormSpec {
   std::string name;                     // empty: the library's default
 };
 
+using NamedValues = std::vector<std::pair<std::string, std::string>>;
+
 struct PackSpec {
   std::vector<FormSpec> forms;
+  std::string splash, trayIcon, flash, xul;  // empty: none
+  NamedValues files;                          // name in the package, path
+  NamedValues secureVars, globalVars;         // name, value
+  std::vector<std::string> dlls;              // paths
 };
+
+// "NAME=VALUE" of --file, --secure-var and --global-var; throws
+// ToolError(kExitUsage) without "=" or with an empty name.
+std::pair<std::string, std::string> SplitAssignment(const std::string& option, const std::string& text);
 
 // The manifest's content; relative paths in it are taken from the
 // manifest's folder. Throws ToolError naming the manifest and the key

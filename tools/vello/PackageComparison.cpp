@@ -3,9 +3,13 @@
 #include <cstring>
 
 #include "builder_package/Package.h"
+#include "builder_package/PackageBinary.h"
 #include "builder_package/PackageForm.h"
+#include "encryption/EncryptedString.h"
 #include "tools/vello/FormContent.h"
+#include "tools/vello/PackageContent.h"
 #include "tools/vello/PackageDescription.h"
+#include "tools/vello/Text.h"
 
 namespace {
 
@@ -40,6 +44,21 @@ std::string FormDifference(CPackageForm& a, CPackageForm& b) {
   return "";
 }
 
+std::string SectionDifference(const CPackage& a, const CPackage& b) {
+  const std::vector<ResourceView> ra = Resources(a), rb = Resources(b);
+  for (size_t i = 0; i < ra.size(); ++i)
+    if (!SameRun(ra[i].stored, rb[i].stored, ra[i].packedSize)) return std::string(ra[i].key) + " bytes";
+  for (auto x = a.GetFiles().begin(), y = b.GetFiles().begin(); x != a.GetFiles().end(); ++x, ++y)
+    if (BinaryBytes(*x->second) != BinaryBytes(*y->second)) return "file " + Utf8(x->first);
+  for (size_t i = 0; i < a.GetDllBinaries().size(); ++i)
+    if (BinaryBytes(*a.GetDllBinaries()[i]) != BinaryBytes(*b.GetDllBinaries()[i]))
+      return "DLL binary " + std::to_string(i);
+  for (size_t i = 0; i < a.GetEncryptedStrings().size(); ++i)
+    if (a.GetEncryptedStrings()[i]->GetString() != b.GetEncryptedStrings()[i]->GetString())
+      return "encrypted string " + std::to_string(i);
+  return "";
+}
+
 }  // namespace
 
 std::string FirstDifference(CPackage& a, CPackage& b) {
@@ -52,5 +71,5 @@ std::string FirstDifference(CPackage& a, CPackage& b) {
     const std::string difference = FormDifference(*a.GetForm(i), *b.GetForm(i));
     if (!difference.empty()) return "form " + std::to_string(i) + ": " + difference;
   }
-  return "";
+  return SectionDifference(a, b);
 }

@@ -1,8 +1,11 @@
 #include "tools/vello/PackageDescription.h"
 
 #include "builder_package/Package.h"
+#include "builder_package/PackageBinary.h"
 #include "builder_package/PackageForm.h"
+#include "encryption/EncryptedString.h"
 #include "tools/vello/FormContent.h"
+#include "tools/vello/PackageContent.h"
 #include "tools/vello/Text.h"
 
 using nlohmann::json;
@@ -57,16 +60,52 @@ json DescribeForm(const CPackageForm& f, int index) {
           {"fields", DescribeCarriedFields(f)}};
 }
 
+// Names of variables, with their values only when asked for.
+json DescribeVariables(const CPackage::StringMap& vars, bool showValues) {
+  json out = json::object();
+  for (const auto& [name, value] : vars) out[Utf8(name)] = showValues ? json(Utf8(value->GetString())) : json(nullptr);
+  return out;
+}
+
+json DescribeSections(const CPackage& p, bool showValues) {
+  json dlls = json::array();
+  for (const CPackageBinary* dll : p.GetDllBinaries()) dlls.push_back(dll->GetLength());
+  json files = json::object();
+  for (const auto& [name, binary] : p.GetFiles()) files[Utf8(name)] = binary->GetLength();
+  json resources = json::object();
+  for (const ResourceView& r : Resources(p))
+    resources[r.key] = r.present() ? json{{"packed_size", r.packedSize}, {"size", r.unpackedSize}} : json(nullptr);
+  json strings = json::array();
+  for (int n = 1; n <= 9; ++n) strings.push_back(Utf8(p.GetOptionString(n)));
+  return {{"dll_binaries", dlls},
+          {"secure_vars", DescribeVariables(p.GetSecureVars(), showValues)},
+          {"files", files},
+          {"encrypted_string_count", p.GetEncryptedStrings().size()},
+          {"global_vars", DescribeVariables(p.GetGlobalVars(), showValues)},
+          {"resources", resources},
+          {"options",
+           {{"int1", p.GetOptionInt1()},
+            {"int2", p.GetOptionInt2()},
+            {"int3", p.GetOptionInt3()},
+            {"int4", p.GetOptionInt4()},
+            {"int5", p.GetOptionInt5()},
+            {"flag1", p.GetOptionFlag1()},
+            {"flag2", p.GetOptionFlag2()},
+            {"flag3", p.GetOptionFlag3()},
+            {"strings", strings}}}};
+}
+
 }  // namespace
 
-json DescribePackage(const CPackage& package, const std::string& path, bool /*showValues*/) {
+json DescribePackage(const CPackage& package, const std::string& path, bool showValues) {
   json forms = json::array();
   for (int i = 0; i < package.GetFormCount(); ++i) forms.push_back(DescribeForm(*package.GetForm(i), i));
   return {{"schema", kSchema},
           {"file", path},
           {"version", package.GetStoredVersion()},
           {"header", DescribeHeader(package)},
-          {"forms", forms}};
+          {"forms", forms},
+          {"sections", DescribeSections(package, showValues)}};
 }
 
 void PrintSummary(const json& d, std::ostream& out) {
@@ -88,4 +127,19 @@ void PrintSummary(const json& d, std::ostream& out) {
     out << "  preview: " << f["preview_size"] << " bytes, settings: " << f["settings_size"]
         << " bytes\n";
   }
+  const json& s = d["sections"];
+  out << "DLL binaries: " << s["dll_binaries"].size() << ", secure variables: " << s["secure_vars"].size()
+      << ", files: " << s["files"].size() << ", encrypted strings: " << s["encrypted_string_count"]
+      << ", global variables: " << s["global_vars"].size() << "\n";
+  for (const char* map : {"secure_vars", "global_vars"})
+    for (const auto& item : s[map].items())
+      out << "  " << (map[0] == 's' ? "secure" : "global") << " variable " << item.key()
+          << (item.value().is_null() ? "" : " = " + item.value().get<std::string>()) << "\n";
+  for (const auto& item : s["files"].items())
+    out << "  file " << item.key() << ": " << item.value() << " bytes\n";
+  for (const auto& item : s["resources"].items())
+    if (!item.value().is_null())
+      out << "  " << item.key() << ": " << item.value()["size"] << " bytes (" << item.value()["packed_size"]
+          << " packed)\n";
+  out << "options: " << s["options"].dump() << "\n";
 }

@@ -10,8 +10,9 @@
 
 namespace {
 
-std::string WhyNotRead(const CPackage& /*package*/) {
-  return "it ends early or holds a damaged record";
+std::string WhyNotRead(const CPackage& package) {
+  const std::string reason = package.GetReadFailure().ToString();
+  return reason.empty() ? "it ends early or holds a damaged record" : reason;
 }
 
 }  // namespace

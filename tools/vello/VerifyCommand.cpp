@@ -6,6 +6,7 @@
 #include "builder_package/PackageForm.h"
 #include "tools/vello/Commands.h"
 #include "tools/vello/FormContent.h"
+#include "tools/vello/PackageContent.h"
 #include "tools/vello/PackageFile.h"
 #include "tools/vello/SwfCheck.h"
 #include "tools/vello/ToolError.h"
@@ -51,6 +52,15 @@ void CheckForm(Faults& faults, CPackageForm& form, const std::string& where) {
   if (!Mask(form, bytes, problem) && !problem.empty()) faults.Report(where + " mask " + problem);
 }
 
+void CheckSections(Faults& faults, const CPackage& package) {
+  for (const ResourceView& resource : Resources(package)) {
+    ByteVector bytes;
+    std::string problem;
+    if (resource.present() && !ResourceBytes(resource, bytes, problem))
+      faults.Report(std::string(resource.key) + " " + problem);
+  }
+}
+
 int Run(const std::string& path) {
   Faults faults(path);
   LoadedPackage loaded;
@@ -67,6 +77,7 @@ int Run(const std::string& path) {
   if (loaded.package->GetFormCount() == 0) faults.Report("holds no form");
   for (int i = 0; i < loaded.package->GetFormCount(); ++i)
     CheckForm(faults, *loaded.package->GetForm(i), "form " + std::to_string(i));
+  CheckSections(faults, *loaded.package);
   if (faults.Count() > 0) return kExitFaults;
   std::cout << path << ": sound\n";
   return kExitOk;
