@@ -57,8 +57,14 @@ void CollectSections(const CPackage& package, const std::string& where, Outputs&
       throw ToolError(kExitFaults, where + " " + resource.key + " " + problem);
     outputs.emplace_back(resource.fileName, std::move(bytes));
   }
-  for (const auto& [name, binary] : package.GetFiles())
-    outputs.emplace_back(std::string(kFilesFolder) + "/" + Utf8(name), BinaryBytes(*binary));
+  for (const auto& [wideName, binary] : package.GetFiles()) {
+    const std::string name = Utf8(wideName);
+    // Checked before the folder prefix hides an absolute name.
+    const std::string refusal = OutputFolder::NameRefusal(name);
+    if (!refusal.empty())
+      throw ToolError(kExitFaults, where + " refused to extract the file \"" + name + "\": " + refusal);
+    outputs.emplace_back(std::string(kFilesFolder) + "/" + name, BinaryBytes(*binary));
+  }
 }
 
 int Run(const Options& o) {

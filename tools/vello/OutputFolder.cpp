@@ -68,6 +68,12 @@ std::string Joined(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
+std::string OutputFolder::NameRefusal(const std::string& name) {
+  std::string why;
+  Components(name, why);
+  return why;
+}
+
 OutputFolder::OutputFolder(std::string folder, bool force) : m_folder(std::move(folder)), m_force(force) {}
 
 std::string OutputFolder::Refusal(const std::string& name) const {

@@ -14,6 +14,10 @@ class OutputFolder {
  public:
   OutputFolder(std::string folder, bool force);
 
+  // Empty when the name, as text, stays inside a folder: not empty, not
+  // absolute, no ".." component. Otherwise why not.
+  static std::string NameRefusal(const std::string& name);
+
   // Empty when the name may be written; otherwise why not. Creates nothing.
   std::string Refusal(const std::string& name) const;
 
