@@ -7,6 +7,7 @@ packages=(
   g++ make cmake ninja-build pkg-config git
   libssl-dev openssl zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev nlohmann-json3-dev
   coreutils
 )
 
