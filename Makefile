@@ -24,10 +24,14 @@ test: deps
 run: build
 	build/default/saver/lumetta --resources $(DEMO_DIR) --seconds 3
 
+# Medians of a few repetitions; the run ends with the summary table
+# (bench/Summary.h).
+BENCH_FLAGS ?= --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+
 bench: deps
 	@cmake --preset bench >/dev/null
 	@cmake --build --preset bench -j $(JOBS)
-	build/bench/bench/vello_bench --benchmark_counters_tabular=true
+	build/bench/bench/vello_bench $(BENCH_FLAGS)
 
 # Each fuzz target runs FUZZ_SECONDS on its own corpus under build/fuzz/corpus.
 FUZZ_SECONDS ?= 60

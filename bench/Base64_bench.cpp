@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "bench/Summary.h"
 #include "encryption/Base64.h"
 
 namespace {
@@ -25,6 +26,7 @@ void BM_Base64Decode(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
 BENCHMARK(BM_Base64Decode)->Unit(benchmark::kMillisecond);
+VELLO_SUMMARY_ROW(Rate, "Base64::decode", "BM_Base64Decode", nullptr, AtLeast(1e9));
 
 void BM_Base64Encode(benchmark::State& state) {
   const std::string bytes = RandomBytes(16 << 20);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/Summary.h"
 #include "encryption/BaseDecode.h"
 #include "encryption/BaseEncode.h"
 
@@ -117,10 +118,14 @@ BENCHMARK_CAPTURE(Command, encode, false)
     ->Name("Base64/encode/base64-command")
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+VELLO_SUMMARY_ROW(Rate, "BaseEncode Base64 vs base64 -w0", "Base64/encode/vello",
+                  "Base64/encode/base64-command", AtLeast(2.0));
 BENCHMARK(DecodeVello)->Name("Base64/decode/vello")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Command, decode, true)
     ->Name("Base64/decode/base64-command")
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+VELLO_SUMMARY_ROW(Rate, "BaseDecode Base64 vs base64 -d", "Base64/decode/vello",
+                  "Base64/decode/base64-command", AtLeast(2.0));
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "bench/Summary.h"
 #include "encryption/Blowfish.h"
 #include "encryption/OpenSslBlowfish_test.h"
 
@@ -56,5 +57,7 @@ void BM_OpenSslBfEcbEncrypt(benchmark::State& state) {
   EVP_CIPHER_free(cipher);
 }
 BENCHMARK(BM_OpenSslBfEcbEncrypt);
+VELLO_SUMMARY_ROW(Rate, "Blowfish Encrypt vs OpenSSL BF-ECB", "BM_BlowfishEncrypt",
+                  "BM_OpenSslBfEcbEncrypt", AtLeast(1.0));
 
 }  // namespace

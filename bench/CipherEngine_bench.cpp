@@ -5,10 +5,11 @@
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 
-#include <chrono>
 #include <random>
 #include <vector>
 
+#include "bench/Paired.h"
+#include "bench/Summary.h"
 #include "encryption/Encryption.h"
 
 namespace {
@@ -76,10 +77,11 @@ BENCHMARK_CAPTURE(OpenSsl, cbc_decrypt, "BF-CBC", false)->Name("Cipher/CBC-decry
 BENCHMARK_CAPTURE(Engine, ecb_encrypt, "ecb", true)->Name("Cipher/ECB-encrypt/vello");
 BENCHMARK_CAPTURE(OpenSsl, ecb_encrypt, "BF-ECB", true)->Name("Cipher/ECB-encrypt/openssl");
 
-// CBC encryption by both in turn within each iteration (see the paired
-// digest benchmark); reports each side's rate and the ratio ours / OpenSSL's.
+VELLO_SUMMARY_ROW(Rate, "Engine CBC decrypt vs OpenSSL BF-CBC", "Cipher/CBC-decrypt/vello",
+                  "Cipher/CBC-decrypt/openssl", NoTarget());
+
+// CBC encryption by both in turn (Paired.h).
 void PairedCbcEncrypt(benchmark::State& state) {
-  using Clock = std::chrono::steady_clock;
   EVP_CIPHER* cipher = LoadProviders() ? EVP_CIPHER_fetch(nullptr, "BF-CBC", nullptr) : nullptr;
   if (cipher == nullptr) {
     state.SkipWithError("OpenSSL Blowfish unavailable (legacy provider)");
@@ -93,26 +95,18 @@ void PairedCbcEncrypt(benchmark::State& state) {
   auto ours = Buffer();
   auto input = Buffer();
   std::vector<unsigned char> theirs(kBuffer + 8);
-  double ours_s = 0, theirs_s = 0;
-  for (auto _ : state) {
-    auto t0 = Clock::now();
-    e.sencrypt(ours.data(), kBuffer, "cbc", kIv);
-    auto t1 = Clock::now();
-    EVP_CipherInit_ex(ctx, nullptr, nullptr, nullptr, kIv, 1);
-    int n = 0;
-    EVP_CipherUpdate(ctx, theirs.data(), &n, input.data(), kBuffer);
-    auto t2 = Clock::now();
-    benchmark::ClobberMemory();
-    ours_s += std::chrono::duration<double>(t1 - t0).count();
-    theirs_s += std::chrono::duration<double>(t2 - t1).count();
-  }
+  vello_bench::RunPaired(
+      state, kBuffer, [&] { e.sencrypt(ours.data(), kBuffer, "cbc", kIv); },
+      [&] {
+        EVP_CipherInit_ex(ctx, nullptr, nullptr, nullptr, kIv, 1);
+        int n = 0;
+        EVP_CipherUpdate(ctx, theirs.data(), &n, input.data(), kBuffer);
+      });
   EVP_CIPHER_CTX_free(ctx);
   EVP_CIPHER_free(cipher);
-  const double bytes = static_cast<double>(state.iterations()) * kBuffer;
-  state.counters["vello_B/s"] = bytes / ours_s;
-  state.counters["openssl_B/s"] = bytes / theirs_s;
-  state.counters["ratio"] = theirs_s / ours_s;
 }
 BENCHMARK(PairedCbcEncrypt)->Name("Cipher/CBC-encrypt/paired");
+VELLO_SUMMARY_ROW(Rate, "Engine CBC encrypt vs OpenSSL BF-CBC", "Cipher/CBC-encrypt/paired:ours_B/s",
+                  "Cipher/CBC-encrypt/paired:peer_B/s", AtLeast(1.0));
 
 }  // namespace

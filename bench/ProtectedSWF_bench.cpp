@@ -18,6 +18,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/Summary.h"
 #include "builder_package/ProtectedSWF.h"
 #include "encryption/OpenSslBlowfish_test.h"
 
@@ -188,5 +189,9 @@ void BM_ProtectedUnpack16MiB(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kProgram);
 }
 BENCHMARK(BM_ProtectedUnpack16MiB)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3);
+VELLO_SUMMARY_ROW(Time, "Protected unpack 16 MiB vs OpenSSL primitives", "BM_ProtectedUnpack16MiB",
+                  "BM_ProtectedUnpack16MiB:baseline_ms", AtMost(1.15));
+VELLO_SUMMARY_ROW(Value, "Peak heap of that unpack / program size",
+                  "BM_ProtectedUnpack16MiB:peak_over_program", nullptr, AtMost(2.5));
 
 }  // namespace

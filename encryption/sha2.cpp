@@ -7,6 +7,8 @@
 #include <immintrin.h>
 #endif
 
+#include <array>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <iterator>
@@ -65,6 +67,17 @@ constexpr uint64_t K512[80] = {
     0x28db77f523047d84ULL, 0x32caab7b40c72493ULL, 0x3c9ebe0a15c9bebcULL, 0x431d67c49c100d4cULL,
     0x4cc5d4becb3e42b6ULL, 0x597f299cfc657e2aULL, 0x5fcb6fab3ad6faecULL, 0x6c44198c4a475817ULL,
 };
+// Each pair of round constants twice over, to add to a vector holding two
+// schedule words of two blocks.
+alignas(32) constexpr std::array<uint64_t, 160> K512Twice = [] {
+  std::array<uint64_t, 160> twice{};
+  for (std::size_t t = 0; t < 80; t += 2)
+    for (std::size_t lane = 0; lane < 2; ++lane) {
+      twice[2 * t + 2 * lane] = K512[t];
+      twice[2 * t + 2 * lane + 1] = K512[t + 1];
+    }
+  return twice;
+}();
 constexpr uint64_t H384[8] = {
     0xcbbb9d5dc1059ed8ULL, 0x629a292a367cd507ULL, 0x9159015a3070dd17ULL, 0x152fecd8f70e5939ULL,
     0x67332667ffc00b31ULL, 0x8eb44a8768581511ULL, 0xdb0c2e0d64f98fa7ULL, 0x47b5481dbefa4fa4ULL,
@@ -323,12 +336,17 @@ bool HostHasShaNi() {
                                                          std::size_t blocks) {
   Compress256Body(state, block, blocks);
 }
-// SHA-512 on BMI2 + AVX2 hosts, rotations built from shifts.
+// SHA-512 on BMI2 + AVX2 hosts, rotations built from shifts, except the
+// one by a whole byte, which is a byte shuffle.
 #define SHA512_VECTOR_NAME Compress512Avx2
 #define SHA512_VECTOR_TARGET "bmi,bmi2,avx2"
 #define SHA512_VECTOR_ROTR(x, n) \
   _mm256_or_si256(_mm256_srli_epi64(x, n), _mm256_slli_epi64(x, 64 - (n)))
+#define SHA512_VECTOR_ROTR8(x)                                                                     \
+  _mm256_shuffle_epi8(x, _mm256_setr_epi8(1, 2, 3, 4, 5, 6, 7, 0, 9, 10, 11, 12, 13, 14, 15, 8, \
+                                          1, 2, 3, 4, 5, 6, 7, 0, 9, 10, 11, 12, 13, 14, 15, 8))
 #include "encryption/sha512_vector.inc"
+#undef SHA512_VECTOR_ROTR8
 #undef SHA512_VECTOR_ROTR
 #undef SHA512_VECTOR_TARGET
 #undef SHA512_VECTOR_NAME
@@ -337,7 +355,9 @@ bool HostHasShaNi() {
 #define SHA512_VECTOR_NAME Compress512Avx512
 #define SHA512_VECTOR_TARGET "bmi,bmi2,avx2,avx512f,avx512vl"
 #define SHA512_VECTOR_ROTR(x, n) _mm256_ror_epi64(x, n)
+#define SHA512_VECTOR_ROTR8(x) _mm256_ror_epi64(x, 8)
 #include "encryption/sha512_vector.inc"
+#undef SHA512_VECTOR_ROTR8
 #undef SHA512_VECTOR_ROTR
 #undef SHA512_VECTOR_TARGET
 #undef SHA512_VECTOR_NAME
@@ -387,10 +407,22 @@ inline void Compress256(uint32_t state[8], const sha2_byte* block, std::size_t b
       FirstAvailable(sha2_detail::kCompress256Variants, sha2_detail::kCompress256VariantCount);
   compress(state, block, blocks);
 }
+
+// Chosen on first use as well; tests and benchmarks may switch it.
+std::atomic<sha2_detail::Compress512Fn> gCompress512{nullptr};
+
+sha2_detail::Compress512Fn Compress512Selected() {
+  auto compress = gCompress512.load(std::memory_order_relaxed);
+  if (compress == nullptr) {
+    compress =
+        FirstAvailable(sha2_detail::kCompress512Variants, sha2_detail::kCompress512VariantCount);
+    gCompress512.store(compress, std::memory_order_relaxed);
+  }
+  return compress;
+}
+
 inline void Compress512(uint64_t state[8], const sha2_byte* block, std::size_t blocks) {
-  static const auto compress =
-      FirstAvailable(sha2_detail::kCompress512Variants, sha2_detail::kCompress512VariantCount);
-  compress(state, block, blocks);
+  Compress512Selected()(state, block, blocks);
 }
 
 // Buffered absorption shared by both families: fill the pending block,
@@ -468,6 +500,27 @@ void Init512(SHA512_CTX* context, const uint64_t (&initial)[8]) {
 }
 
 }  // namespace
+
+bool sha2_detail::UseCompress512(const char* name) {
+  if (name == nullptr) {
+    gCompress512.store(FirstAvailable(kCompress512Variants, kCompress512VariantCount));
+    return true;
+  }
+  for (std::size_t i = 0; i < kCompress512VariantCount; ++i)
+    if (std::strcmp(kCompress512Variants[i].name, name) == 0) {
+      if (!kCompress512Variants[i].available()) return false;
+      gCompress512.store(kCompress512Variants[i].compress);
+      return true;
+    }
+  return false;
+}
+
+const char* sha2_detail::Compress512Name() {
+  const auto compress = Compress512Selected();
+  for (std::size_t i = 0; i < kCompress512VariantCount; ++i)
+    if (kCompress512Variants[i].compress == compress) return kCompress512Variants[i].name;
+  return nullptr;
+}
 
 // ---- SHA-256 ----
 

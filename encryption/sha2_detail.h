@@ -26,4 +26,12 @@ extern const std::size_t kCompress256VariantCount;
 extern const Variant<Compress512Fn> kCompress512Variants[];
 extern const std::size_t kCompress512VariantCount;
 
+// For tests and benchmarks: SHA-512 and SHA-384 run the named variant from
+// now on, or the host's first choice again for nullptr. Returns false and
+// changes nothing for a name not listed or a variant the host lacks. Not
+// to be called while another thread is hashing.
+bool UseCompress512(const char* name);
+// The name of the variant SHA-512 and SHA-384 run now.
+const char* Compress512Name();
+
 }  // namespace sha2_detail
