@@ -36,14 +36,12 @@ void CollectForm(CPackageForm& form, const std::string& where, Outputs& outputs)
   std::string problem;
   if (!MainProgram(form, bytes, problem)) throw ToolError(kExitFaults, where + " main program " + problem);
   outputs.emplace_back("main.swf", std::move(bytes));
-  const std::pair<const char*, bool (*)(CPackageForm&, ByteVector&, std::string&)> companions[] = {
-      {"preview.swf", PreviewProgram}, {"settings.swf", SettingsProgram}, {"mask.bin", Mask}};
-  for (const auto& [name, take] : companions) {
+  for (const Companion& companion : kCompanions) {
     ByteVector content;
-    if (take(form, content, problem))
-      outputs.emplace_back(name, std::move(content));
+    if (companion.take(form, content, problem))
+      outputs.emplace_back(companion.fileName, std::move(content));
     else if (!problem.empty())
-      throw ToolError(kExitFaults, where + " " + name + " " + problem);
+      throw ToolError(kExitFaults, where + " " + companion.what + " " + problem);
   }
 }
 

@@ -25,7 +25,7 @@ bool Take(CPackageForm& form, Unpacker unpack, ByteVector& out) {
   return true;
 }
 
-bool Companion(CPackageForm& form, int size, Unpacker unpack, ByteVector& out, std::string& problem) {
+bool TakeCompanion(CPackageForm& form, int size, Unpacker unpack, ByteVector& out, std::string& problem) {
   problem.clear();
   if (size == 0) return false;
   if (size < 0) {
@@ -63,11 +63,11 @@ bool MainProgram(const CPackageForm& form, ByteVector& out, std::string& problem
 }
 
 bool PreviewProgram(CPackageForm& form, ByteVector& out, std::string& problem) {
-  return Companion(form, form.GetSaverPreviewSize(), &CPackageForm::UnpackSaverPreviewToRam, out, problem);
+  return TakeCompanion(form, form.GetSaverPreviewSize(), &CPackageForm::UnpackSaverPreviewToRam, out, problem);
 }
 
 bool SettingsProgram(CPackageForm& form, ByteVector& out, std::string& problem) {
-  return Companion(form, form.GetSaverSettingsSize(), &CPackageForm::UnpackSaverSettingsToRam, out,
+  return TakeCompanion(form, form.GetSaverSettingsSize(), &CPackageForm::UnpackSaverSettingsToRam, out,
                    problem);
 }
 
@@ -83,6 +83,10 @@ bool Mask(CPackageForm& form, ByteVector& out, std::string& problem) {
   problem = "does not inflate to its recorded " + std::to_string(form.GetUnpackedMaskSize()) + " bytes";
   return false;
 }
+
+const Companion kCompanions[3] = {{"preview program", "preview.swf", true, PreviewProgram},
+                                  {"settings program", "settings.swf", true, SettingsProgram},
+                                  {"mask", "mask.bin", false, Mask}};
 
 int RsaKeyBits(const CPackageForm& form) {
   const int n = form.GetKeyTextLength();

@@ -20,6 +20,16 @@ bool SettingsProgram(CPackageForm& form, ByteVector& out, std::string& problem);
 // absent.
 bool Mask(CPackageForm& form, ByteVector& out, std::string& problem);
 
+// The form's content besides its main program, in form order: what it is,
+// the name extract gives it, whether it is an SWF program, how to take it.
+struct Companion {
+  const char* what;
+  const char* fileName;
+  bool isProgram;
+  bool (*take)(CPackageForm& form, ByteVector& out, std::string& problem);
+};
+extern const Companion kCompanions[3];
+
 // Bits of the RSA key of a protected form; 0 when the key text is absent
 // or does not parse.
 int RsaKeyBits(const CPackageForm& form);

@@ -32,14 +32,11 @@ std::string FormDifference(CPackageForm& a, CPackageForm& b) {
   if (a.GetKeyTextLength() != b.GetKeyTextLength() ||
       !SameRun(a.GetKeyText(), b.GetKeyText(), a.GetKeyTextLength()))
     return "key text";
-  using Take = bool (*)(CPackageForm&, ByteVector&, std::string&);
-  const std::pair<const char*, Take> companions[] = {
-      {"preview program", PreviewProgram}, {"settings program", SettingsProgram}, {"mask", Mask}};
-  for (const auto& [what, take] : companions) {
+  for (const Companion& companion : kCompanions) {
     ByteVector x, y;
     std::string px, py;
-    const bool hasX = take(a, x, px), hasY = take(b, y, py);
-    if (hasX != hasY || x != y || px != py) return what;
+    const bool hasX = companion.take(a, x, px), hasY = companion.take(b, y, py);
+    if (hasX != hasY || x != y || px != py) return companion.what;
   }
   return "";
 }

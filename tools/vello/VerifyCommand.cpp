@@ -41,15 +41,13 @@ void CheckForm(Faults& faults, CPackageForm& form, const std::string& where) {
     CheckProgram(faults, where + " main program", bytes);
   else
     faults.Report(where + " main program " + problem);
-  if (PreviewProgram(form, bytes, problem))
-    CheckProgram(faults, where + " preview program", bytes);
-  else if (!problem.empty())
-    faults.Report(where + " preview program " + problem);
-  if (SettingsProgram(form, bytes, problem))
-    CheckProgram(faults, where + " settings program", bytes);
-  else if (!problem.empty())
-    faults.Report(where + " settings program " + problem);
-  if (!Mask(form, bytes, problem) && !problem.empty()) faults.Report(where + " mask " + problem);
+  for (const Companion& companion : kCompanions) {
+    if (companion.take(form, bytes, problem)) {
+      if (companion.isProgram) CheckProgram(faults, where + " " + companion.what, bytes);
+    } else if (!problem.empty()) {
+      faults.Report(where + " " + companion.what + " " + problem);
+    }
+  }
 }
 
 void CheckSections(Faults& faults, const CPackage& package) {
