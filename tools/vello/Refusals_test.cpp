@@ -56,6 +56,8 @@ TEST(Refusals, DamagedPackage) {
   const auto missing = Vello(dir, {"info", dir.File("absent.dat")});
   EXPECT_EQ(missing.exitCode, 3);
   EXPECT_NE(missing.err.find("absent.dat: cannot open: No such file or directory"), std::string::npos);
+  EXPECT_EQ(Vello(dir, {"verify", dir.File("absent.dat")}).exitCode, 3);
+  EXPECT_EQ(Vello(dir, {"verify", dir.path().string()}).exitCode, 3);
 }
 
 TEST(Refusals, VerifyReportsEachFaultOnItsOwnLine) {

@@ -65,8 +65,9 @@ int Run(const std::string& path) {
   try {
     loaded = LoadPackage(path);
   } catch (const ToolError& e) {
-    // A file that opens but does not read is a fault of the package.
-    if (std::string(e.what()).find(": cannot open") != std::string::npos) throw;
+    // A file that opens but does not read as a package is a fault of the
+    // package; one that cannot be opened at all is unreadable input.
+    if (std::string(e.what()).find(": not a readable package") == std::string::npos) throw;
     std::cout << e.what() << "\n";
     return kExitFaults;
   }
