@@ -3,7 +3,7 @@
 
 #include "builder_package/Package.h"
 #include "tools/vello/Commands.h"
-#include "tools/vello/PackSpec.h"
+#include "tools/vello/PackPlan.h"
 #include "tools/vello/PackageFile.h"
 #include "tools/vello/ToolError.h"
 
@@ -12,8 +12,8 @@ namespace {
 struct Options {
   std::string output;
   std::string manifest;
-  FormSpec form;
-  PackSpec package;  // the sections; forms come from form or the manifest
+  FormPlan form;
+  PackPlan package;  // the sections; forms come from form or the manifest
   std::vector<std::string> files, secureVars, globalVars;
 };
 
@@ -22,22 +22,22 @@ constexpr const char* kContentOptions[] = {
     "--flash", "--xul", "--file", "--secure-var", "--global-var", "--dll"};
 
 int Run(const Options& o, const CLI::App& app) {
-  PackSpec spec;
+  PackPlan plan;
   if (!o.manifest.empty()) {
     for (const char* name : kContentOptions)
       if (app.count(name) > 0)
         throw ToolError(kExitUsage, std::string(name) + " cannot be combined with --manifest");
-    spec = ReadManifest(o.manifest);
+    plan = ReadManifest(o.manifest);
   } else {
     if (o.form.main.empty()) throw ToolError(kExitUsage, "--main (or --manifest) is required");
-    spec = o.package;
-    spec.forms.push_back(o.form);
-    for (const std::string& file : o.files) spec.files.push_back(SplitAssignment("--file", file));
-    for (const std::string& var : o.secureVars) spec.secureVars.push_back(SplitAssignment("--secure-var", var));
-    for (const std::string& var : o.globalVars) spec.globalVars.push_back(SplitAssignment("--global-var", var));
+    plan = o.package;
+    plan.forms.push_back(o.form);
+    for (const std::string& file : o.files) plan.files.push_back(SplitAssignment("--file", file));
+    for (const std::string& var : o.secureVars) plan.secureVars.push_back(SplitAssignment("--secure-var", var));
+    for (const std::string& var : o.globalVars) plan.globalVars.push_back(SplitAssignment("--global-var", var));
   }
   CPackage package;
-  BuildPackage(spec, package);
+  BuildPackage(plan, package);
   SavePackage(package, o.output);
   return kExitOk;
 }
@@ -48,14 +48,14 @@ Subcommand AddPackCommand(CLI::App& program) {
   auto options = std::make_shared<Options>();
   CLI::App* app = program.add_subcommand("pack", "Build a package from files");
   app->add_option("-o,--output", options->output, "Package file to write")->required();
-  FormSpec& form = options->form;
+  FormPlan& form = options->form;
   app->add_option("--main", form.main, "Main SWF program of the form");
   app->add_flag("--protect", form.protect, "Store the main program protected (fresh RSA key per pack)");
   app->add_option("--preview", form.preview, "Preview SWF program");
   app->add_option("--settings", form.settings, "Settings SWF program");
   app->add_option("--mask", form.mask, "Mask file (stored compressed)");
   app->add_option("--name", form.name, "Name of the form");
-  PackSpec& sections = options->package;
+  PackPlan& sections = options->package;
   app->add_option("--splash", sections.splash, "Splash resource (stored compressed)");
   app->add_option("--tray-icon", sections.trayIcon, "Tray icon resource (stored compressed)");
   app->add_option("--flash", sections.flash, "Flash resource (stored compressed)");

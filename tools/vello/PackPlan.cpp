@@ -1,4 +1,4 @@
-#include "tools/vello/PackSpec.h"
+#include "tools/vello/PackPlan.h"
 
 #include <algorithm>
 #include <climits>
@@ -99,7 +99,7 @@ uint64_t FileSize(const std::string& path) {
 
 }  // namespace
 
-PackSpec ReadManifest(const std::string& path) {
+PackPlan ReadManifest(const std::string& path) {
   const ManifestReader reader(path);
   const json manifest = reader.Parse();
   reader.CheckKeys(manifest,
@@ -107,12 +107,12 @@ PackSpec ReadManifest(const std::string& path) {
                    "");
   if (!manifest.contains("forms") || !manifest["forms"].is_array() || manifest["forms"].empty())
     reader.Fail("\"forms\" must be a list of at least one form");
-  PackSpec spec;
+  PackPlan plan;
   for (size_t i = 0; i < manifest["forms"].size(); ++i) {
     const json& f = manifest["forms"][i];
     const std::string where = "form " + std::to_string(i) + ": ";
     reader.CheckKeys(f, {"main", "protect", "preview", "settings", "mask", "name"}, where);
-    FormSpec form;
+    FormPlan form;
     form.main = reader.PathAt(f, "main", where);
     if (form.main.empty()) reader.Fail(where + "\"main\" is required");
     form.preview = reader.PathAt(f, "preview", where);
@@ -126,17 +126,17 @@ PackSpec ReadManifest(const std::string& path) {
       if (!f["name"].is_string()) reader.Fail(where + "\"name\" must be text");
       form.name = f["name"].get<std::string>();
     }
-    spec.forms.push_back(form);
+    plan.forms.push_back(form);
   }
-  spec.splash = reader.PathAt(manifest, "splash", "");
-  spec.trayIcon = reader.PathAt(manifest, "tray_icon", "");
-  spec.flash = reader.PathAt(manifest, "flash", "");
-  spec.xul = reader.PathAt(manifest, "xul", "");
-  spec.files = reader.Map(manifest, "files", true);
-  spec.secureVars = reader.Map(manifest, "secure_vars", false);
-  spec.globalVars = reader.Map(manifest, "global_vars", false);
-  spec.dlls = reader.Paths(manifest, "dlls");
-  return spec;
+  plan.splash = reader.PathAt(manifest, "splash", "");
+  plan.trayIcon = reader.PathAt(manifest, "tray_icon", "");
+  plan.flash = reader.PathAt(manifest, "flash", "");
+  plan.xul = reader.PathAt(manifest, "xul", "");
+  plan.files = reader.Map(manifest, "files", true);
+  plan.secureVars = reader.Map(manifest, "secure_vars", false);
+  plan.globalVars = reader.Map(manifest, "global_vars", false);
+  plan.dlls = reader.Paths(manifest, "dlls");
+  return plan;
 }
 
 std::pair<std::string, std::string> SplitAssignment(const std::string& option, const std::string& text) {
@@ -146,28 +146,28 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& option, c
   return {text.substr(0, equals), text.substr(equals + 1)};
 }
 
-std::vector<std::pair<std::string, std::string>> Inputs(const PackSpec& spec) {
+std::vector<std::pair<std::string, std::string>> Inputs(const PackPlan& plan) {
   std::vector<std::pair<std::string, std::string>> inputs;
-  for (size_t i = 0; i < spec.forms.size(); ++i) {
-    const FormSpec& f = spec.forms[i];
-    const std::string form = spec.forms.size() > 1 ? "form " + std::to_string(i) + " " : "";
+  for (size_t i = 0; i < plan.forms.size(); ++i) {
+    const FormPlan& f = plan.forms[i];
+    const std::string form = plan.forms.size() > 1 ? "form " + std::to_string(i) + " " : "";
     inputs.emplace_back(form + "main program", f.main);
     if (!f.preview.empty()) inputs.emplace_back(form + "preview program", f.preview);
     if (!f.settings.empty()) inputs.emplace_back(form + "settings program", f.settings);
     if (!f.mask.empty()) inputs.emplace_back(form + "mask", f.mask);
   }
   const std::pair<const char*, const std::string*> resources[] = {
-      {"splash", &spec.splash}, {"tray icon", &spec.trayIcon}, {"flash resource", &spec.flash}, {"xul resource", &spec.xul}};
+      {"splash", &plan.splash}, {"tray icon", &plan.trayIcon}, {"flash resource", &plan.flash}, {"xul resource", &plan.xul}};
   for (const auto& [what, path] : resources)
     if (!path->empty()) inputs.emplace_back(what, *path);
-  for (const auto& [name, path] : spec.files) inputs.emplace_back("file \"" + name + "\" from", path);
-  for (const std::string& path : spec.dlls) inputs.emplace_back("DLL", path);
+  for (const auto& [name, path] : plan.files) inputs.emplace_back("file \"" + name + "\" from", path);
+  for (const std::string& path : plan.dlls) inputs.emplace_back("DLL", path);
   return inputs;
 }
 
-void BuildPackage(const PackSpec& spec, CPackage& package) {
+void BuildPackage(const PackPlan& plan, CPackage& package) {
   uint64_t total = 0;
-  for (const auto& [what, path] : Inputs(spec)) {
+  for (const auto& [what, path] : Inputs(plan)) {
     std::error_code ec;
     std::ifstream probe(path, std::ios::binary);
     if (!probe || std::filesystem::is_directory(path, ec))
@@ -176,8 +176,8 @@ void BuildPackage(const PackSpec& spec, CPackage& package) {
     total += FileSize(path);
   }
   Progress progress("packing", total);
-  for (size_t i = 0; i < spec.forms.size(); ++i) {
-    const FormSpec& f = spec.forms[i];
+  for (size_t i = 0; i < plan.forms.size(); ++i) {
+    const FormPlan& f = plan.forms[i];
     auto* form = new CPackageForm;
     package.AddForm(form);  // owned by the package from here on
     if (!f.name.empty()) form->SetFormName(Wide(f.name));
@@ -200,10 +200,10 @@ void BuildPackage(const PackSpec& spec, CPackage& package) {
   }
   using Packer = bool (CPackage::*)(const std::wstring&);
   const std::tuple<const char*, const std::string*, Packer> resources[] = {
-      {"the splash", &spec.splash, &CPackage::PackSplash},
-      {"the tray icon", &spec.trayIcon, &CPackage::PackTrayIcon},
-      {"the flash resource", &spec.flash, &CPackage::PackFlash},
-      {"the xul resource", &spec.xul, &CPackage::PackXul}};
+      {"the splash", &plan.splash, &CPackage::PackSplash},
+      {"the tray icon", &plan.trayIcon, &CPackage::PackTrayIcon},
+      {"the flash resource", &plan.flash, &CPackage::PackFlash},
+      {"the xul resource", &plan.xul, &CPackage::PackXul}};
   for (const auto& [what, path, pack] : resources) {
     if (path->empty()) continue;
     if (!(package.*pack)(Wide(*path)))
@@ -211,11 +211,11 @@ void BuildPackage(const PackSpec& spec, CPackage& package) {
                                        ": cannot be packed (zlib must shrink it, and it must not be empty)");
     progress.Advance(FileSize(*path));
   }
-  for (const auto& [name, path] : spec.files) {
+  for (const auto& [name, path] : plan.files) {
     Require(package.PackFile(Wide(name), Wide(path)), "the file", path);
     progress.Advance(FileSize(path));
   }
-  for (const std::string& path : spec.dlls) {
+  for (const std::string& path : plan.dlls) {
     std::ifstream in(path, std::ios::binary);
     const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
     Require(in.good() || in.eof(), "the DLL", path);
@@ -223,6 +223,6 @@ void BuildPackage(const PackSpec& spec, CPackage& package) {
             "the DLL", path);
     progress.Advance(bytes.size());
   }
-  for (const auto& [name, value] : spec.secureVars) package.AddSecureVar(Wide(name), Wide(value));
-  for (const auto& [name, value] : spec.globalVars) package.AddGlobalVar(Wide(name), Wide(value));
+  for (const auto& [name, value] : plan.secureVars) package.AddSecureVar(Wide(name), Wide(value));
+  for (const auto& [name, value] : plan.globalVars) package.AddGlobalVar(Wide(name), Wide(value));
 }

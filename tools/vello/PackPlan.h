@@ -7,7 +7,7 @@
 class CPackage;
 
 // What `vello pack` puts in a package, from its options or a manifest.
-struct FormSpec {
+struct FormPlan {
   std::string main;  // required
   bool protect = false;
   std::string preview, settings, mask;  // empty: none
@@ -16,8 +16,8 @@ struct FormSpec {
 
 using NamedValues = std::vector<std::pair<std::string, std::string>>;
 
-struct PackSpec {
-  std::vector<FormSpec> forms;
+struct PackPlan {
+  std::vector<FormPlan> forms;
   std::string splash, trayIcon, flash, xul;  // empty: none
   NamedValues files;                          // name in the package, path
   NamedValues secureVars, globalVars;         // name, value
@@ -31,11 +31,11 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& option, c
 // The manifest's content; relative paths in it are taken from the
 // manifest's folder. Throws ToolError naming the manifest and the key
 // when it is not what the schema in tools/vello/README.md says.
-PackSpec ReadManifest(const std::string& path);
+PackPlan ReadManifest(const std::string& path);
 
-// Every input file of the spec with what it is, for checks and messages.
-std::vector<std::pair<std::string, std::string>> Inputs(const PackSpec& spec);
+// Every input file of the plan with what it is, for checks and messages.
+std::vector<std::pair<std::string, std::string>> Inputs(const PackPlan& plan);
 
 // Fills the package. Throws ToolError(kExitUnreadable) naming an input that
 // cannot be read, or kExitFaults for one that cannot be packed.
-void BuildPackage(const PackSpec& spec, CPackage& package);
+void BuildPackage(const PackPlan& plan, CPackage& package);
