@@ -107,14 +107,14 @@ bool ReadMap(RecordReader& in, unsigned int version, const char* section,
 // Sizes first, then the packed bytes; the members change together once
 // every byte arrived.
 bool ReadResource(RecordReader& in, const char* section, const char* packedField,
-                  const char* unpackedField, const char* bytesField, unsigned char*& bytes,
+                  const char* unpackedField, unsigned char*& bytes,
                   int& packed, int& unpacked) {
   in.SetRecord(section);
   int packedSize = 0;
   int unpackedSize = 0;
   std::unique_ptr<unsigned char[]> run;
   if (!(in.Size(packedField, packedSize) && in.Size(unpackedField, unpackedSize))) return false;
-  if (packedSize > 0 && !in.Run(bytesField, packedSize, run)) return false;
+  if (packedSize > 0 && !in.Run(packedField, packedSize, run)) return false;
   delete[] bytes;
   bytes = run.release();
   packed = packedSize;
@@ -304,12 +304,12 @@ bool CPackage::ReadSections(int v, unsigned int version, RecordReader& in) {
       return false;
   }
   if (v >= 6 && !ReadResource(in, "splash", "m_packedSplashSize", "m_unpackedSplashSize",
-                              "m_pSplash", m_pSplash, m_packedSplashSize, m_unpackedSplashSize))
+                              m_pSplash, m_packedSplashSize, m_unpackedSplashSize))
     return false;
   in.SetRecord("options");
   if (v >= 7 && !in.Text("m_optionString2", m_optionString2)) return false;
   if (v >= 8 && !ReadResource(in, "tray icon", "m_packedTrayIconSize", "m_unpackedTrayIconSize",
-                              "m_pTrayIcon", m_pTrayIcon, m_packedTrayIconSize,
+                              m_pTrayIcon, m_packedTrayIconSize,
                               m_unpackedTrayIconSize))
     return false;
   if (v >= 9 && !ReadMap(in, version, "global variable", m_globalVars)) return false;
@@ -321,10 +321,10 @@ bool CPackage::ReadSections(int v, unsigned int version, RecordReader& in) {
         in.Text("m_optionString9", m_optionString9)))
     return false;
   if (v >= 11 && !in.Bool("m_optionFlag3", m_optionFlag3)) return false;
-  if (v >= 12 && !ReadResource(in, "flash", "m_packedFlashSize", "m_unpackedFlashSize", "m_pFlash",
+  if (v >= 12 && !ReadResource(in, "flash", "m_packedFlashSize", "m_unpackedFlashSize",
                                m_pFlash, m_packedFlashSize, m_unpackedFlashSize))
     return false;
-  if (v >= 14 && !ReadResource(in, "xul", "m_packedXulSize", "m_unpackedXulSize", "m_pXul", m_pXul,
+  if (v >= 14 && !ReadResource(in, "xul", "m_packedXulSize", "m_unpackedXulSize", m_pXul,
                                m_packedXulSize, m_unpackedXulSize))
     return false;
   return true;

@@ -72,11 +72,12 @@ class CPackage {
   // package); values outside 1..14 are read by the nearest gate.
   int GetStoredVersion() const { return m_storedVersion; }
 
-  // Sections. PackWin32Dll appends a scrambled copy of size bytes (data
-  // may be null only when size is 0). AddSecureVar and AddGlobalVar store
-  // the value enciphered, replacing an entry of that name. PackFile stores
-  // the file's bytes under the name; false, with the files unchanged, when
-  // the file cannot be read. Find... return null for a name not stored.
+  // Sections. PackWin32Dll requires data and appends a scrambled copy of
+  // its size bytes; false for a negative size. AddSecureVar and
+  // AddGlobalVar store the value enciphered, replacing an entry of that
+  // name. PackFile stores the file's bytes under the name; false, with the
+  // files unchanged, when the file cannot be read. Find... return null
+  // for a name not stored.
   bool PackWin32Dll(const unsigned char* data, int size);
   void AddSecureVar(const std::wstring& name, const std::wstring& value);
   CEncryptedString* FindSecureVar(const std::wstring& name) const;
@@ -87,8 +88,10 @@ class CPackage {
   // Compressed resources: the file's bytes compressed with zlib and
   // scrambled. Pack: false when the file cannot be read or does not
   // shrink; the resource then holds no bytes. PackFlash and PackXul clear
-  // both sizes first; PackSplash and PackTrayIcon keep the packed size and
-  // take the new unpacked size once the file was read.
+  // both sizes first; PackSplash and PackTrayIcon keep the packed size.
+  // All take the new unpacked size once the file was read. A splash or
+  // tray icon released, or failed to pack over an earlier one, keeps a
+  // packed size without bytes: Write fails until it is packed again.
   bool PackSplash(const std::wstring& path);
   bool PackTrayIcon(const std::wstring& path);
   bool PackFlash(const std::wstring& path);

@@ -165,7 +165,7 @@ bool CPackageForm::Read(unsigned int /*version*/, CSysFile& file) {
     std::unique_ptr<unsigned char[]> mask;
     if (!(in.Size("m_packedMaskSize", packed) && in.Size("m_unpackedMaskSize", unpacked)))
       return false;
-    if (packed > 0 && !in.Run("m_pMask", packed, mask)) return false;
+    if (packed > 0 && !in.Run("m_packedMaskSize", packed, mask)) return false;
     m_pMask = mask.release();
     m_packedMaskSize = packed;
     m_unpackedMaskSize = unpacked;

@@ -108,6 +108,8 @@ TEST_P(FormVersionTest, ReadsGatedFieldsAndWritesThemAsVersion14) {
 
 INSTANTIATE_TEST_SUITE_P(Versions, FormVersionTest, ::testing::Range(-1, 16));
 
+// A size that is negative or beyond the end of the record is refused and
+// named, and the form keeps no size without its bytes.
 TEST(FormRecordTest, NegativeAndOversizedLengthsAreRefused) {
   const Bytes record = recordbytes::FormRecord(14, {});
   // The program's length follows the version, string 1 (4 + 2), 22 four-byte
@@ -117,18 +119,43 @@ TEST(FormRecordTest, NegativeAndOversizedLengthsAreRefused) {
   const size_t swfLengthAt = 4 + 6 + 22 * 4 + 6 + 8;
   const size_t keyLengthAt = record.size() - 12;
   const size_t settingsLengthAt = keyLengthAt - 20;
-  const std::pair<size_t, int32_t> cases[] = {
-      {swfLengthAt, -1},          {swfLengthAt, INT32_MIN},
-      {swfLengthAt, 1 << 30},     {swfLengthAt, INT32_MAX},
-      {swfLengthAt + 4, -5},      {swfLengthAt + 8, -5},    // packed, unpacked mask
-      {settingsLengthAt - 4, -1}, {settingsLengthAt, -1},   // preview, settings
-      {keyLengthAt, -1},          {keyLengthAt, 1 << 30}};
-  for (const auto& [offset, value] : cases) {
+  const struct {
+    size_t at;
+    int32_t value;
+    const char* field;
+  } cases[] = {
+      {swfLengthAt, -1, "m_SWFLength"},
+      {swfLengthAt, INT32_MIN, "m_SWFLength"},
+      {swfLengthAt, 1 << 30, "m_SWFLength"},
+      {swfLengthAt, INT32_MAX, "m_SWFLength"},
+      {swfLengthAt + 4, -5, "m_packedMaskSize"},
+      {swfLengthAt + 4, 1 << 30, "m_packedMaskSize"},
+      {swfLengthAt + 8, -5, "m_unpackedMaskSize"},
+      {settingsLengthAt - 4, -1, "m_saverPreviewSize"},
+      {settingsLengthAt, 1 << 30, "m_saverSettingsSize"},
+      {keyLengthAt, -1, "m_keyTextLength"},
+      {keyLengthAt, 1 << 30, "m_keyTextLength"}};
+  for (const auto& c : cases) {
     Bytes patched = record;
     Bytes length;
-    recordbytes::Int(length, value);
-    std::copy(length.begin(), length.end(), patched.begin() + static_cast<long>(offset));
-    EXPECT_FALSE(FormFromBytes(patched).ok) << "at " << offset << ": " << value;
+    recordbytes::Int(length, c.value);
+    std::copy(length.begin(), length.end(), patched.begin() + static_cast<long>(c.at));
+    FormFromBytes read(patched);
+    // Reading stops after the size; the mask's run follows both its sizes.
+    const size_t stop = c.at + (c.field == std::string("m_packedMaskSize") ? 8 : 4);
+    const std::string expected =
+        "length " + std::to_string(c.value) +
+        (c.value < 0 ? " is negative"
+                     : " exceeds the " + std::to_string(record.size() - stop) + " bytes left");
+    EXPECT_FALSE(read.ok) << c.field;
+    EXPECT_EQ(read.form.GetReadFailure().ToString(),
+              "at byte " + std::to_string(c.value < 0 ? c.at + 4 : stop) + ", form, " + c.field +
+                  ": " + expected);
+    EXPECT_EQ(read.form.GetSWFSize() + read.form.GetPackedMaskSize() +
+                  read.form.GetUnpackedMaskSize() + read.form.GetSaverPreviewSize() +
+                  read.form.GetSaverSettingsSize() + read.form.GetKeyTextLength(),
+              0)
+        << c.field;
   }
 }
 
@@ -210,13 +237,27 @@ TEST(FormContentTest, ProtectedFormThroughFailedPacksDamageAndAPlainPack) {
   EXPECT_EQ(Unpacked(form, &CPackageForm::UnpackSWFToRam), plain);
 }
 
-TEST(FormMaskTest, MaskRoundTripsAndAFailedPackLeavesTheFormWritable) {
+// The mask is stored as its zlib stream at level 9, scrambled with 122:
+// PackMask writes those bytes and UnpackMaskToRam restores them, each
+// checked against bytes composed here.
+TEST(FormMaskTest, MaskIsItsLevel9StreamScrambledAndAFailedPackLeavesTheFormWritable) {
   TempDir dir;
   Bytes mask(4000);
   for (size_t i = 0; i < mask.size(); ++i) mask[i] = static_cast<unsigned char>(i / 100);
+  const Bytes stored = recordbytes::Scrambled(recordbytes::Compressed(mask, 9), 122);
+  Bytes sized;
+  recordbytes::Int(sized, static_cast<int32_t>(stored.size()));
+  recordbytes::Int(sized, static_cast<int32_t>(mask.size()));
+  sized.insert(sized.end(), stored.begin(), stored.end());
+
   CPackageForm form;
   ASSERT_TRUE(form.PackMask(dir.Put("mask.bin", mask)));
-  FormFromBytes read(WriteForm(form, dir));
+  const Bytes record = WriteForm(form, dir);
+  EXPECT_NE(std::search(record.begin(), record.end(), sized.begin(), sized.end()), record.end());
+  recordbytes::Form fields;
+  fields.mask = stored;
+  fields.unpackedMask = static_cast<int32_t>(mask.size());
+  FormFromBytes read(recordbytes::FormRecord(2, fields));
   ASSERT_TRUE(read.ok);
   EXPECT_EQ(Unpacked(read.form, &CPackageForm::UnpackMaskToRam), mask);
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "builder_package/PackageForm.h"
 
 namespace recordbytes {
@@ -115,6 +117,33 @@ inline Bytes PackageHeader(int version, int formCount) {
 // files, encrypted strings: 4; options: 8; splash: 2; a string; tray icon:
 // 2; global variables: 1; seven strings; a flag; flash: 2; xul: 2.
 inline Bytes EmptySections() { return Bytes(30 * 4, 0); }
+
+// A binary record: its version, then the data's length and bytes scrambled
+// with constant 125.
+inline Bytes BinaryRecord(const Bytes& plain, int version = 1) {
+  Bytes out;
+  Int(out, version);
+  Run(out, Scrambled(plain, 125));
+  return out;
+}
+
+// An encrypted-string record as written: version 2, then the text.
+inline Bytes EncryptedRecord(const std::string& ascii) {
+  Bytes out;
+  Int(out, 2);
+  String(out, ascii);
+  return out;
+}
+
+// The zlib stream of plain at level, as compress2 makes it.
+inline Bytes Compressed(const Bytes& plain, int level) {
+  uLongf size = compressBound(static_cast<uLong>(plain.size()));
+  Bytes out(size);
+  EXPECT_EQ(compress2(out.data(), &size, plain.data(), static_cast<uLong>(plain.size()), level),
+            Z_OK);
+  out.resize(size);
+  return out;
+}
 
 // The bytes a successful Unpack...ToRam hands out, released here.
 inline Bytes Unpacked(CPackageForm& form, bool (CPackageForm::*unpack)(unsigned char**, int&)) {

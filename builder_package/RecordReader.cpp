@@ -1,11 +1,14 @@
 #include "builder_package/RecordReader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
-#include "builder_package/RecordText.h"
+#include <sys/mman.h>
+
 #include "system/SysFile.h"
+#include "system/SysStringHelper.h"
 
 namespace {
 
@@ -13,9 +16,24 @@ constexpr char kCutShort[] = "cut short";
 // Runs on streams that cannot tell their size grow by this much at a time.
 constexpr int kUnsizedPiece = 1 << 20;
 
-}  // namespace
+// A new array for a run. Large ones ask for transparent huge pages where
+// the system grants them on request: faulting in megabytes 4 KiB at a time
+// costs more than reading them. Only a hint; refusal changes nothing.
+std::unique_ptr<unsigned char[]> NewRun(size_t size) {
+  std::unique_ptr<unsigned char[]> run(new unsigned char[size]);
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t kHuge = 2 << 20;
+  if (size >= 2 * kHuge) {
+    const auto start = reinterpret_cast<uintptr_t>(run.get());
+    const uintptr_t begin = (start + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t end = (start + size) & ~(kHuge - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  }
+#endif
+  return run;
+}
 
-long long RecordReader::Remaining() { return m_file.Remaining(); }
+}  // namespace
 
 bool RecordReader::Fail(const char* field, const std::string& problem) {
   m_failure.offset = m_file.IsOpen() ? m_file.Seek(0, CSysFile::VELLO_SEEK_CURRENT) : -1;
@@ -49,9 +67,25 @@ bool RecordReader::Bool(const char* field, bool& value) {
 }
 
 bool RecordReader::Text(const char* field, std::wstring& value) {
-  // The string reader refuses a length beyond the file's end as it does a
-  // short read; either way the text is not all there.
-  return ReadRecordText(m_file, value) || Fail(field, "text cut short or not UTF-8");
+  // The string record of CSysFile (scrambled), read through Run so that a
+  // length beyond the bytes left is refused, and named, before allocating.
+  int length = 0;
+  if (!Int(field, length)) return false;
+  if (length <= 0) {
+    value.clear();  // an empty stored text replaces the field's default
+    return true;
+  }
+  std::unique_ptr<unsigned char[]> bytes;
+  if (!Run(field, length, bytes)) return false;
+  CSysFile::ScrambleStringBytes(bytes.get(), static_cast<size_t>(length));
+  std::string utf8(reinterpret_cast<const char*>(bytes.get()), static_cast<size_t>(length));
+  // The text ends at the first zero byte, if one is stored.
+  if (const size_t zero = utf8.find('\0'); zero != std::string::npos) utf8.resize(zero);
+  std::wstring text;
+  if (!CSysStringHelper::GetSingleton().UTF8ToNative(utf8, text))
+    return Fail(field, "text is not UTF-8");
+  value = std::move(text);
+  return true;
 }
 
 bool RecordReader::Size(const char* field, int& size) {
@@ -69,7 +103,7 @@ bool RecordReader::Count(const char* field, int& count) {
     count = 0;
     return true;
   }
-  const long long remaining = Remaining();
+  const long long remaining = m_file.Remaining();
   if (remaining >= 0 && stored > remaining)
     return Fail(field, "count " + std::to_string(stored) + " exceeds the " +
                            std::to_string(remaining) + " bytes left");
@@ -78,12 +112,12 @@ bool RecordReader::Count(const char* field, int& count) {
 }
 
 bool RecordReader::Run(const char* field, int size, std::unique_ptr<unsigned char[]>& bytes) {
-  const long long remaining = Remaining();
+  const long long remaining = m_file.Remaining();
   if (remaining >= 0 && size > remaining)
     return Fail(field, "length " + std::to_string(size) + " exceeds the " +
                            std::to_string(remaining) + " bytes left");
   if (remaining >= 0) {
-    std::unique_ptr<unsigned char[]> run(new unsigned char[static_cast<size_t>(size)]);
+    std::unique_ptr<unsigned char[]> run = NewRun(static_cast<size_t>(size));
     if (m_file.Read(run.get(), size) != size) return Fail(field, kCutShort);
     bytes = std::move(run);
     return true;

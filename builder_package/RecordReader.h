@@ -46,9 +46,6 @@ class RecordReader {
   bool FailWithin(const std::string& record, const ReadFailure& inner);
 
  private:
-  // Bytes left, or -1 when the stream cannot tell.
-  long long Remaining();
-
   CSysFile& m_file;
   ReadFailure& m_failure;
   std::string m_record;

@@ -1,53 +1,114 @@
-// Hostile package files: reading, unpacking every program and writing back
-// must never crash, leak or over-allocate, and what reads must write.
+// Hostile package files: reading, unpacking every program and resource and
+// writing back must never crash, leak or over-allocate; a failed read says
+// why; what reads writes, and what is written reads back and writes the
+// same bytes again.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "builder_package/Package.h"
+#include "builder_package/PackageBinary.h"
 #include "builder_package/PackageForm.h"
+#include "encryption/EncryptedString.h"
 #include "system/SysFile.h"
+#include "system/SysStringHelper.h"
 
 namespace {
+
+void Release(bool ok, unsigned char* out) {
+  if (ok) delete[] out;
+}
 
 void Unpack(CPackageForm& form) {
   unsigned char* out = nullptr;
   int size = 0;
-  if (form.UnpackSWFToRam(&out, size)) delete[] out;
-  if (form.UnpackSaverPreviewToRam(&out, size)) delete[] out;
-  if (form.UnpackSaverSettingsToRam(&out, size)) delete[] out;
-  if (form.GetPackedMaskSize() > 0 && form.UnpackMaskToRam(&out, size)) delete[] out;
+  Release(form.UnpackSWFToRam(&out, size), out);
+  Release(form.UnpackSaverPreviewToRam(&out, size), out);
+  Release(form.UnpackSaverSettingsToRam(&out, size), out);
+  if (form.GetPackedMaskSize() > 0) Release(form.UnpackMaskToRam(&out, size), out);
   (void)form.GetSWFVersion();
 }
 
-}  // namespace
+void Unpack(CPackage& package) {
+  for (int i = 0; i < package.GetFormCount(); ++i) Unpack(*package.GetForm(i));
+  unsigned char* out = nullptr;
+  int size = 0;
+  if (package.GetPackedSplash() != nullptr) Release(package.UnpackSplashToRam(&out, size), out);
+  Release(package.UnpackTrayIconToRam(&out, size), out);
+  Release(package.UnpackFlash(&out, size), out);
+  Release(package.UnpackXul(&out, size), out);
+  for (CPackageBinary* binary : package.GetDllBinaries())
+    if (binary->GetLength() > 0) Release(binary->UnPackDataAndDecrypt(&out, size), out);
+  for (const auto& [key, binary] : package.GetFiles())
+    if (binary->GetLength() > 0) Release(binary->UnPackDataAndDecrypt(&out, size), out);
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0) return 0;
-  FILE* in = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-  if (in == nullptr) return 0;
-  CPackage package;
+// A version-1 encrypted string holds raw cipher bytes, which may decipher
+// to units UTF-8 cannot hold; only such a value may keep a package from
+// being written.
+bool HoldsUnwritableText(const CPackage& package) {
+  const auto unwritable = [](const CEncryptedString* value) {
+    std::string utf8;
+    return !CSysStringHelper::GetSingleton().NativeToUTF8(value->GetString(), utf8);
+  };
+  for (const CEncryptedString* value : package.GetEncryptedStrings())
+    if (unwritable(value)) return true;
+  for (const auto* map : {&package.GetSecureVars(), &package.GetGlobalVars()})
+    for (const auto& entry : *map)
+      if (unwritable(entry.second)) return true;
+  return false;
+}
+
+bool ReadFrom(const void* data, size_t size, CPackage& package) {
+  FILE* in = fmemopen(const_cast<void*>(data), size, "rb");
+  if (in == nullptr) return false;
   bool read;
   {
     CSysFile file(in);
     read = package.Read(0, file);
   }
   std::fclose(in);
+  return read;
+}
 
-  for (int i = 0; i < package.GetFormCount(); ++i) Unpack(*package.GetForm(i));
-
-  if (read) {
-    char* written = nullptr;
-    size_t writtenSize = 0;
-    FILE* out = open_memstream(&written, &writtenSize);
-    if (out != nullptr) {
-      CSysFile file(out);
-      if (!package.Write(0, file)) __builtin_trap();  // a package that reads must write
-      std::fclose(out);
-      std::free(written);
-    }
+// The written bytes, or false when Write fails.
+bool WriteOut(CPackage& package, std::string& bytes) {
+  char* written = nullptr;
+  size_t writtenSize = 0;
+  FILE* out = open_memstream(&written, &writtenSize);
+  if (out == nullptr) __builtin_trap();
+  bool ok;
+  {
+    CSysFile file(out);
+    ok = package.Write(0, file);
   }
+  std::fclose(out);
+  bytes.assign(written, writtenSize);
+  std::free(written);
+  return ok;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  CPackage package;
+  const bool read = ReadFrom(data, size, package);
+  if (read == package.GetReadFailure().failed()) __builtin_trap();  // false says why
+  Unpack(package);
+  if (!read) return 0;
+
+  std::string first;
+  if (!WriteOut(package, first)) {
+    if (!HoldsUnwritableText(package)) __builtin_trap();  // a package that reads must write
+    return 0;
+  }
+  CPackage again;
+  std::string second;
+  if (!ReadFrom(first.data(), first.size(), again) || !WriteOut(again, second) || second != first)
+    __builtin_trap();
   return 0;
 }

@@ -1,0 +1,598 @@
+#include "builder_package/Package.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "builder_package/PackageBinary.h"
+#include "builder_package/PackageForm.h"
+#include "builder_package/RecordBytes_test.h"
+#include "encryption/EncryptedString.h"
+#include "system/SysFile.h"
+#include "system/TempDir_test.h"
+
+namespace {
+
+using recordbytes::Bytes;
+using recordbytes::Int;
+using recordbytes::Text;
+namespace fs = std::filesystem;
+
+// Resource contents: compressible words; large ones give different
+// streams at levels 1 and 9.
+Bytes Resource(int seed, size_t size) {
+  std::mt19937 rng(static_cast<unsigned>(seed));
+  Bytes out;
+  while (out.size() < size) {
+    const std::string word = "word" + std::to_string(rng() % 97) + " ";
+    out.insert(out.end(), word.begin(), word.end());
+  }
+  out.resize(size);
+  return out;
+}
+
+// Small, so that every prefix of a package holding them loads quickly.
+const Bytes kSplash = Resource(1, 300), kTray = Resource(2, 50), kFlash = Resource(3, 200),
+            kXul = Resource(4, 70);
+
+// Where a count or size sits in a composed file, the field the reader
+// names for it, and what it is.
+enum class Kind { kCount, kSize, kUnpacked, kKey, kCipherText };
+struct Mark {
+  size_t at;
+  std::string field;
+  Kind kind;
+};
+
+// Composes package bytes, noting where the counts and sizes are.
+struct Composer {
+  Bytes out;
+  std::vector<Mark> marks;
+
+  void Append(const Bytes& bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
+  void Note(const std::string& field, Kind kind) { marks.push_back({out.size(), field, kind}); }
+  void Count(int32_t n) {
+    Note("count", Kind::kCount);
+    Int(out, n);
+  }
+  void Key(const std::string& utf8) {
+    Note("key", Kind::kKey);
+    recordbytes::String(out, utf8);
+  }
+  void Binary(const std::string& plain, int version = 1) {
+    Int(out, version);
+    Note("m_length", Kind::kSize);
+    recordbytes::Run(out, recordbytes::Scrambled(Text(plain), 125));
+  }
+  void Encrypted(const std::string& text) {
+    Int(out, 2);
+    Note("", Kind::kCipherText);
+    recordbytes::String(out, text);
+  }
+  void Options(bool present) {
+    for (int n = 1; n <= 4; ++n) Int(out, present ? 10 + n : 0);
+    recordbytes::Bool(out, present);
+    recordbytes::String(out, present ? "option one" : "");
+    recordbytes::Bool(out, present);
+    Int(out, present ? -15 : 0);
+  }
+  // Sizes, then the zlib stream scrambled with k; absent: two zero sizes.
+  void Compressed(const std::string& name, const Bytes* plain, int level, int k) {
+    const Bytes stored =
+        plain ? recordbytes::Scrambled(recordbytes::Compressed(*plain, level), k) : Bytes{};
+    Note("m_packed" + name + "Size", Kind::kSize);
+    Int(out, static_cast<int32_t>(stored.size()));
+    Note("m_unpacked" + name + "Size", Kind::kUnpacked);
+    Int(out, plain ? static_cast<int32_t>(plain->size()) : 0);
+    Append(stored);
+  }
+};
+
+recordbytes::Form OneForm() {
+  recordbytes::Form form;
+  form.swf = recordbytes::Scrambled(Text("FWS\x0a program"), 122);
+  form.preview = {1, 2};
+  return form;
+}
+
+// A package of version v with every section it has populated. Map keys
+// come out of order, "alpha" twice, and the keys U+10000 and U+FFFD, which
+// UTF-16 order would swap.
+Composer StoredFile(int v) {
+  Composer c;
+  c.Append(recordbytes::PackageHeader(v, 2));
+  c.marks.push_back({c.out.size() - 4, "count", Kind::kCount});
+  c.Append(recordbytes::FormRecord(14, OneForm()));
+  c.Append(recordbytes::FormRecord(14, OneForm()));
+  if (v >= 2) {
+    c.Count(2);
+    c.Binary("dll one");
+    c.Binary("", 7);  // the binary's own version is ignored
+  }
+  if (v >= 3) {
+    c.Count(3);
+    c.Key("zeta"), c.Encrypted("z value");
+    c.Key("alpha"), c.Encrypted("first");
+    c.Key("alpha"), c.Encrypted("second");
+  }
+  if (v >= 4) {
+    c.Count(2);
+    c.Key("\xF0\x90\x80\x80"), c.Binary("astral");
+    c.Key("\xEF\xBF\xBD"), c.Binary("replacement");
+  }
+  if (v >= 5) {
+    c.Count(2);
+    c.Encrypted("list one");
+    c.Encrypted("");
+    c.Options(true);
+  }
+  if (v >= 6) c.Compressed("Splash", &kSplash, 9, 182);
+  if (v >= 7) recordbytes::String(c.out, "option two");
+  if (v >= 8) c.Compressed("TrayIcon", &kTray, 9, 184);
+  if (v >= 9) {
+    c.Count(2);
+    c.Key("b"), c.Encrypted("bee");
+    c.Key("a"), c.Encrypted("ay");
+  }
+  if (v >= 10)
+    for (int n = 3; n <= 9; ++n) recordbytes::String(c.out, "option " + std::to_string(n));
+  if (v >= 11) recordbytes::Bool(c.out, true);
+  if (v >= 12) c.Compressed("Flash", &kFlash, 1, 84);
+  if (v >= 14) c.Compressed("Xul", &kXul, 1, 76);
+  return c;
+}
+
+// What saving the package read from StoredFile(v) must write: version 14,
+// maps in key order with the later "alpha", binaries as version 1, and
+// the sections that v lacks at their defaults.
+Bytes SavedFile(int v) {
+  Composer c;
+  c.Append(recordbytes::PackageHeader(14, 2));
+  c.Append(recordbytes::FormRecord(14, OneForm()));
+  c.Append(recordbytes::FormRecord(14, OneForm()));
+  c.Count(v >= 2 ? 2 : 0);
+  if (v >= 2) c.Binary("dll one"), c.Binary("");
+  c.Count(v >= 3 ? 2 : 0);
+  if (v >= 3) c.Key("alpha"), c.Encrypted("second"), c.Key("zeta"), c.Encrypted("z value");
+  c.Count(v >= 4 ? 2 : 0);
+  if (v >= 4)
+    c.Key("\xEF\xBF\xBD"), c.Binary("replacement"), c.Key("\xF0\x90\x80\x80"), c.Binary("astral");
+  c.Count(v >= 5 ? 2 : 0);
+  if (v >= 5) c.Encrypted("list one"), c.Encrypted("");
+  c.Options(v >= 5);
+  c.Compressed("Splash", v >= 6 ? &kSplash : nullptr, 9, 182);
+  recordbytes::String(c.out, v >= 7 ? "option two" : "");
+  c.Compressed("TrayIcon", v >= 8 ? &kTray : nullptr, 9, 184);
+  c.Count(v >= 9 ? 2 : 0);
+  if (v >= 9) c.Key("a"), c.Encrypted("ay"), c.Key("b"), c.Encrypted("bee");
+  for (int n = 3; n <= 9; ++n)
+    recordbytes::String(c.out, v >= 10 ? "option " + std::to_string(n) : "");
+  recordbytes::Bool(c.out, v >= 11);
+  c.Compressed("Flash", v >= 12 ? &kFlash : nullptr, 1, 84);
+  c.Compressed("Xul", v >= 14 ? &kXul : nullptr, 1, 76);
+  return c.out;
+}
+
+using Names = std::vector<std::wstring>;
+
+// Reads from the stream and closes it.
+bool ReadStream(CPackage& package, FILE* in) {
+  if (in == nullptr) return false;
+  bool ok;
+  {
+    CSysFile file(in);
+    ok = package.Read(0, file);
+  }
+  std::fclose(in);
+  return ok;
+}
+
+// Read and Write on memory streams, for the tests that load many damaged
+// files (a real file per case makes them wait on the disk).
+bool ReadBytes(CPackage& package, const Bytes& bytes) {
+  return ReadStream(package,
+                    fmemopen(const_cast<unsigned char*>(bytes.data()), bytes.size(), "rb"));
+}
+
+bool Writes(CPackage& package) {
+  char* written = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&written, &size);
+  bool ok;
+  {
+    CSysFile file(out);
+    ok = package.Write(0, file);
+  }
+  std::fclose(out);
+  std::free(written);
+  return ok;
+}
+
+template <class Map>
+Names Keys(const Map& map) {
+  Names keys;
+  for (const auto& entry : map) keys.push_back(entry.first);
+  return keys;
+}
+
+Bytes Unpacked(CPackage& package, bool (CPackage::*unpack)(unsigned char**, int&)) {
+  unsigned char* out = nullptr;
+  int size = 0;
+  if (!(package.*unpack)(&out, size)) return {};
+  const std::unique_ptr<unsigned char[]> owned(out);
+  return Bytes(out, out + size);
+}
+
+Bytes Plain(CPackageBinary& binary) {
+  unsigned char* out = nullptr;
+  int size = 0;
+  EXPECT_TRUE(binary.UnPackDataAndDecrypt(&out, size));
+  const std::unique_ptr<unsigned char[]> owned(out);
+  return Bytes(out, out + size);
+}
+
+// Packages of each version are read whole, header, forms and sections, and
+// saved as version 14.
+class SectionVersionTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(SectionVersionTest, ReadsEverySectionItsVersionHasAndSavesAllAsVersion14) {
+  const int v = GetParam();
+  TempDir dir;
+  CPackage p;
+  ASSERT_TRUE(p.Load(0, dir.Put("in.dat", StoredFile(v).out))) << p.GetReadFailure().ToString();
+  EXPECT_FALSE(p.GetReadFailure().failed());
+  EXPECT_EQ(p.GetStoredVersion(), v);
+  EXPECT_EQ(p.GetHeaderInt1(), -1);
+  EXPECT_EQ(p.GetHeaderString1(), L"header one");
+  EXPECT_EQ(p.GetHeaderString2(), L"");
+  EXPECT_TRUE(p.GetHeaderFlag1() && !p.GetHeaderFlag2() && p.GetHeaderFlag3());
+  EXPECT_EQ(p.GetHeaderString3(), L"header three");
+  EXPECT_EQ((std::vector<int>{p.GetHeaderInt2(), p.GetHeaderInt3(), p.GetHeaderInt4()}),
+            (std::vector<int>{2, 3, 4}));
+  ASSERT_EQ(p.GetFormCount(), 2);
+  EXPECT_EQ(recordbytes::Unpacked(*p.GetForm(1), &CPackageForm::UnpackSWFToRam),
+            Text("FWS\x0a program"));
+  EXPECT_EQ(p.GetForm(2), nullptr);
+
+  ASSERT_EQ(p.GetDllBinaries().size(), v >= 2 ? 2u : 0u);
+  if (v >= 2) {
+    EXPECT_EQ(Plain(*p.GetDllBinaries()[0]), Text("dll one"));
+    EXPECT_EQ(p.GetDllBinaries()[1]->GetLength(), 0);
+  }
+  EXPECT_EQ(Keys(p.GetSecureVars()), (v >= 3 ? Names{L"alpha", L"zeta"} : Names{}));
+  if (v >= 3) {
+    EXPECT_EQ(p.FindSecureVar(L"alpha")->GetString(), L"second");
+  }
+  EXPECT_EQ(Keys(p.GetFiles()), (v >= 4 ? Names{L"\uFFFD", L"\U00010000"} : Names{}));
+  if (v >= 4) {
+    EXPECT_EQ(Plain(*p.FindFile(L"\U00010000")), Text("astral"));
+  }
+  ASSERT_EQ(p.GetEncryptedStrings().size(), v >= 5 ? 2u : 0u);
+  if (v >= 5) {
+    EXPECT_EQ(p.GetEncryptedStrings()[0]->GetString(), L"list one");
+  }
+  EXPECT_EQ(p.GetOptionInt1(), v >= 5 ? 11 : 0);
+  EXPECT_EQ(p.GetOptionInt4(), v >= 5 ? 14 : 0);
+  EXPECT_EQ(p.GetOptionInt5(), v >= 5 ? -15 : 0);
+  EXPECT_EQ(p.GetOptionFlag1(), v >= 5);
+  EXPECT_EQ(p.GetOptionFlag2(), v >= 5);
+  EXPECT_EQ(p.GetOptionString(1), v >= 5 ? L"option one" : L"");
+  EXPECT_EQ(p.GetOptionString(2), v >= 7 ? L"option two" : L"");
+  EXPECT_EQ(p.GetOptionString(9), v >= 10 ? L"option 9" : L"");
+  EXPECT_EQ(p.GetOptionFlag3(), v >= 11);
+  EXPECT_EQ(Keys(p.GetGlobalVars()), (v >= 9 ? Names{L"a", L"b"} : Names{}));
+
+  EXPECT_EQ(p.GetUnpackedSplashSize(), v >= 6 ? 300 : 0);
+  if (v >= 6) {
+    EXPECT_EQ(Unpacked(p, &CPackage::UnpackSplashToRam), kSplash);
+  }
+  EXPECT_EQ(Unpacked(p, &CPackage::UnpackTrayIconToRam), v >= 8 ? kTray : Bytes{});
+  EXPECT_EQ(Unpacked(p, &CPackage::UnpackFlash), v >= 12 ? kFlash : Bytes{});
+  EXPECT_EQ(Unpacked(p, &CPackage::UnpackXul), v >= 14 ? kXul : Bytes{});
+  EXPECT_EQ(p.GetUnpackedXulSize(), v >= 14 ? 70 : 0);
+
+  ASSERT_TRUE(p.Save(0, dir.WideFile("out.dat")));
+  EXPECT_EQ(TempDir::ReadAll(dir.File("out.dat")), SavedFile(v));
+}
+
+// Versions outside 1..14 are read by the nearest gate.
+INSTANTIATE_TEST_SUITE_P(Versions, SectionVersionTest, ::testing::Range(0, 16));
+
+// A pipe cannot tell how many bytes are left: runs are read in pieces, and
+// one longer than what arrives fails as cut short.
+TEST(SectionStreamTest, ReadsFromAStreamThatCannotSeek) {
+  const Bytes whole = StoredFile(14).out;
+  Bytes damaged = whole;
+  const size_t last = damaged.size() - recordbytes::Compressed(kXul, 1).size() - 8;
+  damaged[last + 2] = 0x10;  // the xul's packed size, 1 MiB more
+  for (const Bytes* bytes : {&whole, static_cast<const Bytes*>(&damaged)}) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::thread writer([&] {
+      (void)!write(fds[1], bytes->data(), bytes->size());
+      close(fds[1]);
+    });
+    CPackage p;
+    const bool ok = ReadStream(p, fdopen(fds[0], "rb"));
+    writer.join();
+    if (bytes == &damaged) {
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(p.GetReadFailure().field, "m_packedXulSize");
+      EXPECT_EQ(p.GetReadFailure().problem, "cut short");
+      EXPECT_EQ(p.GetReadFailure().offset, -1);
+    } else {
+      ASSERT_TRUE(ok) << p.GetReadFailure().ToString();
+      TempDir dir;
+      ASSERT_TRUE(p.Save(0, dir.WideFile("out.dat")));
+      EXPECT_EQ(TempDir::ReadAll(dir.File("out.dat")), SavedFile(14));
+    }
+  }
+}
+
+// Forms read before the end stay in the package.
+TEST(SectionDamageTest, EveryPrefixFailsWithAReason) {
+  const Bytes file = StoredFile(14).out;
+  const size_t header = recordbytes::PackageHeader(14, 2).size();
+  const size_t form = recordbytes::FormRecord(14, OneForm()).size();
+  for (size_t cut = 0; cut < file.size(); ++cut) {
+    CPackage p;
+    ASSERT_FALSE(ReadBytes(p, Bytes(file.begin(), file.begin() + long(cut)))) << cut;
+    EXPECT_EQ(p.GetFormCount(), cut < header + form ? 0 : cut < header + 2 * form ? 1 : 2) << cut;
+    const ReadFailure& why = p.GetReadFailure();
+    ASSERT_TRUE(why.failed()) << cut;
+    EXPECT_LE(why.offset, static_cast<long long>(cut));
+    EXPECT_GE(why.offset, 0);
+  }
+}
+
+// A count or size pushed past the end of the file is refused, and named,
+// before anything is read for it; a negative size is refused; any other
+// change of one of their bytes fails with a reason or reads a package that
+// writes.
+TEST(SectionDamageTest, CountsAndSizesBeyondTheFileOrNegativeAreRefused) {
+  const Composer stored = StoredFile(14);
+  for (const Mark& mark : stored.marks) {
+    for (size_t byte = 0; byte < 4; ++byte) {
+      for (uint8_t value : {0x00, 0x01, 0x7F, 0x80, 0xFF}) {
+        Bytes patched = stored.out;
+        patched[mark.at + byte] = value;
+        CPackage p;
+        const bool ok = ReadBytes(p, patched);
+        const ReadFailure& why = p.GetReadFailure();
+        const std::string where = mark.field + " at " + std::to_string(mark.at) + " byte " +
+                                  std::to_string(byte) + " = " + std::to_string(value) + ": " +
+                                  why.ToString();
+        if (ok) {
+          EXPECT_TRUE(Writes(p)) << where;
+        } else {
+          EXPECT_TRUE(why.failed()) << where;
+        }
+
+        const bool beyond = byte == 2 && value == 0x7F;  // 8 MiB or more
+        const bool negative = byte == 3 && value >= 0x80;
+        if (mark.kind == Kind::kUnpacked) {
+          EXPECT_EQ(!ok, negative) << where;
+          continue;
+        }
+        if (beyond) {
+          EXPECT_FALSE(ok) << where;
+          EXPECT_EQ(why.field, mark.field) << where;
+          const std::string expected = mark.kind == Kind::kCipherText ? "record failed"
+                                       : mark.kind == Kind::kCount    ? "count "
+                                                                      : "length ";
+          EXPECT_EQ(why.problem.rfind(expected, 0), 0u) << where;
+          if (mark.kind != Kind::kCipherText) {
+            EXPECT_NE(why.problem.find(" exceeds the "), std::string::npos) << where;
+          }
+        }
+        if (negative && mark.kind == Kind::kSize) {
+          EXPECT_FALSE(ok) << where;
+          EXPECT_EQ(why.field, mark.field) << where;
+          EXPECT_NE(why.problem.find(" is negative"), std::string::npos) << where;
+        }
+      }
+    }
+  }
+}
+
+TEST(SectionDamageTest, ReasonNamesTheFormTheFieldAndTheBytesLeft) {
+  recordbytes::Form form = OneForm();
+  form.name = "NAME";
+  const Bytes record = recordbytes::FormRecord(6, form);
+  Bytes file = recordbytes::PackageHeader(1, 2);
+  file.insert(file.end(), record.begin(), record.end());
+  file.insert(file.end(), record.begin(), record.end());
+  // The name is the last field of a version-6 record: its length and 4 bytes.
+  const size_t lengthAt = file.size() - 8;
+  ASSERT_EQ(file[lengthAt], 4u);
+  file[lengthAt] = 0x9F, file[lengthAt + 1] = 0x86, file[lengthAt + 2] = 0x01;  // 99999
+  TempDir dir;
+  CPackage p;
+  ASSERT_FALSE(p.Load(0, dir.Put("p.dat", file)));
+  EXPECT_EQ(p.GetFormCount(), 1);
+  EXPECT_EQ(p.GetReadFailure().ToString(), "at byte " + std::to_string(lengthAt + 4) +
+                                               ", form 2, m_formName: length 99999 exceeds "
+                                               "the 4 bytes left");
+  EXPECT_FALSE(p.Load(0, dir.WideFile("absent.dat")));
+  EXPECT_EQ(p.GetReadFailure().ToString(), "the file does not open");
+}
+
+TEST(SectionDamageTest, ResourcesThatCannotInflateToTheirSizeAreRefused) {
+  const Bytes stored = recordbytes::Scrambled(recordbytes::Compressed(kXul, 1), 76);
+  const int32_t packed = static_cast<int32_t>(stored.size());
+  const int32_t real = static_cast<int32_t>(kXul.size());
+  TempDir dir;
+  for (int32_t unpacked : {real + 1, real - 1, packed * 1100, INT32_MAX}) {
+    Bytes file = recordbytes::PackageHeader(14, 0);
+    const Bytes empty = recordbytes::EmptySections();
+    file.insert(file.end(), empty.begin(), empty.end() - 8);
+    Int(file, packed);
+    Int(file, unpacked);
+    file.insert(file.end(), stored.begin(), stored.end());
+    CPackage p;
+    ASSERT_TRUE(p.Load(0, dir.Put("p.dat", file))) << p.GetReadFailure().ToString();
+    unsigned char* out = nullptr;
+    int size = -7;
+    EXPECT_FALSE(p.UnpackXul(&out, size)) << unpacked;
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(size, -7);
+  }
+}
+
+// Each resource is its file compressed at its level and scrambled with its
+// constant, composed here with zlib and the formula.
+struct ResourceCase {
+  const char* name;
+  bool (CPackage::*pack)(const std::wstring&);
+  bool (CPackage::*unpack)(unsigned char**, int&);
+  const unsigned char* (CPackage::*stored)() const;
+  int (CPackage::*packedSize)() const;
+  int (CPackage::*unpackedSize)() const;
+  void (CPackage::*release)();
+  int level, k;
+};
+
+const ResourceCase kResources[] = {
+    {"splash", &CPackage::PackSplash, &CPackage::UnpackSplashToRam, &CPackage::GetPackedSplash,
+     &CPackage::GetPackedSplashSize, &CPackage::GetUnpackedSplashSize, &CPackage::ReleaseSplash, 9, 182},
+    {"tray icon", &CPackage::PackTrayIcon, &CPackage::UnpackTrayIconToRam,
+     &CPackage::GetPackedTrayIcon, &CPackage::GetPackedTrayIconSize,
+     &CPackage::GetUnpackedTrayIconSize, &CPackage::ReleaseTrayIcon, 9, 184},
+    {"flash", &CPackage::PackFlash, &CPackage::UnpackFlash, &CPackage::GetPackedFlash,
+     &CPackage::GetPackedFlashSize, &CPackage::GetUnpackedFlashSize, &CPackage::ReleaseFlash, 1, 84},
+    {"xul", &CPackage::PackXul, &CPackage::UnpackXul, &CPackage::GetPackedXul,
+     &CPackage::GetPackedXulSize, &CPackage::GetUnpackedXulSize, &CPackage::ReleaseXul, 1, 76},
+};
+
+TEST(ResourceTest, PackedBytesAreTheZlibStreamAtTheLevelScrambledWithTheConstant) {
+  TempDir dir;
+  const Bytes content = Resource(5, 20000);
+  const std::wstring path = dir.Put("r.bin", content);
+  ASSERT_NE(recordbytes::Compressed(content, 1), recordbytes::Compressed(content, 9));
+  for (const ResourceCase& r : kResources) {
+    CPackage p;
+    ASSERT_TRUE((p.*r.pack)(path)) << r.name;
+    const Bytes expected = recordbytes::Scrambled(recordbytes::Compressed(content, r.level), r.k);
+    ASSERT_EQ((p.*r.packedSize)(), static_cast<int>(expected.size())) << r.name;
+    EXPECT_EQ((p.*r.unpackedSize)(), static_cast<int>(content.size())) << r.name;
+    const unsigned char* stored = (p.*r.stored)();
+    EXPECT_EQ(Bytes(stored, stored + expected.size()), expected) << r.name;
+    EXPECT_EQ(Unpacked(p, r.unpack), content) << r.name;
+  }
+}
+
+// A failed pack or a release of the splash or tray icon leaves sizes
+// without bytes: Save then fails and keeps the old file. Flash and xul
+// clear their sizes and save.
+TEST(ResourceTest, SizesWithoutBytesAreNeverWritten) {
+  TempDir dir;
+  const std::wstring good = dir.Put("good.bin", kSplash);
+  Bytes noise(2000);
+  std::mt19937 rng(5);
+  for (auto& b : noise) b = static_cast<unsigned char>(rng());
+  const std::wstring bad = dir.Put("noise.bin", noise);
+  const std::string target = dir.Write("vello.dat", {1, 2, 3});
+
+  for (const ResourceCase& r : kResources) {
+    const bool keepsSizes = r.level == 9;  // splash and tray icon
+    for (bool release : {false, true}) {
+      CPackage p;
+      ASSERT_TRUE((p.*r.pack)(good));
+      const int packed = (p.*r.packedSize)();
+      if (release) {
+        (p.*r.release)();
+        EXPECT_EQ((p.*r.unpackedSize)(), keepsSizes ? 300 : 0) << r.name;
+      } else {
+        EXPECT_FALSE((p.*r.pack)(bad)) << r.name;
+        EXPECT_EQ((p.*r.unpackedSize)(), 2000) << r.name;  // the file was read
+      }
+      EXPECT_EQ((p.*r.stored)(), nullptr);
+      EXPECT_EQ((p.*r.packedSize)(), keepsSizes ? packed : 0) << r.name;
+      EXPECT_EQ(p.Save(0, dir.WideFile("vello.dat")), !keepsSizes) << r.name << release;
+      if (keepsSizes) {
+        EXPECT_EQ(TempDir::ReadAll(target), (Bytes{1, 2, 3})) << r.name;
+      }
+    }
+  }
+}
+
+// The sections of a new package filled through its operations, in the
+// order the layout gives, maps in key order whatever order they came in.
+TEST(SectionOperationsTest, AddedEntriesAreStoredAndWrittenInKeyOrder) {
+  TempDir dir;
+  CPackage p;
+  const unsigned char dll[] = {'d', 'l', 'l'};
+  ASSERT_TRUE(p.PackWin32Dll(dll, 3));
+  p.AddSecureVar(L"b", L"first");
+  p.AddSecureVar(L"a", L"ay");
+  p.AddSecureVar(L"b", L"bee");
+  EXPECT_EQ(p.GetSecureVars().size(), 2u);
+  EXPECT_EQ(p.FindSecureVar(L"b")->GetString(), L"bee");
+  EXPECT_EQ(p.FindSecureVar(L"c"), nullptr);
+  ASSERT_TRUE(p.PackFile(L"z", dir.Put("z.bin", Text("zed"))));
+  ASSERT_TRUE(p.PackFile(L"empty", dir.Put("e.bin", {})));
+  EXPECT_FALSE(p.PackFile(L"missing", dir.WideFile("missing.bin")));
+  EXPECT_EQ(p.FindFile(L"missing"), nullptr);
+  EXPECT_EQ(p.FindFile(L"empty")->GetLength(), 0);
+  p.AddGlobalVar(L"g", L"global");
+
+  Bytes expected(12 * 4, 0);  // version 14, ten empty header fields, no form
+  expected[0] = 14;
+  Composer c;
+  c.Count(1), c.Binary("dll");
+  c.Count(2), c.Key("a"), c.Encrypted("ay"), c.Key("b"), c.Encrypted("bee");
+  c.Count(2), c.Key("empty"), c.Binary(""), c.Key("z"), c.Binary("zed");
+  c.Count(0), c.Options(false);
+  c.Compressed("Splash", nullptr, 0, 0);
+  recordbytes::String(c.out, "");
+  c.Compressed("TrayIcon", nullptr, 0, 0);
+  c.Count(1), c.Key("g"), c.Encrypted("global");
+  c.Append(Bytes(8 * 4 + 2 * 8, 0));  // seven strings, a flag, flash, xul
+  expected.insert(expected.end(), c.out.begin(), c.out.end());
+  ASSERT_TRUE(p.Save(0, dir.WideFile("p.dat")));
+  EXPECT_EQ(TempDir::ReadAll(dir.File("p.dat")), expected);
+
+  p.Close();
+  EXPECT_TRUE(p.GetDllBinaries().empty());
+  EXPECT_TRUE(p.GetSecureVars().empty());
+  EXPECT_TRUE(p.GetFiles().empty());
+  EXPECT_TRUE(p.GetGlobalVars().empty());
+}
+
+TEST(PackageSaveTest, PathsThatDoNotConvertWholeAreRefusedAndTouchNothing) {
+  TempDir dir;
+  const std::string victim = dir.Write("victim", {7, 7});
+  const std::wstring base = dir.WideFile("victim");
+  CPackage p;
+  for (const std::wstring& path : {base + L"\xD800.dat", base + std::wstring(1, L'\0') + L".dat",
+                                   base + static_cast<wchar_t>(0x110000)}) {
+    EXPECT_FALSE(p.Save(0, path));
+    EXPECT_EQ(TempDir::ReadAll(victim), (Bytes{7, 7}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  }
+}
+
+TEST(SectionDeathTest, ProgrammingErrorsAreFatal) {
+  CPackage p;
+  unsigned char* out = nullptr;
+  int size = 0;
+  EXPECT_FALSE(p.UnpackTrayIconToRam(&out, size));
+  EXPECT_DEATH(p.UnpackSplashToRam(&out, size),
+               "m_pSplash != __null\\), function UnpackSplashToRam, file builder_package/Package");
+  CPackageBinary binary;
+  EXPECT_DEATH(binary.PackDataAndEncrypt(nullptr, 0), "pData != __null");
+  EXPECT_DEATH(binary.UnPackDataAndDecrypt(&out, size),
+               "m_pData != __null\\), function UnPackDataAndDecrypt, file "
+               "builder_package/PackageBinary");
+}
+
+}  // namespace
