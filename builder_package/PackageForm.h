@@ -107,6 +107,10 @@ class CPackageForm {
   unsigned int GetFormUInt1() const { return m_formUInt1; }
   unsigned int GetFormUInt2() const { return m_formUInt2; }
   int GetKeyTextLength() const { return m_keyTextLength; }
+  // The stored bytes as they are in the file (scrambled, or protected
+  // blocks and scrambled key text); null when absent.
+  const unsigned char* GetStoredSWF() const { return m_pSWF; }
+  const unsigned char* GetKeyText() const { return m_pKeyText; }
 
   void SetFormName(const std::wstring& name) { m_formName = name; }
 

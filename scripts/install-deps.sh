@@ -8,6 +8,8 @@ packages=(
   libssl-dev openssl zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   coreutils findutils
+  # vello's command line and its JSON
+  libcli11-dev nlohmann-json3-dev
   # lumetta's gtk layer, and its tests of real windows under Xvfb
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev xvfb xauth
 )

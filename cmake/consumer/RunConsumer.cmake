@@ -1,0 +1,36 @@
+# Installs the build into a scratch prefix, then builds and runs the
+# consumer against it, through find_package or pkg-config (WAY).
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
+  endif()
+  set(last_output "${out}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE ${SCRATCH})
+set(prefix ${SCRATCH}/prefix)
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+foreach(installed bin/vello share/man/man1/vello.1 include/vello/builder_package/Package.h)
+  if(NOT EXISTS ${prefix}/${installed})
+    message(FATAL_ERROR "not installed: ${installed}")
+  endif()
+endforeach()
+
+set(consumer ${SCRATCH}/consumer)
+if(WAY STREQUAL "find_package")
+  run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${SCRATCH}/build -G ${GENERATOR}
+      -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX})
+  run(${CMAKE_COMMAND} --build ${SCRATCH}/build)
+  set(consumer ${SCRATCH}/build/consumer)
+else()
+  file(GLOB pc_dirs ${prefix}/lib*/pkgconfig ${prefix}/lib/*/pkgconfig)
+  set(ENV{PKG_CONFIG_PATH} "${pc_dirs}")
+  run(pkg-config --cflags --libs vello)
+  string(STRIP "${last_output}" flags)
+  separate_arguments(flags UNIX_COMMAND "${flags}")
+  run(${CXX} -std=c++20 ${SOURCE_DIR}/consumer.cpp ${flags} -o ${consumer})
+endif()
+run(${consumer} ${SCRATCH})
+message("${last_output}")

@@ -1,0 +1,106 @@
+#include "tools/vello/FormContent.h"
+
+#include <openssl/bio.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#include <memory>
+
+#include "builder_package/PackageForm.h"
+#include "builder_package/ProtectedSWF.h"
+#include "builder_package/Scramble.h"
+#include "tools/vello/SwfCheck.h"
+
+namespace {
+
+using Unpacker = bool (CPackageForm::*)(unsigned char**, int&);
+
+bool Take(CPackageForm& form, Unpacker unpack, ByteVector& out) {
+  unsigned char* data = nullptr;
+  int size = 0;
+  if (!(form.*unpack)(&data, size)) return false;
+  const std::unique_ptr<unsigned char[]> owned(data);
+  out.assign(data, data + size);
+  return true;
+}
+
+bool TakeCompanion(CPackageForm& form, int size, Unpacker unpack, ByteVector& out, std::string& problem) {
+  problem.clear();
+  if (size == 0) return false;
+  if (size < 0) {
+    problem = "has a negative size " + std::to_string(size);
+    return false;
+  }
+  if (Take(form, unpack, out)) return true;
+  problem = "does not unpack";
+  return false;
+}
+
+}  // namespace
+
+bool MainProgram(const CPackageForm& form, ByteVector& out, std::string& problem) {
+  const int length = form.GetSWFSize();
+  if (length < 0 || (length > 0 && form.GetStoredSWF() == nullptr)) {
+    problem = "has no stored bytes for its size " + std::to_string(length);
+    return false;
+  }
+  if (!form.IsProtected()) {
+    out.assign(form.GetStoredSWF(), form.GetStoredSWF() + length);
+    Scramble::Apply(out.data(), length, Scramble::kProgram);
+    return true;
+  }
+  ByteVector decoded;
+  if (!ProtectedSWF::Unpack(form.GetStoredSWF(), length, form.GetKeyText(), form.GetKeyTextLength(),
+                            decoded)) {
+    problem = "does not decode: its key text or protected blocks are damaged";
+    return false;
+  }
+  const SwfCheck swf = CheckSwf(decoded.data(), decoded.size());
+  if (swf.ok()) decoded.resize(swf.fileLength);
+  out = std::move(decoded);
+  return true;
+}
+
+bool PreviewProgram(CPackageForm& form, ByteVector& out, std::string& problem) {
+  return TakeCompanion(form, form.GetSaverPreviewSize(), &CPackageForm::UnpackSaverPreviewToRam, out, problem);
+}
+
+bool SettingsProgram(CPackageForm& form, ByteVector& out, std::string& problem) {
+  return TakeCompanion(form, form.GetSaverSettingsSize(), &CPackageForm::UnpackSaverSettingsToRam, out,
+                   problem);
+}
+
+bool Mask(CPackageForm& form, ByteVector& out, std::string& problem) {
+  problem.clear();
+  if (form.GetPackedMaskSize() == 0 && form.GetUnpackedMaskSize() == 0) return false;
+  if (form.GetPackedMaskSize() <= 0 || form.GetUnpackedMaskSize() <= 0) {
+    problem = "has sizes " + std::to_string(form.GetPackedMaskSize()) + " packed and " +
+              std::to_string(form.GetUnpackedMaskSize()) + " unpacked";
+    return false;
+  }
+  if (Take(form, &CPackageForm::UnpackMaskToRam, out)) return true;
+  problem = "does not inflate to its recorded " + std::to_string(form.GetUnpackedMaskSize()) + " bytes";
+  return false;
+}
+
+const Companion kCompanions[3] = {{"preview program", "preview.swf", true, PreviewProgram},
+                                  {"settings program", "settings.swf", true, SettingsProgram},
+                                  {"mask", "mask.bin", false, Mask}};
+
+int RsaKeyBits(const CPackageForm& form) {
+  const int n = form.GetKeyTextLength();
+  if (form.GetKeyText() == nullptr || n <= 0) return 0;
+  ByteVector pem(form.GetKeyText(), form.GetKeyText() + n);
+  Scramble::Apply(pem.data(), n, Scramble::kKeyText);
+  int bits = 0;
+  if (BIO* bio = BIO_new_mem_buf(pem.data(), n)) {
+    if (EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr)) {
+      bits = EVP_PKEY_get_bits(key);
+      EVP_PKEY_free(key);
+    }
+    BIO_free_all(bio);
+  }
+  OPENSSL_cleanse(pem.data(), pem.size());  // the private key
+  return bits;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CPackageForm;
+
+// A form's content as the files it was packed from. Each returns false
+// with a reason when the stored bytes do not decode.
+using ByteVector = std::vector<unsigned char>;
+
+// The main program. Protected content decodes to the program followed by
+// padding (or bytes decoded from block filler), so it is cut at the length
+// its SWF header states; content that is no sound SWF is left whole.
+bool MainProgram(const CPackageForm& form, ByteVector& out, std::string& problem);
+// Preview and settings programs: false with an empty reason when absent.
+bool PreviewProgram(CPackageForm& form, ByteVector& out, std::string& problem);
+bool SettingsProgram(CPackageForm& form, ByteVector& out, std::string& problem);
+// The mask inflated to its recorded size: false with an empty reason when
+// absent.
+bool Mask(CPackageForm& form, ByteVector& out, std::string& problem);
+
+// The form's content besides its main program, in form order: what it is,
+// the name extract gives it, whether it is an SWF program, how to take it.
+struct Companion {
+  const char* what;
+  const char* fileName;
+  bool isProgram;
+  bool (*take)(CPackageForm& form, ByteVector& out, std::string& problem);
+};
+extern const Companion kCompanions[3];
+
+// Bits of the RSA key of a protected form; 0 when the key text is absent
+// or does not parse.
+int RsaKeyBits(const CPackageForm& form);

@@ -1,0 +1,228 @@
+#include "tools/vello/PackPlan.h"
+
+#include <algorithm>
+#include <climits>
+#include <fstream>
+#include <tuple>
+#include <filesystem>
+
+#include "builder_package/Package.h"
+#include "builder_package/PackageForm.h"
+#include "tools/vello/Progress.h"
+#include "tools/vello/Text.h"
+#include "tools/vello/ToolError.h"
+
+using nlohmann::json;
+
+namespace {
+
+// The PEM writer's callback data: any non-empty text; the key text does not
+// depend on it.
+constexpr const char* kKeyCallbackText = "vello";
+
+std::string Describe(const std::string& what, const std::string& path) {
+  return what + " " + path;
+}
+
+class ManifestReader {
+ public:
+  explicit ManifestReader(const std::string& path)
+      : m_path(path), m_base(std::filesystem::path(path).parent_path()) {}
+
+  [[noreturn]] void Fail(const std::string& why) const { throw ToolError(kExitUnreadable, m_path + ": " + why); }
+
+  json Parse() const {
+    std::ifstream in(m_path);
+    if (!in) Fail("cannot open: " + LastSystemError());
+    try {
+      return json::parse(in);
+    } catch (const json::exception& e) {
+      Fail(std::string("is not JSON: ") + e.what());
+    }
+  }
+
+  std::string PathAt(const json& object, const char* key, const std::string& where) const {
+    if (!object.contains(key)) return "";
+    const json& value = object[key];
+    if (!value.is_string() || value.get<std::string>().empty())
+      Fail(where + "\"" + key + "\" must be a file path");
+    const std::filesystem::path p = value.get<std::string>();
+    return (p.is_absolute() ? p : m_base / p).string();
+  }
+
+  NamedValues Map(const json& object, const char* key, bool paths) const {
+    NamedValues out;
+    if (!object.contains(key)) return out;
+    const json& map = object[key];
+    if (!map.is_object()) Fail(std::string("\"") + key + "\" must be an object of names to texts");
+    for (const auto& item : map.items()) {
+      if (!item.value().is_string()) Fail(std::string("\"") + key + "\": \"" + item.key() + "\" must be text");
+      out.emplace_back(item.key(), paths ? PathAt(map, item.key().c_str(), std::string(key) + ": ")
+                                         : item.value().get<std::string>());
+    }
+    return out;
+  }
+
+  std::vector<std::string> Paths(const json& object, const char* key) const {
+    std::vector<std::string> out;
+    if (!object.contains(key)) return out;
+    if (!object[key].is_array()) Fail(std::string("\"") + key + "\" must be a list of file paths");
+    for (const json& item : object[key]) {
+      if (!item.is_string() || item.get<std::string>().empty()) Fail(std::string("\"") + key + "\" must be a list of file paths");
+      const std::filesystem::path p = item.get<std::string>();
+      out.push_back((p.is_absolute() ? p : m_base / p).string());
+    }
+    return out;
+  }
+
+  void CheckKeys(const json& object, const std::vector<std::string>& known, const std::string& where) const {
+    if (!object.is_object()) Fail(where + "must be an object");
+    for (const auto& item : object.items())
+      if (std::find(known.begin(), known.end(), item.key()) == known.end())
+        Fail(where + "has an unknown key \"" + item.key() + "\"");
+  }
+
+ private:
+  std::string m_path;
+  std::filesystem::path m_base;
+};
+
+void Require(bool ok, const std::string& what, const std::string& path) {
+  if (!ok) throw ToolError(kExitFaults, Describe(what, path) + ": cannot be packed");
+}
+
+uint64_t FileSize(const std::string& path) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  return ec ? 0 : size;
+}
+
+}  // namespace
+
+PackPlan ReadManifest(const std::string& path) {
+  const ManifestReader reader(path);
+  const json manifest = reader.Parse();
+  reader.CheckKeys(manifest,
+                   {"forms", "splash", "tray_icon", "flash", "xul", "files", "secure_vars", "global_vars", "dlls"},
+                   "");
+  if (!manifest.contains("forms") || !manifest["forms"].is_array() || manifest["forms"].empty())
+    reader.Fail("\"forms\" must be a list of at least one form");
+  PackPlan plan;
+  for (size_t i = 0; i < manifest["forms"].size(); ++i) {
+    const json& f = manifest["forms"][i];
+    const std::string where = "form " + std::to_string(i) + ": ";
+    reader.CheckKeys(f, {"main", "protect", "preview", "settings", "mask", "name"}, where);
+    FormPlan form;
+    form.main = reader.PathAt(f, "main", where);
+    if (form.main.empty()) reader.Fail(where + "\"main\" is required");
+    form.preview = reader.PathAt(f, "preview", where);
+    form.settings = reader.PathAt(f, "settings", where);
+    form.mask = reader.PathAt(f, "mask", where);
+    if (f.contains("protect")) {
+      if (!f["protect"].is_boolean()) reader.Fail(where + "\"protect\" must be true or false");
+      form.protect = f["protect"].get<bool>();
+    }
+    if (f.contains("name")) {
+      if (!f["name"].is_string()) reader.Fail(where + "\"name\" must be text");
+      form.name = f["name"].get<std::string>();
+    }
+    plan.forms.push_back(form);
+  }
+  plan.splash = reader.PathAt(manifest, "splash", "");
+  plan.trayIcon = reader.PathAt(manifest, "tray_icon", "");
+  plan.flash = reader.PathAt(manifest, "flash", "");
+  plan.xul = reader.PathAt(manifest, "xul", "");
+  plan.files = reader.Map(manifest, "files", true);
+  plan.secureVars = reader.Map(manifest, "secure_vars", false);
+  plan.globalVars = reader.Map(manifest, "global_vars", false);
+  plan.dlls = reader.Paths(manifest, "dlls");
+  return plan;
+}
+
+std::pair<std::string, std::string> SplitAssignment(const std::string& option, const std::string& text) {
+  const size_t equals = text.find('=');
+  if (equals == std::string::npos || equals == 0)
+    throw ToolError(kExitUsage, option + " " + text + ": expected NAME=VALUE");
+  return {text.substr(0, equals), text.substr(equals + 1)};
+}
+
+std::vector<std::pair<std::string, std::string>> Inputs(const PackPlan& plan) {
+  std::vector<std::pair<std::string, std::string>> inputs;
+  for (size_t i = 0; i < plan.forms.size(); ++i) {
+    const FormPlan& f = plan.forms[i];
+    const std::string form = plan.forms.size() > 1 ? "form " + std::to_string(i) + " " : "";
+    inputs.emplace_back(form + "main program", f.main);
+    if (!f.preview.empty()) inputs.emplace_back(form + "preview program", f.preview);
+    if (!f.settings.empty()) inputs.emplace_back(form + "settings program", f.settings);
+    if (!f.mask.empty()) inputs.emplace_back(form + "mask", f.mask);
+  }
+  const std::pair<const char*, const std::string*> resources[] = {
+      {"splash", &plan.splash}, {"tray icon", &plan.trayIcon}, {"flash resource", &plan.flash}, {"xul resource", &plan.xul}};
+  for (const auto& [what, path] : resources)
+    if (!path->empty()) inputs.emplace_back(what, *path);
+  for (const auto& [name, path] : plan.files) inputs.emplace_back("file \"" + name + "\" from", path);
+  for (const std::string& path : plan.dlls) inputs.emplace_back("DLL", path);
+  return inputs;
+}
+
+void BuildPackage(const PackPlan& plan, CPackage& package) {
+  uint64_t total = 0;
+  for (const auto& [what, path] : Inputs(plan)) {
+    std::error_code ec;
+    std::ifstream probe(path, std::ios::binary);
+    if (!probe || std::filesystem::is_directory(path, ec))
+      throw ToolError(kExitUnreadable, "cannot read the " + Describe(what, path) + ": " +
+                                           (probe ? "it is a folder" : LastSystemError()));
+    total += FileSize(path);
+  }
+  Progress progress("packing", total);
+  for (size_t i = 0; i < plan.forms.size(); ++i) {
+    const FormPlan& f = plan.forms[i];
+    auto* form = new CPackageForm;
+    package.AddForm(form);  // owned by the package from here on
+    if (!f.name.empty()) form->SetFormName(Wide(f.name));
+    Require(form->PackSWF(Wide(f.main), f.protect, kKeyCallbackText), "the main program", f.main);
+    progress.Advance(FileSize(f.main));
+    if (!f.preview.empty()) {
+      Require(form->PackSaverPreview(Wide(f.preview)), "the preview program", f.preview);
+      progress.Advance(FileSize(f.preview));
+    }
+    if (!f.settings.empty()) {
+      Require(form->PackSaverSettings(Wide(f.settings)), "the settings program", f.settings);
+      progress.Advance(FileSize(f.settings));
+    }
+    if (!f.mask.empty()) {
+      if (!form->PackMask(Wide(f.mask)))
+        throw ToolError(kExitFaults, "the mask " + f.mask +
+                                         ": cannot be packed (zlib must shrink it, and it must not be empty)");
+      progress.Advance(FileSize(f.mask));
+    }
+  }
+  using Packer = bool (CPackage::*)(const std::wstring&);
+  const std::tuple<const char*, const std::string*, Packer> resources[] = {
+      {"the splash", &plan.splash, &CPackage::PackSplash},
+      {"the tray icon", &plan.trayIcon, &CPackage::PackTrayIcon},
+      {"the flash resource", &plan.flash, &CPackage::PackFlash},
+      {"the xul resource", &plan.xul, &CPackage::PackXul}};
+  for (const auto& [what, path, pack] : resources) {
+    if (path->empty()) continue;
+    if (!(package.*pack)(Wide(*path)))
+      throw ToolError(kExitFaults, std::string(what) + " " + *path +
+                                       ": cannot be packed (zlib must shrink it, and it must not be empty)");
+    progress.Advance(FileSize(*path));
+  }
+  for (const auto& [name, path] : plan.files) {
+    Require(package.PackFile(Wide(name), Wide(path)), "the file", path);
+    progress.Advance(FileSize(path));
+  }
+  for (const std::string& path : plan.dlls) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
+    Require(in.good() || in.eof(), "the DLL", path);
+    Require(bytes.size() <= INT_MAX && package.PackWin32Dll(bytes.data(), static_cast<int>(bytes.size())),
+            "the DLL", path);
+    progress.Advance(bytes.size());
+  }
+  for (const auto& [name, value] : plan.secureVars) package.AddSecureVar(Wide(name), Wide(value));
+  for (const auto& [name, value] : plan.globalVars) package.AddGlobalVar(Wide(name), Wide(value));
+}

@@ -1,0 +1,42 @@
+#include "tools/vello/PackageFile.h"
+
+#include <cerrno>
+#include <filesystem>
+
+#include "builder_package/Package.h"
+#include "system/SysFile.h"
+#include "tools/vello/Text.h"
+#include "tools/vello/ToolError.h"
+
+namespace {
+
+std::string WhyNotRead(const CPackage& package) {
+  const std::string reason = package.GetReadFailure().ToString();
+  return reason.empty() ? "it ends early or holds a damaged record" : reason;
+}
+
+}  // namespace
+
+LoadedPackage LoadPackage(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec))
+    throw ToolError(kExitUnreadable, path + ": is a folder, not a package file");
+  CSysFile file;
+  errno = 0;
+  if (!file.Open(Wide(path), L"rb"))
+    throw ToolError(kExitUnreadable, path + ": cannot open: " + LastSystemError());
+  LoadedPackage loaded;
+  loaded.package = std::make_unique<CPackage>();
+  if (!loaded.package->Read(0, file))
+    throw ToolError(kExitUnreadable, path + ": not a readable package: " + WhyNotRead(*loaded.package));
+  const long long left = file.Remaining();
+  loaded.trailingBytes = left > 0 ? left : 0;
+  return loaded;
+}
+
+void SavePackage(CPackage& package, const std::string& path) {
+  errno = 0;
+  if (package.Save(0, Wide(path))) return;
+  const std::string why = errno != 0 ? LastSystemError() : "the package could not be written whole";
+  throw ToolError(kExitFaults, path + ": cannot write: " + why + " (any old file there is unchanged)");
+}

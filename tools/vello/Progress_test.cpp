@@ -1,0 +1,42 @@
+// The progress bar: only for content over 8 MiB, only on a terminal, never
+// with --quiet. script(1) gives the program a terminal.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "tools/vello/VelloRun_test.h"
+
+namespace {
+
+// What the program writes to the terminal script gives it.
+std::string OnTerminal(const std::string& args) {
+  const std::string command = "script -qec '" + std::string(VELLO_PROGRAM) + " " + args + "' /dev/null";
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+    pclose(p);
+  }
+  return out;
+}
+
+TEST(Progress, ShownOnlyForBigContentOnATerminal) {
+  TempDir dir;
+  const std::string big = dir.Write("big.swf", vellorun::Fws((8u << 20) + 1, 10, 1));
+  const std::string small = dir.Write("small.swf", vellorun::Fws(1u << 20, 10, 1));
+
+  const std::string shown = OnTerminal("pack -o " + dir.File("a.dat") + " --main " + big);
+  EXPECT_NE(shown.find("\rpacking ["), std::string::npos) << shown;
+  EXPECT_NE(shown.find("] 100%"), std::string::npos);
+  EXPECT_EQ(OnTerminal("pack -o " + dir.File("b.dat") + " --main " + big + " --quiet"), "");
+  EXPECT_EQ(OnTerminal("pack -o " + dir.File("c.dat") + " --main " + small), "");
+  EXPECT_NE(OnTerminal("extract " + dir.File("a.dat") + " -o " + dir.File("x")).find("\rextracting ["),
+            std::string::npos);
+
+  const auto notTerminal = vellorun::Vello(dir, {"pack", "-o", dir.File("d.dat"), "--main", big});
+  EXPECT_EQ(notTerminal.exitCode, 0);
+  EXPECT_EQ(notTerminal.err, "");
+}
+
+}  // namespace

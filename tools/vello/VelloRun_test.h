@@ -1,0 +1,93 @@
+#pragma once
+
+// Runs the real vello program and composes its inputs, for the end-to-end
+// tests of the tool.
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "system/TempDir_test.h"
+
+namespace vellorun {
+
+using Bytes = std::vector<unsigned char>;
+
+struct Result {
+  int exitCode = -1;  // -1 when ended by a signal
+  int signal = 0;
+  std::string out, err;
+};
+
+// Runs VELLO_PROGRAM with the arguments, standard output and error caught
+// in files of scratch. fileSizeLimit > 0 sets RLIMIT_FSIZE in the child.
+inline Result Vello(const TempDir& scratch, const std::vector<std::string>& args, long fileSizeLimit = 0) {
+  const std::string outPath = scratch.File(".stdout"), errPath = scratch.File(".stderr");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    if (fileSizeLimit > 0) {
+      const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char*> argv{const_cast<char*>(VELLO_PROGRAM)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(VELLO_PROGRAM, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  Result r;
+  if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+  const Bytes out = TempDir::ReadAll(outPath), err = TempDir::ReadAll(errPath);
+  r.out.assign(out.begin(), out.end());
+  r.err.assign(err.begin(), err.end());
+  return r;
+}
+
+// An uncompressed SWF program of n bytes (n >= 8) whose header states n;
+// the body is a pattern that depends on seed.
+inline Bytes Fws(size_t n, unsigned char version, int seed) {
+  Bytes b(n);
+  b[0] = 'F', b[1] = 'W', b[2] = 'S', b[3] = version;
+  for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<unsigned char>(n >> (8 * i));
+  for (size_t i = 8; i < n; ++i) b[i] = static_cast<unsigned char>((i * 7 + seed * 13) ^ (i >> 5));
+  return b;
+}
+
+// zlib's compress2 of the bytes at the level.
+inline Bytes Deflated(const Bytes& in, int level) {
+  uLongf size = compressBound(in.size());
+  Bytes out(size);
+  compress2(out.data(), &size, in.data(), in.size(), level);
+  out.resize(size);
+  return out;
+}
+
+// A CWS program: the body of an FWS one compressed with zlib.
+inline Bytes Cws(const Bytes& fws) {
+  Bytes b(fws.begin(), fws.begin() + 8);
+  b[0] = 'C';
+  const Bytes body = Deflated(Bytes(fws.begin() + 8, fws.end()), 9);
+  b.insert(b.end(), body.begin(), body.end());
+  return b;
+}
+
+// Text that deflate shrinks well.
+inline Bytes Compressible(size_t n, char seed) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>(seed + (i / 3) % 17);
+  return b;
+}
+
+}  // namespace vellorun

@@ -1,0 +1,97 @@
+#include <iostream>
+#include <memory>
+#include <vector>
+
+#include "builder_package/Package.h"
+#include "builder_package/PackageForm.h"
+#include "tools/vello/Commands.h"
+#include "tools/vello/FormContent.h"
+#include "tools/vello/PackageContent.h"
+#include "tools/vello/PackageFile.h"
+#include "tools/vello/SwfCheck.h"
+#include "tools/vello/ToolError.h"
+
+namespace {
+
+class Faults {
+ public:
+  explicit Faults(std::string file) : m_file(std::move(file)) {}
+  void Report(const std::string& what) {
+    std::cout << m_file << ": " << what << "\n";
+    ++m_count;
+  }
+  int Count() const { return m_count; }
+
+ private:
+  std::string m_file;
+  int m_count = 0;
+};
+
+void CheckProgram(Faults& faults, const std::string& what, const ByteVector& bytes) {
+  const SwfCheck swf = CheckSwf(bytes.data(), bytes.size());
+  if (!swf.ok()) faults.Report(what + " " + swf.problem);
+}
+
+void CheckForm(Faults& faults, CPackageForm& form, const std::string& where) {
+  ByteVector bytes;
+  std::string problem;
+  if (form.IsProtected() && RsaKeyBits(form) == 0)
+    faults.Report(where + " key text is no RSA private key");
+  if (MainProgram(form, bytes, problem))
+    CheckProgram(faults, where + " main program", bytes);
+  else
+    faults.Report(where + " main program " + problem);
+  for (const Companion& companion : kCompanions) {
+    if (companion.take(form, bytes, problem)) {
+      if (companion.isProgram) CheckProgram(faults, where + " " + companion.what, bytes);
+    } else if (!problem.empty()) {
+      faults.Report(where + " " + companion.what + " " + problem);
+    }
+  }
+}
+
+void CheckSections(Faults& faults, const CPackage& package) {
+  for (const ResourceView& resource : Resources(package)) {
+    ByteVector bytes;
+    std::string problem;
+    if (resource.present() && !ResourceBytes(resource, bytes, problem))
+      faults.Report(std::string(resource.key) + " " + problem);
+  }
+}
+
+int Run(const std::string& path) {
+  Faults faults(path);
+  LoadedPackage loaded;
+  try {
+    loaded = LoadPackage(path);
+  } catch (const ToolError& e) {
+    // A file that opens but does not read as a package is a fault of the
+    // package; one that cannot be opened at all is unreadable input.
+    if (std::string(e.what()).find(": not a readable package") == std::string::npos) throw;
+    std::cout << e.what() << "\n";
+    return kExitFaults;
+  }
+  if (loaded.trailingBytes > 0)
+    faults.Report(std::to_string(loaded.trailingBytes) + " bytes after the last section");
+  if (loaded.package->GetFormCount() == 0) faults.Report("holds no form");
+  for (int i = 0; i < loaded.package->GetFormCount(); ++i)
+    CheckForm(faults, *loaded.package->GetForm(i), "form " + std::to_string(i));
+  CheckSections(faults, *loaded.package);
+  if (faults.Count() > 0) return kExitFaults;
+  std::cout << path << ": sound\n";
+  return kExitOk;
+}
+
+}  // namespace
+
+Subcommand AddVerifyCommand(CLI::App& program) {
+  auto package = std::make_shared<std::string>();
+  CLI::App* app = program.add_subcommand(
+      "verify",
+      "Read everything and decode every program and resource; print one line per fault.\n"
+      "Programs must start with an SWF signature (FWS, CWS or ZWS) and a length they hold;\n"
+      "resources must inflate to their recorded size");
+  app->add_option("PKG", *package, "Package file")->required();
+  app->footer(HelpFooter("vello verify vello.dat"));
+  return {app, [package] { return Run(*package); }};
+}
