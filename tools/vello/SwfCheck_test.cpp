@@ -44,7 +44,9 @@ TEST(SwfCheck, HeadersAndTheirLengths) {
     SCOPED_TRACE(c.what);
     const SwfCheck check = CheckSwf(c.bytes.data(), c.bytes.size());
     EXPECT_EQ(check.problem, c.problem);
-    if (c.length != 0) EXPECT_EQ(check.fileLength, c.length);
+    if (c.length != 0) {
+      EXPECT_EQ(check.fileLength, c.length);
+    }
   }
 }
 
