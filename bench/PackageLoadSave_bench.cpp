@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "builder_package/Package.h"
+#include "bench/Summary.h"
 
 extern char** environ;
 
@@ -178,3 +179,10 @@ void BM_PackageLoadSave64MiB(benchmark::State& state) {
 BENCHMARK(BM_PackageLoadSave64MiB)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3);
 
 }  // namespace
+
+VELLO_SUMMARY_ROW(Time, "Load + save of a 64 MiB package vs cp", "BM_PackageLoadSave64MiB",
+                  "BM_PackageLoadSave64MiB:cp_ms", AtMost(1.5));
+VELLO_SUMMARY_ROW(Time, "  the same vs cp + fsync (save is atomic)", "BM_PackageLoadSave64MiB",
+                  "BM_PackageLoadSave64MiB:cp_fsync_ms", NoTarget());
+VELLO_SUMMARY_ROW(Value, "Peak memory of that load + save / file size", "BM_PackageLoadSave64MiB:peak_over_file",
+                  nullptr, AtMost(2.5));

@@ -26,6 +26,7 @@
 
 #include "builder_package/Package.h"
 #include "builder_package/PackageForm.h"
+#include "bench/Summary.h"
 
 extern char** environ;
 
@@ -162,3 +163,8 @@ void BM_PlainExtraction64MiB(benchmark::State& state) {
 BENCHMARK(BM_PlainExtraction64MiB)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(3);
 
 }  // namespace
+
+VELLO_SUMMARY_ROW(Time, "Plain extraction 64 MiB (load + UnpackSWF) vs cp", "BM_PlainExtraction64MiB",
+                  "BM_PlainExtraction64MiB:cp_ms", AtMost(1.5));
+VELLO_SUMMARY_ROW(Time, "  the same in CPU time", "BM_PlainExtraction64MiB:cpu_ms",
+                  "BM_PlainExtraction64MiB:cp_cpu_ms", NoTarget());
