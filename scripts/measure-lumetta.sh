@@ -35,6 +35,11 @@ tree_ticks() {
   echo "$total"
 }
 
+# utime+stime ticks of the lumetta (UI) process alone.
+own_ticks() {
+  awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat" 2>/dev/null || echo 0
+}
+
 hz=$(getconf CLK_TCK)
 for i in $(seq "$runs"); do
   log=$work/run$i.log
@@ -53,10 +58,13 @@ for i in $(seq "$runs"); do
   loaded=$(sed -n 's/^page: loaded .*(\([0-9.]*\) s)/\1/p' "$log")
   player=$(sed -n 's/^page: player (\([0-9.]*\) s)/\1/p' "$log")
   sleep 1
-  before=$(tree_ticks "$pid")
+  before=$(tree_ticks "$pid"); own_before=$(own_ticks "$pid")
   sleep "$cpu_seconds"
-  after=$(tree_ticks "$pid")
+  after=$(tree_ticks "$pid"); own_after=$(own_ticks "$pid")
   kill -TERM "$pid"; wait "$pid" || true
-  cpu=$(awk -v t=$((after - before)) -v hz="$hz" -v s="$cpu_seconds" 'BEGIN { printf "%.1f", 100 * t / hz / s }')
-  echo "run $i: player element ${player:-?} s, wasm served ${wasm:-?} s, program asked for ${swf:-?} s, loaded ${loaded:-?} s, first frame ${first:-?} s (CPU ${cpu_first} s), CPU while playing ${cpu} % of a core, load $(cut -d' ' -f1 /proc/loadavg)"
+  percent() { awk -v t="$1" -v hz="$hz" -v s="$cpu_seconds" 'BEGIN { printf "%.1f", 100 * t / hz / s }'; }
+  cpu=$(percent $((after - before)))
+  cpu_ui=$(percent $((own_after - own_before)))
+  cpu_web=$(percent $((after - before - own_after + own_before)))
+  echo "run $i: player element ${player:-?} s, wasm served ${wasm:-?} s, program asked for ${swf:-?} s, loaded ${loaded:-?} s, first frame ${first:-?} s (CPU ${cpu_first} s), CPU while playing ${cpu} % of a core (lumetta ${cpu_ui}, web engine ${cpu_web}), load $(cut -d' ' -f1 /proc/loadavg)"
 done
