@@ -38,16 +38,6 @@ Bytes WriteForm(CPackageForm& form, const TempDir& dir) {
   return TempDir::ReadAll(dir.File("written.rec"));
 }
 
-// Longer runs are checked against the formula wherever records hold
-// programs (recordbytes::Scrambled).
-TEST(ScrambleTest, MasksEachByteWithLPlus33iPlusK) {
-  unsigned char text[] = {'a', 'b', 'c'};
-  Scramble::Apply(text, 3, Scramble::kProgram);
-  EXPECT_EQ(Bytes(text, text + 3), (Bytes{0x1C, 0xFC, 0xDC}));
-  Scramble::Apply(text, 3, Scramble::kProgram);
-  EXPECT_EQ(Bytes(text, text + 3), recordbytes::Text("abc"));
-}
-
 // Every form version reads exactly the fields its gates admit, later fields
 // keep their defaults, and versions outside 1..14 are read by the nearest
 // gate. Written back, the form is a version-14 record of the same values.

@@ -18,6 +18,15 @@ Bytes Random(std::size_t n) {
   return b;
 }
 
+// A vector worked out by hand, independent of the test helper's formula.
+TEST(ScrambleTest, MasksEachByteWithLPlus33iPlusK) {
+  unsigned char text[] = {'a', 'b', 'c'};
+  Scramble::Apply(text, 3, Scramble::kProgram);
+  EXPECT_EQ(Bytes(text, text + 3), (Bytes{0x1C, 0xFC, 0xDC}));
+  Scramble::Apply(text, 3, Scramble::kProgram);
+  EXPECT_EQ(Bytes(text, text + 3), (Bytes{'a', 'b', 'c'}));
+}
+
 // Whole contents and contents taken in uneven pieces, out of place, match
 // the formula, around and across the 256-byte period of the key stream.
 TEST(ScrambleTest, WholeAndPiecewiseMatchTheFormula) {
