@@ -231,6 +231,9 @@ void GtkPlatform::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptRes
   auto* platform = static_cast<GtkPlatform*>(self);
   JSCValue* value = webkit_javascript_result_get_js_value(result);
   gchar* text = jsc_value_to_string(value);
+  // A player that arrives while the window is hidden starts paused.
+  if (!platform->m_playing && text != nullptr && g_str_has_prefix(text, "loaded "))
+    platform->setPlaying(false);
   if (platform->m_listener) platform->m_listener(text != nullptr ? text : "");
   g_free(text);
 }
@@ -239,15 +242,23 @@ void GtkPlatform::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptRes
 gboolean GtkPlatform::OnVisibility(GtkWidget*, GdkEventVisibility* event, gpointer self) {
   auto* platform = static_cast<GtkPlatform*>(self);
   platform->m_obscured = event->state == GDK_VISIBILITY_FULLY_OBSCURED;
-  platform->setPlaying(!platform->m_obscured && !platform->m_iconified);
+  platform->followVisibility();
   return FALSE;
 }
 
 gboolean GtkPlatform::OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self) {
   auto* platform = static_cast<GtkPlatform*>(self);
-  platform->m_iconified = (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED) != 0;
-  platform->setPlaying(!platform->m_obscured && !platform->m_iconified);
+  platform->m_hidden =
+      (event->new_window_state & (GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_WITHDRAWN)) != 0;
+  platform->followVisibility();
   return FALSE;
+}
+
+void GtkPlatform::followVisibility() {
+  const bool playing = !m_obscured && !m_hidden;
+  if (playing == m_playing) return;
+  m_playing = playing;
+  setPlaying(playing);
 }
 
 gboolean GtkPlatform::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {

@@ -73,6 +73,9 @@ class GtkPlatform : public SaverPlatform {
  private:
   WebKitWebView* makeWebView();
   void setPlaying(bool playing);
+  // Pauses the players while the window is unmapped, iconified or fully
+  // covered, and resumes them when it shows again.
+  void followVisibility();
   void followEmbedWindowSize();
 
   static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
@@ -90,7 +93,8 @@ class GtkPlatform : public SaverPlatform {
   GdkWindow* m_embedWindow = nullptr;             // ours, when embedded
   WebKitWebView* m_mainView = nullptr;            // the first web view added
   bool m_obscured = false;
-  bool m_iconified = false;
+  bool m_hidden = false;
+  bool m_playing = true;  // what the players were last told
   std::function<void(const std::string&)> m_listener;
   std::function<void()> m_closeListener;
 };

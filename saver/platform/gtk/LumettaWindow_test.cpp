@@ -224,4 +224,64 @@ TEST_F(LumettaWindowTest, DrawsInsideXScreenSaverWindows) {
   XCloseDisplay(display);
 }
 
+// lumetta's own window: with no window manager, a mapped child of the
+// root window named "lumetta". 0 when there is none.
+Window FindLumettaWindow(Display* display) {
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  Window found = 0;
+  if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) return 0;
+  for (unsigned i = 0; i < count && found == 0; ++i) {
+    XWindowAttributes attributes = {};
+    char* name = nullptr;
+    if (XGetWindowAttributes(display, children[i], &attributes) &&
+        attributes.map_state == IsViewable && XFetchName(display, children[i], &name) &&
+        name != nullptr && std::string(name) == "lumetta")
+      found = children[i];
+    if (name != nullptr) XFree(name);
+  }
+  if (children != nullptr) XFree(children);
+  return found;
+}
+
+// A locked or blanked screen puts a window over everything, or takes the
+// saver's window away; either way the player stops until it shows again.
+TEST_F(LumettaWindowTest, PausesWhileCoveredOrUnmappedAndPlaysAgain) {
+  Display* display = XOpenDisplay(s_server->display().c_str());
+  ASSERT_NE(display, nullptr);
+  auto lumetta = Start({"--platform", "gtk", "--window-size", "320x240"});
+  ASSERT_TRUE(lumetta->waitForOutput("snapshot: ", kPlayLimit)) << lumetta->output();
+  const Window window = FindLumettaWindow(display);
+  ASSERT_NE(window, 0u) << "no mapped window named lumetta";
+  EXPECT_EQ(lumetta->count("page: paused"), 0u) << lumetta->output();
+
+  // Covered: a window over the whole screen, as a locker puts up.
+  XSetWindowAttributes attributes = {};
+  attributes.override_redirect = True;
+  const Screen* screen = DefaultScreenOfDisplay(display);
+  const Window cover = XCreateWindow(display, DefaultRootWindow(display), 0, 0,
+                                     static_cast<unsigned>(WidthOfScreen(screen)),
+                                     static_cast<unsigned>(HeightOfScreen(screen)), 0,
+                                     CopyFromParent, InputOutput, CopyFromParent,
+                                     CWOverrideRedirect, &attributes);
+  XMapRaised(display, cover);
+  XSync(display, False);
+  EXPECT_TRUE(lumetta->waitForOutput("page: paused (", kStopLimit, 1)) << lumetta->output();
+  XDestroyWindow(display, cover);
+  XSync(display, False);
+  EXPECT_TRUE(lumetta->waitForOutput("page: playing (", kStopLimit, 1)) << lumetta->output();
+
+  // Unmapped, then shown again.
+  XUnmapWindow(display, window);
+  XSync(display, False);
+  EXPECT_TRUE(lumetta->waitForOutput("page: paused (", kStopLimit, 2)) << lumetta->output();
+  XMapWindow(display, window);
+  XSync(display, False);
+  EXPECT_TRUE(lumetta->waitForOutput("page: playing (", kStopLimit, 2)) << lumetta->output();
+
+  EXPECT_EQ(lumetta->count("stuck"), 0u) << "a player did not follow:\n" << lumetta->output();
+  EXPECT_EQ(lumetta->stopWith(SIGTERM, kStopLimit), 0) << lumetta->output();
+  XCloseDisplay(display);
+}
+
 }  // namespace

@@ -61,6 +61,14 @@ std::string PlayerLoaderScript() {
 }
 
 std::string PlayerPlayingScript(bool playing) {
-  return std::string("(window.lumettaPlayers || []).forEach((p) => { try { p.") +
-         (playing ? "play" : "pause") + "(); } catch (e) {} });";
+  const std::string verb = playing ? "play" : "pause";
+  const std::string state = playing ? "playing" : "paused";
+  // The report says what the players say of themselves afterwards, so a
+  // pause that did not take shows as "stuck".
+  return "(() => { const players = window.lumettaPlayers; if (!players || !players.size) return;"
+         " let stuck = 0; players.forEach((p) => { try { p." + verb +
+         "(); } catch (e) {} if (p.isPlaying !== " + (playing ? "true" : "false") +
+         ") ++stuck; });"
+         " window.webkit.messageHandlers." + kPlayerMessageHandler + ".postMessage(stuck ? \"" +
+         state + " stuck " + "\" + stuck : \"" + state + "\"); })();";
 }

@@ -10,7 +10,9 @@
 
 // Name of the script message handler the page reports through. Messages:
 // "player" once a player replaced the embed, "loaded URL" once it loaded
-// its program, "error TEXT" for a script error.
+// its program, "error TEXT" for a script error, and after each pause or
+// resume of the players "paused" or "playing" ("paused stuck N" when N
+// players still say otherwise).
 inline constexpr const char kPlayerMessageHandler[] = "lumetta";
 
 // Before the page: the configuration and the reporting. volume is 0 to 1.
@@ -19,5 +21,6 @@ std::string PlayerConfigScript(double volume);
 // After the page: loads the player.
 std::string PlayerLoaderScript();
 
-// Pauses (false) or resumes (true) every player on the page.
+// Pauses (false) or resumes (true) every player on the page and reports
+// the outcome; does nothing before a player is on the page.
 std::string PlayerPlayingScript(bool playing);

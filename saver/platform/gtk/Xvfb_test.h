@@ -125,16 +125,25 @@ class LumettaProcess {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
-  // Waits until the output holds text (true) or the process ended or the
-  // time ran out (false).
-  bool waitForOutput(const std::string& text, std::chrono::seconds limit) {
+  // Waits until the output holds text, `times` times (true), or the
+  // process ended or the time ran out (false).
+  bool waitForOutput(const std::string& text, std::chrono::seconds limit, size_t times = 1) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
-      if (output().find(text) != std::string::npos) return true;
-      if (reap(false)) return output().find(text) != std::string::npos;
+      if (count(text) >= times) return true;
+      if (reap(false)) return count(text) >= times;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
+  }
+
+  // How often text occurs in the output so far.
+  size_t count(const std::string& text) const {
+    const std::string all = output();
+    size_t n = 0;
+    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + text.size()))
+      ++n;
+    return n;
   }
 
   // Sends the signal and waits for the exit; the exit status, or -1 when
