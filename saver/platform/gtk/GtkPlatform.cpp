@@ -259,6 +259,9 @@ void GtkPlatform::followVisibility() {
   if (playing == m_playing) return;
   m_playing = playing;
   setPlaying(playing);
+  // A paused player still runs the page's animation frames; the engine
+  // stops them only for a view that is not mapped.
+  if (m_mainView != nullptr) gtk_widget_set_child_visible(GTK_WIDGET(m_mainView), playing);
 }
 
 gboolean GtkPlatform::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
