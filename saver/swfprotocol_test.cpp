@@ -163,6 +163,7 @@ class SpecialProtocolPlayerTest : public SpecialProtocolTest {
     Write("core.ruffle.abc.wasm", std::string("\0asm", 4));
     Write("secret.txt", "not for the page");
     Write("sub/inner.js", "nested");
+    std::filesystem::create_directories(m_folder / "folder.wasm");
     std::ofstream(m_folder.parent_path() / "outside.js") << "outside";
     SpecialProtocol::setPlayerFolder(m_folder.string());
   }
@@ -183,9 +184,14 @@ TEST_F(SpecialProtocolPlayerTest, ServesScriptsAndWebAssemblyWithTheirTypes) {
     const char* type;
     std::string bytes;
   };
+  // A core of some megabytes, every byte value in it, comes whole.
+  std::string big(3 * 1024 * 1024 + 7, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+  Write("big.wasm", big);
   const Case cases[] = {
       {"special:///ruffle/ruffle.js", "text/javascript", "window.player = 1;"},
       {"special:///ruffle/core.ruffle.abc.wasm", "application/wasm", std::string("\0asm", 4)},
+      {"special:///ruffle/big.wasm", "application/wasm", big},
   };
   for (const Case& c : cases) {
     const RecordedRequest request = Serve(c.url);
@@ -201,7 +207,8 @@ TEST_F(SpecialProtocolPlayerTest, ServesScriptsAndWebAssemblyWithTheirTypes) {
 TEST_F(SpecialProtocolPlayerTest, RefusesOtherFilesAndPathsOutOfTheFolder) {
   for (const char* url : {"special:///ruffle/secret.txt", "special:///ruffle/missing.js",
                           "special:///ruffle/../outside.js", "special:///ruffle/sub/inner.js",
-                          "special:///ruffle/", "special:///ruffle/.hidden.js"}) {
+                          "special:///ruffle/", "special:///ruffle/.hidden.js",
+                          "special:///ruffle/folder.wasm"}) {
     EXPECT_EQ(Serve(url).events, kRefused) << url;
   }
   SpecialProtocol::setPlayerFolder("");
