@@ -80,7 +80,10 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
   webkit_settings_set_hardware_acceleration_policy(m_settings,
                                                    WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
   webkit_settings_set_enable_javascript(m_settings, TRUE);
-  webkit_settings_set_enable_webaudio(m_settings, TRUE);
+  // Muted, the player needs no audio at all. With an audio context that
+  // cannot run (no sound server, no gesture) the player hides itself and
+  // waits 0.2 s before it asks for the program.
+  webkit_settings_set_enable_webaudio(m_settings, m_options.sound ? TRUE : FALSE);
   webkit_settings_set_media_playback_requires_user_gesture(m_settings, FALSE);
 
   m_content = webkit_user_content_manager_new();
