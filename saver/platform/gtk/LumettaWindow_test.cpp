@@ -264,20 +264,22 @@ TEST_F(LumettaWindowTest, PausesWhileCoveredOrUnmappedAndPlaysAgain) {
                                      static_cast<unsigned>(HeightOfScreen(screen)), 0,
                                      CopyFromParent, InputOutput, CopyFromParent,
                                      CWOverrideRedirect, &attributes);
+  // After each change the page says what its players did, for the n-th time.
+  const auto expectPage = [&](const char* state, size_t times) {
+    XSync(display, False);
+    EXPECT_TRUE(lumetta->waitForOutput(std::string("page: ") + state + " (", kStopLimit, times))
+        << lumetta->output();
+  };
   XMapRaised(display, cover);
-  XSync(display, False);
-  EXPECT_TRUE(lumetta->waitForOutput("page: paused (", kStopLimit, 1)) << lumetta->output();
+  expectPage("paused", 1);
   XDestroyWindow(display, cover);
-  XSync(display, False);
-  EXPECT_TRUE(lumetta->waitForOutput("page: playing (", kStopLimit, 1)) << lumetta->output();
+  expectPage("playing", 1);
 
   // Unmapped, then shown again.
   XUnmapWindow(display, window);
-  XSync(display, False);
-  EXPECT_TRUE(lumetta->waitForOutput("page: paused (", kStopLimit, 2)) << lumetta->output();
+  expectPage("paused", 2);
   XMapWindow(display, window);
-  XSync(display, False);
-  EXPECT_TRUE(lumetta->waitForOutput("page: playing (", kStopLimit, 2)) << lumetta->output();
+  expectPage("playing", 2);
 
   EXPECT_EQ(lumetta->count("stuck"), 0u) << "a player did not follow:\n" << lumetta->output();
   EXPECT_EQ(lumetta->stopWith(SIGTERM, kStopLimit), 0) << lumetta->output();
