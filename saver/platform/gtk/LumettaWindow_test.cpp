@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "demo/DemoSwf.h"
@@ -16,6 +17,7 @@
 
 // Last: its macros clash with names inside GoogleTest.
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 
@@ -283,6 +285,48 @@ TEST_F(LumettaWindowTest, PausesWhileCoveredOrUnmappedAndPlaysAgain) {
 
   EXPECT_EQ(lumetta->count("stuck"), 0u) << "a player did not follow:\n" << lumetta->output();
   EXPECT_EQ(lumetta->stopWith(SIGTERM, kStopLimit), 0) << lumetta->output();
+  XCloseDisplay(display);
+}
+
+
+// XScreenSaver resizes its window when the screen changes size; the view
+// must follow and fill the new area with the program.
+TEST_F(LumettaWindowTest, FollowsTheXScreenSaverWindowsSize) {
+  Display* display = XOpenDisplay(s_server->display().c_str());
+  ASSERT_NE(display, nullptr);
+  const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 400, 300, 0,
+                                            0, WhitePixel(display, DefaultScreen(display)));
+  XMapWindow(display, window);
+  XSync(display, False);
+  auto lumetta = Start({"-window-id", std::to_string(window)});
+  ASSERT_TRUE(lumetta->waitForOutput("snapshot: ", kPlayLimit)) << lumetta->output();
+
+  constexpr int kWidth = 640, kHeight = 480;
+  XResizeWindow(display, window, kWidth, kHeight);
+  XSync(display, False);
+  // Near the new bottom-right corner, outside the old area: the stage's
+  // background once the view has followed and drawn there.
+  const Stage stage(kWidth, kHeight);
+  const int x = stage.x(540), y = stage.y(390);
+  ASSERT_GT(x, 400);
+  ASSERT_GT(y, 300);
+  Rgb seen{};
+  const auto end = std::chrono::steady_clock::now() + kStopLimit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap)) {
+      const unsigned long pixel = XGetPixel(image, 0, 0);
+      XDestroyImage(image);
+      seen = Rgb{static_cast<unsigned char>(pixel >> 16), static_cast<unsigned char>(pixel >> 8),
+                 static_cast<unsigned char>(pixel)};
+      if (Near(seen, kDemoMain.background)) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(Near(seen, kDemoMain.background))
+      << "at (" << x << "," << y << ") of the resized window: " << Describe(seen) << ", not "
+      << Describe(kDemoMain.background);
+  EXPECT_EQ(lumetta->stopWith(SIGTERM, kStopLimit), 0) << lumetta->output();
+  XDestroyWindow(display, window);
   XCloseDisplay(display);
 }
 
