@@ -226,9 +226,9 @@ TEST_F(LumettaWindowTest, DrawsInsideXScreenSaverWindows) {
   XCloseDisplay(display);
 }
 
-// lumetta's own window: with no window manager, a mapped child of the
-// root window named "lumetta". 0 when there is none.
-Window FindLumettaWindow(Display* display) {
+// With no window manager, a top-level window is a child of the root
+// window; the mapped one with that name, or 0.
+Window FindMappedWindow(Display* display, const std::string& title) {
   Window root = 0, parent = 0, *children = nullptr;
   unsigned count = 0;
   Window found = 0;
@@ -238,7 +238,7 @@ Window FindLumettaWindow(Display* display) {
     char* name = nullptr;
     if (XGetWindowAttributes(display, children[i], &attributes) &&
         attributes.map_state == IsViewable && XFetchName(display, children[i], &name) &&
-        name != nullptr && std::string(name) == "lumetta")
+        name != nullptr && title == name)
       found = children[i];
     if (name != nullptr) XFree(name);
   }
@@ -253,7 +253,7 @@ TEST_F(LumettaWindowTest, PausesWhileCoveredOrUnmappedAndPlaysAgain) {
   ASSERT_NE(display, nullptr);
   auto lumetta = Start({"--platform", "gtk", "--window-size", "320x240"});
   ASSERT_TRUE(lumetta->waitForOutput("snapshot: ", kPlayLimit)) << lumetta->output();
-  const Window window = FindLumettaWindow(display);
+  const Window window = FindMappedWindow(display, "lumetta");
   ASSERT_NE(window, 0u) << "no mapped window named lumetta";
   EXPECT_EQ(lumetta->count("page: paused"), 0u) << lumetta->output();
 
@@ -289,6 +289,13 @@ TEST_F(LumettaWindowTest, PausesWhileCoveredOrUnmappedAndPlaysAgain) {
 }
 
 
+// A pixel of an image of this display's 24-bit TrueColor visual.
+Rgb PixelAt(XImage* image, int x, int y) {
+  const unsigned long pixel = XGetPixel(image, x, y);
+  return Rgb{static_cast<unsigned char>(pixel >> 16), static_cast<unsigned char>(pixel >> 8),
+             static_cast<unsigned char>(pixel)};
+}
+
 // XScreenSaver resizes its window when the screen changes size; the view
 // must follow and fill the new area with the program.
 TEST_F(LumettaWindowTest, FollowsTheXScreenSaverWindowsSize) {
@@ -314,10 +321,8 @@ TEST_F(LumettaWindowTest, FollowsTheXScreenSaverWindowsSize) {
   const auto end = std::chrono::steady_clock::now() + kStopLimit;
   while (std::chrono::steady_clock::now() < end) {
     if (XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap)) {
-      const unsigned long pixel = XGetPixel(image, 0, 0);
+      seen = PixelAt(image, 0, 0);
       XDestroyImage(image);
-      seen = Rgb{static_cast<unsigned char>(pixel >> 16), static_cast<unsigned char>(pixel >> 8),
-                 static_cast<unsigned char>(pixel)};
       if (Near(seen, kDemoMain.background)) break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -327,6 +332,53 @@ TEST_F(LumettaWindowTest, FollowsTheXScreenSaverWindowsSize) {
       << Describe(kDemoMain.background);
   EXPECT_EQ(lumetta->stopWith(SIGTERM, kStopLimit), 0) << lumetta->output();
   XDestroyWindow(display, window);
+  XCloseDisplay(display);
+}
+
+// The configuration sheet is a window of its own that plays the settings
+// program: its background over most of the sheet and its square, whole,
+// in the middle; nothing of the main program.
+TEST_F(LumettaWindowTest, ConfigurationSheetPlaysTheSettingsProgram) {
+  Display* display = XOpenDisplay(s_server->display().c_str());
+  ASSERT_NE(display, nullptr);
+  auto lumetta = Start({"--platform", "gtk", "--configure", "--window-size", "320x240"});
+  // Both views report their program loaded, the sheet's the settings one.
+  ASSERT_TRUE(lumetta->waitForOutput("page: loaded ", kPlayLimit, 2)) << lumetta->output();
+  ASSERT_NE(lumetta->output().find("page: loaded file://" + m_temp.string() + "/ssstemp."),
+            std::string::npos)
+      << lumetta->output();
+  const Window sheet = FindMappedWindow(display, "lumetta settings");
+  ASSERT_NE(sheet, 0u) << "no mapped window named \"lumetta settings\"";
+
+  size_t background = 0, square = 0, main = 0, all = 0;
+  const auto end = std::chrono::steady_clock::now() + kStopLimit;
+  do {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    XWindowAttributes attributes = {};
+    ASSERT_TRUE(XGetWindowAttributes(display, sheet, &attributes));
+    XImage* image = XGetImage(display, sheet, 0, 0, static_cast<unsigned>(attributes.width),
+                              static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    background = square = main = 0;
+    all = static_cast<size_t>(attributes.width) * static_cast<size_t>(attributes.height);
+    for (int y = 0; y < attributes.height; ++y) {
+      for (int x = 0; x < attributes.width; ++x) {
+        const Rgb c = PixelAt(image, x, y);
+        background += Near(c, kDemoSettings.background);
+        square += Near(c, kDemoSettings.square);
+        main += Near(c, kDemoMain.background) || Near(c, kDemoMain.square);
+      }
+    }
+    XDestroyImage(image);
+  } while (square == 0 && std::chrono::steady_clock::now() < end);
+
+  // The stage fills the web view above the OK button, nearly at scale 1.
+  const double side = kDemoSquareSize;
+  EXPECT_GT(background, all / 2) << "settings background pixels of " << all;
+  EXPECT_GT(square, side * side * 0.8) << "settings square pixels";
+  EXPECT_LT(square, side * side * 1.1) << "settings square pixels";
+  EXPECT_EQ(main, 0u) << "the main program's colours in the sheet";
+  EXPECT_EQ(lumetta->stopWith(SIGTERM, kStopLimit), 0) << lumetta->output();
   XCloseDisplay(display);
 }
 
