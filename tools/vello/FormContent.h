@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/vello/FileContent.h"
+
 class CPackageForm;
 
 // A form's content as the files it was packed from. Each returns false
@@ -13,6 +15,9 @@ using ByteVector = std::vector<unsigned char>;
 // padding (or bytes decoded from block filler), so it is cut at the length
 // its SWF header states; content that is no sound SWF is left whole.
 bool MainProgram(const CPackageForm& form, ByteVector& out, std::string& problem);
+// The same as extract writes it: a plain program straight from its stored
+// bytes, with no copy of the whole.
+bool MainProgramFile(const CPackageForm& form, FileContent& out, std::string& problem);
 // Preview and settings programs: false with an empty reason when absent.
 bool PreviewProgram(CPackageForm& form, ByteVector& out, std::string& problem);
 bool SettingsProgram(CPackageForm& form, ByteVector& out, std::string& problem);

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/vello/FileContent.h"
+
 class CPackage;
 class CPackageBinary;
 
@@ -28,3 +30,5 @@ bool ResourceBytes(const ResourceView& resource, ByteVector& out, std::string& p
 
 // A binary record's bytes with their scramble removed.
 ByteVector BinaryBytes(const CPackageBinary& binary);
+// The same as extract writes them, with no copy of the whole.
+FileContent BinaryFile(const CPackageBinary& binary);
