@@ -84,9 +84,11 @@ bool WriteDescrambled(const std::wstring& path, const unsigned char* stored, int
   if (size < 0 || (size > 0 && stored == nullptr)) return false;
   CSysFile file;
   if (!file.Open(path, L"wb+")) return false;
-  constexpr std::size_t kPiece = 256 * 1024;
+  // One huge page (ByteRun.h): a single fault, and a piece that the write
+  // finds in the cache.
+  constexpr std::size_t kPiece = kByteRunPage;
   const std::size_t total = static_cast<std::size_t>(size);
-  std::unique_ptr<unsigned char[]> piece(new unsigned char[std::min(kPiece, total)]);
+  const ByteRun piece = NewByteRun(std::min(kPiece, total));
   for (std::size_t at = 0; at < total; at += kPiece) {
     const std::size_t n = std::min(kPiece, total - at);
     Scramble::ApplyPiece(stored + at, piece.get(), n, size, at, Scramble::kProgram);

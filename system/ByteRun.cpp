@@ -8,14 +8,14 @@
 
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kHugePage = kByteRunPage;
 // From this size on a run has its own mapping: the whole pages it rounds
-// up to cost at most one huge page more than the bytes. Under the address
+// up to cost less than one huge page more than the bytes. Under the address
 // sanitizer every run comes from the heap, where overruns are caught.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr std::size_t kLarge = SIZE_MAX;
 #else
-constexpr std::size_t kLarge = 2 * kHugePage;
+constexpr std::size_t kLarge = kHugePage;
 #endif
 // Below this a new[] buffer holds too few whole huge pages to be worth
 // the call.

@@ -12,6 +12,9 @@
 // sat inside such pages would still take 4 KiB faults at both ends.
 // Small runs come from the usual heap.
 
+// The huge page: runs of this size or more have whole ones of their own.
+constexpr std::size_t kByteRunPage = std::size_t{2} << 20;
+
 // Releases a run made by NewByteRun: a large one is unmapped (its mapping
 // length is kept here), a small one goes back to the heap.
 struct ByteRunFree {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <sstream>
 
+#include "system/ByteRun.h"
 #include "tools/vello/Progress.h"
 #include "tools/vello/ToolError.h"
 
@@ -120,10 +121,11 @@ void OutputFolder::Write(const std::string& name, const FileContent& content, Pr
     if (errno == ELOOP) fail("refused: it is a symbolic link");
     fail("cannot create: " + LastSystemError());
   }
-  // A descrambled piece is written while it is still in the cache.
-  constexpr size_t kChunk = 1 << 20;
+  // A descrambled piece is written while it is still in the cache; the
+  // scratch for it is one huge page (ByteRun.h), a single fault.
   const size_t size = static_cast<size_t>(content.size());
-  std::unique_ptr<unsigned char[]> scratch(new unsigned char[std::min(kChunk, size)]);
+  const size_t kChunk = kByteRunPage;
+  const ByteRun scratch = NewByteRun(std::min(kChunk, size));
   for (size_t done = 0; done < size;) {
     const size_t n = std::min(kChunk, size - done);
     const ssize_t wrote = write(out.get(), content.Piece(done, n, scratch.get()), n);
