@@ -1,9 +1,13 @@
-// The program holds whole programs and packages in memory, in buffers of
-// many megabytes that are touched once. Backed by 4 KiB pages, each page's
-// first touch costs a fault, which dominates the time of extract and pack;
-// backed by transparent huge pages there are 512 times fewer. So the
-// program's large allocations ask for huge pages. Small ones take the
-// usual path; everything is released with free().
+// The program holds whole programs in memory, in buffers of many megabytes
+// that are touched once. Backed by 4 KiB pages, each page's first touch
+// costs a fault, which dominates the time of the commands that hold them;
+// backed by transparent huge pages there are 512 times fewer. The
+// library's own byte runs take huge pages by themselves (system/ByteRun.h)
+// and extract writes them without copies; what is left are the vectors and
+// strings of the other commands (the main program that verify checks, the
+// Base64 text and payload of a protected pack), so the program's large
+// allocations still ask for huge pages. Small ones take the usual path;
+// everything is released with free().
 
 #include <sys/mman.h>
 
