@@ -39,14 +39,7 @@ void* MapAligned(std::size_t length) {
 
 }  // namespace
 
-void ByteRunFree::operator()(unsigned char* bytes) const noexcept {
-  if (mapped != 0)
-    munmap(bytes, mapped);
-  else
-    std::free(bytes);
-}
-
-ByteRun NewByteRun(std::size_t size) {
+void* AllocateRunMemory(std::size_t size) {
   if (size >= kLarge) {
     const std::size_t length = RoundUp(size);
     void* mapping = MapAligned(length);
@@ -54,11 +47,23 @@ ByteRun NewByteRun(std::size_t size) {
 #ifdef MADV_HUGEPAGE
     madvise(mapping, length, MADV_HUGEPAGE);  // a hint: refused, the pages are small
 #endif
-    return ByteRun(static_cast<unsigned char*>(mapping), ByteRunFree{length});
+    return mapping;
   }
   void* bytes = std::malloc(size == 0 ? 1 : size);
   if (bytes == nullptr) throw std::bad_alloc();
-  return ByteRun(static_cast<unsigned char*>(bytes));
+  return bytes;
+}
+
+void ReleaseRunMemory(void* memory, std::size_t size) noexcept {
+  if (memory == nullptr) return;
+  if (size >= kLarge)
+    munmap(memory, RoundUp(size));
+  else
+    std::free(memory);
+}
+
+ByteRun NewByteRun(std::size_t size) {
+  return ByteRun(static_cast<unsigned char*>(AllocateRunMemory(size)), ByteRunFree{size});
 }
 
 void AdviseHugePages(void* buffer, std::size_t length) {

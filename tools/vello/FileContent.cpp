@@ -4,7 +4,7 @@
 
 #include "builder_package/Scramble.h"
 
-FileContent FileContent::Held(std::vector<unsigned char> bytes) {
+FileContent FileContent::Held(RunBytes bytes) {
   FileContent content;
   content.m_bytes = std::move(bytes);
   return content;

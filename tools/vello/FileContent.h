@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "system/ByteRun.h"
+
 // What extract puts in one file: bytes held in memory, or a byte run as
 // the package stores it, whose keyless scramble is undone a piece at a
 // time on the way out. The second makes no copy of the whole: a 64 MiB
@@ -11,7 +13,7 @@
 // the write then reads from the cache.
 class FileContent {
  public:
-  static FileContent Held(std::vector<unsigned char> bytes);
+  static FileContent Held(RunBytes bytes);
   // stored must outlive the content; length >= 0; k is the scramble's
   // constant (Scramble.h).
   static FileContent Descrambled(const unsigned char* stored, int length, int k);
@@ -22,7 +24,7 @@ class FileContent {
   const unsigned char* Piece(std::size_t at, std::size_t n, unsigned char* scratch) const;
 
  private:
-  std::vector<unsigned char> m_bytes;
+  RunBytes m_bytes;
   const unsigned char* m_stored = nullptr;
   int m_length = 0;
   int m_k = 0;

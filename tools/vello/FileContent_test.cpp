@@ -40,7 +40,7 @@ TEST(FileContentTest, StoredRunsAreDescrambledPieceByPieceFromAnyOffset) {
 
 TEST(FileContentTest, HeldBytesAreHandedOutInPlace) {
   const Bytes bytes = Pattern(300, 5);
-  const FileContent content = FileContent::Held(bytes);
+  const FileContent content = FileContent::Held(RunBytes(bytes.begin(), bytes.end()));
   EXPECT_EQ(content.size(), 300u);
   unsigned char scratch[300] = {};
   const unsigned char* piece = content.Piece(100, 50, scratch);

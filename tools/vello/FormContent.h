@@ -3,13 +3,15 @@
 #include <string>
 #include <vector>
 
+#include "system/ByteRun.h"
 #include "tools/vello/FileContent.h"
 
 class CPackageForm;
 
 // A form's content as the files it was packed from. Each returns false
 // with a reason when the stored bytes do not decode.
-using ByteVector = std::vector<unsigned char>;
+// Content of many megabytes: run memory (system/ByteRun.h).
+using ByteVector = RunBytes;
 
 // The main program. Protected content decodes to the program followed by
 // padding (or bytes decoded from block filler), so it is cut at the length

@@ -3,13 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "system/ByteRun.h"
 #include "tools/vello/FileContent.h"
 
 class CPackage;
 class CPackageBinary;
 
 // A package's sections as the files they were packed from.
-using ByteVector = std::vector<unsigned char>;
+using ByteVector = RunBytes;
 
 // The four compressed resources, in file order.
 struct ResourceView {
