@@ -107,16 +107,15 @@ bool ReadMap(RecordReader& in, unsigned int version, const char* section,
 // Sizes first, then the packed bytes; the members change together once
 // every byte arrived.
 bool ReadResource(RecordReader& in, const char* section, const char* packedField,
-                  const char* unpackedField, unsigned char*& bytes,
+                  const char* unpackedField, ByteRun& bytes,
                   int& packed, int& unpacked) {
   in.SetRecord(section);
   int packedSize = 0;
   int unpackedSize = 0;
-  std::unique_ptr<unsigned char[]> run;
+  ByteRun run;
   if (!(in.Size(packedField, packedSize) && in.Size(unpackedField, unpackedSize))) return false;
   if (packedSize > 0 && !in.Run(packedField, packedSize, run)) return false;
-  delete[] bytes;
-  bytes = run.release();
+  bytes = std::move(run);
   packed = packedSize;
   unpacked = unpackedSize;
   return true;
@@ -142,28 +141,22 @@ bool WriteRecords(CSysFile& file, unsigned int version,
 // A resource whose sizes promise bytes it no longer holds (after a failed
 // pack or a release) fails: writing the sizes without the run would make
 // readers take the following fields for its bytes.
-bool WriteResource(CSysFile& file, const unsigned char* bytes, int packed, int unpacked) {
+bool WriteResource(CSysFile& file, const ByteRun& bytes, int packed, int unpacked) {
   if (packed > 0 && bytes == nullptr) return false;
   return file.WriteInt(packed) && file.WriteInt(unpacked) &&
-         (packed <= 0 || file.Write(bytes, packed) == packed);
+         (packed <= 0 || file.Write(bytes.get(), packed) == packed);
 }
 
 bool PackResource(const std::wstring& path, int level, int k, bool clearSizes,
-                  unsigned char*& bytes, int& packed, int& unpacked) {
-  delete[] bytes;
-  bytes = nullptr;
+                  ByteRun& bytes, int& packed, int& unpacked) {
+  bytes.reset();
   if (clearSizes) packed = unpacked = 0;
-  std::unique_ptr<unsigned char[]> stored;
+  ByteRun stored;
   int storedSize = 0;
   if (!PackedResource::Pack(path, level, k, stored, storedSize, unpacked)) return false;
-  bytes = stored.release();
+  bytes = std::move(stored);
   packed = storedSize;
   return true;
-}
-
-void FreeBytes(unsigned char*& bytes) {
-  delete[] bytes;
-  bytes = nullptr;
 }
 
 template <class Map>
@@ -200,11 +193,11 @@ CPackage::CPackage()
       m_optionFlag1(false),
       m_optionFlag2(false),
       m_optionInt5(0),
-      m_pSplash(nullptr), m_packedSplashSize(0), m_unpackedSplashSize(0),
-      m_pTrayIcon(nullptr), m_packedTrayIconSize(0), m_unpackedTrayIconSize(0),
+      m_packedSplashSize(0), m_unpackedSplashSize(0),
+      m_packedTrayIconSize(0), m_unpackedTrayIconSize(0),
       m_optionFlag3(false),
-      m_pFlash(nullptr), m_packedFlashSize(0), m_unpackedFlashSize(0),
-      m_pXul(nullptr), m_packedXulSize(0), m_unpackedXulSize(0),
+      m_packedFlashSize(0), m_unpackedFlashSize(0),
+      m_packedXulSize(0), m_unpackedXulSize(0),
       m_storedVersion(kNewestVersion) {}
 
 CPackage::~CPackage() { Close(); }
@@ -389,10 +382,9 @@ CEncryptedString* CPackage::FindSecureVar(const std::wstring& name) const {
 }
 
 bool CPackage::PackFile(const std::wstring& name, const std::wstring& path) {
-  unsigned char* data = nullptr;
+  ByteRun bytes;
   int length = 0;
-  if (!CSysFile::ReadToRamFromDisk(path, &data, length)) return false;
-  const std::unique_ptr<unsigned char[]> bytes(data);
+  if (!CSysFile::ReadRunFromDisk(path, bytes, length)) return false;
   auto binary = std::make_unique<CPackageBinary>();
   if (!binary->PackDataAndEncrypt(bytes.get(), length)) return false;
   CPackageBinary*& slot = m_files[name];
@@ -430,37 +422,37 @@ bool CPackage::PackXul(const std::wstring& path) {
 bool CPackage::UnpackSplashToRam(unsigned char** pp, int& size) {
   VELLO_ASSERT(m_pSplash != NULL);
   VELLO_ASSERT(pp != NULL);
-  return PackedResource::Unpack(m_pSplash, m_packedSplashSize, m_unpackedSplashSize,
+  return PackedResource::Unpack(m_pSplash.get(), m_packedSplashSize, m_unpackedSplashSize,
                                 Scramble::kSplash, pp, size);
 }
 
 bool CPackage::UnpackTrayIconToRam(unsigned char** pp, int& size) {
   VELLO_ASSERT(pp != NULL);
-  return PackedResource::Unpack(m_pTrayIcon, m_packedTrayIconSize, m_unpackedTrayIconSize,
+  return PackedResource::Unpack(m_pTrayIcon.get(), m_packedTrayIconSize, m_unpackedTrayIconSize,
                                 Scramble::kTrayIcon, pp, size);
 }
 
 bool CPackage::UnpackFlash(unsigned char** pp, int& size) {
   VELLO_ASSERT(pp != NULL);
-  return PackedResource::Unpack(m_pFlash, m_packedFlashSize, m_unpackedFlashSize,
+  return PackedResource::Unpack(m_pFlash.get(), m_packedFlashSize, m_unpackedFlashSize,
                                 Scramble::kFlash, pp, size);
 }
 
 bool CPackage::UnpackXul(unsigned char** pp, int& size) {
   VELLO_ASSERT(pp != NULL);
-  return PackedResource::Unpack(m_pXul, m_packedXulSize, m_unpackedXulSize, Scramble::kXul, pp,
+  return PackedResource::Unpack(m_pXul.get(), m_packedXulSize, m_unpackedXulSize, Scramble::kXul, pp,
                                 size);
 }
 
-void CPackage::ReleaseSplash() { FreeBytes(m_pSplash); }
-void CPackage::ReleaseTrayIcon() { FreeBytes(m_pTrayIcon); }
+void CPackage::ReleaseSplash() { m_pSplash.reset(); }
+void CPackage::ReleaseTrayIcon() { m_pTrayIcon.reset(); }
 
 void CPackage::ReleaseFlash() {
-  FreeBytes(m_pFlash);
+  m_pFlash.reset();
   m_packedFlashSize = m_unpackedFlashSize = 0;
 }
 
 void CPackage::ReleaseXul() {
-  FreeBytes(m_pXul);
+  m_pXul.reset();
   m_packedXulSize = m_unpackedXulSize = 0;
 }

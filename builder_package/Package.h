@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "builder_package/ReadFailure.h"
+#include "system/ByteRun.h"
 
 class CSysFile;
 class CPackageForm;
@@ -125,10 +126,10 @@ class CPackage {
   const StringList& GetEncryptedStrings() const { return m_encryptedStrings; }
   const StringMap& GetGlobalVars() const { return m_globalVars; }
   // The stored (scrambled, compressed) bytes of a resource; null when absent.
-  const unsigned char* GetPackedSplash() const { return m_pSplash; }
-  const unsigned char* GetPackedTrayIcon() const { return m_pTrayIcon; }
-  const unsigned char* GetPackedFlash() const { return m_pFlash; }
-  const unsigned char* GetPackedXul() const { return m_pXul; }
+  const unsigned char* GetPackedSplash() const { return m_pSplash.get(); }
+  const unsigned char* GetPackedTrayIcon() const { return m_pTrayIcon.get(); }
+  const unsigned char* GetPackedFlash() const { return m_pFlash.get(); }
+  const unsigned char* GetPackedXul() const { return m_pXul.get(); }
 
   int GetHeaderInt1() const { return m_headerInt1; }
   const std::wstring& GetHeaderString1() const { return m_headerString1; }
@@ -178,18 +179,18 @@ class CPackage {
   std::wstring m_optionString1;
   bool m_optionFlag2;
   int m_optionInt5;
-  unsigned char* m_pSplash;
+  ByteRun m_pSplash;
   int m_packedSplashSize, m_unpackedSplashSize;
   std::wstring m_optionString2;
-  unsigned char* m_pTrayIcon;
+  ByteRun m_pTrayIcon;
   int m_packedTrayIconSize, m_unpackedTrayIconSize;
   StringMap m_globalVars;
   std::wstring m_optionString3, m_optionString4, m_optionString5, m_optionString6,
       m_optionString7, m_optionString8, m_optionString9;
   bool m_optionFlag3;
-  unsigned char* m_pFlash;
+  ByteRun m_pFlash;
   int m_packedFlashSize, m_unpackedFlashSize;
-  unsigned char* m_pXul;
+  ByteRun m_pXul;
   int m_packedXulSize, m_unpackedXulSize;
 
   int m_storedVersion;

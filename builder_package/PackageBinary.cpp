@@ -13,20 +13,19 @@
 #include "system/Assert.h"
 #include "system/SysFile.h"
 
-CPackageBinary::CPackageBinary() : m_pData(nullptr), m_length(0) {}
+CPackageBinary::CPackageBinary() : m_length(0) {}
 
 CPackageBinary::~CPackageBinary() { Release(); }
 
 void CPackageBinary::Release() {
-  delete[] m_pData;
-  m_pData = nullptr;
+  m_pData.reset();
   m_length = 0;
 }
 
 bool CPackageBinary::Write(unsigned int /*version*/, CSysFile& file) {
   if (!(file.WriteInt(1) && file.WriteInt(m_length))) return false;
   if (m_length <= 0) return true;
-  return m_pData != nullptr && file.Write(m_pData, m_length) == m_length;
+  return m_pData != nullptr && file.Write(m_pData.get(), m_length) == m_length;
 }
 
 bool CPackageBinary::Read(unsigned int /*version*/, CSysFile& file) {
@@ -34,11 +33,11 @@ bool CPackageBinary::Read(unsigned int /*version*/, CSysFile& file) {
   RecordReader in(file, m_readFailure, "binary");
   int binaryVersion = 0;
   int length = 0;
-  std::unique_ptr<unsigned char[]> data;
+  ByteRun data;
   if (!(in.Int("binaryVersion", binaryVersion) && in.SizedRun("m_length", length, data)))
     return false;
   Release();
-  m_pData = data.release();
+  m_pData = std::move(data);
   m_length = length;
   return true;
 }
@@ -48,10 +47,10 @@ bool CPackageBinary::PackDataAndEncrypt(const unsigned char* pData, int size) {
   VELLO_ASSERT(m_pData == NULL);
   VELLO_ASSERT(m_length == 0);
   if (size < 0) return false;
-  m_pData = new unsigned char[static_cast<size_t>(size)];
-  if (size > 0) std::memcpy(m_pData, pData, static_cast<size_t>(size));
+  ByteRun data = NewByteRun(static_cast<size_t>(size));
+  Scramble::ApplyPiece(pData, data.get(), static_cast<size_t>(size), size, 0, Scramble::kBinary);
+  m_pData = std::move(data);
   m_length = size;
-  Scramble::Apply(m_pData, m_length, Scramble::kBinary);
   return true;
 }
 
@@ -60,8 +59,9 @@ bool CPackageBinary::UnPackDataAndDecrypt(unsigned char** ppData, int& length) {
   VELLO_ASSERT(m_pData != NULL);
   VELLO_ASSERT(m_length > 0);
   auto* plain = new unsigned char[static_cast<size_t>(m_length)];
-  std::memcpy(plain, m_pData, static_cast<size_t>(m_length));
-  Scramble::Apply(plain, m_length, Scramble::kBinary);
+  AdviseHugePages(plain, static_cast<size_t>(m_length));
+  Scramble::ApplyPiece(m_pData.get(), plain, static_cast<size_t>(m_length), m_length, 0,
+                       Scramble::kBinary);
   *ppData = plain;
   length = m_length;
   return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "builder_package/ReadFailure.h"
+#include "system/ByteRun.h"
 
 class CSysFile;
 
@@ -31,10 +32,10 @@ class CPackageBinary {
   void Release();
 
   int GetLength() const { return m_length; }
-  const unsigned char* GetData() const { return m_pData; }  // the stored bytes
+  const unsigned char* GetData() const { return m_pData.get(); }  // the stored bytes
 
  private:
-  unsigned char* m_pData;
+  ByteRun m_pData;
   int m_length;
   ReadFailure m_readFailure;
 };

@@ -37,35 +37,33 @@
 #include "builder_package/RecordText.h"
 #include "builder_package/Scramble.h"
 #include "system/Assert.h"
-#include "system/HugePages.h"
+#include "system/ByteRun.h"
 #include "system/SysFile.h"
 
 namespace {
 
 // A size and the byte run after it, taken together once every byte arrived.
-bool ReadRun(RecordReader& in, const char* field, unsigned char*& buffer, int& size) {
-  std::unique_ptr<unsigned char[]> run;
+bool ReadRun(RecordReader& in, const char* field, ByteRun& buffer, int& size) {
+  ByteRun run;
   int length = 0;
   if (!in.SizedRun(field, length, run)) return false;
-  delete[] buffer;
-  buffer = run.release();
+  buffer = std::move(run);
   size = length;
   return true;
 }
 
-bool WriteRun(CSysFile& file, const unsigned char* buffer, int size) {
-  return buffer != nullptr && file.Write(buffer, size) == size;
+bool WriteRun(CSysFile& file, const ByteRun& buffer, int size) {
+  return buffer != nullptr && file.Write(buffer.get(), size) == size;
 }
 
 // Reads a whole file as a program to store: true with a new scrambled
 // buffer, false with the outputs untouched.
-bool ReadScrambledProgram(const std::wstring& path, unsigned char*& buffer, int& size) {
-  unsigned char* data = nullptr;
+bool ReadScrambledProgram(const std::wstring& path, ByteRun& buffer, int& size) {
+  ByteRun data;
   int length = 0;
-  if (!CSysFile::ReadToRamFromDisk(path, &data, length)) return false;
-  Scramble::Apply(data, length, Scramble::kProgram);
-  delete[] buffer;
-  buffer = data;
+  if (!CSysFile::ReadRunFromDisk(path, data, length)) return false;
+  Scramble::Apply(data.get(), length, Scramble::kProgram);
+  buffer = std::move(data);
   size = length;
   return true;
 }
@@ -86,9 +84,11 @@ bool WriteDescrambled(const std::wstring& path, const unsigned char* stored, int
   if (size < 0 || (size > 0 && stored == nullptr)) return false;
   CSysFile file;
   if (!file.Open(path, L"wb+")) return false;
-  constexpr std::size_t kPiece = 256 * 1024;
+  // One huge page (ByteRun.h): a single fault, and a piece that the write
+  // finds in the cache.
+  constexpr std::size_t kPiece = kByteRunPage;
   const std::size_t total = static_cast<std::size_t>(size);
-  std::unique_ptr<unsigned char[]> piece(new unsigned char[std::min(kPiece, total)]);
+  const ByteRun piece = NewByteRun(std::min(kPiece, total));
   for (std::size_t at = 0; at < total; at += kPiece) {
     const std::size_t n = std::min(kPiece, total - at);
     Scramble::ApplyPiece(stored + at, piece.get(), n, size, at, Scramble::kProgram);
@@ -103,16 +103,11 @@ int ProgramByte3Mask(int length) {
   return static_cast<int>((static_cast<long long>(length) + 3 * 33 + Scramble::kProgram) & 0xFF);
 }
 
-void FreeBuffer(unsigned char*& buffer) {
-  delete[] buffer;
-  buffer = nullptr;
-}
-
 // Key text is the private key itself (its scramble has no key): wiped
 // before its memory goes back.
-void FreeSecret(unsigned char*& buffer, int length) {
-  if (buffer != nullptr && length > 0) OPENSSL_cleanse(buffer, static_cast<std::size_t>(length));
-  FreeBuffer(buffer);
+void FreeSecret(ByteRun& buffer, int length) {
+  if (buffer != nullptr && length > 0) OPENSSL_cleanse(buffer.get(), static_cast<std::size_t>(length));
+  buffer.reset();
 }
 
 }  // namespace
@@ -127,29 +122,29 @@ CPackageForm::CPackageForm()
       m_formInt9(0), m_formInt10(0), m_formInt11(0), m_formInt12(0),
       m_formInt13(0), m_formInt14(0),
       m_formFlag9(false), m_formFlag10(false),
-      m_pSWF(nullptr), m_SWFLength(0),
-      m_pMask(nullptr), m_packedMaskSize(0), m_unpackedMaskSize(0),
+      m_SWFLength(0),
+      m_packedMaskSize(0), m_unpackedMaskSize(0),
       m_formUInt1(0),
       m_formFlag11(true),
       m_formInt15(0), m_formInt16(0), m_formInt17(0),
       m_formName(L"form"),
       m_formInt18(0),
-      m_pSaverPreview(nullptr), m_saverPreviewSize(0),
-      m_pSaverSettings(nullptr), m_saverSettingsSize(0),
+      m_saverPreviewSize(0),
+      m_saverSettingsSize(0),
       m_formFlag12(false),
       m_formUInt2(0),
       m_formInt19(0), m_formInt20(0),
-      m_pKeyText(nullptr), m_keyTextLength(0),
+      m_keyTextLength(0),
       m_SWFVersion(0),
       m_formFlag13(false),
       m_storedVersion(kNewestVersion) {}
 
 CPackageForm::~CPackageForm() { Release(); }
 
-void CPackageForm::ReleaseSWF() { FreeBuffer(m_pSWF); }
-void CPackageForm::ReleaseMask() { FreeBuffer(m_pMask); }
-void CPackageForm::ReleaseSaverPreview() { FreeBuffer(m_pSaverPreview); }
-void CPackageForm::ReleaseSaverSettings() { FreeBuffer(m_pSaverSettings); }
+void CPackageForm::ReleaseSWF() { m_pSWF.reset(); }
+void CPackageForm::ReleaseMask() { m_pMask.reset(); }
+void CPackageForm::ReleaseSaverPreview() { m_pSaverPreview.reset(); }
+void CPackageForm::ReleaseSaverSettings() { m_pSaverSettings.reset(); }
 
 void CPackageForm::Release() {
   ReleaseSWF();
@@ -192,11 +187,11 @@ bool CPackageForm::Read(unsigned int /*version*/, CSysFile& file) {
   if (version >= 2) {
     int packed = 0;
     int unpacked = 0;
-    std::unique_ptr<unsigned char[]> mask;
+    ByteRun mask;
     if (!(in.Size("m_packedMaskSize", packed) && in.Size("m_unpackedMaskSize", unpacked)))
       return false;
     if (packed > 0 && !in.Run("m_packedMaskSize", packed, mask)) return false;
-    m_pMask = mask.release();
+    m_pMask = std::move(mask);
     m_packedMaskSize = packed;
     m_unpackedMaskSize = unpacked;
   }
@@ -286,10 +281,9 @@ bool CPackageForm::PackSWF(const std::wstring& path, bool protect, const std::st
 }
 
 bool CPackageForm::PackProtected(const std::wstring& path, const std::string& text) {
-  unsigned char* data = nullptr;
+  ByteRun program;
   int length = 0;
-  if (!CSysFile::ReadToRamFromDisk(path, &data, length)) return false;
-  std::unique_ptr<unsigned char[]> program(data);
+  if (!CSysFile::ReadRunFromDisk(path, program, length)) return false;
   // The program is what protection keeps from view: wiped once packed.
   struct WipeProgram {
     unsigned char* p;
@@ -297,22 +291,21 @@ bool CPackageForm::PackProtected(const std::wstring& path, const std::string& te
     ~WipeProgram() {
       if (n > 0) OPENSSL_cleanse(p, static_cast<std::size_t>(n));
     }
-  } wipeProgram{data, length};
+  } wipeProgram{program.get(), length};
 
   // Every failure leaves the form as it was: a half-made protected form
   // would be stored as content no reader can recover.
   ProtectedSWF::Packed packed;
   if (!ProtectedSWF::Pack(program.get(), length, text, packed)) return false;
-  std::unique_ptr<unsigned char[]> payload(new unsigned char[packed.payload.size()]);
-  std::unique_ptr<unsigned char[]> keyText(new unsigned char[packed.keyText.size()]);
+  ByteRun payload = NewByteRun(packed.payload.size());
+  ByteRun keyText = NewByteRun(packed.keyText.size());
   std::copy(packed.payload.begin(), packed.payload.end(), payload.get());
   std::copy(packed.keyText.begin(), packed.keyText.end(), keyText.get());
 
-  delete[] m_pSWF;
-  m_pSWF = payload.release();
+  m_pSWF = std::move(payload);
   m_SWFLength = static_cast<int>(packed.payload.size());
   FreeSecret(m_pKeyText, m_keyTextLength);
-  m_pKeyText = keyText.release();
+  m_pKeyText = std::move(keyText);
   m_keyTextLength = static_cast<int>(packed.keyText.size());
   // Byte 3 of an SWF header is its version; a shorter file has none.
   m_SWFVersion = length >= 4 ? program[3] : 0;
@@ -323,7 +316,7 @@ bool CPackageForm::DecodeSWF(std::unique_ptr<unsigned char[]>& program, int& dec
   if (m_SWFLength < 0 || (m_SWFLength > 0 && m_pSWF == nullptr)) return false;
   if (!IsProtected()) {
     unsigned char* plain = nullptr;
-    if (!CopyDescrambled(m_pSWF, m_SWFLength, &plain)) return false;
+    if (!CopyDescrambled(m_pSWF.get(), m_SWFLength, &plain)) return false;
     program.reset(plain);
     decodedLength = m_SWFLength;
     return true;
@@ -331,7 +324,7 @@ bool CPackageForm::DecodeSWF(std::unique_ptr<unsigned char[]>& program, int& dec
   // Zero-filled: the decoded program is shorter than the payload, and the
   // bytes after it are handed out too.
   std::unique_ptr<unsigned char[]> decoded(new unsigned char[m_SWFLength]());
-  if (!ProtectedSWF::Unpack(m_pSWF, m_SWFLength, m_pKeyText, m_keyTextLength, decoded.get(),
+  if (!ProtectedSWF::Unpack(m_pSWF.get(), m_SWFLength, m_pKeyText.get(), m_keyTextLength, decoded.get(),
                             m_SWFLength, decodedLength))
     return false;
   program = std::move(decoded);
@@ -349,7 +342,7 @@ bool CPackageForm::UnpackSWFToRam(unsigned char** out, int& size) {
 }
 
 bool CPackageForm::UnpackSWF(const std::wstring& path) {
-  if (!IsProtected()) return WriteDescrambled(path, m_pSWF, m_SWFLength);
+  if (!IsProtected()) return WriteDescrambled(path, m_pSWF.get(), m_SWFLength);
   std::unique_ptr<unsigned char[]> program;
   int decodedLength = 0;
   if (!DecodeSWF(program, decodedLength)) return false;
@@ -364,12 +357,12 @@ bool CPackageForm::PackMask(const std::wstring& path) {
   // Cleared first so that a failed pack leaves a form that writes cleanly.
   m_packedMaskSize = 0;
   m_unpackedMaskSize = 0;
-  std::unique_ptr<unsigned char[]> packed;
+  ByteRun packed;
   int packedSize = 0;
   int unpackedSize = 0;
   if (!PackedResource::Pack(path, 9, Scramble::kProgram, packed, packedSize, unpackedSize))
     return false;
-  m_pMask = packed.release();
+  m_pMask = std::move(packed);
   m_packedMaskSize = packedSize;
   m_unpackedMaskSize = unpackedSize;
   return true;
@@ -378,7 +371,7 @@ bool CPackageForm::PackMask(const std::wstring& path) {
 bool CPackageForm::UnpackMaskToRam(unsigned char** pp, int& size) {
   VELLO_ASSERT(m_pMask != NULL);
   VELLO_ASSERT(pp != NULL);
-  return PackedResource::Unpack(m_pMask, m_packedMaskSize, m_unpackedMaskSize, Scramble::kProgram,
+  return PackedResource::Unpack(m_pMask.get(), m_packedMaskSize, m_unpackedMaskSize, Scramble::kProgram,
                                 pp, size);
 }
 
@@ -394,12 +387,12 @@ bool CPackageForm::UnpackSaverPreviewToRam(unsigned char** out, int& size) {
   VELLO_ASSERT(out != NULL);
   *out = nullptr;
   size = m_saverPreviewSize;
-  return m_saverPreviewSize > 0 && CopyDescrambled(m_pSaverPreview, m_saverPreviewSize, out);
+  return m_saverPreviewSize > 0 && CopyDescrambled(m_pSaverPreview.get(), m_saverPreviewSize, out);
 }
 
 bool CPackageForm::UnpackSaverSettingsToRam(unsigned char** out, int& size) {
   VELLO_ASSERT(out != NULL);
   *out = nullptr;
   size = m_saverSettingsSize;
-  return m_saverSettingsSize > 0 && CopyDescrambled(m_pSaverSettings, m_saverSettingsSize, out);
+  return m_saverSettingsSize > 0 && CopyDescrambled(m_pSaverSettings.get(), m_saverSettingsSize, out);
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "builder_package/ReadFailure.h"
+#include "system/ByteRun.h"
 
 class CSysFile;
 
@@ -109,8 +110,8 @@ class CPackageForm {
   int GetKeyTextLength() const { return m_keyTextLength; }
   // The stored bytes as they are in the file (scrambled, or protected
   // blocks and scrambled key text); null when absent.
-  const unsigned char* GetStoredSWF() const { return m_pSWF; }
-  const unsigned char* GetKeyText() const { return m_pKeyText; }
+  const unsigned char* GetStoredSWF() const { return m_pSWF.get(); }
+  const unsigned char* GetKeyText() const { return m_pKeyText.get(); }
 
   void SetFormName(const std::wstring& name) { m_formName = name; }
 
@@ -129,9 +130,9 @@ class CPackageForm {
   int m_formInt9, m_formInt10, m_formInt11, m_formInt12, m_formInt13, m_formInt14;
   std::wstring m_formString2;
   bool m_formFlag9, m_formFlag10;
-  unsigned char* m_pSWF;
+  ByteRun m_pSWF;
   int m_SWFLength;
-  unsigned char* m_pMask;
+  ByteRun m_pMask;
   int m_packedMaskSize;
   int m_unpackedMaskSize;
   unsigned int m_formUInt1;
@@ -139,14 +140,14 @@ class CPackageForm {
   int m_formInt15, m_formInt16, m_formInt17;
   std::wstring m_formName;
   int m_formInt18;
-  unsigned char* m_pSaverPreview;
+  ByteRun m_pSaverPreview;
   int m_saverPreviewSize;
-  unsigned char* m_pSaverSettings;
+  ByteRun m_pSaverSettings;
   int m_saverSettingsSize;
   bool m_formFlag12;
   unsigned int m_formUInt2;
   int m_formInt19, m_formInt20;
-  unsigned char* m_pKeyText;
+  ByteRun m_pKeyText;
   int m_keyTextLength;
   int m_SWFVersion;
   bool m_formFlag13;

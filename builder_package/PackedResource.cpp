@@ -20,17 +20,16 @@ bool PlausibleUnpackedSize(int packed, int unpacked) {
 
 }  // namespace
 
-bool Pack(const std::wstring& path, int level, int k, std::unique_ptr<unsigned char[]>& packed,
+bool Pack(const std::wstring& path, int level, int k, ByteRun& packed,
           int& packedSize, int& unpackedSize) {
-  unsigned char* data = nullptr;
+  ByteRun source;
   int length = 0;
-  if (!CSysFile::ReadToRamFromDisk(path, &data, length)) return false;
-  const std::unique_ptr<unsigned char[]> source(data);
+  if (!CSysFile::ReadRunFromDisk(path, source, length)) return false;
   unpackedSize = length;
   if (length <= 0) return false;
 
   // Capacity equal to the input: content that does not shrink is refused.
-  std::unique_ptr<unsigned char[]> stream(new unsigned char[static_cast<size_t>(length)]);
+  ByteRun stream = NewByteRun(static_cast<size_t>(length));
   uLongf streamLength = static_cast<uLongf>(length);
   if (compress2(stream.get(), &streamLength, source.get(), static_cast<uLong>(length), level) !=
       Z_OK)
@@ -44,7 +43,7 @@ bool Pack(const std::wstring& path, int level, int k, std::unique_ptr<unsigned c
 bool Unpack(const unsigned char* stored, int packedSize, int unpackedSize, int k,
             unsigned char** out, int& size) {
   if (stored == nullptr || !PlausibleUnpackedSize(packedSize, unpackedSize)) return false;
-  std::unique_ptr<unsigned char[]> copy(new unsigned char[static_cast<size_t>(packedSize)]);
+  ByteRun copy = NewByteRun(static_cast<size_t>(packedSize));
   std::memcpy(copy.get(), stored, static_cast<size_t>(packedSize));
   Scramble::Apply(copy.get(), packedSize, k);
 

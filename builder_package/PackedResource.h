@@ -1,7 +1,8 @@
 #pragma once
 
-#include <memory>
 #include <string>
+
+#include "system/ByteRun.h"
 
 // Compressed, scrambled content (a form's mask; a package's splash, tray
 // icon, flash and xul): the zlib stream of a file, then the keyless
@@ -13,7 +14,7 @@ namespace PackedResource {
 // packed and packedSize set to the scrambled stream. False, packed and
 // packedSize untouched, when the file cannot be read, is empty or does
 // not shrink.
-bool Pack(const std::wstring& path, int level, int k, std::unique_ptr<unsigned char[]>& packed,
+bool Pack(const std::wstring& path, int level, int k, ByteRun& packed,
           int& packedSize, int& unpackedSize);
 
 // True with *out a new array of unpackedSize bytes inflated from the

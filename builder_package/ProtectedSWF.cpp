@@ -133,12 +133,14 @@ bool Pack(const unsigned char* swf, int n, const std::string& text, Packed& out)
   PKeyCtx enc = OaepContext(key.get(), true);
   if (!enc) return Fail();
 
-  std::string T = Base64::encode(swf, static_cast<std::size_t>(n));
+  const std::size_t L = Base64::EncodedSize(static_cast<std::size_t>(n));
+  const ByteRun T = NewByteRun(L);
+  Base64::encode(swf, static_cast<std::size_t>(n), reinterpret_cast<char*>(T.get()));
   struct WipeText {
-    std::string& s;
-    ~WipeText() { OPENSSL_cleanse(s.data(), s.size()); }
-  } wipeText{T};
-  const std::size_t L = T.size();
+    unsigned char* p;
+    std::size_t n;
+    ~WipeText() { OPENSSL_cleanse(p, n); }
+  } wipeText{T.get(), L};
   const std::size_t blocks = (L + M - 1) / M;
   if (blocks * static_cast<std::size_t>(K) > INT32_MAX) return Fail();
 
@@ -148,9 +150,9 @@ bool Pack(const unsigned char* swf, int n, const std::string& text, Packed& out)
   // One block buffer, zeroed once: a Blowfish block's filler is what the
   // previous block left at those positions.
   Secret block(kWriterBlockBuffer);
-  std::vector<unsigned char> payload;
+  RunBytes payload;
   payload.reserve(blocks * K);
-  const auto* t = reinterpret_cast<const unsigned char*>(T.data());
+  const unsigned char* t = T.get();
   for (std::size_t i = 0; i < blocks; ++i) {
     const std::size_t chunk = std::min<std::size_t>(M, L - i * M);
     if (i % kRsaPeriod == 0) {
@@ -239,9 +241,9 @@ bool Unpack(const unsigned char* payload, int payloadLength, const unsigned char
 }
 
 bool Unpack(const unsigned char* payload, int payloadLength, const unsigned char* keyText,
-            int keyTextLength, std::vector<unsigned char>& decoded) {
+            int keyTextLength, RunBytes& decoded) {
   if (payloadLength < 0) return false;
-  std::vector<unsigned char> result(static_cast<std::size_t>(payloadLength));
+  RunBytes result(static_cast<std::size_t>(payloadLength));
   int n = 0;
   const bool ok = Unpack(payload, payloadLength, keyText, keyTextLength, result.data(),
                          payloadLength, n);

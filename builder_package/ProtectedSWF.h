@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "system/ByteRun.h"
+
 // The protected form of a main SWF program: Base64 text cut into chunks,
 // one chunk in 48 RSA-OAEP-encrypted under a key pair made for the form,
 // the others Blowfish-enciphered under a key cut from the private key's PEM
@@ -10,7 +12,7 @@
 namespace ProtectedSWF {
 
 struct Packed {
-  std::vector<unsigned char> payload;  // B blocks of K bytes
+  RunBytes payload;                    // B blocks of K bytes
   std::vector<unsigned char> keyText;  // scrambled PEM text
   // The scramble is keyless, so the key text is the private key: wiped.
   ~Packed();
@@ -38,6 +40,6 @@ bool Unpack(const unsigned char* payload, int payloadLength,
 // false.
 bool Unpack(const unsigned char* payload, int payloadLength,
             const unsigned char* keyText, int keyTextLength,
-            std::vector<unsigned char>& decoded);
+            RunBytes& decoded);
 
 }  // namespace ProtectedSWF

@@ -101,11 +101,11 @@ Bytes ExpectedDecoded(const Bytes& swf, const ProtectedSWF::Packed& packed) {
 }
 
 Bytes UnpackOrDie(const ProtectedSWF::Packed& packed) {
-  Bytes decoded;
+  RunBytes decoded;
   EXPECT_TRUE(ProtectedSWF::Unpack(packed.payload.data(), static_cast<int>(packed.payload.size()),
                                    packed.keyText.data(), static_cast<int>(packed.keyText.size()),
                                    decoded));
-  return decoded;
+  return Bytes(decoded.begin(), decoded.end());
 }
 
 // Every size in one sweep: block count, block kinds, the filler rule in
@@ -193,7 +193,7 @@ TEST(ProtectedSWF, PackRefusesBadArgumentsLeavingOutput) {
   EXPECT_FALSE(ProtectedSWF::Pack(swf.data(), 100, "", out));
   EXPECT_FALSE(ProtectedSWF::Pack(swf.data(), -1, "pass", out));
   EXPECT_FALSE(ProtectedSWF::Pack(nullptr, 5, "pass", out));
-  EXPECT_EQ(out.payload, (Bytes{1, 2, 3}));
+  EXPECT_EQ(out.payload, (RunBytes{1, 2, 3}));
   EXPECT_EQ(out.keyText, (Bytes{4}));
 }
 
@@ -227,7 +227,7 @@ Bytes NewKeyText(const EVP_CIPHER* cipher) {
 }
 
 TEST(ProtectedSWF, BadKeyTextOrPayloadIsRefused) {
-  const Bytes& payload = Sample().payload;
+  const Bytes payload(Sample().payload.begin(), Sample().payload.end());
   const Bytes& keyText = Sample().keyText;
 
   ExpectRefused(payload, Bytes(keyText.begin(), keyText.begin() + 79), "key text of 79 bytes");
@@ -245,9 +245,9 @@ TEST(ProtectedSWF, BadKeyTextOrPayloadIsRefused) {
   ExpectRefused(corrupt, keyText, "corrupted RSA block");
   ExpectRefused(Bytes(K, 0), keyText, "zero block");
   ExpectRefused(payload, keyText, "buffer shorter than the payload", 2);
-  Bytes decoded = {7, 7, 7};
+  RunBytes decoded = {7, 7, 7};
   EXPECT_FALSE(ProtectedSWF::Unpack(payload.data(), K, keyText.data(), 79, decoded));
-  EXPECT_EQ(decoded, (Bytes{7, 7, 7}));
+  EXPECT_EQ(decoded, (RunBytes{7, 7, 7}));
 }
 
 TEST(ProtectedSWF, BytesAfterTheLastWholeBlockAreIgnored) {

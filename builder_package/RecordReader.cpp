@@ -1,11 +1,8 @@
 #include "builder_package/RecordReader.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <vector>
-
-#include <sys/mman.h>
 
 #include "system/SysFile.h"
 #include "system/SysStringHelper.h"
@@ -15,23 +12,6 @@ namespace {
 constexpr char kCutShort[] = "cut short";
 // Runs on streams that cannot tell their size grow by this much at a time.
 constexpr int kUnsizedPiece = 1 << 20;
-
-// A new array for a run. Large ones ask for transparent huge pages where
-// the system grants them on request: faulting in megabytes 4 KiB at a time
-// costs more than reading them. Only a hint; refusal changes nothing.
-std::unique_ptr<unsigned char[]> NewRun(size_t size) {
-  std::unique_ptr<unsigned char[]> run(new unsigned char[size]);
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kHuge = 2 << 20;
-  if (size >= 2 * kHuge) {
-    const auto start = reinterpret_cast<uintptr_t>(run.get());
-    const uintptr_t begin = (start + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t end = (start + size) & ~(kHuge - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-  }
-#endif
-  return run;
-}
 
 }  // namespace
 
@@ -75,7 +55,7 @@ bool RecordReader::Text(const char* field, std::wstring& value) {
     value.clear();  // an empty stored text replaces the field's default
     return true;
   }
-  std::unique_ptr<unsigned char[]> bytes;
+  ByteRun bytes;
   if (!Run(field, length, bytes)) return false;
   CSysFile::ScrambleStringBytes(bytes.get(), static_cast<size_t>(length));
   std::string utf8(reinterpret_cast<const char*>(bytes.get()), static_cast<size_t>(length));
@@ -111,13 +91,13 @@ bool RecordReader::Count(const char* field, int& count) {
   return true;
 }
 
-bool RecordReader::Run(const char* field, int size, std::unique_ptr<unsigned char[]>& bytes) {
+bool RecordReader::Run(const char* field, int size, ByteRun& bytes) {
   const long long remaining = m_file.Remaining();
   if (remaining >= 0 && size > remaining)
     return Fail(field, "length " + std::to_string(size) + " exceeds the " +
                            std::to_string(remaining) + " bytes left");
   if (remaining >= 0) {
-    std::unique_ptr<unsigned char[]> run = NewRun(static_cast<size_t>(size));
+    ByteRun run = NewByteRun(static_cast<size_t>(size));
     if (m_file.Read(run.get(), size) != size) return Fail(field, kCutShort);
     bytes = std::move(run);
     return true;
@@ -129,17 +109,16 @@ bool RecordReader::Run(const char* field, int size, std::unique_ptr<unsigned cha
     pieces.resize(static_cast<size_t>(old + piece));
     if (m_file.Read(pieces.data() + old, piece) != piece) return Fail(field, kCutShort);
   }
-  std::unique_ptr<unsigned char[]> run(new unsigned char[static_cast<size_t>(size)]);
+  ByteRun run = NewByteRun(static_cast<size_t>(size));
   if (size > 0) std::memcpy(run.get(), pieces.data(), static_cast<size_t>(size));
   bytes = std::move(run);
   return true;
 }
 
-bool RecordReader::SizedRun(const char* field, int& size,
-                            std::unique_ptr<unsigned char[]>& bytes) {
+bool RecordReader::SizedRun(const char* field, int& size, ByteRun& bytes) {
   int stored = 0;
   if (!Size(field, stored)) return false;
-  std::unique_ptr<unsigned char[]> run;
+  ByteRun run;
   if (stored > 0 && !Run(field, stored, run)) return false;
   size = stored;
   bytes = std::move(run);

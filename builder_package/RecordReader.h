@@ -4,6 +4,7 @@
 #include <string>
 
 #include "builder_package/ReadFailure.h"
+#include "system/ByteRun.h"
 
 class CSysFile;
 
@@ -31,13 +32,13 @@ class RecordReader {
   // becomes 0); a count larger than the bytes left fails, as no entry is
   // shorter than a byte.
   bool Count(const char* field, int& count);
-  // size bytes (size >= 0) into a new array of exactly that size. Fails,
+  // size bytes (size >= 0) into a new run of exactly that size (ByteRun.h). Fails,
   // before allocating, when the bytes left in the file are fewer; on a
   // stream that cannot tell, reads in pieces so that a false size cannot
   // allocate more than the stream delivers plus one piece.
-  bool Run(const char* field, int size, std::unique_ptr<unsigned char[]>& bytes);
+  bool Run(const char* field, int size, ByteRun& bytes);
   // Size, then Run when the size is positive; both outputs set together.
-  bool SizedRun(const char* field, int& size, std::unique_ptr<unsigned char[]>& bytes);
+  bool SizedRun(const char* field, int& size, ByteRun& bytes);
 
   // Records the failure of field (problem as text) and returns false.
   bool Fail(const char* field, const std::string& problem);

@@ -108,11 +108,15 @@ std::string Base64::encode(const std::string& bytes) {
 }
 
 std::string Base64::encode(const unsigned char* in, std::size_t n) {
+  std::string out(EncodedSize(n), cFillChar);
+  encode(in, n, out.data());
+  return out;
+}
+
+void Base64::encode(const unsigned char* in, std::size_t n, char* o) {
   static const std::string sBase64Table =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out((n + 2) / 3 * 4, cFillChar);
   const char* table = sBase64Table.data();
-  char* o = out.data();
   std::size_t i = 0;
   for (; i + 3 <= n; i += 3, o += 4) {
     const std::uint32_t v = (std::uint32_t{in[i]} << 16) | (std::uint32_t{in[i + 1]} << 8) | in[i + 2];
@@ -125,9 +129,9 @@ std::string Base64::encode(const unsigned char* in, std::size_t n) {
     const std::uint32_t v = (std::uint32_t{in[i]} << 16) | (i + 1 < n ? std::uint32_t{in[i + 1]} << 8 : 0);
     o[0] = table[v >> 18];
     o[1] = table[(v >> 12) & 63];
-    if (i + 1 < n) o[2] = table[(v >> 6) & 63];
+    o[2] = i + 1 < n ? table[(v >> 6) & 63] : cFillChar;
+    o[3] = cFillChar;
   }
-  return out;
 }
 
 std::string Base64::decode(const std::string& text) {

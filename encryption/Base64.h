@@ -15,6 +15,10 @@ class Base64 {
  public:
   static std::string encode(const std::string& bytes);
   static std::string encode(const unsigned char* bytes, std::size_t n);
+  // The same text into the caller's buffer of EncodedSize(n) characters
+  // (no terminating zero).
+  static void encode(const unsigned char* bytes, std::size_t n, char* out);
+  static constexpr std::size_t EncodedSize(std::size_t n) { return (n + 2) / 3 * 4; }
   static std::string decode(const std::string& text);
 
   // The same decoding for a text that arrives in pieces, written straight

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "system/Assert.h"
-#include "system/HugePages.h"
+#include "system/ByteRun.h"
 #include "system/SysEndian.h"
 #include "system/SysStringHelper.h"
 
@@ -97,7 +97,6 @@ int CSysFile::Read(void* pv, int n) {
   VELLO_ASSERT(m_fp != NULL);
   VELLO_ASSERT(pv != NULL);
   if (n <= 0) return 0;
-  AdviseHugePages(pv, static_cast<size_t>(n));  // a large run fills fresh memory
   return static_cast<int>(std::fread(pv, 1, static_cast<size_t>(n), m_fp));
 }
 
@@ -127,6 +126,11 @@ long long CSysFile::Remaining() {
 bool CSysFile::Flush() {
   VELLO_ASSERT(m_fp != NULL);
   return std::fflush(m_fp) == 0;
+}
+
+bool CSysFile::Failed() const {
+  VELLO_ASSERT(m_fp != NULL);
+  return std::ferror(m_fp) != 0;
 }
 
 bool CSysFile::WriteInt(const int& value) {
@@ -255,24 +259,47 @@ bool CSysFile::WriteFromRamToDisk(const std::wstring& path, const void* data, co
   return file.Flush();
 }
 
+namespace {
+
+// The whole of an open file into a buffer from allocate(length); false
+// when it does not read whole.
+template <typename Buffer, typename Allocate>
+bool ReadWholeFile(CSysFile& file, Allocate allocate, Buffer& out, int& size) {
+  const int length = file.Seek(0, CSysFile::VELLO_SEEK_END);
+  if (length == -1 || file.Seek(0, CSysFile::VELLO_SEEK_START) != 0) return false;
+  Buffer buffer = allocate(static_cast<size_t>(length));
+  if (file.Read(buffer.get(), length) != length) return false;
+  // Something that opens but cannot be read (a directory) reports its
+  // error only on reading; an empty length must not hide it.
+  unsigned char probe;
+  if (file.Read(&probe, 1) == 0 && file.Failed()) return false;
+  out = std::move(buffer);
+  size = length;
+  return true;
+}
+
+}  // namespace
+
 bool CSysFile::ReadToRamFromDisk(const std::wstring& path, unsigned char** data, int& size) {
   VELLO_ASSERT(data != NULL);
   CSysFile file;
   if (!file.Open(path, L"rb")) return false;
-  const auto fail = [&] {
+  std::unique_ptr<unsigned char[]> buffer;
+  const auto allocate = [](size_t length) {
+    std::unique_ptr<unsigned char[]> fresh(new unsigned char[length]);
+    AdviseHugePages(fresh.get(), length);
+    return fresh;
+  };
+  if (!ReadWholeFile(file, allocate, buffer, size)) {
     *data = nullptr;
     size = 0;
     return false;
-  };
-  const int length = file.Seek(0, VELLO_SEEK_END);
-  if (length == -1 || file.Seek(0, VELLO_SEEK_START) != 0) return fail();
-  std::unique_ptr<unsigned char[]> buffer(new unsigned char[static_cast<size_t>(length)]);
-  if (file.Read(buffer.get(), length) != length) return fail();
-  // Something that opens but cannot be read (a directory) reports its
-  // error only on reading; an empty length must not hide it.
-  unsigned char probe;
-  if (std::fread(&probe, 1, 1, file.m_fp) == 0 && std::ferror(file.m_fp)) return fail();
+  }
   *data = buffer.release();
-  size = length;
   return true;
+}
+
+bool CSysFile::ReadRunFromDisk(const std::wstring& path, ByteRun& bytes, int& size) {
+  CSysFile file;
+  return file.Open(path, L"rb") && ReadWholeFile(file, NewByteRun, bytes, size);
 }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "system/ByteRun.h"
+
 // Binary file stream over a standard-I/O handle with little-endian typed
 // primitives and the (optionally scrambled) string record of the package
 // format. Results are true on success; readers stop at the first failure.
@@ -36,6 +38,8 @@ class CSysFile {
   long long Remaining();
   // Pushes buffered bytes to the file; false when that fails (a full disk).
   bool Flush();
+  // True once a read or write failed (as opposed to reaching the end).
+  bool Failed() const;
 
   bool WriteInt(const int& value);
   bool WriteUInt(const unsigned int& value);
@@ -56,6 +60,9 @@ class CSysFile {
 
   static bool WriteFromRamToDisk(const std::wstring& path, const void* data, const int& size);
   static bool ReadToRamFromDisk(const std::wstring& path, unsigned char** data, int& size);
+  // The same into the library's own memory for large runs (ByteRun.h).
+  // Leaves the outputs unchanged on failure.
+  static bool ReadRunFromDisk(const std::wstring& path, ByteRun& bytes, int& size);
 
   // The per-512-byte-block mask of the string record, applied in place
   // (its own inverse). Exposed for the stream's tests and tools.

@@ -28,18 +28,19 @@ struct Options {
 // fixed names of the programs and resources.
 constexpr const char* kFilesFolder = "files";
 
-using Outputs = std::vector<std::pair<std::string, ByteVector>>;
+using Outputs = std::vector<std::pair<std::string, FileContent>>;
 
 // The form's programs and mask under their fixed names.
 void CollectForm(CPackageForm& form, const std::string& where, Outputs& outputs) {
-  ByteVector bytes;
+  FileContent program;
   std::string problem;
-  if (!MainProgram(form, bytes, problem)) throw ToolError(kExitFaults, where + " main program " + problem);
-  outputs.emplace_back("main.swf", std::move(bytes));
+  if (!MainProgramFile(form, program, problem))
+    throw ToolError(kExitFaults, where + " main program " + problem);
+  outputs.emplace_back("main.swf", std::move(program));
   for (const Companion& companion : kCompanions) {
     ByteVector content;
     if (companion.take(form, content, problem))
-      outputs.emplace_back(companion.fileName, std::move(content));
+      outputs.emplace_back(companion.fileName, FileContent::Held(std::move(content)));
     else if (!problem.empty())
       throw ToolError(kExitFaults, where + " " + companion.what + " " + problem);
   }
@@ -53,7 +54,7 @@ void CollectSections(const CPackage& package, const std::string& where, Outputs&
     std::string problem;
     if (!ResourceBytes(resource, bytes, problem))
       throw ToolError(kExitFaults, where + " " + resource.key + " " + problem);
-    outputs.emplace_back(resource.fileName, std::move(bytes));
+    outputs.emplace_back(resource.fileName, FileContent::Held(std::move(bytes)));
   }
   for (const auto& [wideName, binary] : package.GetFiles()) {
     const std::string name = Utf8(wideName);
@@ -61,7 +62,7 @@ void CollectSections(const CPackage& package, const std::string& where, Outputs&
     const std::string refusal = OutputFolder::NameRefusal(name);
     if (!refusal.empty())
       throw ToolError(kExitFaults, where + " refused to extract the file \"" + name + "\": " + refusal);
-    outputs.emplace_back(std::string(kFilesFolder) + "/" + name, BinaryBytes(*binary));
+    outputs.emplace_back(std::string(kFilesFolder) + "/" + name, BinaryFile(*binary));
   }
 }
 
@@ -82,13 +83,13 @@ int Run(const Options& o) {
   // Every name is checked before anything is written, so that a refusal
   // leaves the folder as it was.
   uint64_t total = 0;
-  for (const auto& [name, bytes] : outputs) {
+  for (const auto& [name, content] : outputs) {
     const std::string refusal = folder.Refusal(name);
     if (!refusal.empty()) throw ToolError(kExitFaults, o.package + ": refused to extract \"" + name + "\": " + refusal);
-    total += bytes.size();
+    total += content.size();
   }
   Progress progress("extracting", total);
-  for (const auto& [name, bytes] : outputs) folder.Write(name, bytes, progress);
+  for (const auto& [name, content] : outputs) folder.Write(name, content, progress);
   return kExitOk;
 }
 

@@ -39,12 +39,34 @@ bool TakeCompanion(CPackageForm& form, int size, Unpacker unpack, ByteVector& ou
 
 }  // namespace
 
-bool MainProgram(const CPackageForm& form, ByteVector& out, std::string& problem) {
+namespace {
+
+bool HasStoredBytes(const CPackageForm& form, std::string& problem) {
   const int length = form.GetSWFSize();
   if (length < 0 || (length > 0 && form.GetStoredSWF() == nullptr)) {
     problem = "has no stored bytes for its size " + std::to_string(length);
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool MainProgramFile(const CPackageForm& form, FileContent& out, std::string& problem) {
+  if (!HasStoredBytes(form, problem)) return false;
+  if (!form.IsProtected() && form.GetSWFSize() > 0) {
+    out = FileContent::Descrambled(form.GetStoredSWF(), form.GetSWFSize(), Scramble::kProgram);
+    return true;
+  }
+  ByteVector bytes;
+  if (!MainProgram(form, bytes, problem)) return false;
+  out = FileContent::Held(std::move(bytes));
+  return true;
+}
+
+bool MainProgram(const CPackageForm& form, ByteVector& out, std::string& problem) {
+  if (!HasStoredBytes(form, problem)) return false;
+  const int length = form.GetSWFSize();
   if (!form.IsProtected()) {
     out.assign(form.GetStoredSWF(), form.GetStoredSWF() + length);
     Scramble::Apply(out.data(), length, Scramble::kProgram);

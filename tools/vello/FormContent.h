@@ -3,16 +3,23 @@
 #include <string>
 #include <vector>
 
+#include "system/ByteRun.h"
+#include "tools/vello/FileContent.h"
+
 class CPackageForm;
 
 // A form's content as the files it was packed from. Each returns false
 // with a reason when the stored bytes do not decode.
-using ByteVector = std::vector<unsigned char>;
+// Content of many megabytes: run memory (system/ByteRun.h).
+using ByteVector = RunBytes;
 
 // The main program. Protected content decodes to the program followed by
 // padding (or bytes decoded from block filler), so it is cut at the length
 // its SWF header states; content that is no sound SWF is left whole.
 bool MainProgram(const CPackageForm& form, ByteVector& out, std::string& problem);
+// The same as extract writes it: a plain program straight from its stored
+// bytes, with no copy of the whole.
+bool MainProgramFile(const CPackageForm& form, FileContent& out, std::string& problem);
 // Preview and settings programs: false with an empty reason when absent.
 bool PreviewProgram(CPackageForm& form, ByteVector& out, std::string& problem);
 bool SettingsProgram(CPackageForm& form, ByteVector& out, std::string& problem);

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 
+#include "system/ByteRun.h"
 #include "tools/vello/Progress.h"
 #include "tools/vello/ToolError.h"
 
@@ -94,8 +96,7 @@ std::string OutputFolder::Refusal(const std::string& name) const {
   return "";
 }
 
-void OutputFolder::Write(const std::string& name, const std::vector<unsigned char>& bytes,
-                         Progress& progress) const {
+void OutputFolder::Write(const std::string& name, const FileContent& content, Progress& progress) const {
   const std::string target = Joined(m_folder, name);
   const auto fail = [&](const std::string& why) { throw ToolError(kExitFaults, target + ": " + why); };
   std::string why;
@@ -120,10 +121,14 @@ void OutputFolder::Write(const std::string& name, const std::vector<unsigned cha
     if (errno == ELOOP) fail("refused: it is a symbolic link");
     fail("cannot create: " + LastSystemError());
   }
-  constexpr size_t kChunk = 1 << 20;
-  for (size_t done = 0; done < bytes.size();) {
-    const size_t n = std::min(kChunk, bytes.size() - done);
-    const ssize_t wrote = write(out.get(), bytes.data() + done, n);
+  // A descrambled piece is written while it is still in the cache; the
+  // scratch for it is one huge page (ByteRun.h), a single fault.
+  const size_t size = static_cast<size_t>(content.size());
+  const size_t kChunk = kByteRunPage;
+  const ByteRun scratch = NewByteRun(std::min(kChunk, size));
+  for (size_t done = 0; done < size;) {
+    const size_t n = std::min(kChunk, size - done);
+    const ssize_t wrote = write(out.get(), content.Piece(done, n, scratch.get()), n);
     if (wrote <= 0) {
       const std::string error = LastSystemError();
       unlinkat(dir.get(), parts.back().c_str(), 0);

@@ -1,7 +1,8 @@
 #pragma once
 
 #include <string>
-#include <vector>
+
+#include "tools/vello/FileContent.h"
 
 class Progress;
 
@@ -21,10 +22,10 @@ class OutputFolder {
   // Empty when the name may be written; otherwise why not. Creates nothing.
   std::string Refusal(const std::string& name) const;
 
-  // Writes the bytes under the name, creating its folders. Throws
+  // Writes the content under the name, creating its folders. Throws
   // ToolError(kExitFaults) naming the file when it is refused or cannot be
   // written; a partly written file is removed.
-  void Write(const std::string& name, const std::vector<unsigned char>& bytes, Progress& progress) const;
+  void Write(const std::string& name, const FileContent& content, Progress& progress) const;
 
   const std::string& Folder() const { return m_folder; }
 

@@ -31,6 +31,11 @@ bool ResourceBytes(const ResourceView& r, ByteVector& out, std::string& problem)
   return true;
 }
 
+FileContent BinaryFile(const CPackageBinary& binary) {
+  if (binary.GetData() == nullptr || binary.GetLength() <= 0) return FileContent::Held({});
+  return FileContent::Descrambled(binary.GetData(), binary.GetLength(), Scramble::kBinary);
+}
+
 ByteVector BinaryBytes(const CPackageBinary& binary) {
   if (binary.GetData() == nullptr || binary.GetLength() <= 0) return {};
   ByteVector bytes(binary.GetData(), binary.GetData() + binary.GetLength());

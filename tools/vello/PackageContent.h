@@ -3,11 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "system/ByteRun.h"
+#include "tools/vello/FileContent.h"
+
 class CPackage;
 class CPackageBinary;
 
 // A package's sections as the files they were packed from.
-using ByteVector = std::vector<unsigned char>;
+using ByteVector = RunBytes;
 
 // The four compressed resources, in file order.
 struct ResourceView {
@@ -28,3 +31,5 @@ bool ResourceBytes(const ResourceView& resource, ByteVector& out, std::string& p
 
 // A binary record's bytes with their scramble removed.
 ByteVector BinaryBytes(const CPackageBinary& binary);
+// The same as extract writes them, with no copy of the whole.
+FileContent BinaryFile(const CPackageBinary& binary);

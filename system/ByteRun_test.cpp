@@ -1,0 +1,117 @@
+#include "system/ByteRun.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "system/SysFile.h"
+#include "system/TempDir_test.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes Pattern(std::size_t n) {
+  Bytes bytes(n);
+  std::uint32_t x = 2463534242u;
+  for (auto& b : bytes) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    b = static_cast<unsigned char>(x);
+  }
+  return bytes;
+}
+
+// The VmFlags line of the mapping that holds address, or "" when no
+// mapping holds it.
+std::string MappingFlags(const void* address) {
+  const auto at = reinterpret_cast<std::uintptr_t>(address);
+  std::ifstream smaps("/proc/self/smaps");
+  std::string line;
+  bool inside = false;
+  while (std::getline(smaps, line)) {
+    std::uintptr_t from = 0, to = 0;
+    char dash = 0;
+    std::istringstream range(line);
+    if (range >> std::hex >> from >> dash >> to && dash == '-' && line.find(':') > line.find(' ')) {
+      inside = from <= at && at < to;
+      continue;
+    }
+    if (inside && line.rfind("VmFlags:", 0) == 0) return line;
+  }
+  return "";
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+}  // namespace
+
+TEST(ByteRunTest, RunsOfEverySizeHoldTheirBytes) {
+  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{4096},
+                                 kByteRunPage - 1, kByteRunPage, 3 * kByteRunPage + 5}) {
+    ByteRun run = NewByteRun(size);
+    ASSERT_NE(run, nullptr) << size;
+    const Bytes bytes = Pattern(size);
+    std::copy(bytes.begin(), bytes.end(), run.get());
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), run.get())) << size;
+  }
+}
+
+TEST(ByteRunTest, LargeRunsHaveWholeHugePagesOfTheirOwnAndGiveThemBack) {
+  if (kSanitized) GTEST_SKIP() << "under the address sanitizer every run comes from the heap";
+  ByteRun run = NewByteRun(3 * kByteRunPage + 5);
+  const unsigned char* start = run.get();
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(start) % kByteRunPage, 0u);
+  // Advised for huge pages (where the kernel has them) from its first
+  // byte to the end of its last page.
+  const bool kernelHasThem = std::filesystem::exists("/sys/kernel/mm/transparent_hugepage/enabled");
+  for (const unsigned char* at : {start, start + 4 * kByteRunPage - 1}) {
+    const std::string flags = MappingFlags(at);
+    ASSERT_FALSE(flags.empty());
+    if (kernelHasThem) EXPECT_NE(flags.find(" hg"), std::string::npos) << flags;
+  }
+  // A run of a smaller size is not given a mapping of its own.
+  const ByteRun small = NewByteRun(kByteRunPage - 1);
+  EXPECT_EQ(MappingFlags(small.get()).find(" hg"), std::string::npos);
+
+  run.reset();
+  EXPECT_EQ(MappingFlags(start), "") << "the mapping is released with the run";
+
+  // Containers over run memory get the same.
+  const unsigned char* held = nullptr;
+  {
+    RunBytes bytes(2 * kByteRunPage + 1, 0x5A);
+    held = bytes.data();
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(held) % kByteRunPage, 0u);
+    if (kernelHasThem) EXPECT_NE(MappingFlags(held).find(" hg"), std::string::npos);
+    EXPECT_EQ(bytes.back(), 0x5A);
+  }
+  EXPECT_EQ(MappingFlags(held), "");
+}
+
+TEST(ByteRunTest, WholeFilesAreReadIntoRunsByteForByte) {
+  TempDir dir;
+  const Bytes content = Pattern(2 * kByteRunPage + 3);
+  std::ofstream(dir.File("big"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
+  ByteRun run;
+  int size = 0;
+  ASSERT_TRUE(CSysFile::ReadRunFromDisk(dir.WideFile("big"), run, size));
+  ASSERT_EQ(size, static_cast<int>(content.size()));
+  EXPECT_TRUE(std::equal(content.begin(), content.end(), run.get()));
+
+  // Failures leave the outputs as they were.
+  const unsigned char* kept = run.get();
+  EXPECT_FALSE(CSysFile::ReadRunFromDisk(dir.WideFile("missing"), run, size));
+  EXPECT_FALSE(CSysFile::ReadRunFromDisk(dir.path().wstring(), run, size)) << "a folder";
+  EXPECT_EQ(run.get(), kept);
+  EXPECT_EQ(size, static_cast<int>(content.size()));
+}

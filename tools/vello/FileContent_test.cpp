@@ -1,0 +1,68 @@
+#include "tools/vello/FileContent.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "tools/vello/VelloRun_test.h"
+
+using vellorun::Bytes;
+using vellorun::Vello;
+
+namespace {
+
+Bytes Pattern(std::size_t n, std::uint32_t seed) {
+  Bytes bytes(n);
+  for (auto& b : bytes) {
+    seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
+    b = static_cast<unsigned char>(seed);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+TEST(FileContentTest, StoredRunsAreDescrambledPieceByPieceFromAnyOffset) {
+  const Bytes stored = Pattern(1000, 3);
+  const int k = 125;
+  const FileContent content = FileContent::Descrambled(stored.data(), 1000, k);
+  EXPECT_EQ(content.size(), 1000u);
+  unsigned char scratch[1000];
+  // Byte i of L stored bytes is XORed with (L + 33 i + k) mod 256.
+  for (const auto [at, n] : {std::pair<std::size_t, std::size_t>{0, 1000}, {1, 255}, {257, 600}, {999, 1}}) {
+    const unsigned char* piece = content.Piece(at, n, scratch);
+    for (std::size_t i = 0; i < n; ++i)
+      ASSERT_EQ(piece[i], stored[at + i] ^ static_cast<unsigned char>((1000 + 33 * (at + i) + k) % 256))
+          << at << "+" << i;
+  }
+}
+
+TEST(FileContentTest, HeldBytesAreHandedOutInPlace) {
+  const Bytes bytes = Pattern(300, 5);
+  const FileContent content = FileContent::Held(RunBytes(bytes.begin(), bytes.end()));
+  EXPECT_EQ(content.size(), 300u);
+  unsigned char scratch[300] = {};
+  const unsigned char* piece = content.Piece(100, 50, scratch);
+  EXPECT_NE(piece, scratch);
+  EXPECT_EQ(Bytes(piece, piece + 50), Bytes(bytes.begin() + 100, bytes.begin() + 150));
+  EXPECT_EQ(FileContent::Held({}).size(), 0u);
+}
+
+// Larger than the pieces extract writes in (2 MiB), and not a multiple of
+// the scramble's 256-byte period.
+TEST(FileContentTest, LargeProgramsAndFilesComeBackFromExtractByteForByte) {
+  TempDir dir;
+  Bytes program = Pattern((5u << 20) + 3, 7);
+  const char header[] = {'F', 'W', 'S', 10};
+  std::copy(header, header + 4, program.begin());
+  for (int i = 0; i < 4; ++i) program[4 + i] = static_cast<unsigned char>(program.size() >> (8 * i));
+  const Bytes file = Pattern((2u << 20) + 1, 9);
+  const auto packed = Vello(dir, {"pack", "-q", "-o", dir.File("big.dat"), "--main", dir.Write("main.swf", program),
+                                  "--file", "data.bin=" + dir.Write("data.bin", file)});
+  ASSERT_EQ(packed.exitCode, 0) << packed.err;
+  const auto extracted = Vello(dir, {"extract", "-q", dir.File("big.dat"), "-o", dir.File("out")});
+  ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
+  EXPECT_TRUE(TempDir::ReadAll(dir.File("out/main.swf")) == program);
+  EXPECT_TRUE(TempDir::ReadAll(dir.File("out/files/data.bin")) == file);
+}
