@@ -172,6 +172,15 @@ TEST_F(LumettaWindowTest, PlaysTheDemoInAWindow) {
   auto lumetta = Start({"--platform", "gtk", "--window-size", "550x400"});
   PlayAndStop(*lumetta, "ssftemp");
   ExpectDemoProgram(m_snapshot, 550, 400, kDemoMain);
+  EXPECT_NE(lumetta->output().find("page: volume 0 ("), std::string::npos)
+      << "a screen saver is muted unless asked:\n" << lumetta->output();
+}
+
+TEST_F(LumettaWindowTest, SoundIsOnOnlyWhenAskedFor) {
+  auto lumetta = Start({"--platform", "gtk", "--window-size", "320x240", "--sound"});
+  ASSERT_TRUE(lumetta->waitForOutput("page: volume ", kPlayLimit)) << lumetta->output();
+  EXPECT_NE(lumetta->output().find("page: volume 1 ("), std::string::npos) << lumetta->output();
+  EXPECT_EQ(lumetta->stopWith(SIGTERM, kStopLimit), 0) << lumetta->output();
 }
 
 TEST_F(LumettaWindowTest, PreviewShowsThePreviewProgramIn200By150) {

@@ -35,6 +35,8 @@ std::string PlayerConfigScript(double volume) {
     node.addEventListener("loadeddata", () => {
       node.volume = volume;
       post("loaded " + (node.loadedSwf || node.getAttribute("src") || ""));
+      // What the player took, so that muting can be seen from outside.
+      post("volume " + node.volume);
     });
   };
   const scan = (root) => {
