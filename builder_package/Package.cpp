@@ -257,7 +257,9 @@ bool CPackage::Save(unsigned int version, const std::wstring& path) {
   return atomic.Commit();
 }
 
-bool CPackage::Read(unsigned int version, CSysFile& file) {
+bool CPackage::Read(unsigned int version, CSysFile& file) { return Read(version, file, PackageReadOptions{}); }
+
+bool CPackage::Read(unsigned int version, CSysFile& file, const PackageReadOptions& options) {
   m_readFailure.Clear();
   RecordReader in(file, m_readFailure, "package");
   int packageVersion = 0;
@@ -277,7 +279,7 @@ bool CPackage::Read(unsigned int version, CSysFile& file) {
   if (!in.Count("count", count)) return false;
   for (int i = 0; i < count; ++i) {
     auto form = std::make_unique<CPackageForm>();
-    if (!form->Read(version, file)) return in.FailWithin(EntryName("form", i), form->GetReadFailure());
+    if (!form->Read(version, file, options)) return in.FailWithin(EntryName("form", i), form->GetReadFailure());
     m_forms.push_back(form.release());
   }
   return ReadSections(packageVersion, version, in);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "builder_package/PackageReadOptions.h"
 #include "builder_package/ReadFailure.h"
 #include "system/ByteRun.h"
 
@@ -51,6 +52,7 @@ class CPackage {
   // is deleted. No count, size or byte run beyond the bytes left in the
   // file is allocated for.
   bool Read(unsigned int version, CSysFile& file);
+  bool Read(unsigned int version, CSysFile& file, const PackageReadOptions& options);
   // Writes version 14 with every section. False at the first failure, and
   // also when a resource's sizes promise bytes it no longer holds (after
   // a failed PackSplash/PackTrayIcon or ReleaseSplash/ReleaseTrayIcon):

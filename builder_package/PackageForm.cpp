@@ -123,6 +123,7 @@ CPackageForm::CPackageForm()
       m_formInt13(0), m_formInt14(0),
       m_formFlag9(false), m_formFlag10(false),
       m_SWFLength(0),
+      m_SWFOffset(-1),
       m_packedMaskSize(0), m_unpackedMaskSize(0),
       m_formUInt1(0),
       m_formFlag11(true),
@@ -141,7 +142,10 @@ CPackageForm::CPackageForm()
 
 CPackageForm::~CPackageForm() { Release(); }
 
-void CPackageForm::ReleaseSWF() { m_pSWF.reset(); }
+void CPackageForm::ReleaseSWF() {
+  m_pSWF.reset();
+  m_SWFOffset = -1;
+}
 void CPackageForm::ReleaseMask() { m_pMask.reset(); }
 void CPackageForm::ReleaseSaverPreview() { m_pSaverPreview.reset(); }
 void CPackageForm::ReleaseSaverSettings() { m_pSaverSettings.reset(); }
@@ -154,7 +158,23 @@ void CPackageForm::Release() {
   FreeSecret(m_pKeyText, m_keyTextLength);
 }
 
-bool CPackageForm::Read(unsigned int /*version*/, CSysFile& file) {
+bool CPackageForm::Read(unsigned int version, CSysFile& file) {
+  return Read(version, file, PackageReadOptions{});
+}
+
+bool CPackageForm::ReadMainProgram(RecordReader& in, const PackageReadOptions& options) {
+  if (!options.leaveMainProgramsInFile || !in.CanLeaveRunsInFile())
+    return ReadRun(in, "m_SWFLength", m_pSWF, m_SWFLength);
+  int length = 0;
+  long long offset = -1;
+  if (!in.Size("m_SWFLength", length)) return false;
+  if (length > 0 && !in.Place("m_SWFLength", length, offset)) return false;
+  m_SWFLength = length;
+  m_SWFOffset = offset;
+  return true;
+}
+
+bool CPackageForm::Read(unsigned int /*version*/, CSysFile& file, const PackageReadOptions& options) {
   // Buffers go with their sizes, so a failed read never leaves a size
   // without its bytes.
   Release();
@@ -181,7 +201,7 @@ bool CPackageForm::Read(unsigned int /*version*/, CSysFile& file) {
         in.Int("m_formInt12", m_formInt12) && in.Int("m_formInt13", m_formInt13) &&
         in.Int("m_formInt14", m_formInt14) && in.Text("m_formString2", m_formString2) &&
         in.Bool("m_formFlag9", m_formFlag9) && in.Bool("m_formFlag10", m_formFlag10) &&
-        ReadRun(in, "m_SWFLength", m_pSWF, m_SWFLength)))
+        ReadMainProgram(in, options)))
     return false;
 
   if (version >= 2) {
@@ -219,6 +239,7 @@ bool CPackageForm::Read(unsigned int /*version*/, CSysFile& file) {
 bool CPackageForm::Write(unsigned int /*version*/, CSysFile& file) {
   // An empty main program is written as length 0 and no bytes; a non-empty
   // one whose buffer is gone is a caller's mistake.
+  if (m_SWFLength != 0 && m_pSWF == nullptr && m_SWFOffset >= 0) return false;
   if (m_SWFLength != 0) VELLO_ASSERT(m_pSWF != NULL);
 
   // Byte runs follow their sizes: a size whose buffer was released cannot
@@ -273,6 +294,7 @@ void CPackageForm::SetSWFVersion(int value) {
 bool CPackageForm::PackSWF(const std::wstring& path, bool protect, const std::string& text) {
   if (protect) return PackProtected(path, text);
   if (!ReadScrambledProgram(path, m_pSWF, m_SWFLength)) return false;
+  m_SWFOffset = -1;
   // The form is plain now: key text left behind would make readers decode
   // the plain bytes as protected blocks.
   FreeSecret(m_pKeyText, m_keyTextLength);
@@ -303,6 +325,7 @@ bool CPackageForm::PackProtected(const std::wstring& path, const std::string& te
   std::copy(packed.keyText.begin(), packed.keyText.end(), keyText.get());
 
   m_pSWF = std::move(payload);
+  m_SWFOffset = -1;
   m_SWFLength = static_cast<int>(packed.payload.size());
   FreeSecret(m_pKeyText, m_keyTextLength);
   m_pKeyText = std::move(keyText);

@@ -3,10 +3,12 @@
 #include <memory>
 #include <string>
 
+#include "builder_package/PackageReadOptions.h"
 #include "builder_package/ReadFailure.h"
 #include "system/ByteRun.h"
 
 class CSysFile;
+class RecordReader;
 
 // One form of a package: a main SWF program (plain or protected), an
 // optional mask, preview and settings program, and fields carried through
@@ -27,8 +29,9 @@ class CPackageForm {
   // read so far keep their new values, GetReadFailure() says why. No
   // negative size is taken and no run beyond the bytes left is allocated.
   bool Read(unsigned int version, CSysFile& file);
+  bool Read(unsigned int version, CSysFile& file, const PackageReadOptions& options);
   // Writes form version 14. Requires the main program's buffer when its
-  // length is not 0.
+  // length is not 0; false for a program left in its file.
   bool Write(unsigned int version, CSysFile& file);
   const ReadFailure& GetReadFailure() const { return m_readFailure; }
 
@@ -111,12 +114,17 @@ class CPackageForm {
   // The stored bytes as they are in the file (scrambled, or protected
   // blocks and scrambled key text); null when absent.
   const unsigned char* GetStoredSWF() const { return m_pSWF.get(); }
+  // Where the stored main program starts in the file the form was read
+  // from, when the read left it there (PackageReadOptions; GetStoredSWF is
+  // then null); -1 otherwise.
+  long long GetStoredSWFOffset() const { return m_SWFOffset; }
   const unsigned char* GetKeyText() const { return m_pKeyText.get(); }
 
   void SetFormName(const std::wstring& name) { m_formName = name; }
 
  private:
   bool PackProtected(const std::wstring& path, const std::string& text);
+  bool ReadMainProgram(RecordReader& in, const PackageReadOptions& options);
   // The main program as its reader sees it: descrambled, or decoded from
   // its protected blocks into a payload-sized, zero-filled buffer.
   bool DecodeSWF(std::unique_ptr<unsigned char[]>& program, int& decodedLength) const;
@@ -132,6 +140,7 @@ class CPackageForm {
   bool m_formFlag9, m_formFlag10;
   ByteRun m_pSWF;
   int m_SWFLength;
+  long long m_SWFOffset;
   ByteRun m_pMask;
   int m_packedMaskSize;
   int m_unpackedMaskSize;

@@ -23,12 +23,19 @@ struct FormFromBytes {
   CPackageForm form;
   bool ok = false;
 
-  explicit FormFromBytes(const Bytes& record) {
+  CSysFile stream;
+
+  explicit FormFromBytes(const Bytes& record, const PackageReadOptions& options = {}) {
     dir.Write("form.rec", record);
-    CSysFile stream;
-    ok = stream.Open(dir.WideFile("form.rec"), L"rb") && form.Read(0, stream);
+    ok = stream.Open(dir.WideFile("form.rec"), L"rb") && form.Read(0, stream, options);
   }
 };
+
+PackageReadOptions LeavingTheProgramInTheFile() {
+  PackageReadOptions options;
+  options.leaveMainProgramsInFile = true;
+  return options;
+}
 
 Bytes WriteForm(CPackageForm& form, const TempDir& dir) {
   CSysFile stream;
@@ -125,28 +132,86 @@ TEST(FormRecordTest, NegativeAndOversizedLengthsAreRefused) {
       {settingsLengthAt, 1 << 30, "m_saverSettingsSize"},
       {keyLengthAt, -1, "m_keyTextLength"},
       {keyLengthAt, 1 << 30, "m_keyTextLength"}};
-  for (const auto& c : cases) {
-    Bytes patched = record;
-    Bytes length;
-    recordbytes::Int(length, c.value);
-    std::copy(length.begin(), length.end(), patched.begin() + static_cast<long>(c.at));
-    FormFromBytes read(patched);
-    // Reading stops after the size; the mask's run follows both its sizes.
-    const size_t stop = c.at + (c.field == std::string("m_packedMaskSize") ? 8 : 4);
-    const std::string expected =
-        "length " + std::to_string(c.value) +
-        (c.value < 0 ? " is negative"
-                     : " exceeds the " + std::to_string(record.size() - stop) + " bytes left");
-    EXPECT_FALSE(read.ok) << c.field;
-    EXPECT_EQ(read.form.GetReadFailure().ToString(),
-              "at byte " + std::to_string(c.value < 0 ? c.at + 4 : stop) + ", form, " + c.field +
-                  ": " + expected);
-    EXPECT_EQ(read.form.GetSWFSize() + read.form.GetPackedMaskSize() +
-                  read.form.GetUnpackedMaskSize() + read.form.GetSaverPreviewSize() +
-                  read.form.GetSaverSettingsSize() + read.form.GetKeyTextLength(),
-              0)
-        << c.field;
+  for (const bool leave : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(leave ? "program left in the file" : "program read");
+      Bytes patched = record;
+      Bytes length;
+      recordbytes::Int(length, c.value);
+      std::copy(length.begin(), length.end(), patched.begin() + static_cast<long>(c.at));
+      FormFromBytes read(patched, leave ? LeavingTheProgramInTheFile() : PackageReadOptions{});
+      // Reading stops after the size; the mask's run follows both its sizes.
+      const size_t stop = c.at + (c.field == std::string("m_packedMaskSize") ? 8 : 4);
+      const std::string expected =
+          "length " + std::to_string(c.value) +
+          (c.value < 0 ? " is negative"
+                       : " exceeds the " + std::to_string(record.size() - stop) + " bytes left");
+      EXPECT_FALSE(read.ok) << c.field;
+      EXPECT_EQ(read.form.GetReadFailure().ToString(),
+                "at byte " + std::to_string(c.value < 0 ? c.at + 4 : stop) + ", form, " + c.field +
+                    ": " + expected);
+      EXPECT_EQ(read.form.GetSWFSize() + read.form.GetPackedMaskSize() +
+                    read.form.GetUnpackedMaskSize() + read.form.GetSaverPreviewSize() +
+                    read.form.GetSaverSettingsSize() + read.form.GetKeyTextLength(),
+                0)
+          << c.field;
+    }
   }
+}
+
+// A read that leaves the program in the file notes where its stored bytes
+// are and reads every later field as usual. The form then refuses what
+// needs the bytes rather than writing a record without them. Streams
+// without offsets (pipes) are read whole.
+TEST(FormRecordTest, AProgramLeftInTheFileIsFoundAtItsOffset) {
+  recordbytes::Form fields;
+  fields.swf = recordbytes::Scrambled(recordbytes::Text("FWS\x0a" + std::string(5000, 'q')), 122);
+  fields.preview = {4, 5, 6};
+  fields.name = "after";
+  const Bytes record = recordbytes::FormRecord(14, fields);
+  const long long swfAt = 4 + 6 + 22 * 4 + 6 + 8 + 4;  // after the length (see above)
+
+  FormFromBytes left(record, LeavingTheProgramInTheFile());
+  ASSERT_TRUE(left.ok) << left.form.GetReadFailure().ToString();
+  EXPECT_EQ(left.form.GetStoredSWF(), nullptr);
+  EXPECT_EQ(left.form.GetSWFSize(), 5004);
+  ASSERT_EQ(left.form.GetStoredSWFOffset(), swfAt);
+  Bytes stored(5004);
+  ASSERT_EQ(left.stream.ReadAt(swfAt, stored.data(), 5004), 5004);
+  EXPECT_TRUE(stored == fields.swf);
+  EXPECT_EQ(left.form.GetSaverPreviewSize(), 3);
+  EXPECT_EQ(left.form.GetFormName(), L"after");
+  EXPECT_TRUE(left.form.GetFormFlag13());
+  EXPECT_EQ(left.stream.Remaining(), 0);
+
+  CSysFile out;
+  ASSERT_TRUE(out.Open(left.dir.WideFile("written.rec"), L"wb"));
+  EXPECT_FALSE(left.form.Write(0, out));
+  unsigned char* program = nullptr;
+  int size = 0;
+  EXPECT_FALSE(left.form.UnpackSWFToRam(&program, size));
+  EXPECT_FALSE(left.form.UnpackSWF(left.dir.WideFile("main.swf")));
+  // A new program replaces the note.
+  ASSERT_TRUE(left.form.PackSWF(left.dir.Put("new.swf", recordbytes::Text("FWS\x08")), false, ""));
+  EXPECT_EQ(left.form.GetStoredSWFOffset(), -1);
+  EXPECT_TRUE(left.form.Write(0, out));
+
+  // An empty program has no place; a pipe cannot seek, so it is read.
+  recordbytes::Form empty;
+  FormFromBytes none(recordbytes::FormRecord(14, empty), LeavingTheProgramInTheFile());
+  ASSERT_TRUE(none.ok);
+  EXPECT_EQ(none.form.GetStoredSWFOffset(), -1);
+  FILE* pipe = popen(("cat '" + left.dir.File("form.rec") + "'").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  CPackageForm piped;
+  {
+    CSysFile stream(pipe);
+    ASSERT_TRUE(piped.Read(0, stream, LeavingTheProgramInTheFile()));
+  }
+  pclose(pipe);
+  EXPECT_EQ(piped.GetStoredSWFOffset(), -1);
+  ASSERT_NE(piped.GetStoredSWF(), nullptr);
+  EXPECT_TRUE(Bytes(piped.GetStoredSWF(), piped.GetStoredSWF() + 5004) == fields.swf);
 }
 
 // Programs shorter than an SWF header have version 0, which Set leaves;

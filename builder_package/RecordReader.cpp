@@ -115,6 +115,21 @@ bool RecordReader::Run(const char* field, int size, ByteRun& bytes) {
   return true;
 }
 
+bool RecordReader::CanLeaveRunsInFile() {
+  return m_file.CanReadAt() && m_file.Remaining() >= 0 && m_file.Tell() >= 0;
+}
+
+bool RecordReader::Place(const char* field, int size, long long& offset) {
+  const long long remaining = m_file.Remaining();
+  if (remaining >= 0 && size > remaining)
+    return Fail(field, "length " + std::to_string(size) + " exceeds the " +
+                           std::to_string(remaining) + " bytes left");
+  const long long at = m_file.Tell();
+  if (remaining < 0 || at < 0 || !m_file.Skip(size)) return Fail(field, "the file cannot seek past it");
+  offset = at;
+  return true;
+}
+
 bool RecordReader::SizedRun(const char* field, int& size, ByteRun& bytes) {
   int stored = 0;
   if (!Size(field, stored)) return false;

@@ -37,6 +37,11 @@ class RecordReader {
   // stream that cannot tell, reads in pieces so that a false size cannot
   // allocate more than the stream delivers plus one piece.
   bool Run(const char* field, int size, ByteRun& bytes);
+  // For size bytes (size >= 0) that stay in the file: notes where they
+  // start and moves past them. Fails like Run when fewer bytes are left.
+  // Requires a file that can seek and tell (CanLeaveRunsInFile).
+  bool Place(const char* field, int size, long long& offset);
+  bool CanLeaveRunsInFile();
   // Size, then Run when the size is positive; both outputs set together.
   bool SizedRun(const char* field, int& size, ByteRun& bytes);
 

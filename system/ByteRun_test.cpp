@@ -76,7 +76,9 @@ TEST(ByteRunTest, LargeRunsHaveWholeHugePagesOfTheirOwnAndGiveThemBack) {
   for (const unsigned char* at : {start, start + 4 * kByteRunPage - 1}) {
     const std::string flags = MappingFlags(at);
     ASSERT_FALSE(flags.empty());
-    if (kernelHasThem) EXPECT_NE(flags.find(" hg"), std::string::npos) << flags;
+    if (kernelHasThem) {
+      EXPECT_NE(flags.find(" hg"), std::string::npos) << flags;
+    }
   }
   // A run of a smaller size is not given a mapping of its own.
   const ByteRun small = NewByteRun(kByteRunPage - 1);
@@ -91,7 +93,9 @@ TEST(ByteRunTest, LargeRunsHaveWholeHugePagesOfTheirOwnAndGiveThemBack) {
     RunBytes bytes(2 * kByteRunPage + 1, 0x5A);
     held = bytes.data();
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(held) % kByteRunPage, 0u);
-    if (kernelHasThem) EXPECT_NE(MappingFlags(held).find(" hg"), std::string::npos);
+    if (kernelHasThem) {
+      EXPECT_NE(MappingFlags(held).find(" hg"), std::string::npos);
+    }
     EXPECT_EQ(bytes.back(), 0x5A);
   }
   EXPECT_EQ(MappingFlags(held), "");

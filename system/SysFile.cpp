@@ -1,9 +1,11 @@
 #include "system/SysFile.h"
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <cstddef>
 #include <memory>
@@ -121,6 +123,46 @@ long long CSysFile::Remaining() {
     m_end = end;
   }
   return m_end > current ? m_end - static_cast<long long>(current) : 0;
+}
+
+long long CSysFile::Tell() {
+  VELLO_ASSERT(m_fp != NULL);
+  const off_t position = ftello(m_fp);
+  return position < 0 ? -1 : static_cast<long long>(position);
+}
+
+bool CSysFile::Skip(long long n) {
+  VELLO_ASSERT(m_fp != NULL);
+  VELLO_ASSERT(n >= 0);
+  return fseeko(m_fp, static_cast<off_t>(n), SEEK_CUR) == 0;
+}
+
+bool CSysFile::CanReadAt() const {
+  VELLO_ASSERT(m_fp != NULL);
+  const int fd = fileno(m_fp);
+  return fd >= 0 && lseek(fd, 0, SEEK_CUR) >= 0;
+}
+
+int CSysFile::ReadAt(long long offset, void* buffer, int n) {
+  VELLO_ASSERT(m_fp != NULL);
+  VELLO_ASSERT(buffer != NULL);
+  if (n <= 0) return 0;
+  const int fd = fileno(m_fp);
+  if (fd < 0 || offset < 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  int done = 0;
+  // pread may stop short of n before the end (signals, large counts).
+  while (done < n) {
+    const ssize_t got = pread(fd, bytes + done, static_cast<size_t>(n - done), static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<int>(got);
+  }
+  return done;
 }
 
 bool CSysFile::Flush() {

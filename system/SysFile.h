@@ -36,6 +36,20 @@ class CSysFile {
   // The end is looked up once per open and again after a write, so the
   // stream's buffer survives many calls.
   long long Remaining();
+  // The position, or -1 when the stream cannot tell. Unlike Seek it
+  // reports positions beyond 2 GiB.
+  long long Tell();
+  // Moves n >= 0 bytes forward without reading them; false when the
+  // stream cannot seek.
+  bool Skip(long long n);
+  // Up to n bytes from offset of the file into buffer, leaving the stream's
+  // position and buffer alone: the count read (short only at the end of
+  // the file), or -1 on an error (errno says which). Sees what is in the
+  // file, not bytes still buffered for writing.
+  int ReadAt(long long offset, void* buffer, int n);
+  // Whether ReadAt can work: the stream has a descriptor that can seek (a
+  // file, not a pipe or a stream in memory).
+  bool CanReadAt() const;
   // Pushes buffered bytes to the file; false when that fails (a full disk).
   bool Flush();
   // True once a read or write failed (as opposed to reaching the end).

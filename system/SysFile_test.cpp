@@ -241,6 +241,59 @@ TEST_F(SysFileTest, RemainingFollowsWritesThatGrowTheFile) {
   EXPECT_EQ("0123456789abcdef", Contents());
 }
 
+// Bytes read at an offset leave the stream where it was, and its buffer
+// too; positions past 2 GiB are told (a sparse file costs no space).
+TEST_F(SysFileTest, ReadAtTellAndSkip) {
+  Store("0123456789abcdef");
+  CSysFile f;
+  ASSERT_TRUE(f.Open(path, L"rb"));
+  ASSERT_TRUE(f.CanReadAt());
+  char c = 0;
+  ASSERT_TRUE(f.ReadChar(c));
+  char piece[8] = {};
+  EXPECT_EQ(6, f.ReadAt(10, piece, 8)) << "short only at the end of the file";
+  EXPECT_EQ("abcdef", std::string(piece, 6));
+  EXPECT_EQ(0, f.ReadAt(16, piece, 8));
+  EXPECT_EQ(1, f.Tell());
+  ASSERT_TRUE(f.ReadChar(c));
+  EXPECT_EQ('1', c);
+  ASSERT_TRUE(f.Skip(8));
+  EXPECT_EQ(10, f.Tell());
+  EXPECT_EQ(6, f.Remaining());
+  ASSERT_TRUE(f.ReadChar(c));
+  EXPECT_EQ('a', c);
+
+  ASSERT_EQ(0, truncate(dir.File("f").c_str(), 3LL << 30));
+  ASSERT_TRUE(f.Skip(3LL << 30));
+  EXPECT_EQ((3LL << 30) + 11, f.Tell());
+  EXPECT_EQ(2, f.ReadAt((3LL << 30) - 2, piece, 8));
+  EXPECT_EQ(std::string(2, '\0'), std::string(piece, 2));
+}
+
+// Pipes and streams in memory have no offsets to read at.
+TEST_F(SysFileTest, ReadAtNeedsAFileThatSeeks) {
+  Store("abc");
+  FILE* pipe = popen(("cat '" + dir.File("f") + "'").c_str(), "r");
+  ASSERT_NE(nullptr, pipe);
+  {
+    CSysFile f(pipe);
+    EXPECT_FALSE(f.CanReadAt());
+    EXPECT_EQ(-1, f.Tell());
+    EXPECT_FALSE(f.Skip(1));
+  }
+  pclose(pipe);
+  char memory[] = "abc";
+  FILE* inMemory = fmemopen(memory, 3, "rb");
+  ASSERT_NE(nullptr, inMemory);
+  {
+    CSysFile f(inMemory);
+    EXPECT_FALSE(f.CanReadAt());
+    char piece[3];
+    EXPECT_EQ(-1, f.ReadAt(0, piece, 3));
+  }
+  std::fclose(inMemory);
+}
+
 // ---- opening and handles -----------------------------------------------------
 
 TEST_F(SysFileTest, OpenRefusesMissingFilesAndNamesThatDoNotConvertWhole) {

@@ -31,10 +31,10 @@ constexpr const char* kFilesFolder = "files";
 using Outputs = std::vector<std::pair<std::string, FileContent>>;
 
 // The form's programs and mask under their fixed names.
-void CollectForm(CPackageForm& form, const std::string& where, Outputs& outputs) {
+void CollectForm(CPackageForm& form, CSysFile* packageFile, const std::string& where, Outputs& outputs) {
   FileContent program;
   std::string problem;
-  if (!MainProgramFile(form, program, problem))
+  if (!MainProgramFile(form, packageFile, program, problem))
     throw ToolError(kExitFaults, where + " main program " + problem);
   outputs.emplace_back("main.swf", std::move(program));
   for (const Companion& companion : kCompanions) {
@@ -67,13 +67,16 @@ void CollectSections(const CPackage& package, const std::string& where, Outputs&
 }
 
 int Run(const Options& o) {
-  LoadedPackage loaded = LoadPackage(o.package);
+  // The main program streams from the package file on the way out: it is
+  // the bulk of most packages, and a copy of it in memory would cost more
+  // than the copy to disk.
+  LoadedPackage loaded = LoadPackageLeavingPrograms(o.package);
   CPackageForm* form = loaded.package->GetForm(o.form);
   if (form == nullptr)
     throw ToolError(kExitUsage, o.package + ": has no form " + std::to_string(o.form) + " (it holds " +
                                     std::to_string(loaded.package->GetFormCount()) + ")");
   Outputs outputs;
-  CollectForm(*form, o.package + ": form " + std::to_string(o.form), outputs);
+  CollectForm(*form, loaded.file.get(), o.package + ": form " + std::to_string(o.form), outputs);
   CollectSections(*loaded.package, o.package + ":", outputs);
 
   std::error_code ec;

@@ -6,26 +6,35 @@
 
 #include "system/ByteRun.h"
 
+class CSysFile;
+
 // What extract puts in one file: bytes held in memory, or a byte run as
-// the package stores it, whose keyless scramble is undone a piece at a
-// time on the way out. The second makes no copy of the whole: a 64 MiB
-// program costs one pass over the stored bytes into a small buffer that
-// the write then reads from the cache.
+// the package stores it (in memory or still in the package file), whose
+// keyless scramble is undone a piece at a time on the way out. The last
+// two make no copy of the whole: a 64 MiB program costs one pass through a
+// small buffer that the write then reads from the cache.
 class FileContent {
  public:
   static FileContent Held(RunBytes bytes);
   // stored must outlive the content; length >= 0; k is the scramble's
   // constant (Scramble.h).
   static FileContent Descrambled(const unsigned char* stored, int length, int k);
+  // The same for length stored bytes at offset of file (which must stay
+  // open while the content is used).
+  static FileContent DescrambledFromFile(CSysFile& file, long long offset, int length, int k);
 
   std::uint64_t size() const;
   // The n bytes from offset at (at + n <= size()): a pointer into the held
-  // bytes, or scratch (n bytes or more) filled with them.
+  // bytes, or scratch (n bytes or more) filled with them. Null when they
+  // cannot be read from the file: errno says why, or is 0 when the file
+  // has become shorter since it was read.
   const unsigned char* Piece(std::size_t at, std::size_t n, unsigned char* scratch) const;
 
  private:
   RunBytes m_bytes;
   const unsigned char* m_stored = nullptr;
+  CSysFile* m_file = nullptr;
+  long long m_offset = 0;
   int m_length = 0;
   int m_k = 0;
 };

@@ -2,9 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdint>
+#include <filesystem>
 #include <vector>
 
+#include "system/SysFile.h"
+#include "tools/vello/OutputFolder.h"
+#include "tools/vello/Progress.h"
+#include "tools/vello/ToolError.h"
 #include "tools/vello/VelloRun_test.h"
 
 using vellorun::Bytes;
@@ -30,12 +37,48 @@ TEST(FileContentTest, StoredRunsAreDescrambledPieceByPieceFromAnyOffset) {
   EXPECT_EQ(content.size(), 1000u);
   unsigned char scratch[1000];
   // Byte i of L stored bytes is XORed with (L + 33 i + k) mod 256.
-  for (const auto [at, n] : {std::pair<std::size_t, std::size_t>{0, 1000}, {1, 255}, {257, 600}, {999, 1}}) {
+  for (const auto& [at, n] : {std::pair<std::size_t, std::size_t>{0, 1000}, {1, 255}, {257, 600}, {999, 1}}) {
     const unsigned char* piece = content.Piece(at, n, scratch);
     for (std::size_t i = 0; i < n; ++i)
       ASSERT_EQ(piece[i], stored[at + i] ^ static_cast<unsigned char>((1000 + 33 * (at + i) + k) % 256))
           << at << "+" << i;
   }
+}
+
+// A run left in the package file is read and descrambled in pieces on the
+// way out. Should the file shrink meanwhile, writing stops with a message
+// and leaves no partial file.
+TEST(FileContentTest, RunsInThePackageFileAreStreamedAndAShrunkFileIsAnError) {
+  TempDir dir;
+  const std::size_t length = 600001;  // three pieces of writing
+  const Bytes stored = Pattern(length, 11);
+  Bytes file = Pattern(100, 13);
+  file.insert(file.end(), stored.begin(), stored.end());
+  dir.Write("package.dat", file);
+  CSysFile package;
+  ASSERT_TRUE(package.Open(dir.WideFile("package.dat"), L"rb"));
+  const int k = 122;
+  const FileContent content = FileContent::DescrambledFromFile(package, 100, static_cast<int>(length), k);
+  ASSERT_EQ(content.size(), length);
+
+  const OutputFolder folder(dir.File("out"), false);
+  std::filesystem::create_directory(dir.File("out"));
+  Progress progress("extracting", 2 * length);
+  folder.Write("whole.swf", content, progress);
+  Bytes expected = stored;
+  for (std::size_t i = 0; i < length; ++i) expected[i] ^= static_cast<unsigned char>((length + 33 * i + k) % 256);
+  EXPECT_TRUE(TempDir::ReadAll(dir.File("out/whole.swf")) == expected);
+
+  ASSERT_EQ(truncate(dir.File("package.dat").c_str(), 100 + 300000), 0);
+  try {
+    folder.Write("cut.swf", content, progress);
+    ADD_FAILURE() << "a shrunk package was written from";
+  } catch (const ToolError& e) {
+    EXPECT_EQ(std::string(e.what()), dir.File("out/cut.swf") +
+                                         ": cannot read its bytes from the package: the package file is "
+                                         "shorter than when it was read");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.File("out/cut.swf")));
 }
 
 TEST(FileContentTest, HeldBytesAreHandedOutInPlace) {
@@ -49,8 +92,8 @@ TEST(FileContentTest, HeldBytesAreHandedOutInPlace) {
   EXPECT_EQ(FileContent::Held({}).size(), 0u);
 }
 
-// Larger than the pieces extract writes in (2 MiB), and not a multiple of
-// the scramble's 256-byte period.
+// Larger than the pieces extract writes in, and not a multiple of the
+// scramble's 256-byte period; the program streams from the package file.
 TEST(FileContentTest, LargeProgramsAndFilesComeBackFromExtractByteForByte) {
   TempDir dir;
   Bytes program = Pattern((5u << 20) + 3, 7);

@@ -5,11 +5,14 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "builder_package/PackageForm.h"
 #include "builder_package/ProtectedSWF.h"
 #include "builder_package/Scramble.h"
+#include "system/SysFile.h"
 #include "tools/vello/SwfCheck.h"
 
 namespace {
@@ -50,17 +53,56 @@ bool HasStoredBytes(const CPackageForm& form, std::string& problem) {
   return true;
 }
 
+// A protected program decoded from its stored blocks and cut at the length
+// its SWF header states.
+bool DecodeProtected(const CPackageForm& form, const unsigned char* stored, ByteVector& out, std::string& problem) {
+  ByteVector decoded;
+  if (!ProtectedSWF::Unpack(stored, form.GetSWFSize(), form.GetKeyText(), form.GetKeyTextLength(), decoded)) {
+    problem = "does not decode: its key text or protected blocks are damaged";
+    return false;
+  }
+  const SwfCheck swf = CheckSwf(decoded.data(), decoded.size());
+  if (swf.ok()) decoded.resize(swf.fileLength);
+  out = std::move(decoded);
+  return true;
+}
+
 }  // namespace
 
-bool MainProgramFile(const CPackageForm& form, FileContent& out, std::string& problem) {
-  if (!HasStoredBytes(form, problem)) return false;
-  if (!form.IsProtected() && form.GetSWFSize() > 0) {
-    out = FileContent::Descrambled(form.GetStoredSWF(), form.GetSWFSize(), Scramble::kProgram);
+bool MainProgramFile(const CPackageForm& form, CSysFile* packageFile, FileContent& out, std::string& problem) {
+  const int length = form.GetSWFSize();
+  const long long offset = form.GetStoredSWFOffset();
+  if (offset < 0 || length <= 0) {
+    if (!HasStoredBytes(form, problem)) return false;
+    if (!form.IsProtected() && length > 0) {
+      out = FileContent::Descrambled(form.GetStoredSWF(), length, Scramble::kProgram);
+      return true;
+    }
+    ByteVector bytes;
+    if (!MainProgram(form, bytes, problem)) return false;
+    out = FileContent::Held(std::move(bytes));
     return true;
   }
-  ByteVector bytes;
-  if (!MainProgram(form, bytes, problem)) return false;
-  out = FileContent::Held(std::move(bytes));
+  // Left in the package file by the read.
+  if (packageFile == nullptr) {
+    problem = "was left in a package file that is not at hand";
+    return false;
+  }
+  if (!form.IsProtected()) {
+    out = FileContent::DescrambledFromFile(*packageFile, offset, length, Scramble::kProgram);
+    return true;
+  }
+  ByteVector stored(static_cast<std::size_t>(length));
+  errno = 0;
+  const int got = packageFile->ReadAt(offset, stored.data(), length);
+  if (got != length) {
+    problem = got < 0 ? "cannot be read: " + std::string(std::strerror(errno))
+                      : "cannot be read: the package file is shorter than when it was read";
+    return false;
+  }
+  ByteVector program;
+  if (!DecodeProtected(form, stored.data(), program, problem)) return false;
+  out = FileContent::Held(std::move(program));
   return true;
 }
 
@@ -72,16 +114,7 @@ bool MainProgram(const CPackageForm& form, ByteVector& out, std::string& problem
     Scramble::Apply(out.data(), length, Scramble::kProgram);
     return true;
   }
-  ByteVector decoded;
-  if (!ProtectedSWF::Unpack(form.GetStoredSWF(), length, form.GetKeyText(), form.GetKeyTextLength(),
-                            decoded)) {
-    problem = "does not decode: its key text or protected blocks are damaged";
-    return false;
-  }
-  const SwfCheck swf = CheckSwf(decoded.data(), decoded.size());
-  if (swf.ok()) decoded.resize(swf.fileLength);
-  out = std::move(decoded);
-  return true;
+  return DecodeProtected(form, form.GetStoredSWF(), out, problem);
 }
 
 bool PreviewProgram(CPackageForm& form, ByteVector& out, std::string& problem) {

@@ -7,6 +7,7 @@
 #include "tools/vello/FileContent.h"
 
 class CPackageForm;
+class CSysFile;
 
 // A form's content as the files it was packed from. Each returns false
 // with a reason when the stored bytes do not decode.
@@ -18,8 +19,9 @@ using ByteVector = RunBytes;
 // its SWF header states; content that is no sound SWF is left whole.
 bool MainProgram(const CPackageForm& form, ByteVector& out, std::string& problem);
 // The same as extract writes it: a plain program straight from its stored
-// bytes, with no copy of the whole.
-bool MainProgramFile(const CPackageForm& form, FileContent& out, std::string& problem);
+// bytes, with no copy of the whole. A program the read left in the
+// package file is taken from packageFile, the file it was read from.
+bool MainProgramFile(const CPackageForm& form, CSysFile* packageFile, FileContent& out, std::string& problem);
 // Preview and settings programs: false with an empty reason when absent.
 bool PreviewProgram(CPackageForm& form, ByteVector& out, std::string& problem);
 bool SettingsProgram(CPackageForm& form, ByteVector& out, std::string& problem);

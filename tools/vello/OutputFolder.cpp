@@ -10,7 +10,6 @@
 #include <memory>
 #include <sstream>
 
-#include "system/ByteRun.h"
 #include "tools/vello/Progress.h"
 #include "tools/vello/ToolError.h"
 
@@ -121,25 +120,25 @@ void OutputFolder::Write(const std::string& name, const FileContent& content, Pr
     if (errno == ELOOP) fail("refused: it is a symbolic link");
     fail("cannot create: " + LastSystemError());
   }
-  // A descrambled piece is written while it is still in the cache; the
-  // scratch for it is one huge page (ByteRun.h), a single fault.
+  const auto discard = [&](const std::string& why) {
+    unlinkat(dir.get(), parts.back().c_str(), 0);
+    fail(why);
+  };
+  // Pieces small enough to stay in the core's own cache between being
+  // read or descrambled and being written.
+  constexpr size_t kChunk = 256 * 1024;
   const size_t size = static_cast<size_t>(content.size());
-  const size_t kChunk = kByteRunPage;
-  const ByteRun scratch = NewByteRun(std::min(kChunk, size));
+  const std::unique_ptr<unsigned char[]> scratch(new unsigned char[std::min(kChunk, size)]);
   for (size_t done = 0; done < size;) {
     const size_t n = std::min(kChunk, size - done);
-    const ssize_t wrote = write(out.get(), content.Piece(done, n, scratch.get()), n);
-    if (wrote <= 0) {
-      const std::string error = LastSystemError();
-      unlinkat(dir.get(), parts.back().c_str(), 0);
-      fail("cannot write: " + error);
-    }
+    const unsigned char* piece = content.Piece(done, n, scratch.get());
+    if (piece == nullptr)
+      discard("cannot read its bytes from the package: " +
+              (errno != 0 ? LastSystemError() : std::string("the package file is shorter than when it was read")));
+    const ssize_t wrote = write(out.get(), piece, n);
+    if (wrote <= 0) discard("cannot write: " + LastSystemError());
     done += static_cast<size_t>(wrote);
     progress.Advance(static_cast<uint64_t>(wrote));
   }
-  if (close(out.release()) != 0) {
-    const std::string error = LastSystemError();
-    unlinkat(dir.get(), parts.back().c_str(), 0);
-    fail("cannot write: " + error);
-  }
+  if (close(out.release()) != 0) discard("cannot write: " + LastSystemError());
 }

@@ -15,23 +15,37 @@ std::string WhyNotRead(const CPackage& package) {
   return reason.empty() ? "it ends early or holds a damaged record" : reason;
 }
 
-}  // namespace
-
-LoadedPackage LoadPackage(const std::string& path) {
+LoadedPackage Load(const std::string& path, const PackageReadOptions& options) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec))
     throw ToolError(kExitUnreadable, path + ": is a folder, not a package file");
-  CSysFile file;
+  auto file = std::make_unique<CSysFile>();
   errno = 0;
-  if (!file.Open(Wide(path), L"rb"))
+  if (!file->Open(Wide(path), L"rb"))
     throw ToolError(kExitUnreadable, path + ": cannot open: " + LastSystemError());
   LoadedPackage loaded;
   loaded.package = std::make_unique<CPackage>();
-  if (!loaded.package->Read(0, file))
+  if (!loaded.package->Read(0, *file, options))
     throw ToolError(kExitUnreadable, path + ": not a readable package: " + WhyNotRead(*loaded.package));
-  const long long left = file.Remaining();
+  const long long left = file->Remaining();
   loaded.trailingBytes = left > 0 ? left : 0;
+  if (options.leaveMainProgramsInFile) loaded.file = std::move(file);
   return loaded;
+}
+
+}  // namespace
+
+LoadedPackage::LoadedPackage() = default;
+LoadedPackage::LoadedPackage(LoadedPackage&&) noexcept = default;
+LoadedPackage& LoadedPackage::operator=(LoadedPackage&&) noexcept = default;
+LoadedPackage::~LoadedPackage() = default;
+
+LoadedPackage LoadPackage(const std::string& path) { return Load(path, PackageReadOptions{}); }
+
+LoadedPackage LoadPackageLeavingPrograms(const std::string& path) {
+  PackageReadOptions options;
+  options.leaveMainProgramsInFile = true;
+  return Load(path, options);
 }
 
 void SavePackage(CPackage& package, const std::string& path) {
