@@ -3,6 +3,9 @@
 // why; what reads writes, and what is written reads back and writes the
 // same bytes again.
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +77,25 @@ bool ReadFrom(const void* data, size_t size, CPackage& package) {
   return read;
 }
 
+// The same bytes as a real file (one that can seek), read with the main
+// programs left in it.
+bool ReadLeavingPrograms(const void* data, size_t size, CPackage& package) {
+  const int fd = memfd_create("package", MFD_CLOEXEC);
+  if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size) || lseek(fd, 0, SEEK_SET) != 0)
+    __builtin_trap();
+  FILE* in = fdopen(fd, "rb");
+  if (in == nullptr) __builtin_trap();
+  PackageReadOptions options;
+  options.leaveMainProgramsInFile = true;
+  bool read;
+  {
+    CSysFile file(in);
+    read = package.Read(0, file, options);
+  }
+  std::fclose(in);
+  return read;
+}
+
 // The written bytes, or false when Write fails.
 bool WriteOut(CPackage& package, std::string& bytes) {
   char* written = nullptr;
@@ -98,6 +120,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CPackage package;
   const bool read = ReadFrom(data, size, package);
   if (read == package.GetReadFailure().failed()) __builtin_trap();  // false says why
+
+  // Leaving the programs in the file changes nothing else of the read, and
+  // a form whose program stayed there refuses to be written.
+  CPackage left;
+  if (ReadLeavingPrograms(data, size, left) != read ||
+      left.GetReadFailure().ToString() != package.GetReadFailure().ToString() ||
+      left.GetFormCount() != package.GetFormCount())
+    __builtin_trap();
+  Unpack(left);
+  bool anyLeft = false;
+  for (int i = 0; i < left.GetFormCount(); ++i) anyLeft |= left.GetForm(i)->GetStoredSWFOffset() >= 0;
+  std::string ignored;
+  if (read && anyLeft && WriteOut(left, ignored)) __builtin_trap();
   Unpack(package);
   if (!read) return 0;
 
