@@ -39,15 +39,10 @@ TEST(LargeRunsTest, ProgramsAndFilesOfMegabytesComeBackAndSaveByteForByte) {
   recordbytes::Form form;
   form.swf = recordbytes::Scrambled(program, 122);
   form.preview = recordbytes::Scrambled(preview, 122);
-  Bytes stored = recordbytes::PackageHeader(14, 1);
-  const Bytes formRecord = recordbytes::FormRecord(14, form);
-  stored.insert(stored.end(), formRecord.begin(), formRecord.end());
-  recordbytes::Int(stored, 0);  // DLL binaries
-  recordbytes::Int(stored, 0);  // secure variables
-  recordbytes::Int(stored, 1);  // files
+  Bytes stored = recordbytes::PackageFile(14, {recordbytes::FormRecord(14, form)}, Bytes(8, 0));
+  recordbytes::Int(stored, 1);  // after no DLL binary and no secure variable, one file
   recordbytes::String(stored, "big");
-  const Bytes binary = recordbytes::BinaryRecord(file);
-  stored.insert(stored.end(), binary.begin(), binary.end());
+  recordbytes::Append(stored, recordbytes::BinaryRecord(file));
   stored.resize(stored.size() + 27 * 4, 0);  // the other sections, empty
 
   TempDir dir;
@@ -59,12 +54,8 @@ TEST(LargeRunsTest, ProgramsAndFilesOfMegabytesComeBackAndSaveByteForByte) {
   ASSERT_TRUE(loaded.UnpackSWF(dir.WideFile("main.swf")));
   EXPECT_EQ(TempDir::ReadAll(dir.File("main.swf")), program);
 
-  unsigned char* plain = nullptr;
-  int size = 0;
   ASSERT_NE(package.FindFile(L"big"), nullptr);
-  ASSERT_TRUE(package.FindFile(L"big")->UnPackDataAndDecrypt(&plain, size));
-  const std::unique_ptr<unsigned char[]> owned(plain);
-  EXPECT_EQ(Bytes(plain, plain + size), file);
+  EXPECT_EQ(recordbytes::Unpacked(*package.FindFile(L"big"), &CPackageBinary::UnPackDataAndDecrypt), file);
 
   ASSERT_TRUE(package.Save(0, dir.WideFile("out.dat")));
   EXPECT_EQ(TempDir::ReadAll(dir.File("out.dat")), stored);

@@ -25,7 +25,6 @@ namespace {
 using recordbytes::Bytes;
 using recordbytes::Int;
 using recordbytes::Text;
-namespace fs = std::filesystem;
 
 // Resource contents: compressible words; large ones give different
 // streams at levels 1 and 9.
@@ -58,7 +57,7 @@ struct Composer {
   Bytes out;
   std::vector<Mark> marks;
 
-  void Append(const Bytes& bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
+  void Append(const Bytes& bytes) { recordbytes::Append(out, bytes); }
   void Note(const std::string& field, Kind kind) { marks.push_back({out.size(), field, kind}); }
   void Count(int32_t n) {
     Note("count", Kind::kCount);
@@ -224,21 +223,9 @@ Names Keys(const Map& map) {
   return keys;
 }
 
-Bytes Unpacked(CPackage& package, bool (CPackage::*unpack)(unsigned char**, int&)) {
-  unsigned char* out = nullptr;
-  int size = 0;
-  if (!(package.*unpack)(&out, size)) return {};
-  const std::unique_ptr<unsigned char[]> owned(out);
-  return Bytes(out, out + size);
-}
+using recordbytes::Unpacked;
 
-Bytes Plain(CPackageBinary& binary) {
-  unsigned char* out = nullptr;
-  int size = 0;
-  EXPECT_TRUE(binary.UnPackDataAndDecrypt(&out, size));
-  const std::unique_ptr<unsigned char[]> owned(out);
-  return Bytes(out, out + size);
-}
+Bytes Plain(CPackageBinary& binary) { return Unpacked(binary, &CPackageBinary::UnPackDataAndDecrypt); }
 
 // Packages of each version are read whole, header, forms and sections, and
 // saved as version 14.
@@ -259,8 +246,7 @@ TEST_P(SectionVersionTest, ReadsEverySectionItsVersionHasAndSavesAllAsVersion14)
   EXPECT_EQ((std::vector<int>{p.GetHeaderInt2(), p.GetHeaderInt3(), p.GetHeaderInt4()}),
             (std::vector<int>{2, 3, 4}));
   ASSERT_EQ(p.GetFormCount(), 2);
-  EXPECT_EQ(recordbytes::Unpacked(*p.GetForm(1), &CPackageForm::UnpackSWFToRam),
-            Text("FWS\x0a program"));
+  EXPECT_EQ(Unpacked(*p.GetForm(1), &CPackageForm::UnpackSWFToRam), Text("FWS\x0a program"));
   EXPECT_EQ(p.GetForm(2), nullptr);
 
   ASSERT_EQ(p.GetDllBinaries().size(), v >= 2 ? 2u : 0u);
@@ -295,9 +281,9 @@ TEST_P(SectionVersionTest, ReadsEverySectionItsVersionHasAndSavesAllAsVersion14)
   if (v >= 6) {
     EXPECT_EQ(Unpacked(p, &CPackage::UnpackSplashToRam), kSplash);
   }
-  EXPECT_EQ(Unpacked(p, &CPackage::UnpackTrayIconToRam), v >= 8 ? kTray : Bytes{});
-  EXPECT_EQ(Unpacked(p, &CPackage::UnpackFlash), v >= 12 ? kFlash : Bytes{});
-  EXPECT_EQ(Unpacked(p, &CPackage::UnpackXul), v >= 14 ? kXul : Bytes{});
+  EXPECT_EQ(Unpacked(p, &CPackage::UnpackTrayIconToRam, v >= 8), v >= 8 ? kTray : Bytes{});
+  EXPECT_EQ(Unpacked(p, &CPackage::UnpackFlash, v >= 12), v >= 12 ? kFlash : Bytes{});
+  EXPECT_EQ(Unpacked(p, &CPackage::UnpackXul, v >= 14), v >= 14 ? kXul : Bytes{});
   EXPECT_EQ(p.GetUnpackedXulSize(), v >= 14 ? 70 : 0);
 
   ASSERT_TRUE(p.Save(0, dir.WideFile("out.dat")));
@@ -408,9 +394,7 @@ TEST(SectionDamageTest, ReasonNamesTheFormTheFieldAndTheBytesLeft) {
   recordbytes::Form form = OneForm();
   form.name = "NAME";
   const Bytes record = recordbytes::FormRecord(6, form);
-  Bytes file = recordbytes::PackageHeader(1, 2);
-  file.insert(file.end(), record.begin(), record.end());
-  file.insert(file.end(), record.begin(), record.end());
+  Bytes file = recordbytes::PackageFile(1, {record, record}, {});
   // The name is the last field of a version-6 record: its length and 4 bytes.
   const size_t lengthAt = file.size() - 8;
   ASSERT_EQ(file[lengthAt], 4u);
@@ -432,12 +416,10 @@ TEST(SectionDamageTest, ResourcesThatCannotInflateToTheirSizeAreRefused) {
   const int32_t real = static_cast<int32_t>(kXul.size());
   TempDir dir;
   for (int32_t unpacked : {real + 1, real - 1, packed * 1100, INT32_MAX}) {
-    Bytes file = recordbytes::PackageHeader(14, 0);
-    const Bytes empty = recordbytes::EmptySections();
-    file.insert(file.end(), empty.begin(), empty.end() - 8);
+    Bytes file = recordbytes::PackageFile(14, {}, Bytes(28 * 4, 0));  // sections up to the xul
     Int(file, packed);
     Int(file, unpacked);
-    file.insert(file.end(), stored.begin(), stored.end());
+    recordbytes::Append(file, stored);
     CPackage p;
     ASSERT_TRUE(p.Load(0, dir.Put("p.dat", file))) << p.GetReadFailure().ToString();
     unsigned char* out = nullptr;
@@ -557,7 +539,7 @@ TEST(SectionOperationsTest, AddedEntriesAreStoredAndWrittenInKeyOrder) {
   c.Compressed("TrayIcon", nullptr, 0, 0);
   c.Count(1), c.Key("g"), c.Encrypted("global");
   c.Append(Bytes(8 * 4 + 2 * 8, 0));  // seven strings, a flag, flash, xul
-  expected.insert(expected.end(), c.out.begin(), c.out.end());
+  recordbytes::Append(expected, c.out);
   ASSERT_TRUE(p.Save(0, dir.WideFile("p.dat")));
   EXPECT_EQ(TempDir::ReadAll(dir.File("p.dat")), expected);
 
@@ -577,17 +559,21 @@ TEST(PackageSaveTest, PathsThatDoNotConvertWholeAreRefusedAndTouchNothing) {
                                    base + static_cast<wchar_t>(0x110000)}) {
     EXPECT_FALSE(p.Save(0, path));
     EXPECT_EQ(TempDir::ReadAll(victim), (Bytes{7, 7}));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(dir.EntryCount(), 1u);
   }
 }
 
-TEST(SectionDeathTest, ProgrammingErrorsAreFatal) {
+TEST(PackageDeathTest, ProgrammingErrorsAreFatal) {
   CPackage p;
+  EXPECT_DEATH(p.AddForm(nullptr),
+               "pForm != __null\\), function AddForm, file builder_package/Package, line");
   unsigned char* out = nullptr;
   int size = 0;
   EXPECT_FALSE(p.UnpackTrayIconToRam(&out, size));
   EXPECT_DEATH(p.UnpackSplashToRam(&out, size),
                "m_pSplash != __null\\), function UnpackSplashToRam, file builder_package/Package");
+  CPackageForm form;
+  EXPECT_DEATH(form.UnpackMaskToRam(&out, size), "m_pMask != __null");
   CPackageBinary binary;
   EXPECT_DEATH(binary.PackDataAndEncrypt(nullptr, 0), "pData != __null");
   EXPECT_DEATH(binary.UnPackDataAndDecrypt(&out, size),

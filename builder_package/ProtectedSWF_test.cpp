@@ -1,7 +1,6 @@
 #include "builder_package/ProtectedSWF.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
@@ -52,12 +51,7 @@ std::string PemOf(const ProtectedSWF::Packed& packed) {
   return std::string(pem.begin(), pem.end());
 }
 
-std::string OpenSslBase64(const Bytes& bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  out.resize(static_cast<std::size_t>(EVP_EncodeBlock(
-      reinterpret_cast<unsigned char*>(out.data()), bytes.data(), static_cast<int>(bytes.size()))));
-  return out;
-}
+using vello_test::OpenSslBase64;
 
 // Decrypts one RSA block with OpenSSL straight from the PEM text; empty
 // when it does not decrypt.

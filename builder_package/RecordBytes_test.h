@@ -2,7 +2,7 @@
 
 // Builds package records byte by byte, independently of the library's
 // writers, so that tests can check the readers against the file layout;
-// and takes a form's unpacked buffers back as bytes.
+// and takes unpacked buffers back as bytes.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 
 #include "builder_package/PackageForm.h"
 
+
 namespace recordbytes {
 
 using Bytes = std::vector<uint8_t>;
@@ -23,6 +24,8 @@ inline void Int(Bytes& out, int32_t value) {
   for (int shift = 0; shift < 32; shift += 8)
     out.push_back(static_cast<uint8_t>(static_cast<uint32_t>(value) >> shift));
 }
+
+inline void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
 
 inline void Bool(Bytes& out, bool value) { Int(out, value ? 1 : 0); }
 
@@ -112,6 +115,14 @@ inline Bytes PackageHeader(int version, int formCount) {
   return out;
 }
 
+// A package of the version: the header, the form records, then sections.
+inline Bytes PackageFile(int version, const std::vector<Bytes>& forms, const Bytes& sections) {
+  Bytes out = PackageHeader(version, static_cast<int>(forms.size()));
+  for (const Bytes& form : forms) Append(out, form);
+  Append(out, sections);
+  return out;
+}
+
 // Every resource section of the newest version, empty: 30 fields of four
 // zero bytes (counts, false flags, empty strings). DLLs, secure variables,
 // files, encrypted strings: 4; options: 8; splash: 2; a string; tray icon:
@@ -145,13 +156,29 @@ inline Bytes Compressed(const Bytes& plain, int level) {
   return out;
 }
 
-// The bytes a successful Unpack...ToRam hands out, released here.
-inline Bytes Unpacked(CPackageForm& form, bool (CPackageForm::*unpack)(unsigned char**, int&)) {
+// A resource as stored: its packed and unpacked sizes, then its zlib
+// stream at the level scrambled with constant k.
+inline Bytes Resource(const Bytes& plain, int level, int k) {
+  const Bytes stored = Scrambled(Compressed(plain, level), k);
+  Bytes out;
+  Int(out, static_cast<int32_t>(stored.size()));
+  Int(out, static_cast<int32_t>(plain.size()));
+  Append(out, stored);
+  return out;
+}
+
+// The bytes an unpack operation hands out (none when it fails), released
+// here; expectSuccess adds the check that it succeeds.
+template <class T>
+Bytes Unpacked(T& object, bool (T::*unpack)(unsigned char**, int&), bool expectSuccess = true) {
   unsigned char* out = nullptr;
   int size = 0;
-  EXPECT_TRUE((form.*unpack)(&out, size));
+  const bool ok = (object.*unpack)(&out, size);
+  if (expectSuccess) {
+    EXPECT_TRUE(ok);
+  }
   const std::unique_ptr<unsigned char[]> owned(out);
-  return out == nullptr ? Bytes{} : Bytes(out, out + size);
+  return ok && out != nullptr ? Bytes(out, out + size) : Bytes{};
 }
 
 }  // namespace recordbytes

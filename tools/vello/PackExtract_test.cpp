@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
-#include "builder_package/RecordBytes_test.h"
 #include "tools/vello/VelloRun_test.h"
 
 using nlohmann::json;
@@ -49,13 +46,7 @@ class PackExtract : public ::testing::Test {
     return args;
   }
 
-  json Info(const std::string& package, bool showValues) {
-    std::vector<std::string> args = {"info", "--json", package};
-    if (showValues) args.push_back("--show-values");
-    const auto r = Vello(dir, args);
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    return json::parse(r.out);
-  }
+  json Info(const std::string& package, bool showValues) { return vellorun::Info(dir, package, showValues); }
 
   void ExpectExtracted(const std::string& folder) {
     const std::pair<const char*, const Bytes*> expected[] = {
@@ -169,8 +160,7 @@ TEST_F(PackExtract, PlainPackageBytesAreThoseOfTheFormat) {
   Int(expected, 0);                              // no key text
   Int(expected, 0);                              // SWF version field (plain)
   Bool(expected, false);
-  const Bytes sections = EmptySections();
-  expected.insert(expected.end(), sections.begin(), sections.end());
+  Append(expected, EmptySections());
   EXPECT_EQ(TempDir::ReadAll(dir.File("plain.dat")), expected);
 }
 

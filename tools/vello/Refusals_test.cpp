@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "builder_package/RecordBytes_test.h"
 #include "tools/vello/VelloRun_test.h"
 
 using vellorun::Vello;
@@ -15,9 +14,6 @@ namespace {
 Bytes PackageWith(const Bytes& program, const std::vector<std::string>& fileNames, const Bytes& splashSection = {}) {
   Form form;
   form.swf = Scrambled(program, 122);
-  Bytes out = PackageHeader(14, 1);
-  const Bytes record = FormRecord(14, form);
-  out.insert(out.end(), record.begin(), record.end());
   Bytes sections = EmptySections();
   // Files map: the third count.
   Bytes files;
@@ -36,8 +32,7 @@ Bytes PackageWith(const Bytes& program, const std::vector<std::string>& fileName
     sections.erase(sections.begin() + at, sections.begin() + at + 8);
     sections.insert(sections.begin() + at, splashSection.begin(), splashSection.end());
   }
-  out.insert(out.end(), sections.begin(), sections.end());
-  return out;
+  return PackageFile(14, {FormRecord(14, form)}, sections);
 }
 
 TEST(Refusals, DamagedPackage) {

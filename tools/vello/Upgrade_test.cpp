@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
-#include "builder_package/RecordBytes_test.h"
 #include "tools/vello/VelloRun_test.h"
 
 using nlohmann::json;
@@ -14,23 +11,10 @@ using namespace recordbytes;
 
 namespace {
 
-void Binary(Bytes& out, const Bytes& plain) {
-  Int(out, 1);
-  recordbytes::Run(out, Scrambled(plain, 125));
-}
-
-// An enciphered-string record as written today: version 2, then the text.
-void SecretText(Bytes& out, const std::string& text) {
-  Int(out, 2);
-  String(out, text);
-}
-
+void Binary(Bytes& out, const Bytes& plain) { Append(out, BinaryRecord(plain)); }
+void SecretText(Bytes& out, const std::string& text) { Append(out, EncryptedRecord(text)); }
 void Resource(Bytes& out, const Bytes& plain, int level, int k) {
-  const Bytes packed = vellorun::Deflated(plain, level);
-  Int(out, static_cast<int32_t>(packed.size()));
-  Int(out, static_cast<int32_t>(plain.size()));
-  const Bytes stored = Scrambled(packed, k);
-  out.insert(out.end(), stored.begin(), stored.end());
+  Append(out, recordbytes::Resource(plain, level, k));
 }
 
 // The sections a package of the version holds, each with content.
@@ -59,21 +43,13 @@ Bytes OldPackage(int version) {
   Form form;
   form.swf = Scrambled(vellorun::Fws(300, 8, version), 122);
   const Bytes mask = vellorun::Compressible(800, 'k');
-  form.mask = Scrambled(vellorun::Deflated(mask, 9), 122);
+  form.mask = Scrambled(Compressed(mask, 9), 122);
   form.unpackedMask = static_cast<int32_t>(mask.size());
   form.preview = Scrambled(vellorun::Fws(60, 8, 1), 122);
-  Bytes out = PackageHeader(version, 1);
-  const Bytes record = FormRecord(version, form), sections = Sections(version);
-  out.insert(out.end(), record.begin(), record.end());
-  out.insert(out.end(), sections.begin(), sections.end());
-  return out;
+  return PackageFile(version, {FormRecord(version, form)}, Sections(version));
 }
 
-json Info(const TempDir& dir, const std::string& package) {
-  const auto r = Vello(dir, {"info", "--json", "--show-values", package});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  return r.exitCode == 0 ? json::parse(r.out) : json();
-}
+json Info(const TempDir& dir, const std::string& package) { return vellorun::Info(dir, package, true); }
 
 TEST(Upgrade, EveryOlderVersionKeepsItsContent) {
   TempDir dir;
@@ -114,7 +90,7 @@ TEST(Upgrade, InPlaceKeepsThePermissionBits) {
   struct stat st;
   ASSERT_EQ(stat(package.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3)
+  EXPECT_EQ(dir.EntryCount(), 3u)
       << "only the package and the captured output";
 }
 
