@@ -4,37 +4,22 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <vector>
-
 #include "builder_package/Package.h"
 #include "builder_package/PackageBinary.h"
 #include "builder_package/PackageForm.h"
 #include "builder_package/RecordBytes_test.h"
 #include "system/ByteRun.h"
+#include "system/RandomBytes_test.h"
 #include "system/TempDir_test.h"
 
-namespace {
-
 using recordbytes::Bytes;
-
-Bytes Pattern(std::size_t n, std::uint32_t seed) {
-  Bytes bytes(n);
-  for (auto& b : bytes) {
-    seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
-    b = static_cast<std::uint8_t>(seed);
-  }
-  return bytes;
-}
-
-}  // namespace
 
 TEST(LargeRunsTest, ProgramsAndFilesOfMegabytesComeBackAndSaveByteForByte) {
   // Sizes across the piece and page boundaries: not a multiple of 256, one
   // exactly a huge page, one just over.
-  const Bytes program = Pattern(5 * kByteRunPage / 2 + 3, 7);
-  const Bytes preview = Pattern(kByteRunPage, 11);
-  const Bytes file = Pattern(kByteRunPage + 1, 13);
+  const Bytes program = RandomBytes(5 * kByteRunPage / 2 + 3, 7);
+  const Bytes preview = RandomBytes(kByteRunPage, 11);
+  const Bytes file = RandomBytes(kByteRunPage + 1, 13);
 
   recordbytes::Form form;
   form.swf = recordbytes::Scrambled(program, 122);
@@ -62,7 +47,7 @@ TEST(LargeRunsTest, ProgramsAndFilesOfMegabytesComeBackAndSaveByteForByte) {
 }
 
 TEST(LargeRunsTest, ProgramsPackedFromLargeFilesAreStoredScrambled) {
-  const Bytes program = Pattern(3 * kByteRunPage + 5, 17);
+  const Bytes program = RandomBytes(3 * kByteRunPage + 5, 17);
   TempDir dir;
   CPackageForm form;
   ASSERT_TRUE(form.PackSWF(dir.Put("main.swf", program), false, ""));
@@ -71,7 +56,7 @@ TEST(LargeRunsTest, ProgramsPackedFromLargeFilesAreStoredScrambled) {
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), form.GetStoredSWF()));
 
   CPackage package;
-  const Bytes data = Pattern(kByteRunPage + 7, 19);
+  const Bytes data = RandomBytes(kByteRunPage + 7, 19);
   ASSERT_TRUE(package.PackFile(L"data", dir.Put("data", data)));
   const Bytes scrambled = recordbytes::Scrambled(data, 125);
   EXPECT_TRUE(std::equal(scrambled.begin(), scrambled.end(), package.FindFile(L"data")->GetData()));

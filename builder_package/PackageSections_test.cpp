@@ -18,6 +18,7 @@
 #include "builder_package/RecordBytes_test.h"
 #include "encryption/EncryptedString.h"
 #include "system/SysFile.h"
+#include "system/RandomBytes_test.h"
 #include "system/TempDir_test.h"
 
 namespace {
@@ -478,10 +479,7 @@ TEST(ResourceTest, PackedBytesAreTheZlibStreamAtTheLevelScrambledWithTheConstant
 TEST(ResourceTest, SizesWithoutBytesAreNeverWritten) {
   TempDir dir;
   const std::wstring good = dir.Put("good.bin", kSplash);
-  Bytes noise(2000);
-  std::mt19937 rng(5);
-  for (auto& b : noise) b = static_cast<unsigned char>(rng());
-  const std::wstring bad = dir.Put("noise.bin", noise);
+  const std::wstring bad = dir.Put("noise.bin", RandomBytes(2000, 5));
   const std::string target = dir.Write("vello.dat", {1, 2, 3});
 
   for (const ResourceCase& r : kResources) {

@@ -4,7 +4,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <random>
 #include <utility>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,6 +12,7 @@
 
 #include "builder_package/PackageForm.h"
 #include "builder_package/RecordBytes_test.h"
+#include "system/RandomBytes_test.h"
 #include "system/TempDir_test.h"
 
 namespace {
@@ -103,9 +103,7 @@ class ProtectedPackage : public ::testing::TestWithParam<std::pair<int, bool>> {
 
 TEST_P(ProtectedPackage, SavedLoadedAndExtractedGivesTheProgram) {
   const auto [n, extraBytes] = GetParam();
-  std::mt19937 rng(static_cast<unsigned>(n));
-  Bytes swf(static_cast<std::size_t>(n));
-  for (auto& b : swf) b = static_cast<unsigned char>(rng());
+  const Bytes swf = RandomBytes(static_cast<std::size_t>(n), static_cast<std::uint32_t>(n));
   TempDir dir;
   {
     CPackage package;

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "builder_package/RecordBytes_test.h"
 #include "encryption/Base64.h"
 #include "encryption/OpenSslBlowfish_test.h"
+#include "system/RandomBytes_test.h"
 #include "system/TempDir_test.h"
 
 namespace {
@@ -23,12 +23,7 @@ constexpr int K = 128;
 constexpr int M = 86;
 
 // The codec reads no SWF header: any bytes will do.
-Bytes MakeSwf(int n, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes swf(static_cast<std::size_t>(n));
-  for (auto& b : swf) b = static_cast<unsigned char>(rng());
-  return swf;
-}
+Bytes MakeSwf(int n, unsigned seed) { return RandomBytes(static_cast<std::size_t>(n), seed); }
 
 ProtectedSWF::Packed PackOrDie(const Bytes& swf) {
   ProtectedSWF::Packed packed;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "system/RandomBytes_test.h"
 #include "system/SysFile.h"
 #include "system/TempDir_test.h"
 
@@ -16,15 +17,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes Pattern(std::size_t n) {
-  Bytes bytes(n);
-  std::uint32_t x = 2463534242u;
-  for (auto& b : bytes) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    b = static_cast<unsigned char>(x);
-  }
-  return bytes;
-}
+Bytes Pattern(std::size_t n) { return RandomBytes(n, 2463534242u); }
 
 // The VmFlags line of the mapping that holds address, or "" when no
 // mapping holds it.
@@ -76,7 +69,9 @@ TEST(ByteRunTest, LargeRunsHaveWholeHugePagesOfTheirOwnAndGiveThemBack) {
   for (const unsigned char* at : {start, start + 4 * kByteRunPage - 1}) {
     const std::string flags = MappingFlags(at);
     ASSERT_FALSE(flags.empty());
-    if (kernelHasThem) EXPECT_NE(flags.find(" hg"), std::string::npos) << flags;
+    if (kernelHasThem) {
+      EXPECT_NE(flags.find(" hg"), std::string::npos) << flags;
+    }
   }
   // A run of a smaller size is not given a mapping of its own.
   const ByteRun small = NewByteRun(kByteRunPage - 1);
@@ -91,7 +86,9 @@ TEST(ByteRunTest, LargeRunsHaveWholeHugePagesOfTheirOwnAndGiveThemBack) {
     RunBytes bytes(2 * kByteRunPage + 1, 0x5A);
     held = bytes.data();
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(held) % kByteRunPage, 0u);
-    if (kernelHasThem) EXPECT_NE(MappingFlags(held).find(" hg"), std::string::npos);
+    if (kernelHasThem) {
+      EXPECT_NE(MappingFlags(held).find(" hg"), std::string::npos);
+    }
     EXPECT_EQ(bytes.back(), 0x5A);
   }
   EXPECT_EQ(MappingFlags(held), "");
