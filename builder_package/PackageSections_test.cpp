@@ -17,8 +17,8 @@
 #include "builder_package/PackageForm.h"
 #include "builder_package/RecordBytes_test.h"
 #include "encryption/EncryptedString.h"
-#include "system/SysFile.h"
 #include "system/RandomBytes_test.h"
+#include "system/SysFile.h"
 #include "system/TempDir_test.h"
 
 namespace {
