@@ -27,129 +27,15 @@ using recordbytes::Bytes;
 using recordbytes::Int;
 using recordbytes::Text;
 
-// Resource contents: compressible words; large ones give different
-// streams at levels 1 and 9.
-Bytes Resource(int seed, size_t size) {
-  std::mt19937 rng(static_cast<unsigned>(seed));
-  Bytes out;
-  while (out.size() < size) {
-    const std::string word = "word" + std::to_string(rng() % 97) + " ";
-    out.insert(out.end(), word.begin(), word.end());
-  }
-  out.resize(size);
-  return out;
-}
-
-// Small, so that every prefix of a package holding them loads quickly.
-const Bytes kSplash = Resource(1, 300), kTray = Resource(2, 50), kFlash = Resource(3, 200),
-            kXul = Resource(4, 70);
-
-// Where a count or size sits in a composed file, the field the reader
-// names for it, and what it is.
-enum class Kind { kCount, kSize, kUnpacked, kKey, kCipherText };
-struct Mark {
-  size_t at;
-  std::string field;
-  Kind kind;
-};
-
-// Composes package bytes, noting where the counts and sizes are.
-struct Composer {
-  Bytes out;
-  std::vector<Mark> marks;
-
-  void Append(const Bytes& bytes) { recordbytes::Append(out, bytes); }
-  void Note(const std::string& field, Kind kind) { marks.push_back({out.size(), field, kind}); }
-  void Count(int32_t n) {
-    Note("count", Kind::kCount);
-    Int(out, n);
-  }
-  void Key(const std::string& utf8) {
-    Note("key", Kind::kKey);
-    recordbytes::String(out, utf8);
-  }
-  void Binary(const std::string& plain, int version = 1) {
-    Int(out, version);
-    Note("m_length", Kind::kSize);
-    recordbytes::Run(out, recordbytes::Scrambled(Text(plain), 125));
-  }
-  void Encrypted(const std::string& text) {
-    Int(out, 2);
-    Note("", Kind::kCipherText);
-    recordbytes::String(out, text);
-  }
-  void Options(bool present) {
-    for (int n = 1; n <= 4; ++n) Int(out, present ? 10 + n : 0);
-    recordbytes::Bool(out, present);
-    recordbytes::String(out, present ? "option one" : "");
-    recordbytes::Bool(out, present);
-    Int(out, present ? -15 : 0);
-  }
-  // Sizes, then the zlib stream scrambled with k; absent: two zero sizes.
-  void Compressed(const std::string& name, const Bytes* plain, int level, int k) {
-    const Bytes stored =
-        plain ? recordbytes::Scrambled(recordbytes::Compressed(*plain, level), k) : Bytes{};
-    Note("m_packed" + name + "Size", Kind::kSize);
-    Int(out, static_cast<int32_t>(stored.size()));
-    Note("m_unpacked" + name + "Size", Kind::kUnpacked);
-    Int(out, plain ? static_cast<int32_t>(plain->size()) : 0);
-    Append(stored);
-  }
-};
-
-recordbytes::Form OneForm() {
-  recordbytes::Form form;
-  form.swf = recordbytes::Scrambled(Text("FWS\x0a program"), 122);
-  form.preview = {1, 2};
-  return form;
-}
-
-// A package of version v with every section it has populated. Map keys
-// come out of order, "alpha" twice, and the keys U+10000 and U+FFFD, which
-// UTF-16 order would swap.
-Composer StoredFile(int v) {
-  Composer c;
-  c.Append(recordbytes::PackageHeader(v, 2));
-  c.marks.push_back({c.out.size() - 4, "count", Kind::kCount});
-  c.Append(recordbytes::FormRecord(14, OneForm()));
-  c.Append(recordbytes::FormRecord(14, OneForm()));
-  if (v >= 2) {
-    c.Count(2);
-    c.Binary("dll one");
-    c.Binary("", 7);  // the binary's own version is ignored
-  }
-  if (v >= 3) {
-    c.Count(3);
-    c.Key("zeta"), c.Encrypted("z value");
-    c.Key("alpha"), c.Encrypted("first");
-    c.Key("alpha"), c.Encrypted("second");
-  }
-  if (v >= 4) {
-    c.Count(2);
-    c.Key("\xF0\x90\x80\x80"), c.Binary("astral");
-    c.Key("\xEF\xBF\xBD"), c.Binary("replacement");
-  }
-  if (v >= 5) {
-    c.Count(2);
-    c.Encrypted("list one");
-    c.Encrypted("");
-    c.Options(true);
-  }
-  if (v >= 6) c.Compressed("Splash", &kSplash, 9, 182);
-  if (v >= 7) recordbytes::String(c.out, "option two");
-  if (v >= 8) c.Compressed("TrayIcon", &kTray, 9, 184);
-  if (v >= 9) {
-    c.Count(2);
-    c.Key("b"), c.Encrypted("bee");
-    c.Key("a"), c.Encrypted("ay");
-  }
-  if (v >= 10)
-    for (int n = 3; n <= 9; ++n) recordbytes::String(c.out, "option " + std::to_string(n));
-  if (v >= 11) recordbytes::Bool(c.out, true);
-  if (v >= 12) c.Compressed("Flash", &kFlash, 1, 84);
-  if (v >= 14) c.Compressed("Xul", &kXul, 1, 76);
-  return c;
-}
+using recordbytes::Composer;
+using recordbytes::Kind;
+using recordbytes::kFlash;
+using recordbytes::kSplash;
+using recordbytes::kTray;
+using recordbytes::kXul;
+using recordbytes::Mark;
+using recordbytes::OneForm;
+using recordbytes::StoredFile;
 
 // What saving the package read from StoredFile(v) must write: version 14,
 // maps in key order with the later "alpha", binaries as version 1, and
@@ -247,7 +133,7 @@ TEST_P(SectionVersionTest, ReadsEverySectionItsVersionHasAndSavesAllAsVersion14)
   EXPECT_EQ((std::vector<int>{p.GetHeaderInt2(), p.GetHeaderInt3(), p.GetHeaderInt4()}),
             (std::vector<int>{2, 3, 4}));
   ASSERT_EQ(p.GetFormCount(), 2);
-  EXPECT_EQ(Unpacked(*p.GetForm(1), &CPackageForm::UnpackSWFToRam), Text("FWS\x0a program"));
+  EXPECT_EQ(Unpacked(*p.GetForm(1), &CPackageForm::UnpackSWFToRam), recordbytes::Program("program"));
   EXPECT_EQ(p.GetForm(2), nullptr);
 
   ASSERT_EQ(p.GetDllBinaries().size(), v >= 2 ? 2u : 0u);
@@ -458,7 +344,7 @@ const ResourceCase kResources[] = {
 
 TEST(ResourceTest, PackedBytesAreTheZlibStreamAtTheLevelScrambledWithTheConstant) {
   TempDir dir;
-  const Bytes content = Resource(5, 20000);
+  const Bytes content = recordbytes::Words(5, 20000);
   const std::wstring path = dir.Put("r.bin", content);
   ASSERT_NE(recordbytes::Compressed(content, 1), recordbytes::Compressed(content, 9));
   for (const ResourceCase& r : kResources) {
