@@ -2,21 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <memory>
-#include <random>
 #include <string>
-#include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 #include "builder_package/PackageBinary.h"
 #include "builder_package/PackageForm.h"
 #include "builder_package/RecordBytes_test.h"
 #include "encryption/EncryptedString.h"
+#include "system/MemoryFile_test.h"
 #include "system/RandomBytes_test.h"
 #include "system/SysFile.h"
 #include "system/TempDir_test.h"
@@ -70,36 +64,15 @@ Bytes SavedFile(int v) {
 
 using Names = std::vector<std::wstring>;
 
-// Reads from the stream and closes it.
-bool ReadStream(CPackage& package, FILE* in) {
-  if (in == nullptr) return false;
-  bool ok;
-  {
-    CSysFile file(in);
-    ok = package.Read(0, file);
-  }
-  std::fclose(in);
-  return ok;
-}
-
-// Read and Write on memory streams, for the tests that load many damaged
-// files (a real file per case makes them wait on the disk).
-bool ReadBytes(CPackage& package, const Bytes& bytes) {
-  return ReadStream(package,
-                    fmemopen(const_cast<unsigned char*>(bytes.data()), bytes.size(), "rb"));
+// Read and Write on streams in memory, for the tests that load many
+// damaged files (a real file per case makes them wait on the disk).
+bool ReadBytes(CPackage& package, const Bytes& bytes, bool pipe = false) {
+  return ReadFromMemory(bytes, [&](CSysFile& file) { return package.Read(0, file); }, pipe);
 }
 
 bool Writes(CPackage& package) {
-  char* written = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&written, &size);
-  bool ok;
-  {
-    CSysFile file(out);
-    ok = package.Write(0, file);
-  }
-  std::fclose(out);
-  std::free(written);
+  bool ok = false;
+  WrittenToMemory([&](CSysFile& file) { return package.Write(0, file); }, &ok);
   return ok;
 }
 
@@ -188,15 +161,8 @@ TEST(SectionStreamTest, ReadsFromAStreamThatCannotSeek) {
   const size_t last = damaged.size() - recordbytes::Compressed(kXul, 1).size() - 8;
   damaged[last + 2] = 0x10;  // the xul's packed size, 1 MiB more
   for (const Bytes* bytes : {&whole, static_cast<const Bytes*>(&damaged)}) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    std::thread writer([&] {
-      (void)!write(fds[1], bytes->data(), bytes->size());
-      close(fds[1]);
-    });
     CPackage p;
-    const bool ok = ReadStream(p, fdopen(fds[0], "rb"));
-    writer.join();
+    const bool ok = ReadBytes(p, *bytes, true);
     if (bytes == &damaged) {
       EXPECT_FALSE(ok);
       EXPECT_EQ(p.GetReadFailure().field, "m_packedXulSize");

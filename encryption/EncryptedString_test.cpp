@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -12,7 +10,7 @@
 
 #include "builder_package/RecordBytes_test.h"
 #include "encryption/OpenSslBlowfish_test.h"
-#include "system/SysFile.h"
+#include "system/MemoryFile_test.h"
 
 // Reaches the held cipher bytes, which no operation hands out as they are.
 struct EncryptedStringInspector {
@@ -76,39 +74,14 @@ Bytes CipherRecord(int32_t count, const Bytes& bytes) {
 
 // Reads a record from memory, or through a pipe (a stream that cannot tell
 // how much is left); position is where reading stopped.
-bool ReadRecord(CEncryptedString& s, Bytes bytes, long* position = nullptr, bool pipe = false) {
-  FILE* in = nullptr;
-  if (pipe) {
-    int fds[2];
-    if (::pipe(fds) != 0) return false;
-    const bool sent = write(fds[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    close(fds[1]);
-    in = fdopen(fds[0], "rb");
-    if (!sent) ADD_FAILURE() << "the pipe took " << bytes.size() << " bytes only in part";
-  } else {
-    in = fmemopen(bytes.data(), bytes.size(), "rb");
-  }
-  bool ok;
-  {
-    CSysFile file(in);
-    ok = s.Read(14, file);
-  }
-  if (position != nullptr) *position = std::ftell(in);
-  std::fclose(in);
-  return ok;
+bool ReadRecord(CEncryptedString& s, const Bytes& bytes, long* position = nullptr, bool pipe = false) {
+  return ReadFromMemory(bytes, [&](CSysFile& file) { return s.Read(14, file); }, pipe, position);
 }
 
 Bytes WrittenRecord(CEncryptedString& s) {
-  char* buffer = nullptr;
-  std::size_t length = 0;
-  FILE* out = open_memstream(&buffer, &length);
-  {
-    CSysFile file(out);
-    EXPECT_TRUE(s.Write(14, file));
-  }
-  std::fclose(out);
-  Bytes bytes(buffer, buffer + length);
-  std::free(buffer);
+  bool ok = false;
+  const Bytes bytes = WrittenToMemory([&](CSysFile& file) { return s.Write(14, file); }, &ok);
+  EXPECT_TRUE(ok);
   return bytes;
 }
 
