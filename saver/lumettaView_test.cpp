@@ -127,6 +127,7 @@ TEST_F(LumettaViewTest, FailedExtractionStillMakesTheViewWithAnEmptySource) {
     ASSERT_TRUE(view.initWithFrame(frame, false));
     EXPECT_EQ(platform.calls.back(), "setAnimationTimeInterval");
     EXPECT_FALSE(view.unpackSwfs());
+    EXPECT_EQ(view.lastExtraction().loaded, packaged);
     EXPECT_NE(view.lastExtraction().problem.find(
                   packaged ? platform.temporary : "the package " + resources + "/vello.dat was not found"),
               std::string::npos);
