@@ -4,50 +4,30 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <vector>
-
 #include "builder_package/Package.h"
 #include "builder_package/PackageBinary.h"
 #include "builder_package/PackageForm.h"
 #include "builder_package/RecordBytes_test.h"
 #include "system/ByteRun.h"
+#include "system/RandomBytes_test.h"
 #include "system/TempDir_test.h"
 
-namespace {
-
 using recordbytes::Bytes;
-
-Bytes Pattern(std::size_t n, std::uint32_t seed) {
-  Bytes bytes(n);
-  for (auto& b : bytes) {
-    seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
-    b = static_cast<std::uint8_t>(seed);
-  }
-  return bytes;
-}
-
-}  // namespace
 
 TEST(LargeRunsTest, ProgramsAndFilesOfMegabytesComeBackAndSaveByteForByte) {
   // Sizes across the piece and page boundaries: not a multiple of 256, one
   // exactly a huge page, one just over.
-  const Bytes program = Pattern(5 * kByteRunPage / 2 + 3, 7);
-  const Bytes preview = Pattern(kByteRunPage, 11);
-  const Bytes file = Pattern(kByteRunPage + 1, 13);
+  const Bytes program = RandomBytes(5 * kByteRunPage / 2 + 3, 7);
+  const Bytes preview = RandomBytes(kByteRunPage, 11);
+  const Bytes file = RandomBytes(kByteRunPage + 1, 13);
 
   recordbytes::Form form;
   form.swf = recordbytes::Scrambled(program, 122);
   form.preview = recordbytes::Scrambled(preview, 122);
-  Bytes stored = recordbytes::PackageHeader(14, 1);
-  const Bytes formRecord = recordbytes::FormRecord(14, form);
-  stored.insert(stored.end(), formRecord.begin(), formRecord.end());
-  recordbytes::Int(stored, 0);  // DLL binaries
-  recordbytes::Int(stored, 0);  // secure variables
-  recordbytes::Int(stored, 1);  // files
+  Bytes stored = recordbytes::PackageFile(14, {recordbytes::FormRecord(14, form)}, Bytes(8, 0));
+  recordbytes::Int(stored, 1);  // after no DLL binary and no secure variable, one file
   recordbytes::String(stored, "big");
-  const Bytes binary = recordbytes::BinaryRecord(file);
-  stored.insert(stored.end(), binary.begin(), binary.end());
+  recordbytes::Append(stored, recordbytes::BinaryRecord(file));
   stored.resize(stored.size() + 27 * 4, 0);  // the other sections, empty
 
   TempDir dir;
@@ -59,19 +39,15 @@ TEST(LargeRunsTest, ProgramsAndFilesOfMegabytesComeBackAndSaveByteForByte) {
   ASSERT_TRUE(loaded.UnpackSWF(dir.WideFile("main.swf")));
   EXPECT_EQ(TempDir::ReadAll(dir.File("main.swf")), program);
 
-  unsigned char* plain = nullptr;
-  int size = 0;
   ASSERT_NE(package.FindFile(L"big"), nullptr);
-  ASSERT_TRUE(package.FindFile(L"big")->UnPackDataAndDecrypt(&plain, size));
-  const std::unique_ptr<unsigned char[]> owned(plain);
-  EXPECT_EQ(Bytes(plain, plain + size), file);
+  EXPECT_EQ(recordbytes::Unpacked(*package.FindFile(L"big"), &CPackageBinary::UnPackDataAndDecrypt), file);
 
   ASSERT_TRUE(package.Save(0, dir.WideFile("out.dat")));
   EXPECT_EQ(TempDir::ReadAll(dir.File("out.dat")), stored);
 }
 
 TEST(LargeRunsTest, ProgramsPackedFromLargeFilesAreStoredScrambled) {
-  const Bytes program = Pattern(3 * kByteRunPage + 5, 17);
+  const Bytes program = RandomBytes(3 * kByteRunPage + 5, 17);
   TempDir dir;
   CPackageForm form;
   ASSERT_TRUE(form.PackSWF(dir.Put("main.swf", program), false, ""));
@@ -80,7 +56,7 @@ TEST(LargeRunsTest, ProgramsPackedFromLargeFilesAreStoredScrambled) {
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), form.GetStoredSWF()));
 
   CPackage package;
-  const Bytes data = Pattern(kByteRunPage + 7, 19);
+  const Bytes data = RandomBytes(kByteRunPage + 7, 19);
   ASSERT_TRUE(package.PackFile(L"data", dir.Put("data", data)));
   const Bytes scrambled = recordbytes::Scrambled(data, 125);
   EXPECT_TRUE(std::equal(scrambled.begin(), scrambled.end(), package.FindFile(L"data")->GetData()));

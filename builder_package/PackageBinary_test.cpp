@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "builder_package/RecordBytes_test.h"
 #include "system/SysFile.h"
 #include "system/TempDir_test.h"
@@ -19,11 +17,7 @@ TEST(PackageBinaryTest, AbcIsStoredAsE1C3A1AndRestored) {
   CPackageBinary binary;
   ASSERT_TRUE(binary.PackDataAndEncrypt(abc, 3));
   EXPECT_EQ(Bytes(binary.GetData(), binary.GetData() + 3), (Bytes{0xE1, 0xC3, 0xA1}));
-  unsigned char* out = nullptr;
-  int length = 0;
-  ASSERT_TRUE(binary.UnPackDataAndDecrypt(&out, length));
-  const std::unique_ptr<unsigned char[]> owned(out);
-  EXPECT_EQ(Bytes(out, out + length), recordbytes::Text("abc"));
+  EXPECT_EQ(recordbytes::Unpacked(binary, &CPackageBinary::UnPackDataAndDecrypt), recordbytes::Text("abc"));
 
   TempDir dir;
   CSysFile file;

@@ -2,21 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <memory>
-#include <random>
 #include <string>
-#include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 #include "builder_package/PackageBinary.h"
 #include "builder_package/PackageForm.h"
 #include "builder_package/RecordBytes_test.h"
 #include "encryption/EncryptedString.h"
+#include "system/MemoryFile_test.h"
+#include "system/RandomBytes_test.h"
 #include "system/SysFile.h"
 #include "system/TempDir_test.h"
 
@@ -25,131 +20,16 @@ namespace {
 using recordbytes::Bytes;
 using recordbytes::Int;
 using recordbytes::Text;
-namespace fs = std::filesystem;
 
-// Resource contents: compressible words; large ones give different
-// streams at levels 1 and 9.
-Bytes Resource(int seed, size_t size) {
-  std::mt19937 rng(static_cast<unsigned>(seed));
-  Bytes out;
-  while (out.size() < size) {
-    const std::string word = "word" + std::to_string(rng() % 97) + " ";
-    out.insert(out.end(), word.begin(), word.end());
-  }
-  out.resize(size);
-  return out;
-}
-
-// Small, so that every prefix of a package holding them loads quickly.
-const Bytes kSplash = Resource(1, 300), kTray = Resource(2, 50), kFlash = Resource(3, 200),
-            kXul = Resource(4, 70);
-
-// Where a count or size sits in a composed file, the field the reader
-// names for it, and what it is.
-enum class Kind { kCount, kSize, kUnpacked, kKey, kCipherText };
-struct Mark {
-  size_t at;
-  std::string field;
-  Kind kind;
-};
-
-// Composes package bytes, noting where the counts and sizes are.
-struct Composer {
-  Bytes out;
-  std::vector<Mark> marks;
-
-  void Append(const Bytes& bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
-  void Note(const std::string& field, Kind kind) { marks.push_back({out.size(), field, kind}); }
-  void Count(int32_t n) {
-    Note("count", Kind::kCount);
-    Int(out, n);
-  }
-  void Key(const std::string& utf8) {
-    Note("key", Kind::kKey);
-    recordbytes::String(out, utf8);
-  }
-  void Binary(const std::string& plain, int version = 1) {
-    Int(out, version);
-    Note("m_length", Kind::kSize);
-    recordbytes::Run(out, recordbytes::Scrambled(Text(plain), 125));
-  }
-  void Encrypted(const std::string& text) {
-    Int(out, 2);
-    Note("", Kind::kCipherText);
-    recordbytes::String(out, text);
-  }
-  void Options(bool present) {
-    for (int n = 1; n <= 4; ++n) Int(out, present ? 10 + n : 0);
-    recordbytes::Bool(out, present);
-    recordbytes::String(out, present ? "option one" : "");
-    recordbytes::Bool(out, present);
-    Int(out, present ? -15 : 0);
-  }
-  // Sizes, then the zlib stream scrambled with k; absent: two zero sizes.
-  void Compressed(const std::string& name, const Bytes* plain, int level, int k) {
-    const Bytes stored =
-        plain ? recordbytes::Scrambled(recordbytes::Compressed(*plain, level), k) : Bytes{};
-    Note("m_packed" + name + "Size", Kind::kSize);
-    Int(out, static_cast<int32_t>(stored.size()));
-    Note("m_unpacked" + name + "Size", Kind::kUnpacked);
-    Int(out, plain ? static_cast<int32_t>(plain->size()) : 0);
-    Append(stored);
-  }
-};
-
-recordbytes::Form OneForm() {
-  recordbytes::Form form;
-  form.swf = recordbytes::Scrambled(Text("FWS\x0a program"), 122);
-  form.preview = {1, 2};
-  return form;
-}
-
-// A package of version v with every section it has populated. Map keys
-// come out of order, "alpha" twice, and the keys U+10000 and U+FFFD, which
-// UTF-16 order would swap.
-Composer StoredFile(int v) {
-  Composer c;
-  c.Append(recordbytes::PackageHeader(v, 2));
-  c.marks.push_back({c.out.size() - 4, "count", Kind::kCount});
-  c.Append(recordbytes::FormRecord(14, OneForm()));
-  c.Append(recordbytes::FormRecord(14, OneForm()));
-  if (v >= 2) {
-    c.Count(2);
-    c.Binary("dll one");
-    c.Binary("", 7);  // the binary's own version is ignored
-  }
-  if (v >= 3) {
-    c.Count(3);
-    c.Key("zeta"), c.Encrypted("z value");
-    c.Key("alpha"), c.Encrypted("first");
-    c.Key("alpha"), c.Encrypted("second");
-  }
-  if (v >= 4) {
-    c.Count(2);
-    c.Key("\xF0\x90\x80\x80"), c.Binary("astral");
-    c.Key("\xEF\xBF\xBD"), c.Binary("replacement");
-  }
-  if (v >= 5) {
-    c.Count(2);
-    c.Encrypted("list one");
-    c.Encrypted("");
-    c.Options(true);
-  }
-  if (v >= 6) c.Compressed("Splash", &kSplash, 9, 182);
-  if (v >= 7) recordbytes::String(c.out, "option two");
-  if (v >= 8) c.Compressed("TrayIcon", &kTray, 9, 184);
-  if (v >= 9) {
-    c.Count(2);
-    c.Key("b"), c.Encrypted("bee");
-    c.Key("a"), c.Encrypted("ay");
-  }
-  if (v >= 10)
-    for (int n = 3; n <= 9; ++n) recordbytes::String(c.out, "option " + std::to_string(n));
-  if (v >= 11) recordbytes::Bool(c.out, true);
-  if (v >= 12) c.Compressed("Flash", &kFlash, 1, 84);
-  if (v >= 14) c.Compressed("Xul", &kXul, 1, 76);
-  return c;
-}
+using recordbytes::Composer;
+using recordbytes::Kind;
+using recordbytes::kFlash;
+using recordbytes::kSplash;
+using recordbytes::kTray;
+using recordbytes::kXul;
+using recordbytes::Mark;
+using recordbytes::OneForm;
+using recordbytes::StoredFile;
 
 // What saving the package read from StoredFile(v) must write: version 14,
 // maps in key order with the later "alpha", binaries as version 1, and
@@ -184,36 +64,15 @@ Bytes SavedFile(int v) {
 
 using Names = std::vector<std::wstring>;
 
-// Reads from the stream and closes it.
-bool ReadStream(CPackage& package, FILE* in) {
-  if (in == nullptr) return false;
-  bool ok;
-  {
-    CSysFile file(in);
-    ok = package.Read(0, file);
-  }
-  std::fclose(in);
-  return ok;
-}
-
-// Read and Write on memory streams, for the tests that load many damaged
-// files (a real file per case makes them wait on the disk).
-bool ReadBytes(CPackage& package, const Bytes& bytes) {
-  return ReadStream(package,
-                    fmemopen(const_cast<unsigned char*>(bytes.data()), bytes.size(), "rb"));
+// Read and Write on streams in memory, for the tests that load many
+// damaged files (a real file per case makes them wait on the disk).
+bool ReadBytes(CPackage& package, const Bytes& bytes, bool pipe = false) {
+  return ReadFromMemory(bytes, [&](CSysFile& file) { return package.Read(0, file); }, pipe);
 }
 
 bool Writes(CPackage& package) {
-  char* written = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&written, &size);
-  bool ok;
-  {
-    CSysFile file(out);
-    ok = package.Write(0, file);
-  }
-  std::fclose(out);
-  std::free(written);
+  bool ok = false;
+  WrittenToMemory([&](CSysFile& file) { return package.Write(0, file); }, &ok);
   return ok;
 }
 
@@ -224,21 +83,9 @@ Names Keys(const Map& map) {
   return keys;
 }
 
-Bytes Unpacked(CPackage& package, bool (CPackage::*unpack)(unsigned char**, int&)) {
-  unsigned char* out = nullptr;
-  int size = 0;
-  if (!(package.*unpack)(&out, size)) return {};
-  const std::unique_ptr<unsigned char[]> owned(out);
-  return Bytes(out, out + size);
-}
+using recordbytes::Unpacked;
 
-Bytes Plain(CPackageBinary& binary) {
-  unsigned char* out = nullptr;
-  int size = 0;
-  EXPECT_TRUE(binary.UnPackDataAndDecrypt(&out, size));
-  const std::unique_ptr<unsigned char[]> owned(out);
-  return Bytes(out, out + size);
-}
+Bytes Plain(CPackageBinary& binary) { return Unpacked(binary, &CPackageBinary::UnPackDataAndDecrypt); }
 
 // Packages of each version are read whole, header, forms and sections, and
 // saved as version 14.
@@ -259,8 +106,7 @@ TEST_P(SectionVersionTest, ReadsEverySectionItsVersionHasAndSavesAllAsVersion14)
   EXPECT_EQ((std::vector<int>{p.GetHeaderInt2(), p.GetHeaderInt3(), p.GetHeaderInt4()}),
             (std::vector<int>{2, 3, 4}));
   ASSERT_EQ(p.GetFormCount(), 2);
-  EXPECT_EQ(recordbytes::Unpacked(*p.GetForm(1), &CPackageForm::UnpackSWFToRam),
-            Text("FWS\x0a program"));
+  EXPECT_EQ(Unpacked(*p.GetForm(1), &CPackageForm::UnpackSWFToRam), recordbytes::Program("program"));
   EXPECT_EQ(p.GetForm(2), nullptr);
 
   ASSERT_EQ(p.GetDllBinaries().size(), v >= 2 ? 2u : 0u);
@@ -295,9 +141,9 @@ TEST_P(SectionVersionTest, ReadsEverySectionItsVersionHasAndSavesAllAsVersion14)
   if (v >= 6) {
     EXPECT_EQ(Unpacked(p, &CPackage::UnpackSplashToRam), kSplash);
   }
-  EXPECT_EQ(Unpacked(p, &CPackage::UnpackTrayIconToRam), v >= 8 ? kTray : Bytes{});
-  EXPECT_EQ(Unpacked(p, &CPackage::UnpackFlash), v >= 12 ? kFlash : Bytes{});
-  EXPECT_EQ(Unpacked(p, &CPackage::UnpackXul), v >= 14 ? kXul : Bytes{});
+  EXPECT_EQ(Unpacked(p, &CPackage::UnpackTrayIconToRam, v >= 8), v >= 8 ? kTray : Bytes{});
+  EXPECT_EQ(Unpacked(p, &CPackage::UnpackFlash, v >= 12), v >= 12 ? kFlash : Bytes{});
+  EXPECT_EQ(Unpacked(p, &CPackage::UnpackXul, v >= 14), v >= 14 ? kXul : Bytes{});
   EXPECT_EQ(p.GetUnpackedXulSize(), v >= 14 ? 70 : 0);
 
   ASSERT_TRUE(p.Save(0, dir.WideFile("out.dat")));
@@ -315,15 +161,8 @@ TEST(SectionStreamTest, ReadsFromAStreamThatCannotSeek) {
   const size_t last = damaged.size() - recordbytes::Compressed(kXul, 1).size() - 8;
   damaged[last + 2] = 0x10;  // the xul's packed size, 1 MiB more
   for (const Bytes* bytes : {&whole, static_cast<const Bytes*>(&damaged)}) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    std::thread writer([&] {
-      (void)!write(fds[1], bytes->data(), bytes->size());
-      close(fds[1]);
-    });
     CPackage p;
-    const bool ok = ReadStream(p, fdopen(fds[0], "rb"));
-    writer.join();
+    const bool ok = ReadBytes(p, *bytes, true);
     if (bytes == &damaged) {
       EXPECT_FALSE(ok);
       EXPECT_EQ(p.GetReadFailure().field, "m_packedXulSize");
@@ -408,9 +247,7 @@ TEST(SectionDamageTest, ReasonNamesTheFormTheFieldAndTheBytesLeft) {
   recordbytes::Form form = OneForm();
   form.name = "NAME";
   const Bytes record = recordbytes::FormRecord(6, form);
-  Bytes file = recordbytes::PackageHeader(1, 2);
-  file.insert(file.end(), record.begin(), record.end());
-  file.insert(file.end(), record.begin(), record.end());
+  Bytes file = recordbytes::PackageFile(1, {record, record}, {});
   // The name is the last field of a version-6 record: its length and 4 bytes.
   const size_t lengthAt = file.size() - 8;
   ASSERT_EQ(file[lengthAt], 4u);
@@ -432,12 +269,10 @@ TEST(SectionDamageTest, ResourcesThatCannotInflateToTheirSizeAreRefused) {
   const int32_t real = static_cast<int32_t>(kXul.size());
   TempDir dir;
   for (int32_t unpacked : {real + 1, real - 1, packed * 1100, INT32_MAX}) {
-    Bytes file = recordbytes::PackageHeader(14, 0);
-    const Bytes empty = recordbytes::EmptySections();
-    file.insert(file.end(), empty.begin(), empty.end() - 8);
+    Bytes file = recordbytes::PackageFile(14, {}, Bytes(28 * 4, 0));  // sections up to the xul
     Int(file, packed);
     Int(file, unpacked);
-    file.insert(file.end(), stored.begin(), stored.end());
+    recordbytes::Append(file, stored);
     CPackage p;
     ASSERT_TRUE(p.Load(0, dir.Put("p.dat", file))) << p.GetReadFailure().ToString();
     unsigned char* out = nullptr;
@@ -475,7 +310,7 @@ const ResourceCase kResources[] = {
 
 TEST(ResourceTest, PackedBytesAreTheZlibStreamAtTheLevelScrambledWithTheConstant) {
   TempDir dir;
-  const Bytes content = Resource(5, 20000);
+  const Bytes content = recordbytes::Words(5, 20000);
   const std::wstring path = dir.Put("r.bin", content);
   ASSERT_NE(recordbytes::Compressed(content, 1), recordbytes::Compressed(content, 9));
   for (const ResourceCase& r : kResources) {
@@ -496,10 +331,7 @@ TEST(ResourceTest, PackedBytesAreTheZlibStreamAtTheLevelScrambledWithTheConstant
 TEST(ResourceTest, SizesWithoutBytesAreNeverWritten) {
   TempDir dir;
   const std::wstring good = dir.Put("good.bin", kSplash);
-  Bytes noise(2000);
-  std::mt19937 rng(5);
-  for (auto& b : noise) b = static_cast<unsigned char>(rng());
-  const std::wstring bad = dir.Put("noise.bin", noise);
+  const std::wstring bad = dir.Put("noise.bin", RandomBytes(2000, 5));
   const std::string target = dir.Write("vello.dat", {1, 2, 3});
 
   for (const ResourceCase& r : kResources) {
@@ -557,7 +389,7 @@ TEST(SectionOperationsTest, AddedEntriesAreStoredAndWrittenInKeyOrder) {
   c.Compressed("TrayIcon", nullptr, 0, 0);
   c.Count(1), c.Key("g"), c.Encrypted("global");
   c.Append(Bytes(8 * 4 + 2 * 8, 0));  // seven strings, a flag, flash, xul
-  expected.insert(expected.end(), c.out.begin(), c.out.end());
+  recordbytes::Append(expected, c.out);
   ASSERT_TRUE(p.Save(0, dir.WideFile("p.dat")));
   EXPECT_EQ(TempDir::ReadAll(dir.File("p.dat")), expected);
 
@@ -577,17 +409,21 @@ TEST(PackageSaveTest, PathsThatDoNotConvertWholeAreRefusedAndTouchNothing) {
                                    base + static_cast<wchar_t>(0x110000)}) {
     EXPECT_FALSE(p.Save(0, path));
     EXPECT_EQ(TempDir::ReadAll(victim), (Bytes{7, 7}));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(dir.EntryCount(), 1u);
   }
 }
 
-TEST(SectionDeathTest, ProgrammingErrorsAreFatal) {
+TEST(PackageDeathTest, ProgrammingErrorsAreFatal) {
   CPackage p;
+  EXPECT_DEATH(p.AddForm(nullptr),
+               "pForm != __null\\), function AddForm, file builder_package/Package, line");
   unsigned char* out = nullptr;
   int size = 0;
   EXPECT_FALSE(p.UnpackTrayIconToRam(&out, size));
   EXPECT_DEATH(p.UnpackSplashToRam(&out, size),
                "m_pSplash != __null\\), function UnpackSplashToRam, file builder_package/Package");
+  CPackageForm form;
+  EXPECT_DEATH(form.UnpackMaskToRam(&out, size), "m_pMask != __null");
   CPackageBinary binary;
   EXPECT_DEATH(binary.PackDataAndEncrypt(nullptr, 0), "pData != __null");
   EXPECT_DEATH(binary.UnPackDataAndDecrypt(&out, size),

@@ -1,13 +1,11 @@
 #include "builder_package/ProtectedSWF.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +13,7 @@
 #include "builder_package/RecordBytes_test.h"
 #include "encryption/Base64.h"
 #include "encryption/OpenSslBlowfish_test.h"
+#include "system/RandomBytes_test.h"
 #include "system/TempDir_test.h"
 
 namespace {
@@ -24,12 +23,7 @@ constexpr int K = 128;
 constexpr int M = 86;
 
 // The codec reads no SWF header: any bytes will do.
-Bytes MakeSwf(int n, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes swf(static_cast<std::size_t>(n));
-  for (auto& b : swf) b = static_cast<unsigned char>(rng());
-  return swf;
-}
+Bytes MakeSwf(int n, unsigned seed) { return RandomBytes(static_cast<std::size_t>(n), seed); }
 
 ProtectedSWF::Packed PackOrDie(const Bytes& swf) {
   ProtectedSWF::Packed packed;
@@ -52,12 +46,7 @@ std::string PemOf(const ProtectedSWF::Packed& packed) {
   return std::string(pem.begin(), pem.end());
 }
 
-std::string OpenSslBase64(const Bytes& bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  out.resize(static_cast<std::size_t>(EVP_EncodeBlock(
-      reinterpret_cast<unsigned char*>(out.data()), bytes.data(), static_cast<int>(bytes.size()))));
-  return out;
-}
+using vello_test::OpenSslBase64;
 
 // Decrypts one RSA block with OpenSSL straight from the PEM text; empty
 // when it does not decrypt.

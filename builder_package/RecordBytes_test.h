@@ -2,18 +2,20 @@
 
 // Builds package records byte by byte, independently of the library's
 // writers, so that tests can check the readers against the file layout;
-// and takes a form's unpacked buffers back as bytes.
+// and takes unpacked buffers back as bytes.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include <zlib.h>
 
 #include "builder_package/PackageForm.h"
+
 
 namespace recordbytes {
 
@@ -23,6 +25,8 @@ inline void Int(Bytes& out, int32_t value) {
   for (int shift = 0; shift < 32; shift += 8)
     out.push_back(static_cast<uint8_t>(static_cast<uint32_t>(value) >> shift));
 }
+
+inline void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
 
 inline void Bool(Bytes& out, bool value) { Int(out, value ? 1 : 0); }
 
@@ -112,6 +116,14 @@ inline Bytes PackageHeader(int version, int formCount) {
   return out;
 }
 
+// A package of the version: the header, the form records, then sections.
+inline Bytes PackageFile(int version, const std::vector<Bytes>& forms, const Bytes& sections) {
+  Bytes out = PackageHeader(version, static_cast<int>(forms.size()));
+  for (const Bytes& form : forms) Append(out, form);
+  Append(out, sections);
+  return out;
+}
+
 // Every resource section of the newest version, empty: 30 fields of four
 // zero bytes (counts, false flags, empty strings). DLLs, secure variables,
 // files, encrypted strings: 4; options: 8; splash: 2; a string; tray icon:
@@ -145,13 +157,165 @@ inline Bytes Compressed(const Bytes& plain, int level) {
   return out;
 }
 
-// The bytes a successful Unpack...ToRam hands out, released here.
-inline Bytes Unpacked(CPackageForm& form, bool (CPackageForm::*unpack)(unsigned char**, int&)) {
+// A resource as stored: its packed and unpacked sizes, then its zlib
+// stream at the level scrambled with constant k.
+inline Bytes Resource(const Bytes& plain, int level, int k) {
+  const Bytes stored = Scrambled(Compressed(plain, level), k);
+  Bytes out;
+  Int(out, static_cast<int32_t>(stored.size()));
+  Int(out, static_cast<int32_t>(plain.size()));
+  Append(out, stored);
+  return out;
+}
+
+// The bytes an unpack operation hands out (none when it fails), released
+// here; expectSuccess adds the check that it succeeds.
+template <class T>
+Bytes Unpacked(T& object, bool (T::*unpack)(unsigned char**, int&), bool expectSuccess = true) {
   unsigned char* out = nullptr;
   int size = 0;
-  EXPECT_TRUE((form.*unpack)(&out, size));
+  const bool ok = (object.*unpack)(&out, size);
+  if (expectSuccess) {
+    EXPECT_TRUE(ok);
+  }
   const std::unique_ptr<unsigned char[]> owned(out);
-  return out == nullptr ? Bytes{} : Bytes(out, out + size);
+  return ok && out != nullptr ? Bytes(out, out + size) : Bytes{};
+}
+
+// ---- A package of every version, with each of its sections populated ----
+
+// Compressible words; large runs of them give different streams at
+// levels 1 and 9.
+inline Bytes Words(int seed, size_t size) {
+  std::mt19937 rng(static_cast<unsigned>(seed));
+  Bytes out;
+  while (out.size() < size) {
+    const std::string word = "word" + std::to_string(rng() % 97) + " ";
+    out.insert(out.end(), word.begin(), word.end());
+  }
+  out.resize(size);
+  return out;
+}
+
+// Small, so that every prefix of a package holding them loads quickly.
+inline const Bytes kSplash = Words(1, 300), kTray = Words(2, 50), kFlash = Words(3, 200),
+                   kXul = Words(4, 70), kMask = Words(6, 800);
+
+// Where a count or size sits in a composed file, the field the reader
+// names for it, and what it is.
+enum class Kind { kCount, kSize, kUnpacked, kKey, kCipherText };
+struct Mark {
+  size_t at;
+  std::string field;
+  Kind kind;
+};
+
+// Composes package bytes, noting where the counts and sizes are.
+struct Composer {
+  Bytes out;
+  std::vector<Mark> marks;
+
+  void Append(const Bytes& bytes) { recordbytes::Append(out, bytes); }
+  void Note(const std::string& field, Kind kind) { marks.push_back({out.size(), field, kind}); }
+  void Count(int32_t n) {
+    Note("count", Kind::kCount);
+    Int(out, n);
+  }
+  void Key(const std::string& utf8) {
+    Note("key", Kind::kKey);
+    String(out, utf8);
+  }
+  void Binary(const std::string& plain, int version = 1) {
+    Int(out, version);
+    Note("m_length", Kind::kSize);
+    Run(out, Scrambled(Text(plain), 125));
+  }
+  void Encrypted(const std::string& text) {
+    Int(out, 2);
+    Note("", Kind::kCipherText);
+    String(out, text);
+  }
+  void Options(bool present) {
+    for (int n = 1; n <= 4; ++n) Int(out, present ? 10 + n : 0);
+    Bool(out, present);
+    String(out, present ? "option one" : "");
+    Bool(out, present);
+    Int(out, present ? -15 : 0);
+  }
+  // Sizes, then the zlib stream scrambled with k; absent: two zero sizes.
+  void Compressed(const std::string& name, const Bytes* plain, int level, int k) {
+    const Bytes stored = plain ? Scrambled(recordbytes::Compressed(*plain, level), k) : Bytes{};
+    Note("m_packed" + name + "Size", Kind::kSize);
+    Int(out, static_cast<int32_t>(stored.size()));
+    Note("m_unpacked" + name + "Size", Kind::kUnpacked);
+    Int(out, plain ? static_cast<int32_t>(plain->size()) : 0);
+    Append(stored);
+  }
+};
+
+// An uncompressed SWF program of version 10 whose header states its length.
+inline Bytes Program(const std::string& body) {
+  Bytes out = Text("FWS\x0a");
+  Int(out, static_cast<int32_t>(8 + body.size()));
+  Append(out, Text(body));
+  return out;
+}
+
+// A form whose program and preview are sound and whose mask inflates.
+inline Form OneForm() {
+  Form form;
+  form.swf = Scrambled(Program("program"), 122);
+  form.mask = Scrambled(Compressed(kMask, 9), 122);
+  form.unpackedMask = static_cast<int32_t>(kMask.size());
+  form.preview = Scrambled(Program("preview"), 122);
+  return form;
+}
+
+// A package of version v with every section it has populated. Map keys
+// come out of order, "alpha" twice, and the keys U+10000 and U+FFFD, which
+// UTF-16 order would swap. Its two forms are records of formVersion.
+inline Composer StoredFile(int v, int formVersion = 14) {
+  Composer c;
+  c.Append(PackageHeader(v, 2));
+  c.marks.push_back({c.out.size() - 4, "count", Kind::kCount});
+  c.Append(FormRecord(formVersion, OneForm()));
+  c.Append(FormRecord(formVersion, OneForm()));
+  if (v >= 2) {
+    c.Count(2);
+    c.Binary("dll one");
+    c.Binary("", 7);  // the binary's own version is ignored
+  }
+  if (v >= 3) {
+    c.Count(3);
+    c.Key("zeta"), c.Encrypted("z value");
+    c.Key("alpha"), c.Encrypted("first");
+    c.Key("alpha"), c.Encrypted("second");
+  }
+  if (v >= 4) {
+    c.Count(2);
+    c.Key("\xF0\x90\x80\x80"), c.Binary("astral");
+    c.Key("\xEF\xBF\xBD"), c.Binary("replacement");
+  }
+  if (v >= 5) {
+    c.Count(2);
+    c.Encrypted("list one");
+    c.Encrypted("");
+    c.Options(true);
+  }
+  if (v >= 6) c.Compressed("Splash", &kSplash, 9, 182);
+  if (v >= 7) String(c.out, "option two");
+  if (v >= 8) c.Compressed("TrayIcon", &kTray, 9, 184);
+  if (v >= 9) {
+    c.Count(2);
+    c.Key("b"), c.Encrypted("bee");
+    c.Key("a"), c.Encrypted("ay");
+  }
+  if (v >= 10)
+    for (int n = 3; n <= 9; ++n) String(c.out, "option " + std::to_string(n));
+  if (v >= 11) Bool(c.out, true);
+  if (v >= 12) c.Compressed("Flash", &kFlash, 1, 84);
+  if (v >= 14) c.Compressed("Xul", &kXul, 1, 76);
+  return c;
 }
 
 }  // namespace recordbytes

@@ -2,21 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <vector>
 
 #include "builder_package/RecordBytes_test.h"
+#include "system/RandomBytes_test.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-Bytes Random(std::size_t n) {
-  std::mt19937 rng(static_cast<unsigned>(n));
-  Bytes b(n);
-  for (auto& c : b) c = static_cast<unsigned char>(rng());
-  return b;
-}
 
 // A vector worked out by hand, independent of the test helper's formula.
 TEST(ScrambleTest, MasksEachByteWithLPlus33iPlusK) {
@@ -32,7 +25,7 @@ TEST(ScrambleTest, MasksEachByteWithLPlus33iPlusK) {
 TEST(ScrambleTest, WholeAndPiecewiseMatchTheFormula) {
   for (std::size_t n : {1u, 255u, 256u, 257u, 4099u, 70001u}) {
     SCOPED_TRACE(n);
-    const Bytes plain = Random(n);
+    const Bytes plain = RandomBytes(n, static_cast<std::uint32_t>(n));
     for (int k : {Scramble::kProgram, Scramble::kKeyText, Scramble::kXul}) {
       const Bytes expected = recordbytes::Scrambled(plain, k);
       Bytes whole = plain;

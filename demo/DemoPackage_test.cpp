@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "builder_package/Package.h"
 #include "builder_package/PackageForm.h"
+#include "builder_package/RecordBytes_test.h"
 #include "demo/DemoSwf.h"
 #include "demo/SwfReader_test.h"
 #include "system/SysStringHelper.h"
@@ -14,13 +14,6 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-// Takes over a buffer a form handed out.
-Bytes Take(bool ok, unsigned char* buffer, int size) {
-  std::unique_ptr<unsigned char[]> owned(buffer);
-  if (!ok || size < 0) return {};
-  return Bytes(buffer, buffer + size);
-}
 
 // The package the build made for `make run`.
 TEST(DemoPackage, HoldsOneFormWithTheThreeGeneratedPrograms) {
@@ -34,16 +27,10 @@ TEST(DemoPackage, HoldsOneFormWithTheThreeGeneratedPrograms) {
   EXPECT_EQ(form->GetSWFVersion(), kDemoSwfVersion);
   EXPECT_EQ(form->GetFormName(), L"lumetta demo");
 
-  unsigned char* buffer = nullptr;
-  int size = 0;
-  bool ok = form->UnpackSWFToRam(&buffer, size);
-  Bytes main = Take(ok, buffer, size);
-  buffer = nullptr;
-  ok = form->UnpackSaverPreviewToRam(&buffer, size);
-  const Bytes preview = Take(ok, buffer, size);
-  buffer = nullptr;
-  ok = form->UnpackSaverSettingsToRam(&buffer, size);
-  const Bytes settings = Take(ok, buffer, size);
+  using recordbytes::Unpacked;
+  Bytes main = Unpacked(*form, &CPackageForm::UnpackSWFToRam);
+  const Bytes preview = Unpacked(*form, &CPackageForm::UnpackSaverPreviewToRam);
+  const Bytes settings = Unpacked(*form, &CPackageForm::UnpackSaverSettingsToRam);
 
   // The protected main program comes back followed by zeros up to the
   // payload length; players go by the length in the SWF header.

@@ -1,8 +1,8 @@
 #include "encryption/Blowfish.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -29,25 +29,12 @@ Bytes Encrypted(const char* key, const Bytes& data) {
   return Encrypted(bf, data);
 }
 
-struct EcbVector {
-  const char* key;
-  const char* plain;
-  const char* cipher;
-};
-
-// Published 64-bit-key ECB vectors (usual big-endian layout) whose keys
-// hold no zero byte, so they pass through a zero-terminated key.
-const EcbVector kEcbVectors[] = {
-    {"FFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFF", "51866FD5B85ECB8A"},
-    {"1111111111111111", "1111111111111111", "2466DD878B963C9D"},
-    {"0123456789ABCDEF", "1111111111111111", "61F9C3802281B096"},
-    {"FEDCBA9876543210", "0123456789ABCDEF", "0ACEAB0FC6A0A28D"},
-    {"7CA110454A1A6E57", "01A1D6D039776742", "59C68245EB05282B"},
-};
-
+// The published vectors whose keys hold no zero byte, so they pass
+// through a zero-terminated key.
 TEST(Blowfish, PublishedVectorsThroughLittleEndianHalves) {
-  for (const EcbVector& v : kEcbVectors) {
+  for (const vello_test::EcbVector& v : vello_test::kEcbVectors) {
     const Bytes key = FromHex(v.key);
+    if (std::find(key.begin(), key.end(), 0) != key.end()) continue;
     Blowfish bf;
     bf.SetPassword(std::string(key.begin(), key.end()).c_str());
     // Our layout: each 4-byte half reversed on the way in and out.
@@ -150,9 +137,7 @@ TEST(Blowfish, EncryptStringPadsWithZerosToWholeBlocks) {
     Bytes padded(text.begin(), text.end());
     padded.resize((text.size() + 7) / 8 * 8, 0);
     const Bytes cipher = SwapHalves(OpenSslBfEcb("string key", SwapHalves(padded)));
-    std::string base64(4 * ((cipher.size() + 2) / 3) + 1, '\0');
-    base64.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(base64.data()), cipher.data(),
-                                  static_cast<int>(cipher.size())));
+    const std::string base64 = vello_test::OpenSslBase64(cipher);
     std::string out;
     ASSERT_TRUE(bf.EncryptString(text.c_str(), out));
     EXPECT_EQ(out.size(), text.size() == 8 ? 12u : 24u);

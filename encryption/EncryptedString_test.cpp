@@ -2,16 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "builder_package/RecordBytes_test.h"
 #include "encryption/OpenSslBlowfish_test.h"
-#include "system/SysFile.h"
+#include "system/MemoryFile_test.h"
 
 // Reaches the held cipher bytes, which no operation hands out as they are.
 struct EncryptedStringInspector {
@@ -25,10 +24,8 @@ namespace {
 
 using vello_test::Bytes;
 using Inspector = EncryptedStringInspector;
-
-#define REQUIRE_OPENSSL_BLOWFISH()       \
-  if (!vello_test::LoadLegacyProvider()) \
-  GTEST_SKIP() << "OpenSSL's legacy provider (Blowfish) cannot be loaded here"
+// A version-2 record: the scrambled string record of UTF-8 under 512 bytes.
+using recordbytes::EncryptedRecord;
 
 // The key as OpenSSL takes it: the lowercase SHA-384 hex text of the pass
 // phrase, of which a key schedule uses the first 72 bytes.
@@ -67,64 +64,24 @@ Bytes PlainForm(const std::u32string& text) {
 
 std::wstring Wide(const std::u32string& text) { return std::wstring(text.begin(), text.end()); }
 
-void Int(Bytes& out, int32_t value) {
-  for (int shift = 0; shift < 32; shift += 8)
-    out.push_back(static_cast<unsigned char>(static_cast<uint32_t>(value) >> shift));
-}
-
-// A version-2 record: the scrambled string record of UTF-8 under 512 bytes.
-Bytes TextRecord(const std::string& utf8) {
-  Bytes out;
-  Int(out, 2);
-  Int(out, static_cast<int32_t>(utf8.size()));
-  for (std::size_t j = 0; j < utf8.size(); ++j)
-    out.push_back(static_cast<unsigned char>(utf8[j] ^ ((33 * j + utf8.size() + 146) % 256)));
-  return out;
-}
-
 Bytes CipherRecord(int32_t count, const Bytes& bytes) {
   Bytes out;
-  Int(out, 1);
-  Int(out, count);
+  recordbytes::Int(out, 1);
+  recordbytes::Int(out, count);
   out.insert(out.end(), bytes.begin(), bytes.end());
   return out;
 }
 
 // Reads a record from memory, or through a pipe (a stream that cannot tell
 // how much is left); position is where reading stopped.
-bool ReadRecord(CEncryptedString& s, Bytes bytes, long* position = nullptr, bool pipe = false) {
-  FILE* in = nullptr;
-  if (pipe) {
-    int fds[2];
-    if (::pipe(fds) != 0) return false;
-    const bool sent = write(fds[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    close(fds[1]);
-    in = fdopen(fds[0], "rb");
-    if (!sent) ADD_FAILURE() << "the pipe took " << bytes.size() << " bytes only in part";
-  } else {
-    in = fmemopen(bytes.data(), bytes.size(), "rb");
-  }
-  bool ok;
-  {
-    CSysFile file(in);
-    ok = s.Read(14, file);
-  }
-  if (position != nullptr) *position = std::ftell(in);
-  std::fclose(in);
-  return ok;
+bool ReadRecord(CEncryptedString& s, const Bytes& bytes, long* position = nullptr, bool pipe = false) {
+  return ReadFromMemory(bytes, [&](CSysFile& file) { return s.Read(14, file); }, pipe, position);
 }
 
 Bytes WrittenRecord(CEncryptedString& s) {
-  char* buffer = nullptr;
-  std::size_t length = 0;
-  FILE* out = open_memstream(&buffer, &length);
-  {
-    CSysFile file(out);
-    EXPECT_TRUE(s.Write(14, file));
-  }
-  std::fclose(out);
-  Bytes bytes(buffer, buffer + length);
-  std::free(buffer);
+  bool ok = false;
+  const Bytes bytes = WrittenToMemory([&](CSysFile& file) { return s.Write(14, file); }, &ok);
+  EXPECT_TRUE(ok);
   return bytes;
 }
 
@@ -220,10 +177,7 @@ TEST(EncryptedStringDeathTest, NullOutputPointersAreProgrammingErrors) {
 TEST(EncryptedString, Base64IsTheCipherAsOpenSslEncodesIt) {
   REQUIRE_OPENSSL_BLOWFISH();
   const Bytes cipher = PeerCbc(PlainForm(U"abc"));
-  std::string expected(4 * ((cipher.size() + 2) / 3) + 1, '\0');
-  expected.resize(static_cast<std::size_t>(EVP_EncodeBlock(
-      reinterpret_cast<unsigned char*>(expected.data()), cipher.data(), static_cast<int>(cipher.size()))));
-
+  const std::string expected = vello_test::OpenSslBase64(cipher);
   const std::wstring base64 = CEncryptedString(L"abc").ToBase64();
   EXPECT_EQ(base64, std::wstring(expected.begin(), expected.end()));
   CEncryptedString other(L"old");
@@ -255,7 +209,7 @@ TEST(EncryptedString, FromBase64RefusesTextThatIsNoWholeCipher) {
 
 TEST(EncryptedString, RecordIsVersionTwoWithTheScrambledText) {
   const std::u32string text = U"Gru\u00DF \U0001F600";
-  const Bytes record = TextRecord("Gru\xC3\x9F \xF0\x9F\x98\x80");
+  const Bytes record = EncryptedRecord("Gru\xC3\x9F \xF0\x9F\x98\x80");
   CEncryptedString s(Wide(text));
   EXPECT_EQ(WrittenRecord(s), record);
   CEncryptedString read;
@@ -264,8 +218,8 @@ TEST(EncryptedString, RecordIsVersionTwoWithTheScrambledText) {
 
   // An empty value writes an empty text; reading one keeps the value.
   CEncryptedString empty;
-  EXPECT_EQ(WrittenRecord(empty), TextRecord(""));
-  ASSERT_TRUE(ReadRecord(read, TextRecord("")));
+  EXPECT_EQ(WrittenRecord(empty), EncryptedRecord(""));
+  ASSERT_TRUE(ReadRecord(read, EncryptedRecord("")));
   EXPECT_EQ(read.GetString(), Wide(text));
 }
 
@@ -279,7 +233,7 @@ TEST(EncryptedString, VersionOneRecordHoldsTheCipherAsStored) {
     EXPECT_EQ(Inspector::Cipher(s), cipher);
     EXPECT_EQ(s.GetString(), L"abc");
     // Written back as text, never as cipher.
-    EXPECT_EQ(WrittenRecord(s), TextRecord("abc"));
+    EXPECT_EQ(WrittenRecord(s), EncryptedRecord("abc"));
   }
 
   // Counts of 0 or less hold nothing and succeed.
@@ -306,7 +260,7 @@ TEST(EncryptedString, DamagedRecordsFailAndKeepTheValue) {
   EXPECT_FALSE(ReadRecord(s, shortRun, nullptr, true));
   EXPECT_EQ(s.GetString(), L"kept");
 
-  const Bytes whole = TextRecord("abc");
+  const Bytes whole = EncryptedRecord("abc");
   for (std::size_t cut = 0; cut < whole.size(); ++cut) {
     EXPECT_FALSE(ReadRecord(s, Bytes(whole.begin(), whole.begin() + cut))) << cut;
     EXPECT_EQ(s.GetString(), L"kept");

@@ -1,7 +1,8 @@
 #pragma once
 
 // Test peer: OpenSSL's own Blowfish (from the legacy provider), in the
-// usual big-endian block layout.
+// usual big-endian block layout, and its Base64; published Blowfish
+// vectors.
 
 #include <openssl/evp.h>
 #include <openssl/provider.h>
@@ -36,6 +37,10 @@ inline bool LoadLegacyProvider() {
   return providers.legacy != nullptr && providers.fallback != nullptr;
 }
 
+#define REQUIRE_OPENSSL_BLOWFISH()             \
+  if (!vello_test::LoadLegacyProvider()) \
+  GTEST_SKIP() << "OpenSSL's legacy provider (Blowfish) cannot be loaded here"
+
 // Cipher `name` ("BF-ECB", "BF-CBC", "BF-CFB", "BF-OFB") over data (a
 // multiple of 8 bytes) under the raw key bytes, with an 8-byte iv or none
 // (empty). Empty on failure.
@@ -66,6 +71,37 @@ inline Bytes OpenSslBf(const char* name, bool encrypt, const Bytes& key, const B
 inline Bytes OpenSslBfEcb(const std::string& key, const Bytes& data) {
   return OpenSslBf("BF-ECB", true, Bytes(key.begin(), key.end()), {}, data);
 }
+
+// Base64 of the bytes as OpenSSL writes it.
+inline std::string OpenSslBase64(const Bytes& bytes) {
+  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  out.resize(static_cast<std::size_t>(EVP_EncodeBlock(
+      reinterpret_cast<unsigned char*>(out.data()), bytes.data(), static_cast<int>(bytes.size()))));
+  return out;
+}
+
+struct EcbVector {
+  const char* key;
+  const char* plain;
+  const char* cipher;
+};
+
+// Published Blowfish ECB results (Eric Young's set and Schneier's), in the
+// usual big-endian layout.
+inline const EcbVector kEcbVectors[] = {
+    {"0000000000000000", "0000000000000000", "4EF997456198DD78"},
+    {"FFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFF", "51866FD5B85ECB8A"},
+    {"3000000000000000", "1000000000000001", "7D856F9A613063F2"},
+    {"1111111111111111", "1111111111111111", "2466DD878B963C9D"},
+    {"0123456789ABCDEF", "1111111111111111", "61F9C3802281B096"},
+    {"FEDCBA9876543210", "0123456789ABCDEF", "0ACEAB0FC6A0A28D"},
+    {"7CA110454A1A6E57", "01A1D6D039776742", "59C68245EB05282B"},
+    // "abcdefghijklmnopqrstuvwxyz" enciphering "BLOWFISH".
+    {"6162636465666768696A6B6C6D6E6F707172737475767778797A", "424C4F5746495348",
+     "324ED0FEF413A203"},
+    // "Who is John Galt?"
+    {"57686F206973204A6F686E2047616C743F", "FEDCBA9876543210", "CC91732B8022F684"},
+};
 
 // Reverses the bytes of each 4-byte half of every 8-byte block: turns the
 // little-endian block layout into the usual one and back.

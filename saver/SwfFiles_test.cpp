@@ -145,25 +145,6 @@ TEST_F(SwfFilesTest, PackageThatGivesNoFormReturnsFalseWritesNothingKeepsPaths) 
   }
 }
 
-TEST_F(SwfFilesTest, TemporaryFolderThatCannotHoldFilesIsAFailureThatSaysWhy) {
-  ASSERT_TRUE(SavePackage(resources, {{kMain, kPreview, kSettings}}));
-  const std::string missing = temp + "/not-there";
-  g_settings = "/old/settings";
-  SwfExtractionReport report;
-  EXPECT_FALSE(UnpackSwfs(resources, missing, &report));
-  EXPECT_TRUE(report.loaded && report.full.unpacked);
-  EXPECT_EQ(report.problem, "the main program cannot be written to the temporary folder " +
-                                missing + ": " + std::strerror(ENOENT));
-  EXPECT_EQ(report.settings.problem, "the settings program cannot be written to the temporary "
-                                     "folder " + missing + ": " + std::strerror(ENOENT));
-  // No path names an unfilled template, and nothing is written anywhere.
-  EXPECT_EQ(g_full, "");
-  EXPECT_EQ(g_preview, "");
-  EXPECT_EQ(g_settings, "");
-  EXPECT_FALSE(report.full.written || report.preview.written || report.settings.written);
-  EXPECT_EQ(FileCount(temp), 0u);
-}
-
 // Sets a resource limit's soft value for the scope.
 class ScopedLimit {
  public:
@@ -180,22 +161,34 @@ class ScopedLimit {
   struct rlimit m_old = {};
 };
 
-TEST_F(SwfFilesTest, ShortWriteFailsAndRemovesTheFile) {
-  ASSERT_TRUE(SavePackage(resources, {{kMain, std::nullopt, std::nullopt}}));
-  SwfExtractionReport report;
-  {
-    // Files may not grow past 8 bytes; the write gets EFBIG instead of the
-    // signal.
-    void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
-    ScopedLimit fileSize(RLIMIT_FSIZE, 8);
-    EXPECT_FALSE(UnpackSwfs(resources, temp, &report));
-    signal(SIGXFSZ, previous);
+// A temporary folder that is missing, or a write cut short (files may not
+// grow past 8 bytes; the write gets EFBIG instead of the signal), is a
+// failure that says why. No path names an unfilled template or a removed
+// file, and nothing is left anywhere.
+TEST_F(SwfFilesTest, ProgramsThatCannotBeWrittenAreAFailureThatSaysWhy) {
+  ASSERT_TRUE(SavePackage(resources, {{kMain, kPreview, kSettings}}));
+  for (const bool cutShort : {false, true}) {
+    const std::string folder = cutShort ? temp : temp + "/not-there";
+    const std::string why = folder + ": " + std::strerror(cutShort ? EFBIG : ENOENT);
+    SCOPED_TRACE(why);
+    g_settings = "/old/settings";
+    SwfExtractionReport report;
+    {
+      void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+      ScopedLimit fileSize(RLIMIT_FSIZE, cutShort ? 8 : RLIM_INFINITY);
+      EXPECT_FALSE(UnpackSwfs(resources, folder, &report));
+      signal(SIGXFSZ, previous);
+    }
+    EXPECT_TRUE(report.loaded && report.full.unpacked);
+    EXPECT_EQ(report.problem, "the main program cannot be written to the temporary folder " + why);
+    EXPECT_EQ(report.settings.problem,
+              "the settings program cannot be written to the temporary folder " + why);
+    EXPECT_EQ(g_full, "");
+    EXPECT_EQ(g_preview, "");
+    EXPECT_EQ(g_settings, "");
+    EXPECT_FALSE(report.full.written || report.preview.written || report.settings.written);
+    EXPECT_EQ(FileCount(temp), 0u);
   }
-  EXPECT_EQ(report.problem, "the main program cannot be written to the temporary folder " + temp +
-                                ": " + std::strerror(EFBIG));
-  EXPECT_EQ(g_full, "");
-  EXPECT_EQ(g_preview, "");
-  EXPECT_EQ(FileCount(temp), 0u);
 }
 
 TEST_F(SwfFilesTest, FailedCreationNeverRecordsSoNeverDeletesTheTemplateName) {

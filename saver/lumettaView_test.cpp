@@ -114,25 +114,28 @@ TEST_F(LumettaViewTest, RefusedViewDoesNothingAndLeavesAnotherViewsFilesAlone) {
   EXPECT_EQ(FileCount(temp), 3u);
 }
 
-TEST_F(LumettaViewTest, MissingPackageStillMakesTheViewWithAnEmptySource) {
-  lumettaView view(platform);
-  ASSERT_TRUE(view.initWithFrame(frame, false));
-  EXPECT_FALSE(view.lastExtraction().loaded);
-  EXPECT_EQ(view.lastExtraction().problem, "the package " + resources + "/vello.dat was not found");
-  EXPECT_EQ(platform.calls.back(), "setAnimationTimeInterval");
-  EXPECT_NE(platform.pages[1][0].find("<embed src=\"file://\""), std::string::npos);
-  EXPECT_EQ(FileCount(temp), 0u);
-}
-
-TEST_F(LumettaViewTest, TemporaryFolderThatCannotHoldFilesFailsAndThePageNamesNoTemplate) {
-  Package({kMain, kPreview, kSettings});
-  platform.temporary = temp + "/gone";
-  WatchedView view(platform);
-  ASSERT_TRUE(view.initWithFrame(frame, false));
-  EXPECT_FALSE(view.unpackSwfs());
-  EXPECT_NE(view.lastExtraction().problem.find(platform.temporary), std::string::npos);
-  EXPECT_NE(platform.pages[1][0].find("<embed src=\"file://\""), std::string::npos);
-  EXPECT_EQ(platform.pages[1][0].find("XXXXXX"), std::string::npos);
+// No package, or a temporary folder that cannot hold files: the view is
+// still made, its page naming no file and no template.
+TEST_F(LumettaViewTest, FailedExtractionStillMakesTheViewWithAnEmptySource) {
+  for (const bool packaged : {false, true}) {
+    SCOPED_TRACE(packaged ? "no temporary folder" : "no package");
+    if (packaged) {
+      Package({kMain, kPreview, kSettings});
+      platform.temporary = temp + "/gone";
+    }
+    lumettaView view(platform);
+    ASSERT_TRUE(view.initWithFrame(frame, false));
+    EXPECT_EQ(platform.calls.back(), "setAnimationTimeInterval");
+    EXPECT_FALSE(view.unpackSwfs());
+    EXPECT_EQ(view.lastExtraction().loaded, packaged);
+    EXPECT_NE(view.lastExtraction().problem.find(
+                  packaged ? platform.temporary : "the package " + resources + "/vello.dat was not found"),
+              std::string::npos);
+    const std::string& page = platform.pages.rbegin()->second.at(0);
+    EXPECT_NE(page.find("<embed src=\"file://\""), std::string::npos);
+    EXPECT_EQ(page.find("XXXXXX"), std::string::npos);
+    EXPECT_EQ(FileCount(temp), 0u);
+  }
 }
 
 TEST_F(LumettaViewTest, TwoViewsShareThePathsAndEitherReleaseDeletesTheCurrentFiles) {

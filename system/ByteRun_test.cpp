@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "system/RandomBytes_test.h"
 #include "system/SysFile.h"
 #include "system/TempDir_test.h"
 
@@ -16,15 +17,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes Pattern(std::size_t n) {
-  Bytes bytes(n);
-  std::uint32_t x = 2463534242u;
-  for (auto& b : bytes) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    b = static_cast<unsigned char>(x);
-  }
-  return bytes;
-}
+Bytes Pattern(std::size_t n) { return RandomBytes(n, 2463534242u); }
 
 // The VmFlags line of the mapping that holds address, or "" when no
 // mapping holds it.

@@ -38,6 +38,11 @@ class TempDir {
     return WideFile(name);
   }
 
+  // How many entries the folder holds.
+  size_t EntryCount() const {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(m_path), {}));
+  }
+
   static std::vector<unsigned char> ReadAll(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});

@@ -13,9 +13,11 @@ TEST(LumettaOptions, DefaultsAndEveryOptionInBothSpellings) {
   LumettaOptions defaults;
   std::string error;
   ASSERT_TRUE(ParseLumettaOptions({}, defaults, error));
-  EXPECT_FALSE(defaults.preview || defaults.configure || defaults.help);
+  EXPECT_FALSE(defaults.preview || defaults.configure || defaults.help || defaults.sound ||
+               defaults.fullscreen || defaults.windowSize || defaults.windowId);
   EXPECT_TRUE(defaults.resources.empty());
   EXPECT_FALSE(defaults.seconds.has_value());  // until interrupted
+  EXPECT_EQ(defaults.platform, LumettaPlatformChoice::automatic);
 
   for (const Args& args :
        {Args{"--preview", "--configure", "--resources", "/r", "--seconds", "2.5"},
@@ -83,11 +85,6 @@ TEST(LumettaOptions, WindowAndHackOptions) {
   EXPECT_EQ(options.windowSize, (WindowSize{640, 480}));
   EXPECT_EQ(options.snapshot, "/s.png");
   EXPECT_EQ(options.windowId, 0x1a00003ul);
-
-  LumettaOptions defaults;
-  ASSERT_TRUE(ParseLumettaOptions({}, defaults, error));
-  EXPECT_EQ(defaults.platform, LumettaPlatformChoice::automatic);
-  EXPECT_FALSE(defaults.sound || defaults.fullscreen || defaults.windowSize || defaults.windowId);
 
   EXPECT_EQ(ParseWindowId("12345"), 12345ul);
   EXPECT_EQ(ParseWindowId("0X2A"), 42ul);

@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
-#include "builder_package/RecordBytes_test.h"
 #include "tools/vello/VelloRun_test.h"
 
 using nlohmann::json;
@@ -49,13 +46,7 @@ class PackExtract : public ::testing::Test {
     return args;
   }
 
-  json Info(const std::string& package, bool showValues) {
-    std::vector<std::string> args = {"info", "--json", package};
-    if (showValues) args.push_back("--show-values");
-    const auto r = Vello(dir, args);
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    return json::parse(r.out);
-  }
+  json Info(const std::string& package, bool showValues) { return vellorun::Info(dir, package, showValues); }
 
   void ExpectExtracted(const std::string& folder) {
     const std::pair<const char*, const Bytes*> expected[] = {
@@ -138,39 +129,24 @@ TEST_F(PackExtract, PlainPackageBytesAreThoseOfTheFormat) {
   const auto r = Vello(dir, {"pack", "-o", dir.File("plain.dat"), "--main", dir.Write("m.swf", swf), "--name", "tiny"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
 
+  // Every field pack does not set is empty: four zero bytes, whether an
+  // int, a flag, a string or a run.
   using namespace recordbytes;
+  const auto empty = [](Bytes& out, int fields) { out.resize(out.size() + 4 * fields, 0); };
   Bytes expected;
   Int(expected, 14);
-  Int(expected, 0);                              // header int 1
-  for (int i = 0; i < 2; ++i) String(expected, "");
-  for (int i = 0; i < 3; ++i) Bool(expected, false);
-  String(expected, "");
-  for (int i = 0; i < 3; ++i) Int(expected, 0);  // header ints 2-4
-  Int(expected, 1);                              // one form
+  empty(expected, 10);  // header: int, two strings, three flags, string, three ints
+  Int(expected, 1);     // one form
   Int(expected, 14);
-  String(expected, "");
-  Bool(expected, false);
-  for (int i = 0; i < 7; ++i) Int(expected, 0);
-  for (int i = 0; i < 3; ++i) Bool(expected, false);
-  Int(expected, 0);
-  for (int i = 0; i < 4; ++i) Bool(expected, false);
-  for (int i = 0; i < 6; ++i) Int(expected, 0);
-  String(expected, "");
-  for (int i = 0; i < 2; ++i) Bool(expected, false);
+  empty(expected, 26);  // string, flag, 7 ints, 3 flags, int, 4 flags, 6 ints, string, 2 flags
   recordbytes::Run(expected, Scrambled(swf, 122));
-  Int(expected, 0), Int(expected, 0);            // no mask
-  Int(expected, 0);                              // uint 1
-  Bool(expected, true);                          // flag 11
-  for (int i = 0; i < 3; ++i) Int(expected, 0);
+  empty(expected, 3);  // no mask, uint 1
+  Bool(expected, true);  // flag 11
+  empty(expected, 3);
   String(expected, "tiny");
-  Int(expected, 0);
-  Int(expected, 0), Int(expected, 0);            // no preview, no settings
-  Bool(expected, false), Int(expected, 0), Int(expected, 0), Int(expected, 0);
-  Int(expected, 0);                              // no key text
-  Int(expected, 0);                              // SWF version field (plain)
-  Bool(expected, false);
-  const Bytes sections = EmptySections();
-  expected.insert(expected.end(), sections.begin(), sections.end());
+  empty(expected, 10);  // int, no preview or settings, flag 12, uint 2, two ints, no key
+                        // text, the SWF version field (plain), flag 13
+  Append(expected, EmptySections());
   EXPECT_EQ(TempDir::ReadAll(dir.File("plain.dat")), expected);
 }
 

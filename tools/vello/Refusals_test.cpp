@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "builder_package/RecordBytes_test.h"
 #include "tools/vello/VelloRun_test.h"
 
 using vellorun::Vello;
@@ -15,29 +14,16 @@ namespace {
 Bytes PackageWith(const Bytes& program, const std::vector<std::string>& fileNames, const Bytes& splashSection = {}) {
   Form form;
   form.swf = Scrambled(program, 122);
-  Bytes out = PackageHeader(14, 1);
-  const Bytes record = FormRecord(14, form);
-  out.insert(out.end(), record.begin(), record.end());
-  Bytes sections = EmptySections();
-  // Files map: the third count.
-  Bytes files;
-  Int(files, static_cast<int32_t>(fileNames.size()));
+  Bytes sections(8, 0);  // no DLL binary, no secure variable
+  Int(sections, static_cast<int32_t>(fileNames.size()));
   for (const std::string& name : fileNames) {
-    String(files, name);
-    Int(files, 1);
-    recordbytes::Run(files, Scrambled(Text("escaped"), 125));
+    String(sections, name);
+    Append(sections, BinaryRecord(Text("escaped")));
   }
-  sections.erase(sections.begin() + 8, sections.begin() + 12);
-  sections.insert(sections.begin() + 8, files.begin(), files.end());
-  if (!splashSection.empty()) {
-    // Splash sizes follow the 4 counts, 8 option fields: 12 fields,
-    // shifted by what the files map added.
-    const size_t at = 12 * 4 + files.size() - 4;
-    sections.erase(sections.begin() + at, sections.begin() + at + 8);
-    sections.insert(sections.begin() + at, splashSection.begin(), splashSection.end());
-  }
-  out.insert(out.end(), sections.begin(), sections.end());
-  return out;
+  Append(sections, Bytes(9 * 4, 0));  // no encrypted string, the options
+  Append(sections, splashSection.empty() ? Bytes(8, 0) : splashSection);
+  Append(sections, Bytes(16 * 4, 0));  // the sections after the splash
+  return PackageFile(14, {FormRecord(14, form)}, sections);
 }
 
 TEST(Refusals, DamagedPackage) {

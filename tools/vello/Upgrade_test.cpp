@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
-#include "builder_package/RecordBytes_test.h"
 #include "tools/vello/VelloRun_test.h"
 
 using nlohmann::json;
@@ -14,66 +11,10 @@ using namespace recordbytes;
 
 namespace {
 
-void Binary(Bytes& out, const Bytes& plain) {
-  Int(out, 1);
-  recordbytes::Run(out, Scrambled(plain, 125));
-}
+// A package of the version, its forms records of that version too.
+Bytes OldPackage(int version) { return StoredFile(version, version).out; }
 
-// An enciphered-string record as written today: version 2, then the text.
-void SecretText(Bytes& out, const std::string& text) {
-  Int(out, 2);
-  String(out, text);
-}
-
-void Resource(Bytes& out, const Bytes& plain, int level, int k) {
-  const Bytes packed = vellorun::Deflated(plain, level);
-  Int(out, static_cast<int32_t>(packed.size()));
-  Int(out, static_cast<int32_t>(plain.size()));
-  const Bytes stored = Scrambled(packed, k);
-  out.insert(out.end(), stored.begin(), stored.end());
-}
-
-// The sections a package of the version holds, each with content.
-Bytes Sections(int version) {
-  Bytes out;
-  if (version >= 2) Int(out, 1), Binary(out, Text("dll bytes"));
-  if (version >= 3) Int(out, 1), String(out, "pin"), SecretText(out, "1234");
-  if (version >= 4) Int(out, 2), String(out, "a/b.txt"), Binary(out, Text("nested")), String(out, "c"), Binary(out, {});
-  if (version >= 5) {
-    Int(out, 1), SecretText(out, "listed");
-    for (int v : {21, 22, 23, 24}) Int(out, v);
-    Bool(out, true), String(out, "option one"), Bool(out, false), Int(out, 25);
-  }
-  if (version >= 6) Resource(out, vellorun::Compressible(4000, 's'), 9, 182);
-  if (version >= 7) String(out, "option two");
-  if (version >= 8) Resource(out, vellorun::Compressible(500, 't'), 9, 184);
-  if (version >= 9) Int(out, 1), String(out, "g"), SecretText(out, "global");
-  if (version >= 10)
-    for (int n = 3; n <= 9; ++n) String(out, "option " + std::to_string(n));
-  if (version >= 11) Bool(out, true);
-  if (version >= 12) Resource(out, vellorun::Compressible(6000, 'f'), 1, 84);
-  return out;
-}
-
-Bytes OldPackage(int version) {
-  Form form;
-  form.swf = Scrambled(vellorun::Fws(300, 8, version), 122);
-  const Bytes mask = vellorun::Compressible(800, 'k');
-  form.mask = Scrambled(vellorun::Deflated(mask, 9), 122);
-  form.unpackedMask = static_cast<int32_t>(mask.size());
-  form.preview = Scrambled(vellorun::Fws(60, 8, 1), 122);
-  Bytes out = PackageHeader(version, 1);
-  const Bytes record = FormRecord(version, form), sections = Sections(version);
-  out.insert(out.end(), record.begin(), record.end());
-  out.insert(out.end(), sections.begin(), sections.end());
-  return out;
-}
-
-json Info(const TempDir& dir, const std::string& package) {
-  const auto r = Vello(dir, {"info", "--json", "--show-values", package});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  return r.exitCode == 0 ? json::parse(r.out) : json();
-}
+json Info(const TempDir& dir, const std::string& package) { return vellorun::Info(dir, package, true); }
 
 TEST(Upgrade, EveryOlderVersionKeepsItsContent) {
   TempDir dir;
@@ -87,22 +28,22 @@ TEST(Upgrade, EveryOlderVersionKeepsItsContent) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     json after = Info(dir, upgraded);
     EXPECT_EQ(after["version"], 14);
-    EXPECT_EQ(after["forms"][0]["version"], 14);
+    EXPECT_EQ(after["forms"][1]["version"], 14);
     for (json* d : {&before, &after}) {
       d->erase("version");
       d->erase("file");
-      (*d)["forms"][0].erase("version");
+      for (json& form : (*d)["forms"]) form.erase("version");
     }
     EXPECT_EQ(before, after);
     EXPECT_EQ(Vello(dir, {"verify", upgraded}).exitCode, 0);
   }
   // The content really arrived: spot checks of the richest old version.
   const json v12 = Info(dir, dir.File("up12.dat"));
-  EXPECT_EQ(v12["sections"]["files"], (json{{"a/b.txt", 6}, {"c", 0}}));
-  EXPECT_EQ(v12["sections"]["secure_vars"], (json{{"pin", "1234"}}));
-  EXPECT_EQ(v12["sections"]["resources"]["flash"]["size"], 6000);
+  EXPECT_EQ(v12["sections"]["files"], (json{{"\xEF\xBF\xBD", 11}, {"\xF0\x90\x80\x80", 6}}));
+  EXPECT_EQ(v12["sections"]["secure_vars"], (json{{"alpha", "second"}, {"zeta", "z value"}}));
+  EXPECT_EQ(v12["sections"]["resources"]["flash"]["size"], kFlash.size());
   EXPECT_EQ(v12["sections"]["options"]["strings"][8], "option 9");
-  EXPECT_EQ(v12["forms"][0]["mask"]["size"], 800);
+  EXPECT_EQ(v12["forms"][0]["mask"]["size"], kMask.size());
 }
 
 TEST(Upgrade, InPlaceKeepsThePermissionBits) {
@@ -114,7 +55,7 @@ TEST(Upgrade, InPlaceKeepsThePermissionBits) {
   struct stat st;
   ASSERT_EQ(stat(package.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3)
+  EXPECT_EQ(dir.EntryCount(), 3u)
       << "only the package and the captured output";
 }
 

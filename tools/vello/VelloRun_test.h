@@ -7,11 +7,13 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
+
+#include <nlohmann/json.hpp>
 
 #include <string>
 #include <vector>
 
+#include "builder_package/RecordBytes_test.h"
 #include "system/TempDir_test.h"
 
 namespace vellorun {
@@ -55,6 +57,15 @@ inline Result Vello(const TempDir& scratch, const std::vector<std::string>& args
   return r;
 }
 
+// What `vello info --json` says of the package, values shown or not.
+inline nlohmann::json Info(const TempDir& scratch, const std::string& package, bool showValues) {
+  std::vector<std::string> args = {"info", "--json", package};
+  if (showValues) args.push_back("--show-values");
+  const Result r = Vello(scratch, args);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return r.exitCode == 0 ? nlohmann::json::parse(r.out) : nlohmann::json();
+}
+
 // An uncompressed SWF program of n bytes (n >= 8) whose header states n;
 // the body is a pattern that depends on seed.
 inline Bytes Fws(size_t n, unsigned char version, int seed) {
@@ -66,20 +77,13 @@ inline Bytes Fws(size_t n, unsigned char version, int seed) {
 }
 
 // zlib's compress2 of the bytes at the level.
-inline Bytes Deflated(const Bytes& in, int level) {
-  uLongf size = compressBound(in.size());
-  Bytes out(size);
-  compress2(out.data(), &size, in.data(), in.size(), level);
-  out.resize(size);
-  return out;
-}
+inline Bytes Deflated(const Bytes& in, int level) { return recordbytes::Compressed(in, level); }
 
 // A CWS program: the body of an FWS one compressed with zlib.
 inline Bytes Cws(const Bytes& fws) {
   Bytes b(fws.begin(), fws.begin() + 8);
   b[0] = 'C';
-  const Bytes body = Deflated(Bytes(fws.begin() + 8, fws.end()), 9);
-  b.insert(b.end(), body.begin(), body.end());
+  recordbytes::Append(b, Deflated(Bytes(fws.begin() + 8, fws.end()), 9));
   return b;
 }
 

@@ -146,11 +146,11 @@ class LumettaProcess {
     return n;
   }
 
-  // Sends the signal and waits for the exit; the exit status, or -1 when
-  // it did not exit normally within the limit.
   // Waits for the exit without asking for it.
   int waitForExit(std::chrono::seconds limit) { return stopWith(0, limit); }
 
+  // Sends the signal and waits for the exit; the exit status, or -1 when
+  // it did not exit normally within the limit.
   int stopWith(int signal, std::chrono::seconds limit) {
     if (!m_exited) kill(m_pid, signal);
     const auto end = std::chrono::steady_clock::now() + limit;
