@@ -238,7 +238,8 @@ bool CPackageForm::Read(unsigned int /*version*/, CSysFile& file, const PackageR
 
 bool CPackageForm::Write(unsigned int /*version*/, CSysFile& file) {
   // An empty main program is written as length 0 and no bytes; a non-empty
-  // one whose buffer is gone is a caller's mistake.
+  // one whose buffer is gone is a caller's mistake. One the read left in
+  // its file was never in memory: refused, so a save keeps the old file.
   if (m_SWFLength != 0 && m_pSWF == nullptr && m_SWFOffset >= 0) return false;
   if (m_SWFLength != 0) VELLO_ASSERT(m_pSWF != NULL);
 
