@@ -163,7 +163,7 @@ bool CPackageForm::Read(unsigned int version, CSysFile& file) {
 }
 
 bool CPackageForm::ReadMainProgram(RecordReader& in, const PackageReadOptions& options) {
-  if (!options.leaveMainProgramsInFile || !in.CanLeaveRunsInFile())
+  if (!options.leaveMainProgramsInFile || !in.File().CanReadAt())
     return ReadRun(in, "m_SWFLength", m_pSWF, m_SWFLength);
   int length = 0;
   long long offset = -1;

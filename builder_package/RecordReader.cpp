@@ -115,10 +115,6 @@ bool RecordReader::Run(const char* field, int size, ByteRun& bytes) {
   return true;
 }
 
-bool RecordReader::CanLeaveRunsInFile() {
-  return m_file.CanReadAt() && m_file.Remaining() >= 0 && m_file.Tell() >= 0;
-}
-
 bool RecordReader::Place(const char* field, int size, long long& offset) {
   const long long remaining = m_file.Remaining();
   if (remaining >= 0 && size > remaining)

@@ -39,9 +39,8 @@ class RecordReader {
   bool Run(const char* field, int size, ByteRun& bytes);
   // For size bytes (size >= 0) that stay in the file: notes where they
   // start and moves past them. Fails like Run when fewer bytes are left.
-  // Requires a file that can seek and tell (CanLeaveRunsInFile).
+  // Requires a file that can seek (CSysFile::CanReadAt).
   bool Place(const char* field, int size, long long& offset);
-  bool CanLeaveRunsInFile();
   // Size, then Run when the size is positive; both outputs set together.
   bool SizedRun(const char* field, int& size, ByteRun& bytes);
 

@@ -1,6 +1,7 @@
 #include "tools/vello/FileContent.h"
 
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "builder_package/Scramble.h"
@@ -27,6 +28,10 @@ FileContent FileContent::DescrambledFromFile(CSysFile& file, long long offset, i
   content.m_length = length;
   content.m_k = k;
   return content;
+}
+
+std::string FileContent::WhyNotRead() {
+  return errno != 0 ? std::strerror(errno) : "the package file is shorter than when it was read";
 }
 
 std::uint64_t FileContent::size() const {

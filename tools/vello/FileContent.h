@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "system/ByteRun.h"
@@ -29,6 +30,8 @@ class FileContent {
   // cannot be read from the file: errno says why, or is 0 when the file
   // has become shorter since it was read.
   const unsigned char* Piece(std::size_t at, std::size_t n, unsigned char* scratch) const;
+  // Why a read from the package file failed, by errno as Piece leaves it.
+  static std::string WhyNotRead();
 
  private:
   RunBytes m_bytes;

@@ -6,7 +6,6 @@
 #include <openssl/pem.h>
 
 #include <cerrno>
-#include <cstring>
 #include <memory>
 
 #include "builder_package/PackageForm.h"
@@ -93,11 +92,10 @@ bool MainProgramFile(const CPackageForm& form, CSysFile* packageFile, FileConten
     return true;
   }
   ByteVector stored(static_cast<std::size_t>(length));
-  errno = 0;
   const int got = packageFile->ReadAt(offset, stored.data(), length);
   if (got != length) {
-    problem = got < 0 ? "cannot be read: " + std::string(std::strerror(errno))
-                      : "cannot be read: the package file is shorter than when it was read";
+    if (got >= 0) errno = 0;  // the file ends early
+    problem = "cannot be read: " + FileContent::WhyNotRead();
     return false;
   }
   ByteVector program;

@@ -133,8 +133,7 @@ void OutputFolder::Write(const std::string& name, const FileContent& content, Pr
     const size_t n = std::min(kChunk, size - done);
     const unsigned char* piece = content.Piece(done, n, scratch.get());
     if (piece == nullptr)
-      discard("cannot read its bytes from the package: " +
-              (errno != 0 ? LastSystemError() : std::string("the package file is shorter than when it was read")));
+      discard("cannot read its bytes from the package: " + FileContent::WhyNotRead());
     const ssize_t wrote = write(out.get(), piece, n);
     if (wrote <= 0) discard("cannot write: " + LastSystemError());
     done += static_cast<size_t>(wrote);
