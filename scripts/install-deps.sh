@@ -12,6 +12,10 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   # lumetta's gtk layer, and its tests of real windows under Xvfb
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev xvfb xauth
+  # make deb (CPack's DEB generator asks dpkg-shlibdeps for Depends:), and
+  # the test that runs MATE's screensaver in a D-Bus session of its own
+  # (dbus-run-session, gsettings)
+  dpkg-dev mate-screensaver dbus-daemon libglib2.0-bin
 )
 # The player comes from the npm registry; any npm will do.
 command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -72,14 +72,15 @@ class XvfbServer {
   std::string m_why;
 };
 
-// lumetta with the given arguments on the display, TMPDIR set to tempDir,
-// XSCREENSAVER_WINDOW to screensaverWindow when not empty, standard output
-// and error into outputFile.
+// lumetta (the build's, or program) with the given arguments on the
+// display, TMPDIR set to tempDir, XSCREENSAVER_WINDOW to screensaverWindow
+// when not empty, standard output and error into outputFile.
 class LumettaProcess {
  public:
   LumettaProcess(const std::vector<std::string>& args, const std::string& display,
                  const std::string& tempDir, const std::string& outputFile,
-                 const std::string& screensaverWindow = "")
+                 const std::string& screensaverWindow = "",
+                 const std::string& program = LUMETTA_PROGRAM)
       : m_outputFile(outputFile) {
     m_pid = fork();
     if (m_pid == 0) {
@@ -99,10 +100,10 @@ class LumettaProcess {
       AddSuppressions("LSAN_OPTIONS", LUMETTA_SANITIZER_SUPPRESSIONS "/lsan.supp");
       AddSuppressions("UBSAN_OPTIONS", LUMETTA_SANITIZER_SUPPRESSIONS "/ubsan.supp");
       std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(LUMETTA_PROGRAM));
+      argv.push_back(const_cast<char*>(program.c_str()));
       for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
       argv.push_back(nullptr);
-      execv(LUMETTA_PROGRAM, argv.data());
+      execv(program.c_str(), argv.data());
       _exit(127);
     }
   }
