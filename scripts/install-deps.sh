@@ -12,6 +12,8 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   # lumetta's gtk layer, and its tests of real windows under Xvfb
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev xvfb xauth
+  # the real XScreenSaver daemon, which the tests of lumetta as its hack run
+  xscreensaver
 )
 # The player comes from the npm registry; any npm will do.
 command -v npm >/dev/null 2>&1 || packages+=(npm)

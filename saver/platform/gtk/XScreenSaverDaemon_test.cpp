@@ -54,7 +54,8 @@ bool OnPath(const std::string& program) {
 }
 
 // Runs a program to its end with the environment changes given, its output
-// into outputFile (or nowhere); its exit status, or -1.
+// into outputFile (or nowhere); its exit status, or -1. What it makes is
+// readable by everyone, whatever the umask.
 int RunToEnd(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
         const std::string& outputFile = "/dev/null") {
   const pid_t pid = fork();
@@ -63,6 +64,7 @@ int RunToEnd(const std::vector<std::string>& args, const std::map<std::string, s
     dup2(out, STDOUT_FILENO);
     dup2(out, STDERR_FILENO);
     for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    umask(022);
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
