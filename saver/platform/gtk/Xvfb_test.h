@@ -17,9 +17,9 @@
 
 class XvfbServer {
  public:
-  // Starts Xvfb; display() is empty when it could not start, and why()
-  // says what went wrong.
-  XvfbServer() {
+  // Starts Xvfb with these options added; display() is empty when it could
+  // not start, and why() says what went wrong.
+  explicit XvfbServer(const std::vector<std::string>& options = {}) {
     int fds[2];
     if (pipe(fds) != 0) {
       m_why = "no pipe for Xvfb";
@@ -33,8 +33,11 @@ class XvfbServer {
       dup2(devnull, STDOUT_FILENO);
       dup2(devnull, STDERR_FILENO);
       const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-             "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+      std::vector<const char*> argv = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0",
+                                       "1024x768x24", "-nolisten", "tcp", "-noreset"};
+      for (const std::string& option : options) argv.push_back(option.c_str());
+      argv.push_back(nullptr);
+      execvp("Xvfb", const_cast<char* const*>(argv.data()));
       _exit(127);
     }
     close(fds[1]);
@@ -60,6 +63,12 @@ class XvfbServer {
   const std::string& display() const { return m_display; }
   const std::string& why() const { return m_why; }
 
+  // Ends the server at once, as a crash would.
+  void crash() {
+    if (m_pid > 0) kill(m_pid, SIGKILL);
+    stop();
+  }
+
  private:
   void stop() {
     if (m_pid <= 0) return;
@@ -72,9 +81,10 @@ class XvfbServer {
   std::string m_why;
 };
 
-// lumetta (the build's, or program) with the given arguments on the
-// display, TMPDIR set to tempDir, XSCREENSAVER_WINDOW to screensaverWindow
-// when not empty, standard output and error into outputFile.
+// lumetta (the build's, or the program given) with the given arguments on
+// the display, TMPDIR set to tempDir, XSCREENSAVER_WINDOW to
+// screensaverWindow when not empty, standard output and error into
+// outputFile.
 class LumettaProcess {
  public:
   LumettaProcess(const std::vector<std::string>& args, const std::string& display,
