@@ -364,8 +364,8 @@ TEST(Saving, ASignalDuringASaveRemovesTheTemporaryFile) {
   TempDir dir;
   fs::create_directory(dir.path() / "work");
   const std::string work = dir.File("work");
-  // A package that takes a while to write: a files-map entry of 24 MiB.
-  const Bytes big = vellorun::Compressible(24 << 20, 'b');
+  // A package that takes a while to write: a files-map entry of 16 MiB.
+  const Bytes big = vellorun::Compressible(16 << 20, 'b');
   const std::string bigFile = dir.Write("big.bin", big);
   Bytes sections(8, 0);
   Int(sections, 1);
@@ -380,15 +380,14 @@ TEST(Saving, ASignalDuringASaveRemovesTheTemporaryFile) {
     std::vector<std::string> args;
     int signal;
   } cases[] = {{{"upgrade", package}, SIGTERM},
-               {{"pack", "-o", work + "/new.dat", "--main", main, "--file", "big=" + bigFile}, SIGINT},
-               {{"upgrade", package, "-o", work + "/up.dat"}, SIGHUP}};
+               {{"pack", "-o", work + "/new.dat", "--main", main, "--file", "big=" + bigFile}, SIGINT}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + strsignal(c.signal));
     vellorun::Result r;
     // A save may, rarely, finish before the signal lands: then try again.
     for (int attempt = 0; attempt < 3 && r.signal == 0; ++attempt) {
       dir.Write("work/p.dat", original);
-      fs::remove(work + "/new.dat"), fs::remove(work + "/up.dat");
+      fs::remove(work + "/new.dat");
       r = SignalledWhileSaving(dir, work, c.args, c.signal);
     }
     EXPECT_EQ(r.signal, c.signal) << "exit " << r.exitCode << ": " << r.err;
