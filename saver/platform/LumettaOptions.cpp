@@ -48,8 +48,8 @@ bool ParseWindowSize(const std::string& text, WindowSize& size) {
 
 bool TakesValue(const std::string& option) {
   return option == "--resources" || option == "--seconds" || option == "--platform" ||
-         option == "--window-size" || option == "--snapshot" || option == "-window-id" ||
-         option == "--window-id";
+         option == "--window-size" || option == "--snapshot" || option == "--renderer" ||
+         option == "-window-id" || option == "--window-id";
 }
 
 std::string NeedsValueMessage(const std::string& option) {
@@ -58,6 +58,7 @@ std::string NeedsValueMessage(const std::string& option) {
   if (option == "--platform") return "option --platform needs headless or gtk";
   if (option == "--window-size") return "option --window-size needs WIDTHxHEIGHT";
   if (option == "--snapshot") return "option --snapshot needs a file name";
+  if (option == "--renderer") return "option --renderer needs auto, webgl or canvas";
   return "option " + option + " needs an X window id";
 }
 
@@ -131,6 +132,17 @@ bool ParseLumettaOptions(const std::vector<std::string>& args, LumettaOptions& o
         error = "option --platform needs headless or gtk, not '" + value + "'";
         return false;
       }
+    } else if (arg == "--renderer") {
+      if (value == "auto") {
+        options.renderer = LumettaRenderer::automatic;
+      } else if (value == "webgl") {
+        options.renderer = LumettaRenderer::webgl;
+      } else if (value == "canvas") {
+        options.renderer = LumettaRenderer::canvas;
+      } else {
+        error = "option --renderer needs auto, webgl or canvas, not '" + value + "'";
+        return false;
+      }
     } else if (arg == "--window-size") {
       WindowSize size;
       if (!ParseWindowSize(value, size)) {
@@ -190,6 +202,9 @@ std::string LumettaUsage() {
          "                   the view at once); default: run until stopped\n"
          "  --snapshot FILE  gtk: once the player drew its first frame, print how\n"
          "                   long that took and save the web view as a PNG\n"
+         "  --renderer auto|webgl|canvas  gtk: how the player draws; auto (the\n"
+         "                   default) takes WebGL where OpenGL is done by hardware\n"
+         "                   and canvas on a software rasteriser\n"
          "  --help           show this text\n"
          "\n"
          "As an XScreenSaver hack (these imply --platform gtk):\n"

@@ -12,6 +12,14 @@ enum class LumettaPlatformChoice {
   gtk,
 };
 
+// Which of the player's renderers draws: automatic follows the display's
+// OpenGL (WebGL where it is hardware, canvas on a software rasteriser).
+enum class LumettaRenderer {
+  automatic,
+  webgl,
+  canvas,
+};
+
 struct WindowSize {
   int width = 0;
   int height = 0;
@@ -29,6 +37,7 @@ struct LumettaOptions {
   std::string resources;                 // empty: the default resource folder
   std::optional<double> seconds;         // unset: until interrupted or closed
   std::string snapshot;  // gtk: PNG of the web view once the player drew
+  LumettaRenderer renderer = LumettaRenderer::automatic;  // gtk
 
   // Options XScreenSaver gives a hack.
   bool root = false;                     // -root: draw on the root window

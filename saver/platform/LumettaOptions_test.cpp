@@ -18,6 +18,14 @@ TEST(LumettaOptions, DefaultsAndEveryOptionInBothSpellings) {
   EXPECT_TRUE(defaults.resources.empty());
   EXPECT_FALSE(defaults.seconds.has_value());  // until interrupted
   EXPECT_EQ(defaults.platform, LumettaPlatformChoice::automatic);
+  EXPECT_EQ(defaults.renderer, LumettaRenderer::automatic);
+  for (const auto& [word, renderer] : {std::pair{"webgl", LumettaRenderer::webgl},
+                                       {"canvas", LumettaRenderer::canvas},
+                                       {"auto", LumettaRenderer::automatic}}) {
+    LumettaOptions options;
+    ASSERT_TRUE(ParseLumettaOptions({"--renderer=canvas", "--renderer", word}, options, error));
+    EXPECT_EQ(options.renderer, renderer) << word;
+  }
 
   for (const Args& args :
        {Args{"--preview", "--configure", "--resources", "/r", "--seconds", "2.5"},
@@ -52,6 +60,8 @@ TEST(LumettaOptions, BadLinesAreRefusedWithAClearMessage) {
       {{"resources"}, "unexpected argument 'resources'"},
       {{"--platform", "cocoa"}, "option --platform needs headless or gtk, not 'cocoa'"},
       {{"--platform"}, "option --platform needs headless or gtk"},
+      {{"--renderer", "opengl"}, "option --renderer needs auto, webgl or canvas, not 'opengl'"},
+      {{"--renderer"}, "option --renderer needs auto, webgl or canvas"},
       {{"--window-size", "800"}, "option --window-size needs WIDTHxHEIGHT (1 to 16384 each), not '800'"},
       {{"--window-size", "0x600"}, "option --window-size needs WIDTHxHEIGHT (1 to 16384 each), not '0x600'"},
       {{"--window-size", "800x-6"}, "option --window-size needs WIDTHxHEIGHT (1 to 16384 each), not '800x-6'"},
