@@ -106,7 +106,7 @@ int RunGtk(const LumettaOptions& options) {
   // Before any web view exists: the web engine's settings follow it.
   platformOptions.renderer = DecideRenderer(
       options.renderer,
-      options.renderer == LumettaRenderer::automatic
+      options.renderer == LumettaRendererChoice::automatic
           ? ProbeDisplayOpenGL(GDK_DISPLAY_XDISPLAY(gdk_display_get_default()))
           : DisplayOpenGL{});
   std::cerr << DescribeDecision(platformOptions.renderer) << "\n";

@@ -37,7 +37,7 @@ std::string SoftwareRasteriser(const std::string& glRenderer);
 
 // The decision for what was asked and what the display offers; gl is only
 // looked at for automatic.
-RendererDecision DecideRenderer(LumettaRenderer asked, const DisplayOpenGL& gl);
+RendererDecision DecideRenderer(LumettaRendererChoice asked, const DisplayOpenGL& gl);
 
 // One line for standard error, e.g.
 // "player: canvas renderer (software OpenGL: llvmpipe)".
