@@ -152,18 +152,13 @@ double DrawnShare(const Pixels& image) {
   return 1.0 - Background(image).second / double(image.width() * image.height());
 }
 
-class CorpusTest : public ::testing::Test {
+class CorpusTest : public XvfbTest {
  protected:
-  static void SetUpTestSuite() { s_server = new XvfbServer(); }
-  static void TearDownTestSuite() {
-    delete s_server;
-    s_server = nullptr;
-  }
-
   void SetUp() override {
     if (!std::filesystem::is_directory(kCorpus))
       GTEST_SKIP() << "no SWF corpus at " << kCorpus << " (it sits in shared/ beside the checkout)";
-    if (s_server->display().empty()) GTEST_SKIP() << "no X server for this test: " << s_server->why();
+    XvfbTest::SetUp();
+    if (IsSkipped()) return;
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::replace(name.begin(), name.end(), '/', '-');
     std::filesystem::create_directories(LUMETTA_SNAPSHOT_DIR);
@@ -214,14 +209,11 @@ class CorpusTest : public ::testing::Test {
     return saved;
   }
 
-  static XvfbServer* s_server;
   TempDir m_package;  // the package lumetta reads
   TempDir m_temp;     // lumetta's TMPDIR
   std::string m_snapshot;
   std::string m_output;
 };
-
-XvfbServer* CorpusTest::s_server = nullptr;
 
 struct FidelityCase {
   CorpusCase corpus;
@@ -324,12 +316,17 @@ TEST_F(CorpusTest, TigerPlaysInBothRenderers) {
 
 // A program the player refuses: the person is told once, with the
 // player's reason, even though the configuration sheet's player refuses
-// its copy too.
+// its copy too. The renderer is left to lumetta.
 TEST_F(CorpusTest, APlayerThatCannotDrawTheProgramSaysWhyOnce) {
   const std::string notSwf = m_package.Write("notes.swf", vellorun::Bytes(4000, 'x'));
   ASSERT_TRUE(Pack({"--main", notSwf, "--settings", notSwf}));
   auto lumetta = Start({"--configure", "--window-size", "320x240"});
   ASSERT_TRUE(lumetta->waitForOutput("page: failed ", kPlayLimit, 2)) << lumetta->output();
+  // Left to choose, under Xvfb it takes canvas without loading a driver.
+  EXPECT_EQ(lumetta->count("player: canvas renderer (software OpenGL only: the display offers no "
+                           "direct rendering)"),
+            1u)
+      << lumetta->output();
   EXPECT_EQ(lumetta->stopWith(SIGTERM, kStopLimit), 0) << lumetta->output();
   EXPECT_EQ(lumetta->count("lumetta: the player cannot show the program: Ruffle cannot parse the "
                            "requested file. The most likely reason is that the requested file is "

@@ -98,16 +98,11 @@ void ExpectDemoProgram(const std::string& png, int width, int height, const Demo
   }
 }
 
-class LumettaWindowTest : public ::testing::Test {
+class LumettaWindowTest : public XvfbTest {
  protected:
-  static void SetUpTestSuite() { s_server = new XvfbServer(); }
-  static void TearDownTestSuite() {
-    delete s_server;
-    s_server = nullptr;
-  }
-
   void SetUp() override {
-    if (s_server->display().empty()) GTEST_SKIP() << "no X server for this test: " << s_server->why();
+    XvfbTest::SetUp();
+    if (IsSkipped()) return;
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::create_directories(LUMETTA_SNAPSHOT_DIR);
     m_snapshot = std::string(LUMETTA_SNAPSHOT_DIR) + "/" + name + ".png";
@@ -145,13 +140,10 @@ class LumettaWindowTest : public ::testing::Test {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(m_temp), {}));
   }
 
-  static XvfbServer* s_server;
   std::string m_snapshot;
   std::string m_output;
   std::filesystem::path m_temp;
 };
-
-XvfbServer* LumettaWindowTest::s_server = nullptr;
 
 TEST_F(LumettaWindowTest, PlaysTheDemoInAWindow) {
   auto lumetta = Start({"--platform", "gtk", "--window-size", "550x400"});
