@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "saver/platform/gtk/Pixels_test.h"
+#include "saver/platform/gtk/DemoPixels_test.h"
 #include "saver/platform/gtk/Xvfb_test.h"
 #include "tools/vello/VelloRun_test.h"
 
