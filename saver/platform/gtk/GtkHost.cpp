@@ -91,6 +91,8 @@ struct Session {
 int RunGtk(const LumettaOptions& options) {
   // Embedding in another program's window and the snapshots are X11's.
   gdk_set_allowed_backends("x11");
+  // The player draws on a canvas, without the web engine's compositor.
+  PrepareGtkForPlayer(false);
   if (!gtk_init_check(nullptr, nullptr)) {
     std::cerr << "lumetta: cannot open the X display '"
               << (std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "") << "'; try --platform headless\n";

@@ -19,6 +19,10 @@ struct GtkPlatformOptions {
   unsigned long embedWindow = 0;
 };
 
+// Before gtk_init: what the toolkit needs to know of the player's drawing.
+// compositing: the web engine composites with OpenGL.
+void PrepareGtkForPlayer(bool compositing);
+
 // A WebKitWebView the platform made.
 class GtkSaverWebView : public WebView {
  public:
@@ -92,6 +96,7 @@ class GtkPlatform : public SaverPlatform {
   GtkWidget* m_window = nullptr;                  // ours
   GdkWindow* m_embedWindow = nullptr;             // ours, when embedded
   WebKitWebView* m_mainView = nullptr;            // the first web view added
+  WebKitWebView* m_readyView = nullptr;           // ours until the first createWebView
   bool m_obscured = false;
   bool m_hidden = false;
   bool m_playing = true;  // what the players were last told
