@@ -23,6 +23,7 @@
 #include "saver/platform/StopSignals.h"
 #include "saver/platform/gtk/FirstFrameProbe.h"
 #include "saver/platform/gtk/GtkPlatform.h"
+#include "saver/platform/gtk/RendererChoice.h"
 #include "saver/platform/gtk/WebKitSpecialScheme.h"
 
 namespace {
@@ -104,6 +105,13 @@ int RunGtk(const LumettaOptions& options) {
   platformOptions.shareFolder = ShareFolder(LUMETTA_BUILD_SHARE_DIR);
   platformOptions.fullscreen = options.fullscreen;
   platformOptions.sound = options.sound;
+  // Before any web view exists: the web engine's settings follow it.
+  platformOptions.renderer = DecideRenderer(
+      options.renderer,
+      options.renderer == LumettaRendererChoice::automatic
+          ? ProbeDisplayOpenGL(GDK_DISPLAY_XDISPLAY(gdk_display_get_default()))
+          : DisplayOpenGL{});
+  std::cerr << DescribeDecision(platformOptions.renderer) << "\n";
 
   bool preview = options.preview;
   WindowSize size = options.windowSize.value_or(preview ? WindowSize{200, 150} : WindowSize{800, 600});
@@ -122,9 +130,15 @@ int RunGtk(const LumettaOptions& options) {
     std::cout << (served ? "served " : "refused ") << url << " (" << Elapsed() << ")\n";
   });
   std::unique_ptr<FirstFrameProbe> probe;
+  bool playerFailed = false;
   platform.setCloseListener([&session] { session.stop(); });
   platform.setMessageListener([&](const std::string& message) {
     std::cout << "page: " << message << " (" << Elapsed() << ")\n";
+    // The page says it once per player; the person is told once.
+    if (message.rfind("failed ", 0) == 0 && !playerFailed) {
+      playerFailed = true;
+      std::cerr << "lumetta: the player cannot show the program: " << message.substr(7) << "\n";
+    }
     if (message.rfind("loaded ", 0) == 0 && probe) probe->start();
   });
 

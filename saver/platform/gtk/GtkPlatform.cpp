@@ -83,10 +83,14 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
 
   m_settings = webkit_settings_new();
   g_object_ref_sink(m_settings);
-  // The compositor costs several times the CPU under a software display
-  // and gains nothing for one canvas.
-  webkit_settings_set_hardware_acceleration_policy(m_settings,
-                                                   WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+  // WebGL draws through the compositor. Without WebGL the compositor costs
+  // several times the CPU under a software display and gains nothing for
+  // one canvas; WebGL is then switched off so that nothing starts OpenGL.
+  const bool webgl = m_options.renderer.renderer == PlayerRenderer::webgl;
+  webkit_settings_set_hardware_acceleration_policy(
+      m_settings, m_options.renderer.compositing ? WEBKIT_HARDWARE_ACCELERATION_POLICY_ALWAYS
+                                                 : WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+  webkit_settings_set_enable_webgl(m_settings, webgl ? TRUE : FALSE);
   webkit_settings_set_enable_javascript(m_settings, TRUE);
   // Muted, the player needs no audio at all. With an audio context that
   // cannot run (no sound server, no gesture) the player hides itself and
@@ -95,7 +99,7 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
   webkit_settings_set_media_playback_requires_user_gesture(m_settings, FALSE);
 
   m_content = webkit_user_content_manager_new();
-  AddUserScript(m_content, PlayerConfigScript(m_options.sound ? 1.0 : 0.0),
+  AddUserScript(m_content, PlayerConfigScript(m_options.sound ? 1.0 : 0.0, !webgl),
                 WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START);
   AddUserScript(m_content, PlayerLoaderScript(), WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END);
   const std::string signal = std::string("script-message-received::") + kPlayerMessageHandler;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "saver/SaverPlatform.h"
+#include "saver/platform/gtk/RendererChoice.h"
 
 // How the gtk layer shows the view.
 struct GtkPlatformOptions {
@@ -17,6 +18,8 @@ struct GtkPlatformOptions {
   // Non-zero: draw inside this X window (XScreenSaver's) instead of a
   // window of our own.
   unsigned long embedWindow = 0;
+  // How the player draws, and whether the web engine composites.
+  RendererDecision renderer;
 };
 
 // Before gtk_init: what the toolkit needs to know of the player's drawing.

@@ -1,7 +1,6 @@
 // lumetta on a real X display: it plays the demo package, and snapshots of
 // its web view show the demo's colours where the demo program puts them.
 
-#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "demo/DemoSwf.h"
+#include "saver/platform/gtk/Pixels_test.h"
 #include "saver/platform/gtk/Xvfb_test.h"
 
 // Last: its macros clash with names inside GoogleTest.
@@ -27,21 +27,6 @@ using namespace std::chrono_literals;
 // Generous: the machine may be busy building.
 constexpr auto kPlayLimit = 120s;
 constexpr auto kStopLimit = 20s;
-
-struct Pixels {
-  GdkPixbuf* pixbuf = nullptr;
-  explicit Pixels(const std::string& png) { pixbuf = gdk_pixbuf_new_from_file(png.c_str(), nullptr); }
-  ~Pixels() {
-    if (pixbuf) g_object_unref(pixbuf);
-  }
-  int width() const { return gdk_pixbuf_get_width(pixbuf); }
-  int height() const { return gdk_pixbuf_get_height(pixbuf); }
-  Rgb at(int x, int y) const {
-    const guchar* p = gdk_pixbuf_get_pixels(pixbuf) + y * gdk_pixbuf_get_rowstride(pixbuf) +
-                      x * gdk_pixbuf_get_n_channels(pixbuf);
-    return Rgb{p[0], p[1], p[2]};
-  }
-};
 
 bool Near(const Rgb& a, const Rgb& b) {
   return std::abs(a.red - b.red) <= 8 && std::abs(a.green - b.green) <= 8 &&
