@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
   // lumetta injects the configuration at document start and the loader at
   // document end.
   page.insert(page.find("<body"),
-              "<script>\n" + Rebased(PlayerConfigScript(0.0), base) + "</script>\n");
+              "<script>\n" + Rebased(PlayerConfigScript(0.0, /*canvas=*/true), base) + "</script>\n");
   page.insert(page.rfind("</body>"), "<script>\n" + Rebased(PlayerLoaderScript(), base) + "</script>");
   std::cout << page;
   return 0;
