@@ -135,6 +135,17 @@ void WatchForXFailures() {
 int RunGtk(const LumettaOptions& options) {
   // Embedding in another program's window and the snapshots are X11's.
   gdk_set_allowed_backends("x11");
+  // Decided before the toolkit opens the display, which it then sets up
+  // for OpenGL only when the web engine composites.
+  RendererDecision renderer;
+  {
+    Display* probe = options.renderer == LumettaRendererChoice::automatic ? XOpenDisplay(nullptr)
+                                                                           : nullptr;
+    renderer = DecideRenderer(options.renderer,
+                              probe != nullptr ? ProbeDisplayOpenGL(probe) : DisplayOpenGL{});
+    if (probe != nullptr) XCloseDisplay(probe);
+  }
+  PrepareGtkForPlayer(renderer.compositing);
   if (!gtk_init_check(nullptr, nullptr)) {
     std::cerr << "lumetta: cannot open the X display '"
               << (std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "") << "'; try --platform headless\n";
@@ -148,11 +159,7 @@ int RunGtk(const LumettaOptions& options) {
   platformOptions.fullscreen = options.fullscreen;
   platformOptions.sound = options.sound;
   // Before any web view exists: the web engine's settings follow it.
-  platformOptions.renderer = DecideRenderer(
-      options.renderer,
-      options.renderer == LumettaRendererChoice::automatic
-          ? ProbeDisplayOpenGL(GDK_DISPLAY_XDISPLAY(gdk_display_get_default()))
-          : DisplayOpenGL{});
+  platformOptions.renderer = renderer;
   std::cerr << DescribeDecision(platformOptions.renderer) << "\n";
 
   bool preview = options.preview;

@@ -4,7 +4,11 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtkx.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 #include <utility>
 
 #include "saver/platform/ResourceFolders.h"
@@ -65,6 +69,10 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
   // frame; the interpreter starts at once and hot code still reaches the
   // optimising tier. A value the person set wins.
   g_setenv("JSC_useBBQJIT", "0", FALSE);
+  // Compiling that core is the longest step before the first frame, and
+  // JavaScriptCore gives it one thread on two cores: give it all of them.
+  const std::string cores = std::to_string(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+  g_setenv("JSC_numberOfWasmCompilerThreads", cores.c_str(), FALSE);
   m_context = webkit_web_context_get_default();
   // With a C or POSIX locale the player does not start; it needs a
   // language it knows.
@@ -97,9 +105,24 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
   const std::string signal = std::string("script-message-received::") + kPlayerMessageHandler;
   g_signal_connect(m_content, signal.c_str(), G_CALLBACK(OnScriptMessage), this);
   webkit_user_content_manager_register_script_message_handler(m_content, kPlayerMessageHandler);
+
+  // The web process takes about half a second to start: the first view's
+  // starts now, while the view extracts its programs, not once the page is
+  // loaded. A script, not a page: a page would load the player twice.
+  m_readyView = makeWebView();
+  g_object_ref_sink(m_readyView);
+  webkit_web_view_evaluate_javascript(m_readyView, "0", -1, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr);
+}
+
+void PrepareGtkForPlayer(bool compositing) {
+  // Without the compositor nothing of ours draws with OpenGL; GDK would
+  // still load and set up the X display's OpenGL to choose its visuals.
+  if (!compositing) g_setenv("GDK_GL", "disable", FALSE);
 }
 
 GtkPlatform::~GtkPlatform() {
+  if (m_readyView != nullptr) g_object_unref(m_readyView);
   if (m_embedWindow != nullptr) {
     gdk_window_remove_filter(m_embedWindow, OnEmbedWindowEvent, this);
     g_object_unref(m_embedWindow);
@@ -150,7 +173,11 @@ WebKitWebView* GtkPlatform::makeWebView() {
 
 std::unique_ptr<WebView> GtkPlatform::createWebView(const Rect& /*frame*/) {
   // The view fills its window, which has the frame's size.
-  return std::make_unique<GtkSaverWebView>(makeWebView());
+  if (m_readyView == nullptr) return std::make_unique<GtkSaverWebView>(makeWebView());
+  auto view = std::make_unique<GtkSaverWebView>(m_readyView);
+  g_object_unref(m_readyView);
+  m_readyView = nullptr;
+  return view;
 }
 
 void GtkPlatform::addSubview(WebView& webView) {

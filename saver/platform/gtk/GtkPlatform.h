@@ -22,6 +22,10 @@ struct GtkPlatformOptions {
   RendererDecision renderer;
 };
 
+// Before gtk_init: what the toolkit needs to know of the player's drawing.
+// compositing: the web engine composites with OpenGL.
+void PrepareGtkForPlayer(bool compositing);
+
 // A WebKitWebView the platform made.
 class GtkSaverWebView : public WebView {
  public:
@@ -95,6 +99,7 @@ class GtkPlatform : public SaverPlatform {
   GtkWidget* m_window = nullptr;                  // ours
   GdkWindow* m_embedWindow = nullptr;             // ours, when embedded
   WebKitWebView* m_mainView = nullptr;            // the first web view added
+  WebKitWebView* m_readyView = nullptr;           // ours until the first createWebView
   bool m_obscured = false;
   bool m_hidden = false;
   bool m_playing = true;  // what the players were last told

@@ -158,6 +158,8 @@ class LumettaProcess {
     return n;
   }
 
+  pid_t pid() const { return m_pid; }
+
   // Waits for the exit without asking for it.
   int waitForExit(std::chrono::seconds limit) { return stopWith(0, limit); }
 
