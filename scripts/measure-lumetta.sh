@@ -177,7 +177,11 @@ measure() {
   nice -n "${MEASURE_NICE:--10}" "$@" >"$work/$name.log" 2>&1 &
   pid=$!
   running=$pid
-  read -r first cpu_first < <(python3 "$work/first-frame.py" "$start" "$pid" 60 "$width" "$height")
+  read -r first cpu_first < <(python3 "$work/first-frame.py" "$start" "$pid" 120 "$width" "$height")
+  if [[ $first == - ]]; then
+    echo "  $name drew nothing in 120 s; its output ends:" >&2
+    tail -5 "$work/$name.log" >&2
+  fi
   sleep 1
   before=$(tree_ticks "$pid"); own_before=$(own_ticks "$pid")
   sleep "$cpu_seconds"
@@ -220,7 +224,7 @@ for size in $sizes; do
     echo " run $i (load $(cut -d' ' -f1 /proc/loadavg)):"
     # shellcheck disable=SC2086
     measure lumetta "$width" "$height" "$lumetta" --platform gtk --resources "$resources" \
-      --window-size "${width}x${height}" ${LUMETTA_ARGS:-} --seconds $((cpu_seconds + 90))
+      --window-size "${width}x${height}" ${LUMETTA_ARGS:-} --seconds $((cpu_seconds + 150))
     if [[ $peer != none ]]; then
       rm -rf "$work/profile"
       measure "$peer" "$width" "$height" env -u JSC_useBBQJIT "$peer" --disable-gpu --kiosk \

@@ -137,16 +137,16 @@ int RunGtk(const LumettaOptions& options) {
   gdk_set_allowed_backends("x11");
   // Decided before the toolkit opens the display, which it then sets up
   // for OpenGL only when the web engine composites.
-  RendererDecision renderer;
-  {
-    Display* probe = options.renderer == LumettaRendererChoice::automatic ? XOpenDisplay(nullptr)
-                                                                           : nullptr;
-    renderer = DecideRenderer(options.renderer,
-                              probe != nullptr ? ProbeDisplayOpenGL(probe) : DisplayOpenGL{});
-    if (probe != nullptr) XCloseDisplay(probe);
-  }
+  Display* asked = options.renderer == LumettaRendererChoice::automatic ? XOpenDisplay(nullptr)
+                                                                         : nullptr;
+  const RendererDecision renderer =
+      DecideRenderer(options.renderer, asked != nullptr ? ProbeDisplayOpenGL(asked) : DisplayOpenGL{});
   PrepareGtkForPlayer(renderer.compositing);
-  if (!gtk_init_check(nullptr, nullptr)) {
+  const bool opened = gtk_init_check(nullptr, nullptr);
+  // Only now: a server whose last client leaves resets, and refuses
+  // connections meanwhile.
+  if (asked != nullptr) XCloseDisplay(asked);
+  if (!opened) {
     std::cerr << "lumetta: cannot open the X display '"
               << (std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "") << "'; try --platform headless\n";
     return 1;

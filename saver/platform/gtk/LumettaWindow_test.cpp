@@ -108,7 +108,7 @@ TEST_F(LumettaWindowTest, PlaysTheDemoInAWindow) {
   for (pid_t child : ChildrenOf(lumetta->pid())) {
     if (ProcFile(child, "comm").rfind("WebKitWebProces", 0) != 0) continue;
     ++webProcesses;
-    const std::string environment = ProcFile(child, "environ");
+    const std::string environment = '\0' + ProcFile(child, "environ");
     EXPECT_NE(environment.find(std::string(1, '\0') + threads + '\0'), std::string::npos)
         << "web process " << child;
   }
