@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
