@@ -36,14 +36,22 @@ std::string ReadFile(const fs::path& file) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A fresh scratch folder named after the running test.
-fs::path Scratch() {
-  const fs::path dir = fs::path(::testing::TempDir()) /
-                       ("installed-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
+// A fresh scratch folder named after the running test and this process
+// (checkouts side by side may run the same test at once), kept when the
+// test failed.
+struct Scratch {
+  fs::path path;
+  Scratch()
+      : path(fs::path(::testing::TempDir()) /
+             ("installed-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+              "-" + std::to_string(getpid()))) {
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~Scratch() {
+    if (!::testing::Test::HasFailure()) fs::remove_all(path);
+  }
+};
 
 size_t EntriesIn(const fs::path& dir) {
   return static_cast<size_t>(std::distance(fs::directory_iterator(dir), {}));
@@ -52,7 +60,8 @@ size_t EntriesIn(const fs::path& dir) {
 TEST(DebPackage, UnpackedLumettaPlaysItsOwnDemoWithItsOwnPlayer) {
   XvfbServer server;
   ASSERT_FALSE(server.display().empty()) << server.why();
-  const fs::path work = Scratch();
+  const Scratch scratch;
+  const fs::path& work = scratch.path;
   const fs::path temp = work / "tmp";
   fs::create_directories(temp);
   const std::string png = (work / "snapshot.png").string();
@@ -202,7 +211,8 @@ class MateSession {
 TEST(MateScreensaver, RunsTheInstalledLumettaInItsWindowAndStopsIt) {
   XvfbServer server;
   ASSERT_FALSE(server.display().empty()) << server.why();
-  const fs::path work = Scratch();
+  const Scratch scratch;
+  const fs::path& work = scratch.path;
   const std::string png = (work / "screen.png").string();
   const std::string lumetta = LUMETTA_DEB_ROOT "/usr/bin/lumetta";
   Display* display = XOpenDisplay(server.display().c_str());
