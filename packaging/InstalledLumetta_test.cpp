@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,14 +36,22 @@ std::string ReadFile(const fs::path& file) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A fresh scratch folder named after the running test.
-fs::path Scratch() {
-  const fs::path dir = fs::path(::testing::TempDir()) /
-                       ("installed-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
+// A fresh scratch folder named after the running test and this process
+// (checkouts side by side may run the same test at once), kept when the
+// test failed.
+struct Scratch {
+  fs::path path;
+  Scratch()
+      : path(fs::path(::testing::TempDir()) /
+             ("installed-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+              "-" + std::to_string(getpid()))) {
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~Scratch() {
+    if (!::testing::Test::HasFailure()) fs::remove_all(path);
+  }
+};
 
 size_t EntriesIn(const fs::path& dir) {
   return static_cast<size_t>(std::distance(fs::directory_iterator(dir), {}));
@@ -51,7 +60,8 @@ size_t EntriesIn(const fs::path& dir) {
 TEST(DebPackage, UnpackedLumettaPlaysItsOwnDemoWithItsOwnPlayer) {
   XvfbServer server;
   ASSERT_FALSE(server.display().empty()) << server.why();
-  const fs::path work = Scratch();
+  const Scratch scratch;
+  const fs::path& work = scratch.path;
   const fs::path temp = work / "tmp";
   fs::create_directories(temp);
   const std::string png = (work / "snapshot.png").string();
@@ -70,19 +80,32 @@ TEST(DebPackage, UnpackedLumettaPlaysItsOwnDemoWithItsOwnPlayer) {
   ExpectDemoProgram(png, 550, 400, kDemoMain);
 }
 
-// The pid of every process whose environment holds TMPDIR=tmp and whose
-// program is lumetta or one of WebKit's: what the daemon started.
-std::vector<pid_t> SaverProcesses(const std::string& tmp, const std::string& lumetta) {
+// The pid of every process on that display (DISPLAY in its environment)
+// whose program is lumetta or one of WebKit's: what the daemon started.
+std::vector<pid_t> SaverProcesses(const std::string& display, const std::string& lumetta) {
   std::vector<pid_t> found;
-  const std::string entry = "TMPDIR=" + tmp;
+  const std::string entry = '\0' + std::string("DISPLAY=") + display + '\0';
   for (const fs::directory_entry& proc : fs::directory_iterator("/proc")) {
     const std::string name = proc.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
     std::error_code ec;
     const std::string exe = fs::read_symlink(proc.path() / "exe", ec).string();
     if (ec || (exe != lumetta && exe.find("WebKit") == std::string::npos)) continue;
-    const std::string environment = '\0' + ReadFile(proc.path() / "environ");
-    if (environment.find('\0' + entry + '\0') != std::string::npos) found.push_back(std::stoi(name));
+    if (('\0' + ReadFile(proc.path() / "environ")).find(entry) != std::string::npos)
+      found.push_back(std::stoi(name));
+  }
+  return found;
+}
+
+// The programs lumetta extracted to /tmp: MATE's screensaver hands its
+// hacks a few variables only (DISPLAY, HOME, PATH...), not TMPDIR.
+std::set<fs::path> ExtractedPrograms() {
+  std::set<fs::path> found;
+  std::error_code ec;
+  for (const fs::directory_entry& file : fs::directory_iterator("/tmp", ec)) {
+    const std::string name = file.path().filename().string();
+    for (const char* prefix : {"ssftemp.", "ssptemp.", "ssstemp."})
+      if (name.rfind(prefix, 0) == 0) found.insert(file.path());
   }
   return found;
 }
@@ -126,16 +149,18 @@ bool SquareShown(const std::string& png, int width, int height) {
 // of hacks holds a link to the unpacked lumetta.
 class MateSession {
  public:
-  MateSession(const fs::path& work, const std::string& display) : m_log(work / "session.log") {
-    const fs::path home = work / "home", runtime = work / "run", hacks = work / "hacks";
+  MateSession(const fs::path& work, const std::string& display) : m_work(work) {
+    const fs::path home = work / "home", runtime = work / "run";
     fs::create_directories(home);
     fs::create_directories(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
-    fs::create_directories(hacks);
-    fs::create_symlink(LUMETTA_DEB_ROOT "/usr/bin/lumetta", hacks / "lumetta");
+    fs::create_directories(work / "hacks");
+    fs::create_symlink(LUMETTA_DEB_ROOT "/usr/bin/lumetta", work / "hacks" / "lumetta");
     m_pid = fork();
     if (m_pid == 0) {
-      const int out = open(m_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      // A group of its own, so that whatever it leaves can be ended at once.
+      setpgid(0, 0);
+      const int out = open((work / "session.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(out, STDOUT_FILENO);
       dup2(out, STDERR_FILENO);
       setenv("DISPLAY", display.c_str(), 1);
@@ -146,7 +171,6 @@ class MateSession {
       setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
       setenv("XDG_DATA_DIRS", LUMETTA_DEB_ROOT "/usr/share:/usr/share", 1);
       setenv("XDG_CURRENT_DESKTOP", "MATE", 1);
-      setenv("TMPDIR", (work / "tmp").c_str(), 1);
       // Settings in a file under HOME, read by every process of the session.
       setenv("GSETTINGS_BACKEND", "keyfile", 1);
       setenv("NO_AT_BRIDGE", "1", 1);
@@ -154,25 +178,20 @@ class MateSession {
       unsetenv("XSCREENSAVER_WINDOW");
       unsetenv("DBUS_SESSION_BUS_ADDRESS");
       execlp("unshare", "unshare", "--mount", "--propagation", "private", "--", "bash",
-             MATE_SESSION_SCRIPT, hacks.c_str(), "screensavers-lumetta", (work / "daemon.log").c_str(),
-             static_cast<char*>(nullptr));
+             MATE_SESSION_SCRIPT, work.c_str(), "screensavers-lumetta", static_cast<char*>(nullptr));
       _exit(127);
     }
   }
   ~MateSession() {
     if (m_pid <= 0) return;
-    kill(m_pid, SIGTERM);
+    std::ofstream(m_work / "stop").put('\n');
     const auto end = Clock::now() + kStopLimit;
-    while (waitpid(m_pid, nullptr, WNOHANG) == 0) {
-      if (Clock::now() > end) {
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
-        break;
-      }
+    while (waitpid(m_pid, nullptr, WNOHANG) == 0 && Clock::now() < end)
       std::this_thread::sleep_for(50ms);
-    }
+    kill(-m_pid, SIGKILL);
+    waitpid(m_pid, nullptr, WNOHANG);
   }
-  std::string output() const { return ReadFile(m_log); }
+  std::string output() const { return ReadFile(m_work / "session.log"); }
   bool waitForOutput(const std::string& line, std::chrono::seconds limit) const {
     const auto end = Clock::now() + limit;
     while (Clock::now() < end) {
@@ -182,25 +201,25 @@ class MateSession {
     }
     return false;
   }
-  void deactivate() { kill(m_pid, SIGUSR1); }
+  void deactivate() { std::ofstream(m_work / "deactivate").put('\n'); }
 
  private:
-  fs::path m_log;
+  fs::path m_work;
   pid_t m_pid = -1;
 };
 
 TEST(MateScreensaver, RunsTheInstalledLumettaInItsWindowAndStopsIt) {
   XvfbServer server;
   ASSERT_FALSE(server.display().empty()) << server.why();
-  const fs::path work = Scratch();
-  const fs::path tmp = work / "tmp";
-  fs::create_directories(tmp);
+  const Scratch scratch;
+  const fs::path& work = scratch.path;
   const std::string png = (work / "screen.png").string();
   const std::string lumetta = LUMETTA_DEB_ROOT "/usr/bin/lumetta";
   Display* display = XOpenDisplay(server.display().c_str());
   ASSERT_NE(display, nullptr);
   const Screen* screen = DefaultScreenOfDisplay(display);
   const int width = WidthOfScreen(screen), height = HeightOfScreen(screen);
+  const std::set<fs::path> before = ExtractedPrograms();
 
   MateSession session(work, server.display());
   if (!session.waitForOutput("screensaver active", 60s)) {
@@ -225,17 +244,25 @@ TEST(MateScreensaver, RunsTheInstalledLumettaInItsWindowAndStopsIt) {
   EXPECT_NE(daemonLog.find("Setting command for job: '/usr/libexec/xscreensaver/lumetta --root'"),
             std::string::npos)
       << daemonLog;
-  EXPECT_FALSE(SaverProcesses(tmp.string(), lumetta).empty());
-  EXPECT_EQ(EntriesIn(tmp), 3u) << "the three extracted programs while it plays";
+  EXPECT_FALSE(SaverProcesses(server.display(), lumetta).empty());
+  std::set<fs::path> extracted;
+  for (const fs::path& file : ExtractedPrograms())
+    if (!before.contains(file)) extracted.insert(file);
+  EXPECT_EQ(extracted.size(), 3u) << "the three extracted programs while it plays";
+  const auto anyLeft = [&] {
+    for (const fs::path& file : extracted)
+      if (fs::exists(file)) return true;
+    return false;
+  };
 
   session.deactivate();
   ASSERT_TRUE(session.waitForOutput("screensaver inactive", kStopLimit)) << session.output();
   const auto deactivated = Clock::now();
   while (Clock::now() < deactivated + kStopLimit &&
-         (!SaverProcesses(tmp.string(), lumetta).empty() || EntriesIn(tmp) != 0))
+         (!SaverProcesses(server.display(), lumetta).empty() || anyLeft()))
     std::this_thread::sleep_for(50ms);
-  EXPECT_TRUE(SaverProcesses(tmp.string(), lumetta).empty()) << "lumetta or its web engine still runs";
-  EXPECT_EQ(EntriesIn(tmp), 0u) << "extracted programs left behind";
+  EXPECT_TRUE(SaverProcesses(server.display(), lumetta).empty()) << "lumetta or its web engine still runs";
+  EXPECT_FALSE(anyLeft()) << "extracted programs left behind";
   std::cout << "gone " << std::chrono::duration<double>(Clock::now() - deactivated).count()
             << " s after deactivation\n";
   XCloseDisplay(display);
