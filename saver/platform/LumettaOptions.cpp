@@ -52,13 +52,13 @@ bool Ignore(const std::string&, LumettaOptions&) { return true; }
 // An option by its name without dashes. needs is what its value must be
 // (null for an option that takes none); set stores a value and is false
 // when the value is not what needs says.
-struct OptionSpec {
+struct OptionEntry {
   const char* name;
   const char* needs;
   bool (*set)(const std::string& value, LumettaOptions& options);
 };
 
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {"preview", nullptr, [](const std::string&, LumettaOptions& o) { return o.preview = true; }},
     {"configure", nullptr, [](const std::string&, LumettaOptions& o) { return o.configure = true; }},
     {"fullscreen", nullptr, [](const std::string&, LumettaOptions& o) { return o.fullscreen = true; }},
@@ -124,9 +124,9 @@ const OptionSpec kOptions[] = {
     {"delay", "a number", Ignore},
 };
 
-const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& spec : kOptions)
-    if (name == spec.name) return &spec;
+const OptionEntry* FindOption(const std::string& name) {
+  for (const OptionEntry& entry : kOptions)
+    if (name == entry.name) return &entry;
   return nullptr;
 }
 
@@ -151,27 +151,27 @@ bool ParseLumettaOptions(const std::vector<std::string>& args, LumettaOptions& o
     }
     const size_t equals = arg.find('=');
     const std::string spelt = arg.substr(0, equals);  // as given, for messages
-    const OptionSpec* spec = FindOption(spelt.substr(spelt.rfind("--", 0) == 0 ? 2 : 1));
-    if (spec == nullptr) {
+    const OptionEntry* entry = FindOption(spelt.substr(spelt.rfind("--", 0) == 0 ? 2 : 1));
+    if (entry == nullptr) {
       error = "unknown option '" + spelt + "'";
       return false;
     }
     std::string value;
     if (equals != std::string::npos) {
-      if (spec->needs == nullptr) {
+      if (entry->needs == nullptr) {
         error = "option " + spelt + " takes no value";
         return false;
       }
       value = arg.substr(equals + 1);
-    } else if (spec->needs != nullptr) {
+    } else if (entry->needs != nullptr) {
       if (i + 1 < args.size()) value = args[++i];
     }
-    if (spec->needs != nullptr && value.empty()) {
-      error = "option " + spelt + " needs " + spec->needs;
+    if (entry->needs != nullptr && value.empty()) {
+      error = "option " + spelt + " needs " + entry->needs;
       return false;
     }
-    if (!spec->set(value, options)) {
-      error = "option " + spelt + " needs " + spec->needs + ", not '" + value + "'";
+    if (!entry->set(value, options)) {
+      error = "option " + spelt + " needs " + entry->needs + ", not '" + value + "'";
       return false;
     }
   }
