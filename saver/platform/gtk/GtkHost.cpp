@@ -143,7 +143,7 @@ int RunGtk(const LumettaOptions& options) {
 
   GtkPlatformOptions platformOptions;
   platformOptions.resources = options.resources;
-  platformOptions.shareFolder = ShareFolder(LUMETTA_BUILD_SHARE_DIR);
+  platformOptions.shareFolder = ShareFolder();
   platformOptions.fullscreen = options.fullscreen;
   platformOptions.sound = options.sound;
 
