@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "demo/DemoSwf.h"
+#include "saver/platform/gtk/DemoPixels_test.h"
 #include "saver/platform/gtk/Xvfb_test.h"
 
 // Last: its macros clash with names inside GoogleTest.
@@ -136,12 +137,6 @@ struct DemoPixels {
   size_t all = 0;
 };
 
-bool Near(const Rgb& a, unsigned long pixel) {
-  const int r = static_cast<int>((pixel >> 16) & 0xff), g = static_cast<int>((pixel >> 8) & 0xff),
-            b = static_cast<int>(pixel & 0xff);
-  return std::abs(a.red - r) <= 8 && std::abs(a.green - g) <= 8 && std::abs(a.blue - b) <= 8;
-}
-
 DemoPixels CountDemoPixels(Display* display, Window window, const DemoSwfStyle& style) {
   DemoPixels seen;
   XWindowAttributes attributes = {};
@@ -156,8 +151,10 @@ DemoPixels CountDemoPixels(Display* display, Window window, const DemoSwfStyle& 
       // 24-bit TrueColor in 32-bit pixels, read directly: a whole screen
       // a few times a second through XGetPixel costs the player CPU.
       const unsigned long pixel = image->bits_per_pixel == 32 ? row[x] : XGetPixel(image, x, y);
-      seen.background += Near(style.background, pixel);
-      seen.square += Near(style.square, pixel);
+      const Rgb colour{static_cast<unsigned char>(pixel >> 16),
+                       static_cast<unsigned char>(pixel >> 8), static_cast<unsigned char>(pixel)};
+      seen.background += Near(style.background, colour);
+      seen.square += Near(style.square, colour);
     }
   }
   XDestroyImage(image);
