@@ -51,16 +51,18 @@ TEST(PackageTest, LoadAddsFormsAndCloseDropsThem) {
   EXPECT_FALSE(package.Save(0, dir.WideFile("no/such/folder/p.dat")));
 }
 
-TEST(PackageSaveTest, KeepsPermissionBitsAndWritesThroughSymbolicLinks) {
+TEST(PackageSaveTest, KeepsPermissionBitsAndRefusesSymbolicLinks) {
   TempDir dir;
   const std::string real = dir.Write("real.dat", {1, 2, 3});
   ASSERT_EQ(chmod(real.c_str(), 0640), 0);
   fs::create_symlink("real.dat", dir.path() / "link.dat");
   CPackage package;
   package.AddForm(new CPackageForm);
-  ASSERT_TRUE(package.Save(0, dir.WideFile("link.dat")));
-
+  EXPECT_FALSE(package.Save(0, dir.WideFile("link.dat")));
   EXPECT_TRUE(fs::is_symlink(dir.path() / "link.dat"));
+  EXPECT_EQ(TempDir::ReadAll(real), (Bytes{1, 2, 3}));
+
+  ASSERT_TRUE(package.Save(0, dir.WideFile("real.dat")));
   struct stat info;
   ASSERT_EQ(stat(real.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);

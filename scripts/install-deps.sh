@@ -26,6 +26,8 @@ command -v npm >/dev/null 2>&1 || packages+=(npm)
 for group in "$@"; do
   case "$group" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    # scripts/measure-lumetta.sh: the browser it compares lumetta with.
+    measure) packages+=(chromium python3) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -1,33 +1,142 @@
 #!/usr/bin/env bash
-# Measures lumetta on the demo package under an Xvfb of its own: the time
-# from start to the first frame the player draws (as lumetta reports it,
-# from its process start), and the CPU that lumetta and its web engine
-# processes use while the demo plays, in % of one core.
+# Measures lumetta on the demo package against a browser playing the same
+# page with the same player and settings (Debian's chromium, software
+# rendering, kiosk), each under an Xvfb of the screen size measured:
 #
-#   scripts/measure-lumetta.sh [RUNS] [CPU_SECONDS]     (after make build)
+# - first frame: seconds from start until the middle row of the screen
+#   shows the program (any pixel differing from the row's first), seen from
+#   outside by the same X poller for both, and the CPU (all processes)
+#   spent until then;
+# - CPU while playing, in % of one core, for the whole process tree (for
+#   lumetta also split into lumetta and its web engine).
+#
+#   scripts/measure-lumetta.sh [RUNS] [CPU_SECONDS] [SIZES]    (after make build)
+#
+# SIZES defaults to "800x600 1920x1080". Each run starts lumetta and then
+# the browser, so that both meet the same load; the summary gives medians
+# and the spread (min-max) and the ratio lumetta / browser.
+# Both run at niceness $MEASURE_NICE (default -10, when allowed) so that a
+# busy machine's other work throttles them less; the figures are still
+# noisy then, and only a comparison within one run means much.
 # Extra environment (e.g. JSC_ options) is passed on to lumetta, and
-# LUMETTA_ARGS adds options (e.g. "--window-size 550x400").
+# LUMETTA_ARGS adds options. LUMETTA names another lumetta binary (say, an
+# older build) to compare. PEER=none measures lumetta alone.
+# The browser comes from scripts/install-deps.sh measure.
 set -euo pipefail
 
-runs=${1:-5}
+runs=${1:-3}
 cpu_seconds=${2:-10}
+sizes=${3:-800x600 1920x1080}
 build=${BUILD_DIR:-build/default}
-lumetta=$build/saver/lumetta
+lumetta=${LUMETTA:-$build/saver/lumetta}
+peer_page=$build/saver/lumetta_peer_page
 resources=$build/demo/resources
-work=$(mktemp -d)
-trap 'kill $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
+share=$build/saver/share
+peer=${PEER:-chromium}
+hz=$(getconf CLK_TCK)
 
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$work/display")
+for tool in "$lumetta" "$peer_page"; do
+  [[ -x $tool ]] || { echo "measure-lumetta: $tool is missing; run make build" >&2; exit 1; }
+done
+if [[ $peer != none ]] && ! command -v "$peer" >/dev/null; then
+  echo "measure-lumetta: no $peer; scripts/install-deps.sh measure installs it (or PEER=none)" >&2
+  exit 1
+fi
+
+work=$(mktemp -d)
+xvfb=
+server=
+running=
+cleanup() {
+  [[ -n $running ]] && stop_tree "$running"
+  [[ -n $server ]] && kill "$server" 2>/dev/null
+  [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The peer's site: the same player files and the demo's main program (the
+# one packed into the demo package).
+mkdir -p "$work/site"
+ln -s "$(realpath "$share/ruffle")" "$work/site/ruffle"
+cp "$build/demo/swf/main.swf" "$work/site/full.swf"
+port_file=$work/port
+python3 -u - "$work/site" >"$port_file" 2>/dev/null <<'EOF' &
+import http.server, functools, sys
+handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=sys.argv[1])
+handler.func.log_message = lambda *args: None
+handler.func.extensions_map[".wasm"] = "application/wasm"
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+print(server.server_address[1])
+server.serve_forever()
+EOF
+server=$!
+for _ in $(seq 100); do [[ -s $port_file ]] && break; sleep 0.1; done
+base=http://127.0.0.1:$(cat "$port_file")/
+"$peer_page" "$base" >"$work/site/index.html"
+
+# Waits until the middle row of the screen shows something other than one
+# colour (leaving out a twentieth at each end, where window edges are);
+# prints the seconds since START (epoch seconds) and the CPU seconds
+# the process tree of PID spent until then. Polls every 40 ms, as cheaply
+# as X allows: one row.
+cat >"$work/first-frame.py" <<'EOF'
+import ctypes, os, sys, time
+start, pid, limit = float(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
+x = ctypes.CDLL("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+x.XDefaultRootWindow.restype = ctypes.c_ulong
+x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                        ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+x.XGetImage.restype = ctypes.POINTER(ctypes.c_int)
+x.XFree.argtypes = [ctypes.c_void_p]
+display = x.XOpenDisplay(None)
+root = x.XDefaultRootWindow(display)
+width, height = int(sys.argv[4]), int(sys.argv[5])
+ticks = os.sysconf("SC_CLK_TCK")
+
+def tree_ticks(p):
+    total = 0
+    try:
+        with open(f"/proc/{p}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        total = int(fields[11]) + int(fields[12])
+        for task in os.listdir(f"/proc/{p}/task"):
+            with open(f"/proc/{p}/task/{task}/children") as f:
+                total += sum(tree_ticks(int(c)) for c in f.read().split())
+    except (OSError, IndexError):
+        pass
+    return total
+
+def drawn():
+    image = x.XGetImage(display, root, 0, height // 2, width, 1, 0xFFFFFFFF, 2)  # ZPixmap
+    if not image:
+        return False
+    data = ctypes.cast(ctypes.cast(image, ctypes.POINTER(ctypes.c_void_p))[2],
+                       ctypes.POINTER(ctypes.c_uint32))
+    row = data[width // 20:width - width // 20]
+    x.XFree(ctypes.cast(image, ctypes.POINTER(ctypes.c_void_p))[2])
+    x.XFree(image)
+    first = row[0]
+    def differs(b):
+        return sum(abs(((first >> s) & 255) - ((b >> s) & 255)) for s in (0, 8, 16)) > 48
+    return any(differs(b) for b in row[1:] if b != first)
+
+while time.time() - start < limit:
+    if drawn():
+        print(f"{time.time() - start:.2f} {tree_ticks(pid) / ticks:.2f}")
+        sys.exit(0)
+    time.sleep(0.04)
+print("- -")
+EOF
 
 # Sum of utime+stime ticks of a process and all its descendants.
 tree_ticks() {
   local pid=$1 total=0 child
   if [[ -r /proc/$pid/stat ]]; then
-    total=$(awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$pid/stat")
+    total=$(awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$pid/stat" 2>/dev/null || echo 0)
   fi
   for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do
     total=$((total + $(tree_ticks "$child")))
@@ -35,36 +144,115 @@ tree_ticks() {
   echo "$total"
 }
 
-# utime+stime ticks of the lumetta (UI) process alone.
 own_ticks() {
   awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat" 2>/dev/null || echo 0
 }
 
-hz=$(getconf CLK_TCK)
-for i in $(seq "$runs"); do
-  log=$work/run$i.log
+# Every process of the tree, then waits for the top one.
+tree_pids() {
+  local child
+  echo "$1"
+  for child in $(cat /proc/"$1"/task/*/children 2>/dev/null); do tree_pids "$child"; done
+}
+stop_tree() {
+  local pids
+  pids=$(tree_pids "$1")
   # shellcheck disable=SC2086
-  "$lumetta" --platform gtk --resources "$resources" --snapshot "$work/shot$i.png" ${LUMETTA_ARGS:-} \
-    --seconds $((cpu_seconds + 60)) >"$log" 2>&1 &
+  kill -TERM $pids 2>/dev/null || true
+  for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+  # shellcheck disable=SC2086
+  kill -KILL $pids 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+  running=
+}
+
+percent() { awk -v t="$1" -v hz="$hz" -v s="$cpu_seconds" 'BEGIN { printf "%.1f", 100 * t / hz / s }'; }
+
+# measure NAME WIDTH HEIGHT COMMAND...: one run; appends "NAME first cpu_first
+# cpu [ui web]" to $results and prints a line.
+measure() {
+  local name=$1 width=$2 height=$3 start pid first cpu_first before after own_before own_after
+  shift 3
+  start=$(date +%s.%N)
+  nice -n "${MEASURE_NICE:--10}" "$@" >"$work/$name.log" 2>&1 &
   pid=$!
-  # CPU spent (all processes) by the time the first frame is seen: a
-  # figure a busy machine disturbs less than the wall-clock time.
-  for _ in $(seq 1200); do grep -q '^first frame' "$log" && break; sleep 0.05; done
-  cpu_first=$(awk -v t="$(tree_ticks "$pid")" -v hz="$hz" 'BEGIN { printf "%.2f", t / hz }')
-  for _ in $(seq 600); do grep -q '^snapshot:' "$log" && break; sleep 0.1; done
-  first=$(sed -n 's/^first frame drawn after \([0-9.]*\) s/\1/p' "$log")
-  wasm=$(sed -n 's/^served special:.*wasm (\([0-9.]*\) s)/\1/p' "$log")
-  swf=$(sed -n 's/^served special:.*full.swf (\([0-9.]*\) s)/\1/p' "$log")
-  loaded=$(sed -n 's/^page: loaded .*(\([0-9.]*\) s)/\1/p' "$log")
-  player=$(sed -n 's/^page: player (\([0-9.]*\) s)/\1/p' "$log")
+  running=$pid
+  read -r first cpu_first < <(python3 "$work/first-frame.py" "$start" "$pid" 120 "$width" "$height")
+  if [[ $first == - ]]; then
+    echo "  $name drew nothing in 120 s; its output ends:" >&2
+    tail -5 "$work/$name.log" >&2
+  fi
   sleep 1
   before=$(tree_ticks "$pid"); own_before=$(own_ticks "$pid")
   sleep "$cpu_seconds"
   after=$(tree_ticks "$pid"); own_after=$(own_ticks "$pid")
-  kill -TERM "$pid"; wait "$pid" || true
-  percent() { awk -v t="$1" -v hz="$hz" -v s="$cpu_seconds" 'BEGIN { printf "%.1f", 100 * t / hz / s }'; }
+  stop_tree "$pid"
+  local cpu split=""
   cpu=$(percent $((after - before)))
-  cpu_ui=$(percent $((own_after - own_before)))
-  cpu_web=$(percent $((after - before - own_after + own_before)))
-  echo "run $i: player element ${player:-?} s, wasm served ${wasm:-?} s, program asked for ${swf:-?} s, loaded ${loaded:-?} s, first frame ${first:-?} s (CPU ${cpu_first} s), CPU while playing ${cpu} % of a core (lumetta ${cpu_ui}, web engine ${cpu_web}), load $(cut -d' ' -f1 /proc/loadavg)"
+  if [[ $name == lumetta ]]; then
+    split=" $(percent $((own_after - own_before))) $(percent $((after - before - own_after + own_before)))"
+  fi
+  echo "$name $first $cpu_first $cpu$split" >>"$results"
+  local parts=""
+  if [[ $name == lumetta ]]; then
+    # When the player's parts arrived, as lumetta reports them.
+    parts=" [player element $(sed -n 's/^page: player (\([0-9.]*\) s)/\1/p' "$work/$name.log")"
+    parts+=", core served $(sed -n 's/^served special:.*wasm (\([0-9.]*\) s)/\1/p' "$work/$name.log")"
+    parts+=", program asked for $(sed -n 's/^served special:.*full.swf (\([0-9.]*\) s)/\1/p' "$work/$name.log")"
+    parts+=", loaded $(sed -n 's/^page: loaded .*(\([0-9.]*\) s)/\1/p' "$work/$name.log")]"
+    split=" (lumetta$(cut -d' ' -f2 <<<"$split"), web engine$(cut -d' ' -f3 <<<"$split"))"
+  fi
+  printf '  %-8s first frame %s s (CPU %s s), CPU while playing %s %%%s%s\n' "$name" "$first" \
+    "$cpu_first" "$cpu" "$split" "$parts"
+}
+
+summary=$work/summary
+for size in $sizes; do
+  width=${size%x*}
+  height=${size#*x}
+  results=$work/results-$size
+  : >"$results"
+  exec 3>"$work/display"
+  Xvfb -displayfd 3 -screen 0 "${width}x${height}x24" -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  exec 3>&-
+  for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
+  export DISPLAY=:$(cat "$work/display")
+  : >"$work/display"
+  echo "screen ${width}x${height}:"
+  for i in $(seq "$runs"); do
+    echo " run $i (load $(cut -d' ' -f1 /proc/loadavg)):"
+    # shellcheck disable=SC2086
+    measure lumetta "$width" "$height" "$lumetta" --platform gtk --resources "$resources" \
+      --window-size "${width}x${height}" ${LUMETTA_ARGS:-} --seconds $((cpu_seconds + 150))
+    if [[ $peer != none ]]; then
+      rm -rf "$work/profile"
+      measure "$peer" "$width" "$height" env -u JSC_useBBQJIT "$peer" --disable-gpu --kiosk \
+        --no-sandbox --test-type --disable-background-networking --disable-component-update \
+        --disable-sync --no-first-run --user-data-dir="$work/profile" \
+        --window-position=0,0 --window-size="$width,$height" "${base}index.html"
+    fi
+  done
+  kill "$xvfb"; wait "$xvfb" 2>/dev/null || true; xvfb=
+  awk -v size="$size" -v peer="$peer" '
+    function sort(a, n,   i, j, t) { for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j-1] > a[j]; j--) { t = a[j]; a[j] = a[j-1]; a[j-1] = t } }
+    function median(a, n) { sort(a, n); return n % 2 ? a[(n+1)/2] : (a[n/2] + a[n/2+1]) / 2 }
+    function spread(a, n) { sort(a, n); return sprintf("%s-%s", a[1], a[n]) }
+    { n[$1]++; first[$1, n[$1]] = $2; cpuf[$1, n[$1]] = $3; cpu[$1, n[$1]] = $4 }
+    function column(who, what,   a, i) {
+      for (i = 1; i <= n[who]; i++) a[i] = (what == 1 ? first[who, i] : what == 2 ? cpuf[who, i] : cpu[who, i])
+      m[who, what] = median(a, n[who]); s[who, what] = spread(a, n[who])
+    }
+    END {
+      for (w = 1; w <= 3; w++) { column("lumetta", w); if (n[peer]) column(peer, w) }
+      split("first frame (s)|CPU to first frame (s)|CPU while playing (% of a core)", label, "|")
+      printf "%-10s %-32s %-18s %-18s %s\n", size, "median (min-max)", "lumetta", peer, "lumetta/" peer
+      for (w = 1; w <= 3; w++) {
+        ratio = (n[peer] && m[peer, w] > 0) ? sprintf("%.2f", m["lumetta", w] / m[peer, w]) : "-"
+        printf "%-10s %-32s %-18s %-18s %s\n", "", label[w], m["lumetta", w] " (" s["lumetta", w] ")",
+               n[peer] ? m[peer, w] " (" s[peer, w] ")" : "-", ratio
+      }
+    }' "$results" >>"$summary"
 done
+echo
+cat "$summary"

@@ -1,27 +1,36 @@
 #include "system/AtomicFile.h"
 
 #include <cerrno>
-#include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <sys/stat.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace {
 
-// Follows a chain of symbolic links to the path that is really written.
-std::string ResolveLinks(std::string path) {
-  for (int hop = 0; hop < 40; ++hop) {
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    std::error_code error;
-    std::filesystem::path next = std::filesystem::read_symlink(path, error);
-    if (error) return path;
-    if (next.is_relative()) next = std::filesystem::path(path).parent_path() / next;
-    path = next.string();
+// Saves begun and not yet finished, for RemovePendingFiles. Changed only
+// while signals are blocked, so a handler never sees it half changed.
+AtomicFile* g_pending = nullptr;
+
+// Blocks every signal for its lifetime: a temporary file is listed in the
+// same step that makes it, and unlisted in the same step that renames or
+// removes it.
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &m_old);
   }
-  return path;
-}
+  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+ private:
+  sigset_t m_old;
+};
 
 mode_t ModeForNewFile() {
   const mode_t mask = umask(0);
@@ -29,42 +38,123 @@ mode_t ModeForNewFile() {
   return 0666 & ~mask;
 }
 
+std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+
 }  // namespace
 
-AtomicFile::AtomicFile(const std::string& targetPath) : m_target(ResolveLinks(targetPath)) {}
+AtomicFile::AtomicFile(const std::string& targetPath) : m_target(targetPath) {}
 
 AtomicFile::~AtomicFile() { Discard(); }
 
+bool AtomicFile::Fail(const std::string& why) {
+  m_failure = why;
+  return false;
+}
+
+std::string AtomicFile::Refusal(const struct stat& target) {
+  const mode_t type = target.st_mode & S_IFMT;
+  if (type == S_IFLNK) return "is a symbolic link, which a save does not follow: name the file itself";
+  if (type != S_IFREG) {
+    const char* kind = type == S_IFDIR    ? "a folder"
+                       : type == S_IFCHR  ? "a character device"
+                       : type == S_IFBLK  ? "a block device"
+                       : type == S_IFIFO  ? "a FIFO"
+                       : type == S_IFSOCK ? "a socket"
+                                          : "not a file";
+    return std::string("is ") + kind + ", not a regular file";
+  }
+  if (target.st_nlink > 1)
+    return "has " + std::to_string(target.st_nlink - 1) +
+           " other hard link(s), which replacing it would part from it: copy it to a file of its own first";
+  return "";
+}
+
 bool AtomicFile::Begin() {
   Discard();
-  struct stat info;
-  m_mode = stat(m_target.c_str(), &info) == 0 ? (info.st_mode & 07777) : ModeForNewFile();
+  m_failure.clear();
+  m_replacing = false;
+  if (lstat(m_target.c_str(), &m_old) == 0) {
+    const std::string refusal = Refusal(m_old);
+    if (!refusal.empty()) return Fail(refusal);
+    m_replacing = true;
+  } else if (errno != ENOENT) {
+    return Fail(SystemError("cannot be examined"));
+  }
 
   const std::filesystem::path target(m_target);
   std::filesystem::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
   std::string tempPath = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  const int fd = mkstemp(tempPath.data());
-  if (fd < 0) return false;
+  int fd = -1;
+  {
+    const SignalsBlocked blocked;
+    fd = mkstemp(tempPath.data());
+    if (fd < 0) return Fail(SystemError("cannot make a temporary file beside it"));
+    m_tempPath = tempPath;
+    m_nextPending = g_pending;
+    g_pending = this;
+  }
   m_fp = fdopen(fd, "w+b");
   if (m_fp == nullptr) {
+    Fail(SystemError("cannot write beside it"));
     close(fd);
-    unlink(tempPath.c_str());
+    Discard();
     return false;
   }
-  m_tempPath = tempPath;
   return true;
 }
 
+mode_t AtomicFile::KeepOwnership(int fd) const {
+  if (!m_replacing) return ModeForNewFile();
+  mode_t mode = m_old.st_mode & 07777;
+  // Root may give the file back to its owner; a member of the file's
+  // group may keep the group. Anyone else makes the file their own.
+  if (fchown(fd, m_old.st_uid, m_old.st_gid) != 0) (void)fchown(fd, static_cast<uid_t>(-1), m_old.st_gid);
+  struct stat now;
+  if (fstat(fd, &now) != 0) return mode & S_IRWXU;  // owner unknown: keep it private
+  if (now.st_uid != m_old.st_uid) mode &= ~S_ISUID;
+  if (now.st_gid != m_old.st_gid) {
+    // The writer's group must not gain what the old group had.
+    const mode_t groupAndOthers = (mode >> 3) & mode & 07;
+    mode = (mode & ~(S_ISGID | S_IRWXG)) | (groupAndOthers << 3);
+  }
+  return mode;
+}
+
 bool AtomicFile::Commit() {
-  if (m_fp == nullptr) return false;
+  if (m_fp == nullptr) return Fail("was not begun");
   const int fd = fileno(m_fp);
-  bool ok = std::fflush(m_fp) == 0 && fsync(fd) == 0 && fchmod(fd, m_mode) == 0;
-  ok = (std::fclose(m_fp) == 0) && ok;
+  bool ok = std::fflush(m_fp) == 0;
+  if (ok) {
+    const mode_t mode = KeepOwnership(fd);
+    ok = fchmod(fd, mode) == 0 && fsync(fd) == 0;
+  }
+  if (!ok) Fail(SystemError("cannot write"));
+  if (std::fclose(m_fp) != 0 && ok) ok = Fail(SystemError("cannot write"));
   m_fp = nullptr;
-  if (ok && std::rename(m_tempPath.c_str(), m_target.c_str()) == 0) {
-    m_tempPath.clear();
-    return true;
+  if (!ok) {
+    Discard();
+    return false;
+  }
+
+  // What stands at the target now must be what Begin accepted: a file
+  // made or swapped in meanwhile is refused like one found at Begin.
+  struct stat now;
+  if (lstat(m_target.c_str(), &now) == 0) {
+    const std::string refusal = Refusal(now);
+    if (!refusal.empty()) ok = Fail(refusal);
+    else if (m_replacing && (now.st_dev != m_old.st_dev || now.st_ino != m_old.st_ino))
+      ok = Fail("was replaced by another file while being saved");
+  }
+  if (ok) {
+    const SignalsBlocked blocked;
+    if (std::rename(m_tempPath.c_str(), m_target.c_str()) == 0) {
+      Unlist();
+      m_tempPath.clear();
+      m_failure.clear();
+      return true;
+    }
+    Fail(SystemError("cannot be replaced"));
   }
   Discard();
   return false;
@@ -76,7 +166,23 @@ void AtomicFile::Discard() {
     m_fp = nullptr;
   }
   if (!m_tempPath.empty()) {
+    const SignalsBlocked blocked;
     unlink(m_tempPath.c_str());
+    Unlist();
     m_tempPath.clear();
   }
+}
+
+void AtomicFile::Unlist() {
+  for (AtomicFile** link = &g_pending; *link != nullptr; link = &(*link)->m_nextPending)
+    if (*link == this) {
+      *link = m_nextPending;
+      break;
+    }
+  m_nextPending = nullptr;
+}
+
+void AtomicFile::RemovePendingFiles() {
+  for (const AtomicFile* file = g_pending; file != nullptr; file = file->m_nextPending)
+    unlink(file->m_tempPath.c_str());
 }

@@ -27,7 +27,8 @@ Subcommand AddInfoCommand(CLI::App& program) {
             const nlohmann::json description =
                 DescribePackage(*loaded.package, options->package, options->showValues);
             if (options->json)
-              std::cout << description.dump(2) << "\n";
+              // A path that is not UTF-8 cannot be a JSON string as it is.
+              std::cout << description.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
             else
               PrintSummary(description, std::cout);
             return static_cast<int>(kExitOk);

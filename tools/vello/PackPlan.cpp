@@ -181,18 +181,18 @@ void BuildPackage(const PackPlan& plan, CPackage& package) {
     auto* form = new CPackageForm;
     package.AddForm(form);  // owned by the package from here on
     if (!f.name.empty()) form->SetFormName(Wide(f.name));
-    Require(form->PackSWF(Wide(f.main), f.protect, kKeyCallbackText), "the main program", f.main);
+    Require(form->PackSWF(WidePath(f.main), f.protect, kKeyCallbackText), "the main program", f.main);
     progress.Advance(FileSize(f.main));
     if (!f.preview.empty()) {
-      Require(form->PackSaverPreview(Wide(f.preview)), "the preview program", f.preview);
+      Require(form->PackSaverPreview(WidePath(f.preview)), "the preview program", f.preview);
       progress.Advance(FileSize(f.preview));
     }
     if (!f.settings.empty()) {
-      Require(form->PackSaverSettings(Wide(f.settings)), "the settings program", f.settings);
+      Require(form->PackSaverSettings(WidePath(f.settings)), "the settings program", f.settings);
       progress.Advance(FileSize(f.settings));
     }
     if (!f.mask.empty()) {
-      if (!form->PackMask(Wide(f.mask)))
+      if (!form->PackMask(WidePath(f.mask)))
         throw ToolError(kExitFaults, "the mask " + f.mask +
                                          ": cannot be packed (zlib must shrink it, and it must not be empty)");
       progress.Advance(FileSize(f.mask));
@@ -206,13 +206,13 @@ void BuildPackage(const PackPlan& plan, CPackage& package) {
       {"the xul resource", &plan.xul, &CPackage::PackXul}};
   for (const auto& [what, path, pack] : resources) {
     if (path->empty()) continue;
-    if (!(package.*pack)(Wide(*path)))
+    if (!(package.*pack)(WidePath(*path)))
       throw ToolError(kExitFaults, std::string(what) + " " + *path +
                                        ": cannot be packed (zlib must shrink it, and it must not be empty)");
     progress.Advance(FileSize(*path));
   }
   for (const auto& [name, path] : plan.files) {
-    Require(package.PackFile(Wide(name), Wide(path)), "the file", path);
+    Require(package.PackFile(Wide(name), WidePath(path)), "the file", path);
     progress.Advance(FileSize(path));
   }
   for (const std::string& path : plan.dlls) {

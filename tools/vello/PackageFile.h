@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -12,7 +14,10 @@ class CSysFile;
 struct LoadedPackage {
   std::unique_ptr<CPackage> package;
   long long trailingBytes = 0;  // bytes after the last section, never read
-  // The package file, kept open when the main programs were left in it.
+  long long trailingAt = 0;     // the offset where they begin
+  // The package file, kept open when the main programs were left in it
+  // (handle owns what file reads from).
+  std::unique_ptr<FILE, int (*)(FILE*)> handle{nullptr, &std::fclose};
   std::unique_ptr<CSysFile> file;
   LoadedPackage();
   LoadedPackage(LoadedPackage&&) noexcept;
@@ -20,13 +25,28 @@ struct LoadedPackage {
   ~LoadedPackage();
 };
 
-// Throws ToolError(kExitUnreadable) when the file does not open or does not
-// read as a package; the message names the file and where reading stopped.
+// Paths are taken as the bytes they are. Throws ToolError(kExitUnreadable)
+// when the file does not open or does not read as a package; the message
+// names the file and where reading stopped.
 LoadedPackage LoadPackage(const std::string& path);
 // The same, leaving the forms' main programs in the file, which stays open
 // for streaming them (PackageReadOptions).
 LoadedPackage LoadPackageLeavingPrograms(const std::string& path);
 
-// Saves through the library's atomic save; throws ToolError(kExitFaults)
-// naming the file when it cannot be written (the old file is then kept).
-void SavePackage(CPackage& package, const std::string& path);
+// The option of the rewriting commands that lets them drop bytes after the
+// last section.
+constexpr const char* kDropTrailingOption = "--drop-trailing";
+
+// Throws ToolError(kExitFaults), saying how many bytes and from where, when
+// the package holds bytes after its last section that a rewrite would
+// drop; with drop set, says on standard error that they are dropped.
+void RefuseToDropTrailingBytes(const LoadedPackage& loaded, const std::string& path, bool drop);
+
+// Checks the package as written, from the start of the handle; throws
+// ToolError to keep the old file.
+using WrittenCheck = std::function<void(FILE* written)>;
+
+// Saves atomically (AtomicFile): throws ToolError(kExitFaults) naming the
+// file and why when it is refused or cannot be written; the old file, or
+// whatever stands at the path, is then left as it was.
+void SavePackage(CPackage& package, const std::string& path, const WrittenCheck& check = nullptr);

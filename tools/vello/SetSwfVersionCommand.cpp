@@ -13,6 +13,7 @@ struct Options {
   std::string package;
   int form = 0;
   int version = 0;
+  bool dropTrailing = false;
 };
 
 int Run(const Options& o) {
@@ -24,6 +25,7 @@ int Run(const Options& o) {
     throw ToolError(kExitFaults, where + " is protected: its SWF version is fixed when it is packed");
   if (form->GetSWFSize() < 4)
     throw ToolError(kExitFaults, where + " main program is too short to hold an SWF version");
+  RefuseToDropTrailingBytes(loaded, o.package, o.dropTrailing);
   form->SetSWFVersion(o.version);
   SavePackage(*loaded.package, o.package);
   std::cout << where << ": SWF version " << form->GetSWFVersion() << "\n";
@@ -39,6 +41,8 @@ Subcommand AddSetSwfVersionCommand(CLI::App& program) {
   app->add_option("PKG", options->package, "Package file")->required();
   app->add_option("--form", options->form, "Form, counted from 0")->required()->check(CLI::NonNegativeNumber);
   app->add_option("VERSION", options->version, "SWF version, 0 to 255")->required()->check(CLI::Range(0, 255));
+  app->add_flag(kDropTrailingOption, options->dropTrailing,
+                "Drop bytes after the last section of the package's version (refused otherwise)");
   app->footer(HelpFooter("vello set-swf-version vello.dat --form 0 10"));
   return {app, [options] { return Run(*options); }};
 }

@@ -1,5 +1,4 @@
-// vello upgrade of packages of every older version, composed byte by byte,
-// and an upgrade cut short while writing.
+// vello upgrade of packages of every older version, composed byte by byte.
 
 #include <gtest/gtest.h>
 
@@ -57,16 +56,6 @@ TEST(Upgrade, InPlaceKeepsThePermissionBits) {
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   EXPECT_EQ(dir.EntryCount(), 3u)
       << "only the package and the captured output";
-}
-
-TEST(Upgrade, CutShortWhileWritingLeavesTheOldPackage) {
-  TempDir dir;
-  const Bytes original = OldPackage(11);
-  const std::string package = dir.Write("p.dat", original);
-  // The limit lets the old file be read but not the new one be written.
-  const auto r = Vello(dir, {"upgrade", package}, static_cast<long>(original.size()) / 2);
-  EXPECT_NE(r.exitCode, 0);
-  EXPECT_EQ(TempDir::ReadAll(package), original);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,11 @@ struct Result {
   std::string out, err;
 };
 
-// Runs VELLO_PROGRAM with the arguments, standard output and error caught
-// in files of scratch. fileSizeLimit > 0 sets RLIMIT_FSIZE in the child.
-inline Result Vello(const TempDir& scratch, const std::vector<std::string>& args, long fileSizeLimit = 0) {
+// Starts VELLO_PROGRAM with the arguments, standard output and error
+// caught in files of scratch; inChild runs in the child just before the
+// program (to set limits or become another user).
+inline pid_t StartVello(const TempDir& scratch, const std::vector<std::string>& args,
+                        const std::function<void()>& inChild = nullptr) {
   const std::string outPath = scratch.File(".stdout"), errPath = scratch.File(".stderr");
   const pid_t pid = fork();
   if (pid == 0) {
@@ -36,25 +39,37 @@ inline Result Vello(const TempDir& scratch, const std::vector<std::string>& args
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
-    if (fileSizeLimit > 0) {
-      const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
-      setrlimit(RLIMIT_FSIZE, &limit);
-    }
+    if (inChild) inChild();
     std::vector<char*> argv{const_cast<char*>(VELLO_PROGRAM)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     execv(VELLO_PROGRAM, argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+// Waits for a vello started by StartVello and gathers what it said.
+inline Result FinishVello(const TempDir& scratch, pid_t pid) {
   int status = 0;
   waitpid(pid, &status, 0);
   Result r;
   if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
-  const Bytes out = TempDir::ReadAll(outPath), err = TempDir::ReadAll(errPath);
+  const Bytes out = TempDir::ReadAll(scratch.File(".stdout")), err = TempDir::ReadAll(scratch.File(".stderr"));
   r.out.assign(out.begin(), out.end());
   r.err.assign(err.begin(), err.end());
   return r;
+}
+
+// Runs VELLO_PROGRAM to its end. fileSizeLimit > 0 sets RLIMIT_FSIZE in
+// the child.
+inline Result Vello(const TempDir& scratch, const std::vector<std::string>& args, long fileSizeLimit = 0) {
+  return FinishVello(scratch, StartVello(scratch, args, [fileSizeLimit] {
+                       if (fileSizeLimit <= 0) return;
+                       const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
+                       setrlimit(RLIMIT_FSIZE, &limit);
+                     }));
 }
 
 // What `vello info --json` says of the package, values shown or not.

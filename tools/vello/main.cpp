@@ -1,13 +1,44 @@
 // vello: builds, inspects, extracts, upgrades and verifies package files.
 
+#include <csignal>
 #include <iostream>
 #include <vector>
 
+#include "system/AtomicFile.h"
 #include "tools/vello/Commands.h"
 #include "tools/vello/Progress.h"
 #include "tools/vello/ToolError.h"
 
+namespace {
+
+void RemoveTemporaryFilesThenEnd(int signal) {
+  AtomicFile::RemovePendingFiles();
+  // The handler was reset to the default action, which takes the process
+  // once the signal is unblocked on return.
+  raise(signal);
+}
+
+// A signal that ends vello first removes the temporary file of a save in
+// progress. Signals ignored when vello started (nohup) stay ignored.
+void HandleSignals() {
+  // Past the file-size limit a write then fails with EFBIG and is reported,
+  // instead of the signal ending vello in the middle of a write.
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct sigaction action = {};
+  action.sa_handler = RemoveTemporaryFilesThenEnd;
+  sigfillset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF,
+                     SIGXCPU, SIGIO}) {
+    struct sigaction old = {};
+    if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  HandleSignals();
   CLI::App program{"vello: builds, inspects, extracts, upgrades and verifies vello.dat packages"};
   program.footer(HelpFooter("vello pack -o vello.dat --main saver.swf --protect"));
   program.require_subcommand(1);

@@ -17,6 +17,8 @@
 struct Pixels {
   GdkPixbuf* pixbuf = nullptr;
   explicit Pixels(const std::string& png) { pixbuf = gdk_pixbuf_new_from_file(png.c_str(), nullptr); }
+  // Adopts the reference it is given.
+  explicit Pixels(GdkPixbuf* image) : pixbuf(image) {}
   ~Pixels() {
     if (pixbuf) g_object_unref(pixbuf);
   }

@@ -19,18 +19,19 @@ bool Differs(std::uint32_t a, std::uint32_t b) {
 
 }  // namespace
 
-bool MiddleRowIsDrawn(cairo_surface_t* surface) {
+bool SomeRowIsDrawn(cairo_surface_t* surface) {
   if (surface == nullptr || cairo_surface_get_type(surface) != CAIRO_SURFACE_TYPE_IMAGE)
     return false;
   cairo_surface_flush(surface);
   const int width = cairo_image_surface_get_width(surface);
   const int height = cairo_image_surface_get_height(surface);
-  if (width <= 0 || height <= 0) return false;
-  const unsigned char* row =
-      cairo_image_surface_get_data(surface) + cairo_image_surface_get_stride(surface) * (height / 2);
-  const auto* pixels = reinterpret_cast<const std::uint32_t*>(row);
-  for (int x = 1; x < width; ++x)
-    if (Differs(pixels[0], pixels[x])) return true;
+  const unsigned char* data = cairo_image_surface_get_data(surface);
+  for (int y = 0; y < height; ++y) {
+    const auto* pixels =
+        reinterpret_cast<const std::uint32_t*>(data + cairo_image_surface_get_stride(surface) * y);
+    for (int x = 1; x < width; ++x)
+      if (Differs(pixels[0], pixels[x])) return true;
+  }
   return false;
 }
 
@@ -78,7 +79,7 @@ void FirstFrameProbe::OnSnapshot(GObject* view, GAsyncResult* result, gpointer s
   if (surface == nullptr) return;
 
   if (!probe->m_seenDrawn) {
-    if (MiddleRowIsDrawn(surface)) {
+    if (SomeRowIsDrawn(surface)) {
       probe->m_seenDrawn = true;
       g_source_remove(probe->m_timer);
       probe->m_timer = 0;

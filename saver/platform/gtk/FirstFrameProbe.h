@@ -6,8 +6,8 @@
 #include <string>
 
 // Watches a web view until the player has drawn: takes snapshots of it,
-// a few times a second, until the middle row of the view holds more than
-// one colour (the stage and something on it). Then it waits a moment for
+// a few times a second, until a row of the view holds more than one
+// colour (the stage and something on it). Then it waits a moment for
 // the frame to settle, saves a last snapshot as PNG and reports.
 class FirstFrameProbe {
  public:
@@ -36,6 +36,7 @@ class FirstFrameProbe {
   bool m_pending = false;
 };
 
-// True when the row across the middle of an image surface holds two
-// clearly different colours.
-bool MiddleRowIsDrawn(cairo_surface_t* surface);
+// True when some row of an image surface holds two clearly different
+// colours. Rows, not the whole image: letterbox bars above and below a
+// stage that shows only its background must not count as drawn.
+bool SomeRowIsDrawn(cairo_surface_t* surface);

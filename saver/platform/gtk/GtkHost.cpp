@@ -24,6 +24,7 @@
 #include "saver/platform/StopSignals.h"
 #include "saver/platform/gtk/FirstFrameProbe.h"
 #include "saver/platform/gtk/GtkPlatform.h"
+#include "saver/platform/gtk/RendererChoice.h"
 #include "saver/platform/gtk/WebKitSpecialScheme.h"
 
 namespace {
@@ -134,7 +135,18 @@ void WatchForXFailures() {
 int RunGtk(const LumettaOptions& options) {
   // Embedding in another program's window and the snapshots are X11's.
   gdk_set_allowed_backends("x11");
-  if (!gtk_init_check(nullptr, nullptr)) {
+  // Decided before the toolkit opens the display, which it then sets up
+  // for OpenGL only when the web engine composites.
+  Display* asked = options.renderer == LumettaRendererChoice::automatic ? XOpenDisplay(nullptr)
+                                                                         : nullptr;
+  const RendererDecision renderer =
+      DecideRenderer(options.renderer, asked != nullptr ? ProbeDisplayOpenGL(asked) : DisplayOpenGL{});
+  PrepareGtkForPlayer(renderer.compositing);
+  const bool opened = gtk_init_check(nullptr, nullptr);
+  // Only now: a server whose last client leaves resets, and refuses
+  // connections meanwhile.
+  if (asked != nullptr) XCloseDisplay(asked);
+  if (!opened) {
     std::cerr << "lumetta: cannot open the X display '"
               << (std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "") << "'; try --platform headless\n";
     return 1;
@@ -146,6 +158,9 @@ int RunGtk(const LumettaOptions& options) {
   platformOptions.shareFolder = ShareFolder();
   platformOptions.fullscreen = options.fullscreen;
   platformOptions.sound = options.sound;
+  // Before any web view exists: the web engine's settings follow it.
+  platformOptions.renderer = renderer;
+  std::cerr << DescribeDecision(platformOptions.renderer) << "\n";
 
   bool preview = options.preview;
   WindowSize size = options.windowSize.value_or(preview ? WindowSize{200, 150} : WindowSize{800, 600});
@@ -165,9 +180,15 @@ int RunGtk(const LumettaOptions& options) {
     std::cout << (served ? "served " : "refused ") << url << " (" << Elapsed() << ")\n";
   });
   std::unique_ptr<FirstFrameProbe> probe;
+  bool playerFailed = false;
   platform.setCloseListener([&session] { session.stop(); });
   platform.setMessageListener([&](const std::string& message) {
     std::cout << "page: " << message << " (" << Elapsed() << ")\n";
+    // The page says it once per player; the person is told once.
+    if (message.rfind("failed ", 0) == 0 && !playerFailed) {
+      playerFailed = true;
+      std::cerr << "lumetta: the player cannot show the program: " << message.substr(7) << "\n";
+    }
     if (message.rfind("loaded ", 0) == 0 && probe) probe->start();
   });
 

@@ -4,7 +4,11 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtkx.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 #include <utility>
 
 #include "saver/platform/ResourceFolders.h"
@@ -65,6 +69,10 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
   // frame; the interpreter starts at once and hot code still reaches the
   // optimising tier. A value the person set wins.
   g_setenv("JSC_useBBQJIT", "0", FALSE);
+  // Compiling that core is the longest step before the first frame, and
+  // JavaScriptCore gives it one thread on two cores: give it all of them.
+  const std::string cores = std::to_string(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+  g_setenv("JSC_numberOfWasmCompilerThreads", cores.c_str(), FALSE);
   m_context = webkit_web_context_get_default();
   // With a C or POSIX locale the player does not start; it needs a
   // language it knows.
@@ -75,10 +83,14 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
 
   m_settings = webkit_settings_new();
   g_object_ref_sink(m_settings);
-  // The compositor costs several times the CPU under a software display
-  // and gains nothing for one canvas.
-  webkit_settings_set_hardware_acceleration_policy(m_settings,
-                                                   WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+  // WebGL draws through the compositor. Without WebGL the compositor costs
+  // several times the CPU under a software display and gains nothing for
+  // one canvas; WebGL is then switched off so that nothing starts OpenGL.
+  const bool webgl = m_options.renderer.renderer == PlayerRenderer::webgl;
+  webkit_settings_set_hardware_acceleration_policy(
+      m_settings, m_options.renderer.compositing ? WEBKIT_HARDWARE_ACCELERATION_POLICY_ALWAYS
+                                                 : WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+  webkit_settings_set_enable_webgl(m_settings, webgl ? TRUE : FALSE);
   webkit_settings_set_enable_javascript(m_settings, TRUE);
   // Muted, the player needs no audio at all. With an audio context that
   // cannot run (no sound server, no gesture) the player hides itself and
@@ -87,15 +99,30 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
   webkit_settings_set_media_playback_requires_user_gesture(m_settings, FALSE);
 
   m_content = webkit_user_content_manager_new();
-  AddUserScript(m_content, PlayerConfigScript(m_options.sound ? 1.0 : 0.0),
+  AddUserScript(m_content, PlayerConfigScript(m_options.sound ? 1.0 : 0.0, !webgl),
                 WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START);
   AddUserScript(m_content, PlayerLoaderScript(), WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END);
   const std::string signal = std::string("script-message-received::") + kPlayerMessageHandler;
   g_signal_connect(m_content, signal.c_str(), G_CALLBACK(OnScriptMessage), this);
   webkit_user_content_manager_register_script_message_handler(m_content, kPlayerMessageHandler);
+
+  // The web process takes about half a second to start: the first view's
+  // starts now, while the view extracts its programs, not once the page is
+  // loaded. A script, not a page: a page would load the player twice.
+  m_readyView = makeWebView();
+  g_object_ref_sink(m_readyView);
+  webkit_web_view_evaluate_javascript(m_readyView, "0", -1, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr);
+}
+
+void PrepareGtkForPlayer(bool compositing) {
+  // Without the compositor nothing of ours draws with OpenGL; GDK would
+  // still load and set up the X display's OpenGL to choose its visuals.
+  if (!compositing) g_setenv("GDK_GL", "disable", FALSE);
 }
 
 GtkPlatform::~GtkPlatform() {
+  if (m_readyView != nullptr) g_object_unref(m_readyView);
   if (m_embedWindow != nullptr) {
     gdk_window_remove_filter(m_embedWindow, OnEmbedWindowEvent, this);
     g_object_unref(m_embedWindow);
@@ -146,7 +173,11 @@ WebKitWebView* GtkPlatform::makeWebView() {
 
 std::unique_ptr<WebView> GtkPlatform::createWebView(const Rect& /*frame*/) {
   // The view fills its window, which has the frame's size.
-  return std::make_unique<GtkSaverWebView>(makeWebView());
+  if (m_readyView == nullptr) return std::make_unique<GtkSaverWebView>(makeWebView());
+  auto view = std::make_unique<GtkSaverWebView>(m_readyView);
+  g_object_unref(m_readyView);
+  m_readyView = nullptr;
+  return view;
 }
 
 void GtkPlatform::addSubview(WebView& webView) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "saver/SaverPlatform.h"
+#include "saver/platform/gtk/RendererChoice.h"
 
 // How the gtk layer shows the view.
 struct GtkPlatformOptions {
@@ -17,7 +18,13 @@ struct GtkPlatformOptions {
   // Non-zero: draw inside this X window (XScreenSaver's) instead of a
   // window of our own.
   unsigned long embedWindow = 0;
+  // How the player draws, and whether the web engine composites.
+  RendererDecision renderer;
 };
+
+// Before gtk_init: what the toolkit needs to know of the player's drawing.
+// compositing: the web engine composites with OpenGL.
+void PrepareGtkForPlayer(bool compositing);
 
 // A WebKitWebView the platform made.
 class GtkSaverWebView : public WebView {
@@ -92,6 +99,7 @@ class GtkPlatform : public SaverPlatform {
   GtkWidget* m_window = nullptr;                  // ours
   GdkWindow* m_embedWindow = nullptr;             // ours, when embedded
   WebKitWebView* m_mainView = nullptr;            // the first web view added
+  WebKitWebView* m_readyView = nullptr;           // ours until the first createWebView
   bool m_obscured = false;
   bool m_hidden = false;
   bool m_playing = true;  // what the players were last told

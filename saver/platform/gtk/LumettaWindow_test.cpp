@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -27,16 +28,11 @@ using namespace std::chrono_literals;
 constexpr auto kPlayLimit = 120s;
 constexpr auto kStopLimit = 20s;
 
-class LumettaWindowTest : public ::testing::Test {
+class LumettaWindowTest : public XvfbTest {
  protected:
-  static void SetUpTestSuite() { s_server = new XvfbServer(); }
-  static void TearDownTestSuite() {
-    delete s_server;
-    s_server = nullptr;
-  }
-
   void SetUp() override {
-    if (s_server->display().empty()) GTEST_SKIP() << "no X server for this test: " << s_server->why();
+    XvfbTest::SetUp();
+    if (IsSkipped()) return;
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::create_directories(LUMETTA_SNAPSHOT_DIR);
     m_snapshot = std::string(LUMETTA_SNAPSHOT_DIR) + "/" + name + ".png";
@@ -74,16 +70,49 @@ class LumettaWindowTest : public ::testing::Test {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(m_temp), {}));
   }
 
-  static XvfbServer* s_server;
   std::string m_snapshot;
   std::string m_output;
   std::filesystem::path m_temp;
 };
 
-XvfbServer* LumettaWindowTest::s_server = nullptr;
+namespace {
+
+// The text of /proc/PID/NAME ('\0' separators and all).
+std::string ProcFile(pid_t pid, const char* name) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/" + name);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The direct children of a process.
+std::vector<pid_t> ChildrenOf(pid_t pid) {
+  std::vector<pid_t> children;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+    std::ifstream in(task.path() / "children");
+    for (pid_t child; in >> child;) children.push_back(child);
+  }
+  return children;
+}
+
+}  // namespace
 
 TEST_F(LumettaWindowTest, PlaysTheDemoInAWindow) {
   auto lumetta = Start({"--platform", "gtk", "--window-size", "550x400"});
+  ASSERT_TRUE(lumetta->waitForOutput("snapshot: ", kPlayLimit)) << lumetta->output();
+  // The canvas player needs no OpenGL in lumetta itself: the toolkit did not
+  // set up the display's (a vendor's libGLX_*), which costs start-up time.
+  EXPECT_EQ(ProcFile(lumetta->pid(), "maps").find("/libGLX_"), std::string::npos);
+  // The player's compiler has every core.
+  const std::string threads =
+      "JSC_numberOfWasmCompilerThreads=" + std::to_string(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+  int webProcesses = 0;
+  for (pid_t child : ChildrenOf(lumetta->pid())) {
+    if (ProcFile(child, "comm").rfind("WebKitWebProces", 0) != 0) continue;
+    ++webProcesses;
+    const std::string environment = '\0' + ProcFile(child, "environ");
+    EXPECT_NE(environment.find(std::string(1, '\0') + threads + '\0'), std::string::npos)
+        << "web process " << child;
+  }
+  EXPECT_EQ(webProcesses, 1);
   PlayAndStop(*lumetta, "ssftemp");
   ExpectDemoProgram(m_snapshot, 550, 400, kDemoMain);
   EXPECT_NE(lumetta->output().find("page: volume 0 ("), std::string::npos)

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-std::string PlayerConfigScript(double volume) {
+std::string PlayerConfigScript(double volume, bool canvas) {
   std::ostringstream js;
   js << R"JS((function () {
   const post = (text) => {
@@ -17,8 +17,10 @@ std::string PlayerConfigScript(double volume) {
     autoplay: "on",
     unmuteOverlay: "hidden",
     splashScreen: false,
-    letterbox: "on",
-    preferredRenderer: "canvas",
+    letterbox: "on",)JS"
+     << (canvas ? R"JS(
+    preferredRenderer: "canvas",)JS" : "")
+     << R"JS(
     urlRewriteRules: [
       [/^file:\/\/.*\/ssftemp\.[^\/]*$/, "special:///full.swf"],
       [/^file:\/\/.*\/ssptemp\.[^\/]*$/, "special:///preview.swf"],
@@ -27,10 +29,32 @@ std::string PlayerConfigScript(double volume) {
   };
   window.addEventListener("error", (e) => post("error " + e.message));
   const players = new Set();
+  // The player shows a panel instead of the program when it gives up (not
+  // a SWF, a program it cannot run, its own failure); the person at the
+  // screen only sees that panel, so say once what it says.
+  const reportFailure = (node) => {
+    const root = node.shadowRoot;
+    const panel = root && root.querySelector("#panic");
+    if (!panel || node.lumettaFailed) return;
+    node.lumettaFailed = true;
+    const text = (selector) => {
+      const found = panel.querySelector(selector);
+      // innerText keeps the panel's line breaks as white space.
+      return found ? (found.innerText || found.textContent).replace(/\s+/g, " ").trim() : "";
+    };
+    const details = panel.querySelector("#panic-details-content");
+    const message = details && /Error message: ([^\n]*)/.exec(details.textContent);
+    post("failed " + (text("#panic-body") || text("#panic-title")) +
+         (message ? " (" + message[1].trim() + ")" : ""));
+  };
   const watch = (node) => {
     if (players.has(node)) return;
     players.add(node);
     post("player");
+    if (node.shadowRoot) {
+      new MutationObserver(() => reportFailure(node))
+          .observe(node.shadowRoot, { childList: true, subtree: true });
+    }
     node.addEventListener("loadedmetadata", () => { node.volume = volume; });
     node.addEventListener("loadeddata", () => {
       node.volume = volume;

@@ -10,13 +10,17 @@
 
 // Name of the script message handler the page reports through. Messages:
 // "player" once a player replaced the embed, "loaded URL" once it loaded
-// its program, "error TEXT" for a script error, and after each pause or
-// resume of the players "paused" or "playing" ("paused stuck N" when N
-// players still say otherwise).
+// its program, "error TEXT" for a script error, "failed REASON" once when
+// the player gave up on its program and shows its error panel (REASON is
+// the panel's text and the player's own error message), and after each
+// pause or resume of the players "paused" or "playing" ("paused stuck N"
+// when N players still say otherwise).
 inline constexpr const char kPlayerMessageHandler[] = "lumetta";
 
-// Before the page: the configuration and the reporting. volume is 0 to 1.
-std::string PlayerConfigScript(double volume);
+// Before the page: the configuration and the reporting. volume is 0 to 1;
+// canvas: the player draws with its canvas renderer, else it takes its own
+// order of renderers (WebGL first).
+std::string PlayerConfigScript(double volume, bool canvas);
 
 // After the page: loads the player.
 std::string PlayerLoaderScript();

@@ -4,6 +4,7 @@
 // and lumetta run on it as a child process whose output is kept in a file.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -157,6 +158,8 @@ class LumettaProcess {
     return n;
   }
 
+  pid_t pid() const { return m_pid; }
+
   // Waits for the exit without asking for it.
   int waitForExit(std::chrono::seconds limit) { return stopWith(0, limit); }
 
@@ -182,4 +185,20 @@ class LumettaProcess {
   pid_t m_pid = -1;
   bool m_exited = false;
   int m_status = 0;
+};
+
+// Tests that share one Xvfb per test program; each test is skipped when
+// it could not start.
+class XvfbTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { s_server = new XvfbServer(); }
+  static void TearDownTestSuite() {
+    delete s_server;
+    s_server = nullptr;
+  }
+  void SetUp() override {
+    if (s_server->display().empty()) GTEST_SKIP() << "no X server for this test: " << s_server->why();
+  }
+
+  inline static XvfbServer* s_server = nullptr;
 };

@@ -1,0 +1,93 @@
+// The player's renderer from what the display offers: the decision table,
+// and the probe against a real X server without a GPU.
+
+#include "saver/platform/gtk/RendererChoice.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "saver/platform/gtk/Xvfb_test.h"
+
+// Last: its macros clash with names inside GoogleTest.
+#include <X11/Xlib.h>
+
+namespace {
+
+DisplayOpenGL Direct(const std::string& renderer) { return DisplayOpenGL{true, true, renderer}; }
+
+TEST(RendererChoice, AutomaticFollowsTheRendererString) {
+  struct Case {
+    const char* what;
+    DisplayOpenGL gl;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"Intel", Direct("Mesa Intel(R) UHD Graphics 620 (KBL GT2)"),
+       "player: webgl renderer (hardware OpenGL: Mesa Intel(R) UHD Graphics 620 (KBL GT2))"},
+      {"AMD", Direct("AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49, 6.1.0-13-amd64)"),
+       "player: webgl renderer (hardware OpenGL: AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM "
+       "3.49, 6.1.0-13-amd64))"},
+      {"NVIDIA", Direct("NVIDIA GeForce GTX 1650/PCIe/SSE2"),
+       "player: webgl renderer (hardware OpenGL: NVIDIA GeForce GTX 1650/PCIe/SSE2)"},
+      {"virgl", Direct("virgl (Intel(R) Iris(R) Xe Graphics)"),
+       "player: webgl renderer (hardware OpenGL: virgl (Intel(R) Iris(R) Xe Graphics))"},
+      {"llvmpipe", Direct("llvmpipe (LLVM 15.0.6, 256 bits)"),
+       "player: canvas renderer (software OpenGL: llvmpipe)"},
+      {"zink on lavapipe", Direct("zink (llvmpipe (LLVM 15.0.6, 256 bits))"),
+       "player: canvas renderer (software OpenGL: llvmpipe)"},
+      {"softpipe", Direct("softpipe"), "player: canvas renderer (software OpenGL: softpipe)"},
+      {"swrast", Direct("Gallium 0.4 on SWRAST"), "player: canvas renderer (software OpenGL: swrast)"},
+      {"classic swrast", Direct("Software Rasterizer"),
+       "player: canvas renderer (software OpenGL: swrast)"},
+      {"no GLX", DisplayOpenGL{}, "player: canvas renderer (no OpenGL: the display has no GLX)"},
+      {"GLX without direct rendering", DisplayOpenGL{true, false, ""},
+       "player: canvas renderer (software OpenGL only: the display offers no direct rendering)"},
+      {"a driver that names nothing", Direct(""),
+       "player: canvas renderer (no OpenGL: the display's driver names no renderer)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const RendererDecision decision = DecideRenderer(LumettaRendererChoice::automatic, c.gl);
+    EXPECT_EQ(DescribeDecision(decision), c.line);
+    // Compositing goes with WebGL, and only with it.
+    EXPECT_EQ(decision.compositing, decision.renderer == PlayerRenderer::webgl);
+  }
+}
+
+TEST(RendererChoice, AskedForWinsOverTheDisplay) {
+  for (const DisplayOpenGL& gl : {Direct("llvmpipe (LLVM 15.0.6, 256 bits)"),
+                                  Direct("NVIDIA GeForce GTX 1650/PCIe/SSE2"), DisplayOpenGL{}}) {
+    const RendererDecision webgl = DecideRenderer(LumettaRendererChoice::webgl, gl);
+    EXPECT_EQ(webgl.renderer, PlayerRenderer::webgl);
+    EXPECT_TRUE(webgl.compositing);
+    EXPECT_EQ(DescribeDecision(webgl), "player: webgl renderer (asked for with --renderer webgl)");
+    const RendererDecision canvas = DecideRenderer(LumettaRendererChoice::canvas, gl);
+    EXPECT_EQ(canvas.renderer, PlayerRenderer::canvas);
+    EXPECT_FALSE(canvas.compositing);
+    EXPECT_EQ(DescribeDecision(canvas), "player: canvas renderer (asked for with --renderer canvas)");
+  }
+}
+
+// Xvfb: GLX but no direct rendering, and Mesa's software rasteriser when
+// the driver is asked anyway.
+TEST(RendererChoice, ProbeOnXvfbFindsOnlySoftwareOpenGL) {
+  XvfbServer server;
+  if (server.display().empty()) GTEST_SKIP() << server.why();
+  Display* display = XOpenDisplay(server.display().c_str());
+  ASSERT_NE(display, nullptr);
+
+  const DisplayOpenGL quick = ProbeDisplayOpenGL(display);
+  EXPECT_TRUE(quick.glx);
+  EXPECT_FALSE(quick.direct);
+  EXPECT_EQ(quick.renderer, "") << "the driver was loaded without need";
+  EXPECT_EQ(DecideRenderer(LumettaRendererChoice::automatic, quick).renderer, PlayerRenderer::canvas);
+
+  const DisplayOpenGL asked = ProbeDisplayOpenGL(display, true);
+  EXPECT_TRUE(asked.glx);
+  EXPECT_NE(SoftwareRasteriser(asked.renderer), "") << "renderer: '" << asked.renderer << "'";
+  EXPECT_EQ(DecideRenderer(LumettaRendererChoice::automatic, asked).renderer, PlayerRenderer::canvas);
+  XCloseDisplay(display);
+}
+
+}  // namespace

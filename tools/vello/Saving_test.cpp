@@ -1,0 +1,399 @@
+// How vello writes packages: what a rewrite would drop, what stands at the
+// target (devices, FIFOs, links, hard links), whose the new file is, paths
+// that are not UTF-8, and a save cut short by a signal or a size limit.
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <set>
+
+#include "tools/vello/VelloRun_test.h"
+
+using vellorun::Vello;
+using namespace recordbytes;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uid_t kOtherUser = 65534;  // nobody
+constexpr gid_t kOtherGroup = 65534;
+
+bool IsRoot() { return geteuid() == 0; }
+
+std::set<std::string> Entries(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+struct stat Lstat(const std::string& path) {
+  struct stat st = {};
+  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+// A small sound package of the newest version.
+Bytes Package() { return StoredFile(14).out; }
+
+// The rewriting commands, each with the package to rewrite in place.
+std::vector<std::vector<std::string>> RewritesOf(const std::string& package) {
+  return {{"upgrade", package}, {"set-swf-version", package, "--form", "0", "7"}};
+}
+
+// Runs a vello command as another user, in the child only.
+vellorun::Result VelloAs(uid_t uid, gid_t gid, const TempDir& scratch, const std::vector<std::string>& args) {
+  return vellorun::FinishVello(scratch, vellorun::StartVello(scratch, args, [uid, gid] {
+                                 if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
+                               }));
+}
+
+// ---- bytes a rewrite would drop ----
+
+TEST(Saving, RewritesRefuseToDropBytesAfterTheLastSectionUnlessTold) {
+  TempDir dir;
+  // A whole newest package whose version field reads 1: a reader of
+  // version 1 stops after the forms.
+  Bytes readsAsOne = Package();
+  readsAsOne[0] = 1;
+  const Bytes formsOnly = [] {
+    Bytes b = PackageHeader(1, 2);
+    Append(b, FormRecord(14, OneForm()));
+    Append(b, FormRecord(14, OneForm()));
+    return b;
+  }();
+  ASSERT_EQ(Bytes(readsAsOne.begin(), readsAsOne.begin() + formsOnly.size()), formsOnly);
+  // A newer version, 20, with a section this reader does not know.
+  Bytes newer = Package();
+  newer[0] = 20;
+  const Bytes unknownSection = Text("a section of version 20");
+  Append(newer, unknownSection);
+
+  struct Case {
+    const char* name;
+    Bytes file;
+    size_t trailing, at;
+  } cases[] = {{"version 1", readsAsOne, readsAsOne.size() - formsOnly.size(), formsOnly.size()},
+               {"version 20", newer, unknownSection.size(), Package().size()}};
+  for (const Case& c : cases) {
+    const std::string package = dir.Write("p.dat", c.file), other = dir.File("other.dat");
+    std::vector<std::vector<std::string>> commands = RewritesOf(package);
+    commands.push_back({"upgrade", package, "-o", other});
+    for (auto args : commands) {
+      SCOPED_TRACE(c.name + (" " + args[0] + " " + args.back()));
+      const auto refused = Vello(dir, args);
+      EXPECT_EQ(refused.exitCode, 1);
+      EXPECT_NE(refused.err.find(std::to_string(c.trailing) + " bytes from byte " + std::to_string(c.at) +
+                                 " to the end"),
+                std::string::npos)
+          << refused.err;
+      EXPECT_EQ(TempDir::ReadAll(package), c.file);
+      EXPECT_FALSE(fs::exists(other));
+
+      args.push_back("--drop-trailing");
+      const auto dropped = Vello(dir, args);
+      EXPECT_EQ(dropped.exitCode, 0) << dropped.err;
+      EXPECT_NE(dropped.err.find("dropping " + std::to_string(c.trailing) + " bytes"), std::string::npos)
+          << dropped.err;
+      dir.Write("p.dat", c.file);
+      fs::remove(other);
+    }
+  }
+  // What is kept is exactly what was read: the upgraded version-1 package
+  // holds its header and forms, and empty sections.
+  const std::string package = dir.Write("p.dat", readsAsOne);
+  ASSERT_EQ(Vello(dir, {"upgrade", package, "--drop-trailing"}).exitCode, 0);
+  Bytes expected = PackageHeader(14, 2);
+  Append(expected, FormRecord(14, OneForm()));
+  Append(expected, FormRecord(14, OneForm()));
+  Append(expected, EmptySections());
+  EXPECT_EQ(TempDir::ReadAll(package), expected);
+}
+
+// ---- what stands at the target ----
+
+// Makes a thing of a kind at the path; false when this user cannot.
+using Maker = bool (*)(const std::string& path);
+
+bool MakeCharacterDevice(const std::string& path) {  // a twin of /dev/null
+  return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+}
+bool MakeFifo(const std::string& path) { return mkfifo(path.c_str(), 0644) == 0; }
+bool MakeSocket(const std::string& path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  const bool made = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return made;
+}
+bool MakeFolder(const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }
+
+TEST(Saving, ATargetThatIsNotARegularFileIsLeftAsItWas) {
+  TempDir dir;
+  const std::string main = dir.Write("main.swf", vellorun::Fws(64, 9, 1));
+  const std::string package = dir.Write("p.dat", Package());
+  fs::create_directory(dir.path() / "work");
+  const std::string work = dir.File("work");
+  const std::pair<const char*, Maker> kinds[] = {{"a character device", MakeCharacterDevice},
+                                                 {"a FIFO", MakeFifo},
+                                                 {"a socket", MakeSocket},
+                                                 {"a folder", MakeFolder}};
+  for (const auto& [kind, make] : kinds) {
+    const std::string target = work + "/target";
+    if (!make(target)) {
+      ASSERT_FALSE(IsRoot()) << kind;
+      std::cout << "[  SKIPPED ] " << kind << ": making one needs root\n";
+      continue;
+    }
+    const struct stat before = Lstat(target);
+    const std::vector<std::string> commands[] = {{"pack", "-o", target, "--main", main},
+                                                 {"upgrade", package, "-o", target}};
+    for (const auto& args : commands) {
+      SCOPED_TRACE(std::string(kind) + " " + args[0]);
+      const auto r = Vello(dir, args);
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_NE(r.err.find(target + ": is " + kind + ", not a regular file"), std::string::npos) << r.err;
+      const struct stat after = Lstat(target);
+      EXPECT_EQ(after.st_mode, before.st_mode);
+      EXPECT_EQ(after.st_ino, before.st_ino);
+      EXPECT_EQ(after.st_rdev, before.st_rdev);
+      EXPECT_EQ(Entries(work), std::set<std::string>{"target"});
+    }
+    fs::remove(target);
+  }
+}
+
+TEST(Saving, ATargetThatIsASymbolicLinkIsRefusedNotFollowed) {
+  TempDir dir;
+  const std::string main = dir.Write("main.swf", vellorun::Fws(64, 9, 1));
+  const std::string named = dir.Write("named.dat", Package());
+  const std::string package = dir.Write("p.dat", Package());
+  // As root: a link that another user planted in a shared sticky folder,
+  // pointing at root's file.
+  fs::create_directory(dir.path() / "shared");
+  ASSERT_EQ(chmod(dir.File("shared").c_str(), 01777), 0);
+
+  struct Case {
+    std::string link;
+    bool planted;
+  } cases[] = {{dir.File("link.dat"), false}, {dir.File("shared/link.dat"), true}};
+  for (const Case& c : cases) {
+    fs::create_symlink(named, c.link);
+    std::vector<std::vector<std::string>> commands = {{"pack", "-o", c.link, "--main", main},
+                                                      {"upgrade", package, "-o", c.link}};
+    if (c.planted) {
+      if (!IsRoot()) {
+        std::cout << "[  SKIPPED ] a link planted by another user: needs root\n";
+        continue;
+      }
+      ASSERT_EQ(lchown(c.link.c_str(), kOtherUser, kOtherGroup), 0);
+    } else {
+      // Read through the link, then refused when written back.
+      for (const auto& rewrite : RewritesOf(c.link)) commands.push_back(rewrite);
+    }
+    for (const auto& args : commands) {
+      SCOPED_TRACE(c.link + " " + args[0]);
+      const auto r = Vello(dir, args);
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_NE(r.err.find(c.link + ": is a symbolic link"), std::string::npos) << r.err;
+      EXPECT_TRUE(fs::is_symlink(c.link));
+      EXPECT_EQ(fs::read_symlink(c.link), named);
+      EXPECT_EQ(TempDir::ReadAll(named), Package());
+    }
+    EXPECT_EQ(Entries(dir.File("shared")), c.planted ? std::set<std::string>{"link.dat"} : std::set<std::string>{});
+  }
+}
+
+TEST(Saving, APackageWithOtherHardLinksIsRefused) {
+  TempDir dir;
+  const Bytes original = Package();
+  const std::string package = dir.Write("p.dat", original), twin = dir.File("twin.dat");
+  fs::create_hard_link(package, twin);
+  std::vector<std::vector<std::string>> commands = RewritesOf(package);
+  commands.push_back({"pack", "-o", twin, "--main", dir.Write("main.swf", vellorun::Fws(64, 9, 1))});
+  for (const auto& args : commands) {
+    SCOPED_TRACE(args[0]);
+    const auto r = Vello(dir, args);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("has 1 other hard link"), std::string::npos) << r.err;
+    EXPECT_EQ(Lstat(package).st_ino, Lstat(twin).st_ino);
+    EXPECT_EQ(TempDir::ReadAll(twin), original);
+  }
+}
+
+// ---- whose the new file is ----
+
+TEST(Saving, ARewriteKeepsOwnerGroupAndModeWhereTheWriterMaySetThem) {
+  if (!IsRoot()) GTEST_SKIP() << "giving files to other users needs root";
+  TempDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);  // other users may reach the programs' output
+  fs::create_directory(dir.path() / "work");
+  const std::string work = dir.File("work");
+  ASSERT_EQ(chown(work.c_str(), kOtherUser, kOtherGroup), 0);
+  const std::string package = work + "/p.dat";
+  const std::string main = dir.Write("main.swf", vellorun::Fws(64, 9, 1));
+  ASSERT_EQ(chmod(main.c_str(), 0644), 0);
+
+  struct Case {
+    const char* what;
+    uid_t writer;           // who runs vello
+    uid_t owner;            // of the package before
+    gid_t group;            // of the package before
+    mode_t mode;            // of the package before
+    uid_t ownerAfter;
+    gid_t groupAfter;
+    mode_t modeAfter;
+  } cases[] = {
+      // Root gives the file back to its owner and group, set-group-ID kept.
+      {"root rewrites another user's package", 0, kOtherUser, kOtherGroup, 02640, kOtherUser, kOtherGroup, 02640},
+      {"root rewrites a package of root's group", 0, kOtherUser, 0, 0604, kOtherUser, 0, 0604},
+      // Another user cannot keep root's group: their own group gets no
+      // more than others had.
+      {"a user rewrites a package of a group not theirs", kOtherUser, kOtherUser, 0, 0664, kOtherUser, kOtherGroup,
+       0644},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::vector<std::string>> commands = RewritesOf(package);
+    commands.push_back({"pack", "-o", package, "--main", main});
+    for (const auto& args : commands) {
+      SCOPED_TRACE(std::string(c.what) + ": " + args[0]);
+      dir.Write("work/p.dat", Package());
+      ASSERT_EQ(chown(package.c_str(), c.owner, c.group), 0);
+      ASSERT_EQ(chmod(package.c_str(), c.mode), 0);
+      const auto r = c.writer == 0 ? Vello(dir, args) : VelloAs(c.writer, kOtherGroup, dir, args);
+      ASSERT_EQ(r.exitCode, 0) << r.err;
+      EXPECT_NE(TempDir::ReadAll(package), Package());
+      const struct stat after = Lstat(package);
+      EXPECT_EQ(after.st_uid, c.ownerAfter);
+      EXPECT_EQ(after.st_gid, c.groupAfter);
+      EXPECT_EQ(after.st_mode & 07777, c.modeAfter);
+      EXPECT_EQ(Entries(work), std::set<std::string>{"p.dat"});
+    }
+  }
+}
+
+// ---- paths that are not UTF-8 ----
+
+TEST(Saving, PathsAreTheBytesGivenAndOnlyWideOnesMustBeUtf8) {
+  TempDir dir;
+  const Bytes keep = Text("keep");
+  const std::string cut = dir.Write("caf", keep);  // what a name cut at its bad byte would name
+  const std::string cafe = dir.File("caf\xE9.dat"), other = dir.File("d\xFF.dat");
+  const std::string main = dir.Write("main.swf", vellorun::Fws(64, 9, 1));
+  const std::string badMain = dir.Write("m\xE9.swf", vellorun::Fws(64, 9, 1));
+  dir.Write("m", keep);
+
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string written;  // the file that must now hold a package, or none
+  } cases[] = {
+      {{"pack", "-o", cafe, "--main", main}, 0, cafe},
+      {{"info", cafe}, 0, ""},
+      {{"upgrade", cafe, "-o", other}, 0, other},
+      {{"set-swf-version", other, "--form", "0", "7"}, 0, other},
+      {{"verify", other}, 0, ""},
+      // The library opens inputs by Unicode name: refused before anything.
+      {{"pack", "-o", dir.File("new.dat"), "--main", badMain}, 2, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const auto r = Vello(dir, c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    if (!c.written.empty()) {
+      EXPECT_EQ(vellorun::Info(dir, c.written, false)["version"], 14);
+    }
+  }
+  EXPECT_EQ(TempDir::ReadAll(cut), keep);
+  EXPECT_EQ(TempDir::ReadAll(dir.File("m")), keep);
+  EXPECT_FALSE(fs::exists(dir.File("new.dat")));
+  EXPECT_EQ(Entries(dir.path().string()),
+            (std::set<std::string>{".stdout", ".stderr", "caf", "caf\xE9.dat", "d\xFF.dat", "m", "main.swf",
+                                   "m\xE9.swf"}));
+}
+
+// ---- saves cut short ----
+
+TEST(Saving, AFileSizeLimitFailsTheSaveWithAReason) {
+  TempDir dir;
+  const Bytes original = StoredFile(11).out;
+  const std::string package = dir.Write("p.dat", original);
+  const std::string main = dir.Write("main.swf", vellorun::Fws(60000, 9, 1));
+  const std::vector<std::string> commands[] = {{"upgrade", package},
+                                               {"pack", "-o", dir.File("limited.dat"), "--main", main}};
+  for (const auto& args : commands) {
+    SCOPED_TRACE(args[0]);
+    // Room to read the inputs, not to write the package.
+    const auto r = Vello(dir, args, static_cast<long>(original.size()) / 2);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(": cannot write: File too large; "), std::string::npos) << r.err;
+    EXPECT_EQ(TempDir::ReadAll(package), original);
+    EXPECT_EQ(Entries(dir.path().string()),
+              (std::set<std::string>{".stdout", ".stderr", "p.dat", "main.swf"}));
+  }
+}
+
+// Sends the signal as soon as vello makes a file in the folder (its
+// temporary file), while it is writing megabytes into it.
+vellorun::Result SignalledWhileSaving(const TempDir& scratch, const std::string& folder,
+                                      const std::vector<std::string>& args, int signal) {
+  const int watch = inotify_init1(IN_CLOEXEC);
+  EXPECT_GE(inotify_add_watch(watch, folder.c_str(), IN_CREATE), 0);
+  const pid_t pid = vellorun::StartVello(scratch, args);
+  pollfd ready = {watch, POLLIN, 0};
+  const bool created = poll(&ready, 1, 30000) == 1;
+  EXPECT_TRUE(created) << "vello made no file in " << folder;
+  kill(pid, created ? signal : SIGKILL);
+  close(watch);
+  return vellorun::FinishVello(scratch, pid);
+}
+
+TEST(Saving, ASignalDuringASaveRemovesTheTemporaryFile) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "work");
+  const std::string work = dir.File("work");
+  // A package that takes a while to write: a files-map entry of 16 MiB.
+  const Bytes big = vellorun::Compressible(16 << 20, 'b');
+  const std::string bigFile = dir.Write("big.bin", big);
+  Bytes sections(8, 0);
+  Int(sections, 1);
+  String(sections, "big");
+  Append(sections, BinaryRecord(big));
+  Append(sections, Bytes(27 * 4, 0));
+  const Bytes original = PackageFile(14, {FormRecord(14, OneForm())}, sections);
+  const std::string package = work + "/p.dat";
+  const std::string main = dir.Write("main.swf", vellorun::Fws(64, 9, 1));
+
+  struct Case {
+    std::vector<std::string> args;
+    int signal;
+  } cases[] = {{{"upgrade", package}, SIGTERM},
+               {{"pack", "-o", work + "/new.dat", "--main", main, "--file", "big=" + bigFile}, SIGINT}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + strsignal(c.signal));
+    vellorun::Result r;
+    // A save may, rarely, finish before the signal lands: then try again.
+    for (int attempt = 0; attempt < 3 && r.signal == 0; ++attempt) {
+      dir.Write("work/p.dat", original);
+      fs::remove(work + "/new.dat");
+      r = SignalledWhileSaving(dir, work, c.args, c.signal);
+    }
+    EXPECT_EQ(r.signal, c.signal) << "exit " << r.exitCode << ": " << r.err;
+    EXPECT_EQ(Entries(work), std::set<std::string>{"p.dat"});
+    EXPECT_EQ(TempDir::ReadAll(package), original);
+  }
+}
+
+}  // namespace
