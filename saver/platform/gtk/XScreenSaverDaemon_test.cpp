@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "demo/DemoSwf.h"
+#include "saver/platform/gtk/DemoPixels_test.h"
 #include "saver/platform/gtk/Xvfb_test.h"
 
 // Last: its macros clash with names inside GoogleTest.
@@ -39,9 +41,10 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-// Generous: the machine may be busy building. The time to the first frame
-// is printed, not judged.
-constexpr auto kPlayLimit = 120s;
+// Generous: the machine may be busy building (the daemon's hack then starts
+// behind everything else). The time to the first frame is printed, not
+// judged.
+constexpr auto kPlayLimit = 180s;
 constexpr auto kStopLimit = 20s;
 
 bool OnPath(const std::string& program) {
@@ -134,12 +137,6 @@ struct DemoPixels {
   size_t all = 0;
 };
 
-bool Near(const Rgb& a, unsigned long pixel) {
-  const int r = static_cast<int>((pixel >> 16) & 0xff), g = static_cast<int>((pixel >> 8) & 0xff),
-            b = static_cast<int>(pixel & 0xff);
-  return std::abs(a.red - r) <= 8 && std::abs(a.green - g) <= 8 && std::abs(a.blue - b) <= 8;
-}
-
 DemoPixels CountDemoPixels(Display* display, Window window, const DemoSwfStyle& style) {
   DemoPixels seen;
   XWindowAttributes attributes = {};
@@ -149,10 +146,15 @@ DemoPixels CountDemoPixels(Display* display, Window window, const DemoSwfStyle& 
   if (image == nullptr) return seen;
   seen.all = static_cast<size_t>(attributes.width) * static_cast<size_t>(attributes.height);
   for (int y = 0; y < attributes.height; ++y) {
+    const auto* row = reinterpret_cast<const uint32_t*>(image->data + y * image->bytes_per_line);
     for (int x = 0; x < attributes.width; ++x) {
-      const unsigned long pixel = XGetPixel(image, x, y);
-      seen.background += Near(style.background, pixel);
-      seen.square += Near(style.square, pixel);
+      // 24-bit TrueColor in 32-bit pixels, read directly: a whole screen
+      // a few times a second through XGetPixel costs the player CPU.
+      const unsigned long pixel = image->bits_per_pixel == 32 ? row[x] : XGetPixel(image, x, y);
+      const Rgb colour{static_cast<unsigned char>(pixel >> 16),
+                       static_cast<unsigned char>(pixel >> 8), static_cast<unsigned char>(pixel)};
+      seen.background += Near(style.background, colour);
+      seen.square += Near(style.square, colour);
     }
   }
   XDestroyImage(image);
@@ -183,7 +185,7 @@ double WaitForDemo(Display* display, Window window, const DemoSwfStyle& style, D
     seen = CountDemoPixels(display, window, style);
     if (ShowsDemo(seen, attributes.width, attributes.height))
       return std::chrono::duration<double>(Clock::now() - start).count();
-    std::this_thread::sleep_for(100ms);
+    std::this_thread::sleep_for(200ms);
   }
   return -1;
 }
