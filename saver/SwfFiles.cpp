@@ -107,20 +107,23 @@ bool WriteSwfFile(const std::string& pathTemplate, const unsigned char* data, in
   return WriteSwfFile(pathTemplate, FileContent::Borrowed(data, size < 0 ? 0 : size), path, error);
 }
 
+SwfData ReadWholeFile(int fd) {
+  struct stat st = {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  auto bytes = std::make_shared<std::vector<unsigned char>>(static_cast<size_t>(st.st_size));
+  size_t got = 0;
+  while (got < bytes->size()) {
+    const ssize_t n = pread(fd, bytes->data() + got, bytes->size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return nullptr;
+    got += static_cast<size_t>(n);
+  }
+  return bytes;
+}
+
 SwfData ReadMadeSwfFile(const std::string& path) {
   for (const MadeFile& file : MadeFiles()) {
-    if (file.path != path) continue;
-    struct stat st = {};
-    if (fstat(file.fd, &st) != 0) return nullptr;
-    auto bytes = std::make_shared<std::vector<unsigned char>>(static_cast<size_t>(st.st_size));
-    size_t got = 0;
-    while (got < bytes->size()) {
-      const ssize_t n = pread(file.fd, bytes->data() + got, bytes->size() - got, static_cast<off_t>(got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return nullptr;
-      got += static_cast<size_t>(n);
-    }
-    return bytes;
+    if (file.path == path) return ReadWholeFile(file.fd);
   }
   return nullptr;
 }

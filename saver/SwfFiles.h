@@ -82,6 +82,10 @@ bool WriteSwfFile(const std::string& pathTemplate, const unsigned char* data, in
 bool WriteSwfFile(const std::string& pathTemplate, const FileContent& content, std::string& path,
                   int& error, bool* contentUnread = nullptr);
 
+// Everything the regular file open on fd holds, in one read of the size it
+// has; null when it is no regular file or cannot be read.
+SwfData ReadWholeFile(int fd);
+
 // What the file this process made under that path holds, read through the
 // descriptor it was written with (whatever the name now leads to); null
 // when no file of ours has that path or it cannot be read.

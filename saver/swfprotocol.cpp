@@ -2,10 +2,8 @@
 
 #include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <utility>
 
 #include "saver/SwfFiles.h"
@@ -37,19 +35,7 @@ SwfData ReadFileInFolder(const std::string& folder, const std::string& name) {
   const int fd = openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   close(dir);
   if (fd < 0) return nullptr;
-  SwfData bytes;
-  struct stat st = {};
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    auto read = std::make_shared<std::vector<unsigned char>>(static_cast<size_t>(st.st_size));
-    size_t got = 0;
-    while (got < read->size()) {
-      const ssize_t n = pread(fd, read->data() + got, read->size() - got, static_cast<off_t>(got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<size_t>(n);
-    }
-    if (got == read->size()) bytes = std::move(read);
-  }
+  SwfData bytes = ReadWholeFile(fd);
   close(fd);
   return bytes;
 }

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "saver/SaverTestSupport_test.h"
 
 namespace {
 
@@ -28,8 +31,10 @@ struct Exit {
 // closedOutput its standard output is a pipe nobody reads, as under
 // `| head -1` once head is gone; else, once the extraction is reported,
 // it is sent signal (unless 0) and its output read to the end.
+// With addressSpace, the child's address space is limited to that many
+// bytes.
 Exit RunLumetta(const std::string& resources, const std::string& temp, int signal, bool closedOutput,
-                const std::string& errFile) {
+                const std::string& errFile, rlim_t addressSpace = RLIM_INFINITY) {
   int out[2];
   if (pipe(out) != 0) return {};
   const pid_t pid = fork();
@@ -41,6 +46,8 @@ Exit RunLumetta(const std::string& resources, const std::string& temp, int signa
     close(out[1]);
     setenv("TMPDIR", temp.c_str(), 1);
     unsetenv("DISPLAY");
+    const struct rlimit limit = {addressSpace, addressSpace};
+    setrlimit(RLIMIT_AS, &limit);
     execl(LUMETTA_PROGRAM, LUMETTA_PROGRAM, "--platform", "headless", "--resources", resources.c_str(),
           "--seconds", signal != 0 ? "120" : "0", static_cast<char*>(nullptr));
     _exit(127);
@@ -130,6 +137,57 @@ TEST_F(LumettaExitTest, PackageFolderByItsBytesAndOnlyARegularFileAsPackage) {
   EXPECT_NE(exit.err.find((fifo / "vello.dat").string() + " is not a regular file"), std::string::npos)
       << exit.err;
   EXPECT_EQ(LeftBehind(), 0u);
+}
+
+// The largest address space the process had, from /proc while it runs.
+long long PeakAddressSpace(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmPeak:", 0) == 0) return std::stoll(line.substr(7)) * 1024;
+  }
+  return -1;
+}
+
+// Memory running out while the programs are extracted (the preview's copy
+// cannot be made after the main program was written) is an exception that
+// leaves main: it says so, exits 1, and the main program is deleted.
+TEST_F(LumettaExitTest, RunningOutOfMemoryDeletesThePrograms) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than any limit leaves";
+#else
+  constexpr size_t kPreviewSize = 32u << 20;
+  const std::string resources = (m_scratch / "resources").string();
+  std::filesystem::create_directories(resources);
+  ASSERT_TRUE(SavePackage(resources, {FormContent{BytesOf("FWS\x0a main"), Bytes(kPreviewSize, 0x5a)}}));
+  std::filesystem::remove(resources + "/source.swf");
+
+  // The peak of a run that goes through: both copies of the preview held.
+  long long peak = -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("TMPDIR", Temp().c_str(), 1);
+    const int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, STDOUT_FILENO);
+    dup2(devnull, STDERR_FILENO);
+    execl(LUMETTA_PROGRAM, LUMETTA_PROGRAM, "--platform", "headless", "--resources", resources.c_str(),
+          "--seconds", "3", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  for (int i = 0; i < 100 && LeftBehind() < 2; ++i) usleep(20000);
+  peak = PeakAddressSpace(pid);
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+  ASSERT_GT(peak, 0);
+  ASSERT_EQ(LeftBehind(), 0u);
+
+  // Room for the stored preview, not for its copy as well.
+  const Exit exit = RunLumetta(resources, Temp(), 0, false, ErrFile(),
+                               static_cast<rlim_t>(peak) - kPreviewSize * 3 / 4);
+  EXPECT_EQ(exit.status, 1) << exit.out << exit.err;
+  EXPECT_NE(exit.err.find("lumetta: out of memory"), std::string::npos) << exit.err;
+  EXPECT_EQ(LeftBehind(), 0u) << exit.out << exit.err;
+#endif
 }
 
 }  // namespace
