@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <initializer_list>
 
 namespace {
 
@@ -31,8 +30,16 @@ int InstallStopSignals() {
   struct sigaction action = {};
   action.sa_handler = RequestStop;
   sigemptyset(&action.sa_mask);
-  for (int signal : kStopSignals) sigaction(signal, &action, nullptr);
-  for (int signal : kEndingSignals) sigaction(signal, &action, nullptr);
+  // A signal ignored when we were started stays ignored: whoever started
+  // us asked for that (nohup; a daemon that ignores SIGPIPE for the hacks
+  // it runs, whose output then goes nowhere without ending them).
+  const auto take = [&action](int signal) {
+    struct sigaction now = {};
+    if (sigaction(signal, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) return;
+    sigaction(signal, &action, nullptr);
+  };
+  for (int signal : kStopSignals) take(signal);
+  for (int signal : kEndingSignals) take(signal);
   return g_wakeFds[0];
 }
 

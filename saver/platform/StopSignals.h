@@ -9,6 +9,7 @@
 //   SIGALRM would otherwise kill it on the spot; once the files are gone
 //   it ends by that same signal (FinishStopSignal), so that its parent
 //   still sees what happened.
+// A signal that was ignored when the process started is left ignored.
 
 // Installs the handlers. Returns a descriptor that becomes readable once a
 // stop was asked for (for a main loop to watch), or -1 when none could be
