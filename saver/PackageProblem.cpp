@@ -72,6 +72,6 @@ std::string MainProgramProblem(const std::string& packagePath) {
   return "the package " + packagePath + " is damaged: its first form's main program cannot be recovered";
 }
 
-std::string PackagePathProblem(const std::string& packagePath) {
-  return "the package path " + packagePath + " is not UTF-8";
+std::string PackageNotAFileProblem(const std::string& packagePath) {
+  return packagePath + " is not a regular file, so it is not read as a package";
 }

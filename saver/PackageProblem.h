@@ -22,5 +22,5 @@ std::string PackageWithoutFormProblem(const std::string& packagePath);
 // The first form's main program could not be recovered from the package.
 std::string MainProgramProblem(const std::string& packagePath);
 
-// The package path is not UTF-8, so the package library cannot name it.
-std::string PackagePathProblem(const std::string& packagePath);
+// The package is there but is no regular file (a FIFO, a device, a socket).
+std::string PackageNotAFileProblem(const std::string& packagePath);

@@ -16,6 +16,7 @@
 #include "builder_package/Package.h"
 #include "builder_package/PackageForm.h"
 #include "saver/SaverGlobals.h"
+#include "saver/SwfFiles.h"
 #include "system/SysStringHelper.h"
 
 using Bytes = std::vector<unsigned char>;
@@ -66,6 +67,7 @@ inline bool SavePackage(const std::string& resourceDir, const std::vector<FormCo
 
 // Every test starts in a process state where no view has extracted yet.
 inline void ResetSaverGlobals() {
+  DeleteMadeSwfFiles();  // and closes their descriptors
   g_full.clear();
   g_preview.clear();
   g_settings.clear();

@@ -2,6 +2,10 @@
 
 #include <string>
 
+#include "saver/SaverGlobals.h"
+
+class FileContent;
+
 // The temporary files that carry the first form's programs to the web view:
 // extraction from the package in the resource folder, and deletion. Paths
 // are UTF-8; the results land in g_full, g_preview and g_settings.
@@ -52,6 +56,9 @@ std::string FormatTemplate(const char* format, const std::string& value);
 // settings programs to new files made from the templates. A form without a
 // preview shows its main program there; without a settings program
 // g_settings keeps its value.
+// The package is opened by the path's bytes, and only when it is a regular
+// file (a FIFO or a device is refused before anything is read); the main
+// program streams from it into its file.
 // True when the package loaded and every program it holds was written.
 // False, with nothing written and the paths untouched, when the package does
 // not load or holds no form. False as well when a program cannot be
@@ -66,8 +73,27 @@ bool UnpackSwfs(const std::string& resourceDir, const std::string& tempDir,
 // On success path names the complete file.
 // On failure path is empty, no file is left behind (a partly written one is
 // removed) and error holds the system's error number.
+// The descriptor stays open, recorded with the path, until the file is
+// deleted (ReadMadeSwfFile).
 bool WriteSwfFile(const std::string& pathTemplate, const unsigned char* data, int size,
                   std::string& path, int& error);
+// The same for content that may come from the package file; when its bytes
+// cannot be read from there, contentUnread (if given) is set as well.
+bool WriteSwfFile(const std::string& pathTemplate, const FileContent& content, std::string& path,
+                  int& error, bool* contentUnread = nullptr);
+
+// Everything the regular file open on fd holds, in one read of the size it
+// has; null when it is no regular file or cannot be read.
+SwfData ReadWholeFile(int fd);
+
+// What the file this process made under that path holds, read through the
+// descriptor it was written with (whatever the name now leads to); null
+// when no file of ours has that path or it cannot be read.
+SwfData ReadMadeSwfFile(const std::string& path);
+
+// Deletes every file this process made and has not deleted yet, also those
+// whose paths a later extraction replaced: for the ways out of the process.
+void DeleteMadeSwfFiles();
 
 // Deletes the files named by g_full, g_preview and g_settings, in that
 // order. Missing files (an empty path, a preview path that repeats the main

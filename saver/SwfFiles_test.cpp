@@ -66,6 +66,33 @@ TEST_F(SwfFilesTest, WritesTheFirstFormsThreeProgramsToPrivateFiles) {
   EXPECT_EQ(FileCount(dir), 3u);
 }
 
+// The file system takes names as bytes: a folder whose name is not UTF-8
+// is read as it is, never as the name cut at its first bad byte.
+TEST_F(SwfFilesTest, PackageInAFolderWhoseNameIsNotUTF8IsReadByItsBytes) {
+  const std::string folder = Make("R\xFF");
+  ASSERT_TRUE(SavePackage(resources, {{kMain, std::nullopt, std::nullopt}}));
+  std::filesystem::rename(resources + "/vello.dat", folder + "/vello.dat");
+  // Where the name cut at the bad byte leads: another package.
+  ASSERT_TRUE(SavePackage(resources, {{kSettings, std::nullopt, std::nullopt}}));
+  std::filesystem::rename(resources + "/vello.dat", scratch + "/R");
+  SwfExtractionReport report;
+  ASSERT_TRUE(UnpackSwfs(folder, temp, &report)) << report.problem;
+  EXPECT_EQ(report.packagePath, folder + "/vello.dat");
+  EXPECT_EQ(ReadBytes(g_full), kMain);
+}
+
+// A main program of several write pieces streams from the package file
+// into its own, byte for byte.
+TEST_F(SwfFilesTest, LargeMainProgramStreamsWhole) {
+  Bytes big(3 * 256 * 1024 + 7);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<unsigned char>((i * 2654435761u) >> 13);
+  ASSERT_TRUE(SavePackage(resources, {{big, std::nullopt, std::nullopt}}));
+  SwfExtractionReport report;
+  ASSERT_TRUE(UnpackSwfs(resources, temp, &report)) << report.problem;
+  EXPECT_EQ(report.full.size, static_cast<int>(big.size()));
+  EXPECT_EQ(ReadBytes(g_full), big);
+}
+
 TEST_F(SwfFilesTest, ProtectedMainProgramIsDecodedIntoItsFile) {
   ASSERT_TRUE(SavePackage(resources, {{kMain, kPreview, std::nullopt, true}}));
   SwfExtractionReport report;
@@ -119,13 +146,15 @@ TEST_F(SwfFilesTest, PackageThatGivesNoFormReturnsFalseWritesNothingKeepsPaths) 
         std::filesystem::create_directory(package);
         return std::pair(resources, package + " is a folder, not a package file");
       },
-      // Not UTF-8: read up to the bad byte, the path would name the
-      // package at R.
+      // Not a regular file: a FIFO would block the read for ever, a
+      // device read without end.
       [&] {
-        EXPECT_TRUE(SavePackage(resources, {{kMain, kPreview, kSettings}}));
-        std::filesystem::rename(package, scratch + "/R");
-        const std::string dir = Make("R\xFF");
-        return std::pair(dir, "the package path " + dir + "/vello.dat is not UTF-8");
+        EXPECT_EQ(mkfifo(package.c_str(), 0600), 0);
+        return std::pair(resources, package + " is not a regular file, so it is not read as a package");
+      },
+      [&] {
+        std::filesystem::create_symlink("/dev/zero", package);
+        return std::pair(resources, package + " is not a regular file, so it is not read as a package");
       },
   };
   for (size_t i = 0; i < std::size(cases); ++i) {

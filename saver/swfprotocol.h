@@ -61,7 +61,8 @@ class SpecialProtocol {
   // True when the URL's scheme is "special", whatever its case.
   static bool canInitWithRequest(const std::string& url);
 
-  // The folder the player's files are served from; empty serves none.
+  // The folder the player's files are served from; empty serves none. Only
+// regular files right inside it are served, never through a link.
   static void setPlayerFolder(const std::string& folder);
 
   explicit SpecialProtocol(SpecialRequest& request) : m_request(request) {}
@@ -87,8 +88,9 @@ std::string PathOfURL(const std::string& url);
 SwfData ProgramForPath(const std::string& path);
 
 // Reads the extracted programs named by g_full, g_preview and g_settings
-// into g_swfFull, g_swfPreview and g_swfSettings; a file that cannot be
-// read leaves its reference null, so the scheme answers "not found".
+// into g_swfFull, g_swfPreview and g_swfSettings, through the descriptors
+// they were written with (ReadMadeSwfFile); a path that names no file of
+// ours leaves its reference null, so the scheme answers "not found".
 void LoadProgramsIntoMemory();
 
 // The content type the player's file of that name is served with; empty

@@ -1,5 +1,7 @@
 #include "saver/swfprotocol.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -197,36 +199,54 @@ TEST_F(SpecialProtocolPlayerTest, ServesScriptsAndWebAssemblyWithTheirTypes) {
 }
 
 TEST_F(SpecialProtocolPlayerTest, RefusesOtherFilesAndPathsOutOfTheFolder) {
+  // Only regular files right inside the folder: a link is refused wherever
+  // it leads (out of the folder, to a file outside, or to a file inside),
+  // and a FIFO is refused without waiting for a writer.
+  std::filesystem::create_symlink("/etc/passwd", m_folder / "link.js");
+  std::filesystem::create_symlink(m_folder.parent_path() / "outside.js", m_folder / "out.js");
+  std::filesystem::create_symlink("ruffle.js", m_folder / "in.js");
+  std::filesystem::create_directory_symlink(m_folder / "sub", m_folder / "sub.js");
+  ASSERT_EQ(mkfifo((m_folder / "fifo.js").c_str(), 0600), 0);
   for (const char* url : {"special:///ruffle/secret.txt", "special:///ruffle/missing.js",
                           "special:///ruffle/../outside.js", "special:///ruffle/sub/inner.js",
                           "special:///ruffle/", "special:///ruffle/.hidden.js",
-                          "special:///ruffle/folder.wasm"}) {
+                          "special:///ruffle/folder.wasm", "special:///ruffle/link.js",
+                          "special:///ruffle/out.js", "special:///ruffle/in.js",
+                          "special:///ruffle/sub.js", "special:///ruffle/fifo.js"}) {
     EXPECT_EQ(Serve(url).events, kRefused) << url;
   }
   SpecialProtocol::setPlayerFolder("");
   EXPECT_EQ(Serve("special:///ruffle/ruffle.js").events, kRefused);
 }
 
-TEST(SpecialProtocolMemory, ProgramsComeFromTheExtractedFiles) {
+// Read back through the descriptors the files were written with: a file
+// put in place of one (same name) is never what the player gets, and a
+// path that names no file of ours gives nothing.
+TEST(SpecialProtocolMemory, ProgramsComeFromTheExtractedFilesNotTheirNames) {
   const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "programs-in-memory";
   std::filesystem::create_directories(dir);
-  std::ofstream(dir / "full", std::ios::binary) << "FWS full";
-  std::ofstream(dir / "settings", std::ios::binary) << "FWS settings";
-  g_full = (dir / "full").string();
+  const std::string pathTemplate = (dir / "ssftemp.XXXXXX").string();
+  int error = 0;
+  const Bytes full = BytesOf("FWS full");
+  ASSERT_TRUE(WriteSwfFile(pathTemplate, full.data(), static_cast<int>(full.size()), g_full, error));
   g_preview = g_full;
-  g_settings = (dir / "missing").string();
+  std::ofstream(dir / "settings", std::ios::binary) << "FWS not ours";
+  g_settings = (dir / "settings").string();
+  // Someone swaps the file for another under the same name.
+  std::ofstream(dir / "swapped", std::ios::binary) << "FWS swapped in";
+  std::filesystem::rename(dir / "swapped", g_full);
+
   LoadProgramsIntoMemory();
   ASSERT_NE(g_swfFull, nullptr);
-  EXPECT_EQ(*g_swfFull, BytesOf("FWS full"));
+  EXPECT_EQ(*g_swfFull, full);
   ASSERT_NE(g_swfPreview, nullptr);
-  EXPECT_EQ(*g_swfPreview, BytesOf("FWS full"));
+  EXPECT_EQ(*g_swfPreview, full);
   EXPECT_EQ(g_swfSettings, nullptr);
 
   g_full.clear();
   LoadProgramsIntoMemory();
   EXPECT_EQ(g_swfFull, nullptr);
-  g_full = g_preview = g_settings = "";
-  g_swfPreview = nullptr;
+  ResetSaverGlobals();
   std::filesystem::remove_all(dir);
 }
 

@@ -4,9 +4,13 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
+
+#include "saver/SwfFiles.h"
 
 #include "saver/platform/LumettaOptions.h"
 #include "saver/platform/ResourceFolders.h"
@@ -21,9 +25,14 @@ bool HasDisplay() {
   return display != nullptr && *display != '\0';
 }
 
-}  // namespace
+// An exception nobody catches (one thrown through the toolkit's C code
+// cannot be) ends here: the programs are deleted before the abort.
+[[noreturn]] void DeleteFilesAndAbort() {
+  DeleteMadeSwfFiles();
+  std::abort();
+}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   // A pipe shows progress as it happens.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -49,4 +58,26 @@ int main(int argc, char** argv) {
       std::cerr << "lumetta: no display ($DISPLAY is not set): showing what would be shown\n";
   }
   return platform == LumettaPlatformChoice::gtk ? RunGtk(options) : RunHeadless(options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::set_terminate(DeleteFilesAndAbort);
+  int status = 1;
+  // Caught here so that the stack unwinds and every view is released.
+  try {
+    status = Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "lumetta: out of memory\n";
+  } catch (const std::exception& e) {
+    std::cerr << "lumetta: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "lumetta: stopped by an unexpected error\n";
+  }
+  // Whatever an earlier extraction left (its paths replaced by a later
+  // one, or a way out that released no view).
+  DeleteMadeSwfFiles();
+  FinishStopSignal();
+  return status;
 }

@@ -1,4 +1,4 @@
-#include "tools/vello/FileContent.h"
+#include "builder_package/FileContent.h"
 
 #include <gtest/gtest.h>
 

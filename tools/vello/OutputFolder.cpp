@@ -124,20 +124,15 @@ void OutputFolder::Write(const std::string& name, const FileContent& content, Pr
     unlinkat(dir.get(), parts.back().c_str(), 0);
     fail(why);
   };
-  // Pieces small enough to stay in the core's own cache between being
-  // read or descrambled and being written.
-  constexpr size_t kChunk = 256 * 1024;
-  const size_t size = static_cast<size_t>(content.size());
-  const std::unique_ptr<unsigned char[]> scratch(new unsigned char[std::min(kChunk, size)]);
-  for (size_t done = 0; done < size;) {
-    const size_t n = std::min(kChunk, size - done);
-    const unsigned char* piece = content.Piece(done, n, scratch.get());
-    if (piece == nullptr)
+  switch (content.WriteTo(out.get(), [&](uint64_t n) { progress.Advance(n); })) {
+    case FileContent::WriteResult::readFailed:
       discard("cannot read its bytes from the package: " + FileContent::WhyNotRead());
-    const ssize_t wrote = write(out.get(), piece, n);
-    if (wrote <= 0) discard("cannot write: " + LastSystemError());
-    done += static_cast<size_t>(wrote);
-    progress.Advance(static_cast<uint64_t>(wrote));
+      break;
+    case FileContent::WriteResult::writeFailed:
+      discard("cannot write: " + LastSystemError());
+      break;
+    case FileContent::WriteResult::written:
+      break;
   }
   if (close(out.release()) != 0) discard("cannot write: " + LastSystemError());
 }

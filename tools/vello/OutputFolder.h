@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tools/vello/FileContent.h"
+#include "builder_package/FileContent.h"
 
 class Progress;
 

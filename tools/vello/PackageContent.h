@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "system/ByteRun.h"
-#include "tools/vello/FileContent.h"
+#include "builder_package/FileContent.h"
 
 class CPackage;
 class CPackageBinary;

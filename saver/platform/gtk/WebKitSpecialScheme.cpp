@@ -15,9 +15,12 @@ void (*g_observer)(const std::string&, bool) = nullptr;
 // finished, since WebKit takes them in one call.
 class WebKitRequest : public SpecialRequest {
  public:
-  explicit WebKitRequest(WebKitURISchemeRequest* request) : m_request(request) {}
+  // The URL is read now: once the request is finished WebKit lets go of
+  // it, and asking it anything afterwards reads freed or null memory.
+  explicit WebKitRequest(WebKitURISchemeRequest* request)
+      : m_request(request), m_url(UriOf(request)) {}
 
-  std::string url() const override { return webkit_uri_scheme_request_get_uri(m_request); }
+  std::string url() const override { return m_url; }
 
   void didReceiveResponse(const SpecialResponse& response) override { m_response = response; }
 
@@ -38,21 +41,29 @@ class WebKitRequest : public SpecialRequest {
       soup_message_headers_append(headers, name.c_str(), value.c_str());
     webkit_uri_scheme_response_set_http_headers(response, headers);  // takes the headers
     webkit_uri_scheme_request_finish_with_response(m_request, response);
+    m_request = nullptr;
     g_object_unref(response);
     g_object_unref(stream);
     g_bytes_unref(bytes);
-    if (g_observer != nullptr) g_observer(url(), true);
+    if (g_observer != nullptr) g_observer(m_url, true);
   }
 
   void didFailWithError(const std::string& reason) override {
     GError* error = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, reason.c_str());
     webkit_uri_scheme_request_finish_error(m_request, error);
+    m_request = nullptr;
     g_error_free(error);
-    if (g_observer != nullptr) g_observer(url(), false);
+    if (g_observer != nullptr) g_observer(m_url, false);
   }
 
  private:
-  WebKitURISchemeRequest* m_request;
+  static std::string UriOf(WebKitURISchemeRequest* request) {
+    const char* uri = webkit_uri_scheme_request_get_uri(request);
+    return uri != nullptr ? uri : "";
+  }
+
+  WebKitURISchemeRequest* m_request;  // null once finished
+  const std::string m_url;
   SpecialResponse m_response;
   SwfData m_data;
 };

@@ -1,7 +1,11 @@
-#include "tools/vello/FileContent.h"
+#include "builder_package/FileContent.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "builder_package/Scramble.h"
@@ -10,6 +14,14 @@
 FileContent FileContent::Held(RunBytes bytes) {
   FileContent content;
   content.m_bytes = std::move(bytes);
+  return content;
+}
+
+FileContent FileContent::Borrowed(const unsigned char* bytes, int length) {
+  FileContent content;
+  content.m_stored = bytes;
+  content.m_length = length;
+  content.m_scrambled = false;
   return content;
 }
 
@@ -50,6 +62,27 @@ const unsigned char* FileContent::Piece(std::size_t at, std::size_t n, unsigned 
     return scratch;
   }
   if (m_stored == nullptr) return m_bytes.data() + at;
+  if (!m_scrambled) return m_stored + at;
   Scramble::ApplyPiece(m_stored + at, scratch, n, m_length, at, m_k);
   return scratch;
+}
+
+FileContent::WriteResult FileContent::WriteTo(int fd, const std::function<void(std::uint64_t)>& progress) const {
+  constexpr std::size_t kChunk = 256 * 1024;
+  const std::size_t total = static_cast<std::size_t>(size());
+  const std::unique_ptr<unsigned char[]> scratch(new unsigned char[std::max<std::size_t>(1, std::min(kChunk, total))]);
+  for (std::size_t done = 0; done < total;) {
+    const std::size_t n = std::min(kChunk, total - done);
+    const unsigned char* piece = Piece(done, n, scratch.get());
+    if (piece == nullptr) return WriteResult::readFailed;
+    const ssize_t wrote = write(fd, piece, n);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      if (wrote == 0) errno = EIO;
+      return WriteResult::writeFailed;
+    }
+    done += static_cast<std::size_t>(wrote);
+    if (progress) progress(static_cast<std::uint64_t>(wrote));
+  }
+  return WriteResult::written;
 }

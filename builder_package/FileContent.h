@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,7 +10,8 @@
 
 class CSysFile;
 
-// What extract puts in one file: bytes held in memory, or a byte run as
+// What is put in one file (an output of extract, a program the saver
+// extracts): bytes held in memory, or a byte run as
 // the package stores it (in memory or still in the package file), whose
 // keyless scramble is undone a piece at a time on the way out. The last
 // two make no copy of the whole: a 64 MiB program costs one pass through a
@@ -17,6 +19,8 @@ class CSysFile;
 class FileContent {
  public:
   static FileContent Held(RunBytes bytes);
+  // length >= 0 bytes that stay the caller's and must outlive the content.
+  static FileContent Borrowed(const unsigned char* bytes, int length);
   // stored must outlive the content; length >= 0; k is the scramble's
   // constant (Scramble.h).
   static FileContent Descrambled(const unsigned char* stored, int length, int k);
@@ -33,6 +37,13 @@ class FileContent {
   // Why a read from the package file failed, by errno as Piece leaves it.
   static std::string WhyNotRead();
 
+  enum class WriteResult { written, readFailed, writeFailed };
+  // Writes the whole content to the descriptor in pieces small enough to
+  // stay in the core's cache between being read or descrambled and being
+  // written; progress, when set, hears the bytes each write took. On
+  // readFailed WhyNotRead says why, on writeFailed errno does.
+  WriteResult WriteTo(int fd, const std::function<void(std::uint64_t)>& progress = {}) const;
+
  private:
   RunBytes m_bytes;
   const unsigned char* m_stored = nullptr;
@@ -40,4 +51,5 @@ class FileContent {
   long long m_offset = 0;
   int m_length = 0;
   int m_k = 0;
+  bool m_scrambled = true;  // m_stored holds scrambled bytes (else borrowed plain ones)
 };
