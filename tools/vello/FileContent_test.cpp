@@ -61,24 +61,26 @@ TEST(FileContentTest, RunsInThePackageFileAreStreamedAndAShrunkFileIsAnError) {
   const FileContent content = FileContent::DescrambledFromFile(package, 100, static_cast<int>(length), k);
   ASSERT_EQ(content.size(), length);
 
-  const OutputFolder folder(dir.File("out"), false);
-  std::filesystem::create_directory(dir.File("out"));
+  OutputFolder folder(dir.File("out"), false);
   Progress progress("extracting", 2 * length);
-  folder.Write("whole.swf", content, progress);
+  folder.Stage("whole.swf", content, progress);
+  folder.Commit();
   Bytes expected = stored;
   for (std::size_t i = 0; i < length; ++i) expected[i] ^= static_cast<unsigned char>((length + 33 * i + k) % 256);
   EXPECT_TRUE(TempDir::ReadAll(dir.File("out/whole.swf")) == expected);
 
   ASSERT_EQ(truncate(dir.File("package.dat").c_str(), 100 + 300000), 0);
   try {
-    folder.Write("cut.swf", content, progress);
+    folder.Stage("cut.swf", content, progress);
     ADD_FAILURE() << "a shrunk package was written from";
   } catch (const ToolError& e) {
     EXPECT_EQ(std::string(e.what()), dir.File("out/cut.swf") +
                                          ": cannot read its bytes from the package: the package file is "
                                          "shorter than when it was read");
   }
+  folder.Discard();
   EXPECT_FALSE(std::filesystem::exists(dir.File("out/cut.swf")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("out")), {}), 1) << "no temporary file left";
 }
 
 TEST(FileContentTest, HeldBytesAreHandedOutInPlace) {

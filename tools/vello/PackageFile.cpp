@@ -1,10 +1,10 @@
 #include "tools/vello/PackageFile.h"
 
 #include <cerrno>
-#include <filesystem>
 
 #include "builder_package/Package.h"
 #include "system/SysFile.h"
+#include "tools/vello/InputFile.h"
 #include "tools/vello/Text.h"
 #include "tools/vello/ToolError.h"
 
@@ -16,9 +16,11 @@ std::string WhyNotRead(const CPackage& package) {
 }
 
 LoadedPackage Load(const std::string& path, const PackageReadOptions& options) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec))
+  // Checked before opening: opening a FIFO would wait for a writer.
+  const InputCheck input = CheckInput(path);
+  if (input.kind == InputCheck::kFolder)
     throw ToolError(kExitUnreadable, path + ": is a folder, not a package file");
+  if (input.kind == InputCheck::kNotAFile) throw ToolError(kExitUnreadable, path + ": " + input.why);
   auto file = std::make_unique<CSysFile>();
   errno = 0;
   if (!file->Open(Wide(path), L"rb"))
