@@ -27,8 +27,11 @@ struct Result {
 };
 
 // Runs VELLO_PROGRAM with the arguments, standard output and error caught
-// in files of scratch. fileSizeLimit > 0 sets RLIMIT_FSIZE in the child.
-inline Result Vello(const TempDir& scratch, const std::vector<std::string>& args, long fileSizeLimit = 0) {
+// in files of scratch. fileSizeLimit > 0 sets RLIMIT_FSIZE in the child,
+// memoryLimit > 0 RLIMIT_AS. A run that hangs is ended by SIGALRM after
+// half a minute.
+inline Result Vello(const TempDir& scratch, const std::vector<std::string>& args, long fileSizeLimit = 0,
+                    long memoryLimit = 0) {
   const std::string outPath = scratch.File(".stdout"), errPath = scratch.File(".stderr");
   const pid_t pid = fork();
   if (pid == 0) {
@@ -40,6 +43,11 @@ inline Result Vello(const TempDir& scratch, const std::vector<std::string>& args
       const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (memoryLimit > 0) {
+      const rlimit limit{static_cast<rlim_t>(memoryLimit), static_cast<rlim_t>(memoryLimit)};
+      setrlimit(RLIMIT_AS, &limit);
+    }
+    alarm(30);
     std::vector<char*> argv{const_cast<char*>(VELLO_PROGRAM)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
