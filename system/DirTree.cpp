@@ -12,6 +12,8 @@
 #include <system_error>
 #include <vector>
 
+#include "system/UniqueFd.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -81,20 +83,6 @@ std::function<void(const std::string&)>& ListingHook() {
   return hook;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : m_fd(fd) {}
-  ~Fd() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
-
 // Names in the folder open at fd, read in full before anything in it changes.
 std::vector<std::string> Children(int fd) {
   std::vector<std::string> names;
@@ -124,7 +112,7 @@ void RemoveEntry(int parent, const std::string& name, const std::string& shown) 
     return;
   }
   {
-    const Fd folder(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const UniqueFd folder(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (folder.get() < 0) {
       // No longer a folder (swapped for a link or a file meanwhile).
       if (errno == ENOTDIR || errno == ELOOP) unlinkat(parent, name.c_str(), 0);
@@ -161,7 +149,7 @@ void RemoveTree(const std::string& path) {
   while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
   const size_t slash = trimmed.rfind('/');
   const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : trimmed.substr(0, slash);
-  const Fd folder(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const UniqueFd folder(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder.get() >= 0) RemoveEntry(folder.get(), last, trimmed);
 }
 

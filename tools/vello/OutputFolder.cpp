@@ -13,6 +13,7 @@
 #include <random>
 #include <sstream>
 
+#include "system/UniqueFd.h"
 #include "tools/vello/Progress.h"
 #include "tools/vello/ToolError.h"
 
@@ -48,29 +49,6 @@ std::string Joined(const std::vector<std::string>& parts, size_t count) {
   for (size_t i = 0; i < count; ++i) path += (i > 0 ? "/" : "") + parts[i];
   return path;
 }
-
-class Fd {
- public:
-  explicit Fd(int fd) : m_fd(fd) {}
-  ~Fd() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return m_fd; }
-  int release() {
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-  }
-  void reset(int fd) {
-    if (m_fd >= 0) close(m_fd);
-    m_fd = fd;
-  }
-
- private:
-  int m_fd;
-};
 
 // A fresh name for a temporary file; hidden, and short enough for any
 // folder whatever the length of the name it stands for.
@@ -149,7 +127,7 @@ std::string OutputFolder::Refusal(const std::string& name) const {
 }
 
 int OutputFolder::OpenFolder(const std::vector<std::string>& parts, size_t count, bool make, std::string& why) {
-  Fd dir(open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() < 0) {
     why = "cannot open the folder " + m_folder + ": " + LastSystemError();
     return -1;
@@ -189,7 +167,7 @@ void OutputFolder::Stage(const std::string& name, const FileContent& content, Pr
   std::string why;
   const std::vector<std::string> parts = Components(name, why);
   if (parts.empty()) fail("refused: " + why);
-  const Fd dir(OpenFolder(parts, parts.size() - 1, true, why));
+  const UniqueFd dir(OpenFolder(parts, parts.size() - 1, true, why));
   if (dir.get() < 0) fail(why);
 
   const char* last = parts.back().c_str();
@@ -199,8 +177,8 @@ void OutputFolder::Stage(const std::string& name, const FileContent& content, Pr
   if (exists && !S_ISREG(old.st_mode)) fail("refused: it exists and is not a regular file");
   if (exists && !m_force) fail("exists (use --force to replace it)");
 
-  Staged staged{parts, TemporaryName()};
-  Fd out(-1);
+  Staged staged{parts, ""};
+  UniqueFd out(-1);
   for (int tries = 0; out.get() < 0 && tries < 100; ++tries) {
     staged.temporary = TemporaryName();
     out.reset(openat(dir.get(), staged.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
@@ -242,7 +220,7 @@ void OutputFolder::Commit() {
   for (Staged& staged : m_staged) {
     const std::string target = (std::filesystem::path(m_folder) / Joined(staged.parts, staged.parts.size())).string();
     std::string why;
-    const Fd dir(OpenFolder(staged.parts, staged.parts.size() - 1, false, why));
+    const UniqueFd dir(OpenFolder(staged.parts, staged.parts.size() - 1, false, why));
     if (dir.get() < 0) throw ToolError(kExitFaults, target + ": " + why);
     const char* last = staged.parts.back().c_str();
     // Looked at again: something may have been put there since.
@@ -267,13 +245,13 @@ void OutputFolder::Discard() noexcept {
   std::string ignored;
   for (auto it = m_staged.rbegin(); it != m_staged.rend(); ++it) {
     if (it->placed && it->replaced) continue;  // the old file is gone already
-    const Fd dir(OpenFolder(it->parts, it->parts.size() - 1, false, ignored));
+    const UniqueFd dir(OpenFolder(it->parts, it->parts.size() - 1, false, ignored));
     if (dir.get() < 0) continue;
     unlinkat(dir.get(), it->placed ? it->parts.back().c_str() : it->temporary.c_str(), 0);
   }
   // Innermost first; a folder that holds anything else stays.
   for (auto it = m_madeFolders.rbegin(); it != m_madeFolders.rend(); ++it) {
-    const Fd dir(OpenFolder(*it, it->size() - 1, false, ignored));
+    const UniqueFd dir(OpenFolder(*it, it->size() - 1, false, ignored));
     if (dir.get() >= 0) unlinkat(dir.get(), it->back().c_str(), AT_REMOVEDIR);
   }
   if (m_madeFolder) rmdir(m_folder.c_str());
