@@ -355,9 +355,13 @@ TEST(Refusals, UsageErrorsExitWithTwo) {
       {"set-swf-version", "p.dat", "--form", "0", "300"},
       {"frobnicate"}};
   for (const auto& args : cases) EXPECT_EQ(Vello(dir, args).exitCode, 2) << testing::PrintToString(args);
-  const auto negative = Vello(dir, {"extract", "p.dat", "--form", "-1"});
-  EXPECT_EQ(negative.exitCode, 2);
-  EXPECT_NE(negative.err.find("--form: Value -1 not in range 0 to 2147483647"), std::string::npos) << negative.err;
+  const std::vector<std::string> negatives[] = {{"extract", "p.dat", "--form", "-1"},
+                                                {"set-swf-version", "p.dat", "--form", "-1", "9"}};
+  for (const auto& args : negatives) {
+    const auto negative = Vello(dir, args);
+    EXPECT_EQ(negative.exitCode, 2);
+    EXPECT_NE(negative.err.find("--form: Value -1 not in range 0 to 2147483647"), std::string::npos) << negative.err;
+  }
   const auto help = Vello(dir, {"extract", "--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("Example:"), std::string::npos);

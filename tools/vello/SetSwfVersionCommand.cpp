@@ -1,3 +1,4 @@
+#include <climits>
 #include <iostream>
 #include <memory>
 
@@ -37,7 +38,7 @@ Subcommand AddSetSwfVersionCommand(CLI::App& program) {
   CLI::App* app = program.add_subcommand(
       "set-swf-version", "Set the SWF version byte of a plain form's main program, in place");
   app->add_option("PKG", options->package, "Package file")->required();
-  app->add_option("--form", options->form, "Form, counted from 0")->required()->check(CLI::NonNegativeNumber);
+  app->add_option("--form", options->form, "Form, counted from 0")->required()->check(CLI::Range(0, INT_MAX));
   app->add_option("VERSION", options->version, "SWF version, 0 to 255")->required()->check(CLI::Range(0, 255));
   app->footer(HelpFooter("vello set-swf-version vello.dat --form 0 10"));
   return {app, [options] { return Run(*options); }};
