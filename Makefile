@@ -1,5 +1,5 @@
 # The commands people type. CMake presets do the real work.
-.PHONY: all deps build test run bench fuzz clean
+.PHONY: all deps build test run bench fuzz deb clean
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO_DIR := build/default/demo/resources
@@ -20,6 +20,10 @@ test: deps
 	@cmake --preset asan >/dev/null
 	@cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# build/default/lumetta_<version>_amd64.deb (cmake/VelloPackage.cmake).
+deb: build
+	@cmake --build --preset default --target package
 
 # A window on the demo package until it is closed; ARGS adds options, e.g.
 # make run ARGS="--seconds 10 --preview". Without a display, what would be

@@ -3,23 +3,25 @@
 # vello program and man pages made from the programs' --help.
 include(CMakePackageConfigHelpers)
 
+# What builds against libvello is the "development" component; a shared
+# libvello itself is "runtime", which the programs need.
 install(TARGETS vello EXPORT velloTargets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 foreach(dir system encryption builder_package)
-  install(DIRECTORY ${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vello/${dir}
+  install(DIRECTORY ${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vello/${dir} COMPONENT development
     FILES_MATCHING PATTERN "*.h" PATTERN "*_test.h" EXCLUDE PATTERN "testdata" EXCLUDE)
 endforeach()
 
 set(VELLO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vello)
-install(EXPORT velloTargets NAMESPACE vello:: DESTINATION ${VELLO_CMAKE_DIR})
+install(EXPORT velloTargets NAMESPACE vello:: DESTINATION ${VELLO_CMAKE_DIR} COMPONENT development)
 configure_package_config_file(cmake/velloConfig.cmake.in ${CMAKE_BINARY_DIR}/velloConfig.cmake
   INSTALL_DESTINATION ${VELLO_CMAKE_DIR})
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/velloConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/velloConfig.cmake ${CMAKE_BINARY_DIR}/velloConfigVersion.cmake
-  DESTINATION ${VELLO_CMAKE_DIR})
+  DESTINATION ${VELLO_CMAKE_DIR} COMPONENT development)
 
 # A static libvello needs its dependencies on every link line; a shared one
 # brings them itself.
@@ -30,7 +32,8 @@ else()
 endif()
 file(RELATIVE_PATH VELLO_PC_UP /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
 configure_file(cmake/vello.pc.in ${CMAKE_BINARY_DIR}/vello.pc @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/vello.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${CMAKE_BINARY_DIR}/vello.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+  COMPONENT development)
 
 install(TARGETS vello_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 

@@ -12,6 +12,12 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   # lumetta's gtk layer, and its tests of real windows under Xvfb
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev xvfb xauth
+  # the real XScreenSaver daemon, which the tests of lumetta as its hack run
+  xscreensaver
+  # make deb (CPack's DEB generator asks dpkg-shlibdeps for Depends:), and
+  # the test that runs MATE's screensaver in a D-Bus session of its own
+  # (dbus-run-session, gsettings)
+  dpkg-dev mate-screensaver dbus-daemon libglib2.0-bin
 )
 # The player comes from the npm registry; any npm will do.
 command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -46,19 +46,88 @@ bool ParseWindowSize(const std::string& text, WindowSize& size) {
          ParseSide(text.substr(x + 1), size.height);
 }
 
-bool TakesValue(const std::string& option) {
-  return option == "--resources" || option == "--seconds" || option == "--platform" ||
-         option == "--window-size" || option == "--snapshot" || option == "-window-id" ||
-         option == "--window-id";
-}
+// Stores nothing: for the options lumetta accepts and has no use for.
+bool Ignore(const std::string&, LumettaOptions&) { return true; }
 
-std::string NeedsValueMessage(const std::string& option) {
-  if (option == "--seconds") return "option --seconds needs a number of seconds";
-  if (option == "--resources") return "option --resources needs a directory";
-  if (option == "--platform") return "option --platform needs headless or gtk";
-  if (option == "--window-size") return "option --window-size needs WIDTHxHEIGHT";
-  if (option == "--snapshot") return "option --snapshot needs a file name";
-  return "option " + option + " needs an X window id";
+// An option by its name without dashes. needs is what its value must be
+// (null for an option that takes none); set stores a value and is false
+// when the value is not what needs says.
+struct OptionEntry {
+  const char* name;
+  const char* needs;
+  bool (*set)(const std::string& value, LumettaOptions& options);
+};
+
+const OptionEntry kOptions[] = {
+    {"preview", nullptr, [](const std::string&, LumettaOptions& o) { return o.preview = true; }},
+    {"configure", nullptr, [](const std::string&, LumettaOptions& o) { return o.configure = true; }},
+    {"fullscreen", nullptr, [](const std::string&, LumettaOptions& o) { return o.fullscreen = true; }},
+    {"sound", nullptr, [](const std::string&, LumettaOptions& o) { return o.sound = true; }},
+    {"help", nullptr, [](const std::string&, LumettaOptions& o) { return o.help = true; }},
+    {"h", nullptr, [](const std::string&, LumettaOptions& o) { return o.help = true; }},
+    {"resources", "a directory",
+     [](const std::string& v, LumettaOptions& o) {
+       o.resources = v;
+       return true;
+     }},
+    {"snapshot", "a file name",
+     [](const std::string& v, LumettaOptions& o) {
+       o.snapshot = v;
+       return true;
+     }},
+    {"seconds", "a number of seconds (0 to 4294967)",
+     [](const std::string& v, LumettaOptions& o) {
+       double seconds = 0;
+       if (!ParseSeconds(v, seconds) || seconds > kLumettaMaxSeconds) return false;
+       o.seconds = seconds;
+       return true;
+     }},
+    {"platform", "headless or gtk",
+     [](const std::string& v, LumettaOptions& o) {
+       if (v != "headless" && v != "gtk") return false;
+       o.platform = v == "gtk" ? LumettaPlatformChoice::gtk : LumettaPlatformChoice::headless;
+       return true;
+     }},
+    {"renderer", "auto, webgl or canvas",
+     [](const std::string& v, LumettaOptions& o) {
+       if (v == "auto") {
+         o.renderer = LumettaRendererChoice::automatic;
+       } else if (v == "webgl") {
+         o.renderer = LumettaRendererChoice::webgl;
+       } else if (v == "canvas") {
+         o.renderer = LumettaRendererChoice::canvas;
+       } else {
+         return false;
+       }
+       return true;
+     }},
+    {"window-size", "WIDTHxHEIGHT (1 to 16384 each)",
+     [](const std::string& v, LumettaOptions& o) {
+       WindowSize size;
+       if (!ParseWindowSize(v, size)) return false;
+       o.windowSize = size;
+       return true;
+     }},
+    // What XScreenSaver gives a hack.
+    {"root", nullptr, [](const std::string&, LumettaOptions& o) { return o.root = true; }},
+    {"window", nullptr, [](const std::string&, LumettaOptions& o) { return o.window = true; }},
+    {"window-id", "an X window id (decimal or 0x...)",
+     [](const std::string& v, LumettaOptions& o) {
+       o.windowId = ParseWindowId(v);
+       return o.windowId.has_value();
+     }},
+    // What a host or a programs: line may give any hack; nothing here uses them.
+    {"fps", nullptr, Ignore},
+    {"install", nullptr, Ignore},
+    {"mono", nullptr, Ignore},
+    {"visual", "a visual", Ignore},
+    {"delay", "a number", Ignore},
+};
+
+const OptionEntry* FindOption(const std::string& name) {
+  for (const OptionEntry& entry : kOptions)
+    if (name == entry.name) return &entry;
+  return nullptr;
 }
 
 }  // namespace
@@ -75,90 +144,40 @@ std::optional<unsigned long> ParseWindowId(const std::string& text) {
 bool ParseLumettaOptions(const std::vector<std::string>& args, LumettaOptions& options,
                          std::string& error) {
   for (size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::string value;
-    bool hasValue = false;
-    if (arg.rfind("--", 0) == 0) {
-      const size_t equals = arg.find('=');
-      if (equals != std::string::npos) {
-        value = arg.substr(equals + 1);
-        arg.resize(equals);
-        hasValue = true;
-      }
-    }
-    const bool takesValue = TakesValue(arg);
-    if (hasValue && !takesValue) {
-      error = "option " + arg + " takes no value";
-      return false;
-    }
-    if (takesValue && !hasValue) {
-      if (i + 1 >= args.size()) {
-        error = NeedsValueMessage(arg);
-        return false;
-      }
-      value = args[++i];
-    }
-
-    if (arg == "--preview") {
-      options.preview = true;
-    } else if (arg == "--configure") {
-      options.configure = true;
-    } else if (arg == "--fullscreen") {
-      options.fullscreen = true;
-    } else if (arg == "--sound") {
-      options.sound = true;
-    } else if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--resources" || arg == "--snapshot") {
-      if (value.empty()) {
-        error = NeedsValueMessage(arg);
-        return false;
-      }
-      (arg == "--resources" ? options.resources : options.snapshot) = value;
-    } else if (arg == "--seconds") {
-      double seconds = 0;
-      if (!ParseSeconds(value, seconds)) {
-        error = "option --seconds needs a number of seconds (0 or more), not '" + value + "'";
-        return false;
-      }
-      options.seconds = seconds;
-    } else if (arg == "--platform") {
-      if (value == "headless") {
-        options.platform = LumettaPlatformChoice::headless;
-      } else if (value == "gtk") {
-        options.platform = LumettaPlatformChoice::gtk;
-      } else {
-        error = "option --platform needs headless or gtk, not '" + value + "'";
-        return false;
-      }
-    } else if (arg == "--window-size") {
-      WindowSize size;
-      if (!ParseWindowSize(value, size)) {
-        error = "option --window-size needs WIDTHxHEIGHT (1 to 16384 each), not '" + value + "'";
-        return false;
-      }
-      options.windowSize = size;
-    } else if (arg == "-root") {
-      options.root = true;
-    } else if (arg == "-window") {
-      options.window = true;
-    } else if (arg == "-window-id" || arg == "--window-id") {
-      options.windowId = ParseWindowId(value);
-      if (!options.windowId) {
-        error = "option " + arg + " needs an X window id (decimal or 0x...), not '" + value + "'";
-        return false;
-      }
-    } else if (arg.rfind("-", 0) == 0) {
-      error = "unknown option '" + arg + "'";
-      return false;
-    } else {
+    const std::string& arg = args[i];
+    if (arg.size() < 2 || arg[0] != '-') {
       error = "unexpected argument '" + arg + "'";
+      return false;
+    }
+    const size_t equals = arg.find('=');
+    const std::string spelt = arg.substr(0, equals);  // as given, for messages
+    const OptionEntry* entry = FindOption(spelt.substr(spelt.rfind("--", 0) == 0 ? 2 : 1));
+    if (entry == nullptr) {
+      error = "unknown option '" + spelt + "'";
+      return false;
+    }
+    std::string value;
+    if (equals != std::string::npos) {
+      if (entry->needs == nullptr) {
+        error = "option " + spelt + " takes no value";
+        return false;
+      }
+      value = arg.substr(equals + 1);
+    } else if (entry->needs != nullptr) {
+      if (i + 1 < args.size()) value = args[++i];
+    }
+    if (entry->needs != nullptr && value.empty()) {
+      error = "option " + spelt + " needs " + entry->needs;
+      return false;
+    }
+    if (!entry->set(value, options)) {
+      error = "option " + spelt + " needs " + entry->needs + ", not '" + value + "'";
       return false;
     }
   }
   const bool hack = options.root || options.windowId.has_value();
   if (hack && options.platform == LumettaPlatformChoice::headless) {
-    error = "-root and -window-id draw into an X window and need --platform gtk";
+    error = "--root and --window-id draw into an X window and need --platform gtk";
     return false;
   }
   return true;
@@ -173,10 +192,12 @@ std::string LumettaUsage() {
          "and deletes the files when it stops: on Ctrl-C, SIGTERM, SIGHUP,\n"
          "SIGQUIT, when its window is closed or after N seconds.\n"
          "\n"
-         "Options:\n"
+         "Options (each with one dash or two; a value may also follow '='):\n"
          "  --platform headless|gtk  gtk: a window whose web view plays the program;\n"
          "                   headless: no display, prints the page it would show.\n"
          "                   Default: gtk when $DISPLAY is set, else headless\n"
+         "  --renderer auto|webgl|canvas  gtk: how the player draws; auto picks\n"
+         "                   WebGL where OpenGL is hardware, else canvas\n"
          "  --fullscreen     gtk: cover the screen\n"
          "  --window-size WxH  gtk: the window's size in pixels (default 800x600)\n"
          "  --preview        be the small preview view (shows the preview program),\n"
@@ -186,18 +207,21 @@ std::string LumettaUsage() {
          "  --sound          gtk: let the program be heard (muted by default)\n"
          "  --resources DIR  folder holding vello.dat (default: the installed\n"
          "                   share/lumetta, or the demo package of the build)\n"
-         "  --seconds N      stop after N seconds (fractions allowed; 0 releases\n"
-         "                   the view at once); default: run until stopped\n"
+         "  --seconds N      stop after N seconds, at most 4294967 (fractions\n"
+         "                   allowed; 0 releases the view at once); default: run\n"
+         "                   until stopped\n"
          "  --snapshot FILE  gtk: once the player drew its first frame, print how\n"
          "                   long that took and save the web view as a PNG\n"
-         "  --help           show this text\n"
+         "  --help, -h       show this text\n"
          "\n"
-         "As an XScreenSaver hack (these imply --platform gtk):\n"
-         "  -root            draw on the root window, or in $XSCREENSAVER_WINDOW\n"
-         "  -window          a window of our own (the default)\n"
-         "  -window-id ID    draw inside the X window ID (decimal or 0x...);\n"
+         "As an XScreenSaver hack (--root and --window-id imply --platform gtk):\n"
+         "  --root           draw on the root window, or in $XSCREENSAVER_WINDOW\n"
+         "  --window         a window of our own (the default)\n"
+         "  --window-id ID   draw inside the X window ID (decimal or 0x...);\n"
          "                   smaller than 320x240 it is the preview\n"
-         "  $XSCREENSAVER_WINDOW  the window to draw in, when -window-id is not given\n"
+         "  $XSCREENSAVER_WINDOW  the window to draw in, when --window-id is not given\n"
+         "  --fps, --install, --mono, --visual V, --delay N\n"
+         "                   accepted, as every hack accepts them, and ignored\n"
          "\n"
          "Exit status: 0 when the package was shown, 1 when it could not be,\n"
          "2 for a bad command line.\n";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,99 +10,149 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-TEST(LumettaOptions, DefaultsAndEveryOptionInBothSpellings) {
-  LumettaOptions defaults;
-  std::string error;
-  ASSERT_TRUE(ParseLumettaOptions({}, defaults, error));
-  EXPECT_FALSE(defaults.preview || defaults.configure || defaults.help || defaults.sound ||
-               defaults.fullscreen || defaults.windowSize || defaults.windowId);
-  EXPECT_TRUE(defaults.resources.empty());
-  EXPECT_FALSE(defaults.seconds.has_value());  // until interrupted
-  EXPECT_EQ(defaults.platform, LumettaPlatformChoice::automatic);
+std::string Join(const Args& args) {
+  std::string line;
+  for (const std::string& arg : args) line += (line.empty() ? "" : " ") + arg;
+  return line;
+}
 
-  for (const Args& args :
-       {Args{"--preview", "--configure", "--resources", "/r", "--seconds", "2.5"},
-        Args{"--seconds=2.5", "--resources=/r", "--configure", "--preview"}}) {
-    LumettaOptions options;
-    ASSERT_TRUE(ParseLumettaOptions(args, options, error)) << error;
-    EXPECT_TRUE(options.preview && options.configure);
-    EXPECT_EQ(options.resources, "/r");
-    EXPECT_EQ(options.seconds, 2.5);
-  }
-  for (const auto& [text, value] : {std::pair{"0", 0.0}, {".5", 0.5}, {"10.", 10.0}}) {
-    LumettaOptions options;
-    ASSERT_TRUE(ParseLumettaOptions({"--seconds", text}, options, error)) << text;
-    EXPECT_EQ(options.seconds, value) << text;
+// Each line, in every spelling a person or a host may use, gives the
+// options the change makes to the defaults.
+TEST(LumettaOptions, EverySpellingOfEveryOption) {
+  using Change = std::function<void(LumettaOptions&)>;
+  const std::pair<std::vector<Args>, Change> cases[] = {
+      {{{}}, [](LumettaOptions&) {}},
+      {{{"--preview", "--configure", "--fullscreen", "--sound"},
+        {"-preview", "-configure", "-fullscreen", "-sound"}},
+       [](LumettaOptions& o) { o.preview = o.configure = o.fullscreen = o.sound = true; }},
+      {{{"--help"}, {"-help"}, {"-h"}, {"--h"}}, [](LumettaOptions& o) { o.help = true; }},
+      {{{"--resources", "/r", "--snapshot", "/s.png"},
+        {"--resources=/r", "--snapshot=/s.png"},
+        {"-resources", "/r", "-snapshot=/s.png"}},
+       [](LumettaOptions& o) {
+         o.resources = "/r";
+         o.snapshot = "/s.png";
+       }},
+      {{{"--seconds", "2.5"}, {"--seconds=2.5"}, {"-seconds", "2.5"}, {"-seconds=2.5"}},
+       [](LumettaOptions& o) { o.seconds = 2.5; }},
+      {{{"--seconds", "0"}}, [](LumettaOptions& o) { o.seconds = 0.0; }},
+      {{{"--seconds", ".5"}}, [](LumettaOptions& o) { o.seconds = 0.5; }},
+      {{{"--seconds", "10."}}, [](LumettaOptions& o) { o.seconds = 10.0; }},
+      // The longest the timer holds, to the millisecond.
+      {{{"--seconds", "4294967"}, {"--seconds", "4294967.000"}},
+       [](LumettaOptions& o) { o.seconds = 4294967.0; }},
+      {{{"--platform", "gtk"}, {"-platform=gtk"}},
+       [](LumettaOptions& o) { o.platform = LumettaPlatformChoice::gtk; }},
+      {{{"--platform", "headless"}},
+       [](LumettaOptions& o) { o.platform = LumettaPlatformChoice::headless; }},
+      {{{"--renderer", "auto"}, {"--renderer=auto"}}, [](LumettaOptions&) {}},
+      {{{"--renderer", "webgl"}, {"-renderer", "webgl"}},
+       [](LumettaOptions& o) { o.renderer = LumettaRendererChoice::webgl; }},
+      {{{"--renderer=canvas"}, {"-renderer=canvas"}},
+       [](LumettaOptions& o) { o.renderer = LumettaRendererChoice::canvas; }},
+      {{{"--window-size", "640x480"}, {"-window-size=640x480"}},
+       [](LumettaOptions& o) { o.windowSize = WindowSize{640, 480}; }},
+      // What XScreenSaver 5 and 6 and their settings dialogs give a hack.
+      {{{"-root"}, {"--root"}}, [](LumettaOptions& o) { o.root = true; }},
+      {{{"-window"}, {"--window"}}, [](LumettaOptions& o) { o.window = true; }},
+      {{{"-window-id", "0x1a00003"},
+        {"--window-id", "0x1a00003"},
+        {"--window-id=0x1a00003"},
+        {"-window-id=0x1a00003"},
+        {"--window-id", "27262979"}},
+       [](LumettaOptions& o) { o.windowId = 0x1a00003ul; }},
+      // What a host or a programs: line may add to any hack: no effect.
+      {{{"--root", "-fps", "--install", "-mono", "--visual", "default", "-delay", "20000"},
+        {"-root", "--fps", "-install", "--mono", "-visual=TrueColor", "--delay=0"}},
+       [](LumettaOptions& o) { o.root = true; }},
+  };
+  for (const auto& [lines, change] : cases) {
+    LumettaOptions expected;
+    change(expected);
+    for (const Args& args : lines) {
+      LumettaOptions options;
+      std::string error;
+      EXPECT_TRUE(ParseLumettaOptions(args, options, error)) << Join(args) << ": " << error;
+      EXPECT_TRUE(options == expected) << Join(args);
+    }
   }
 }
 
-TEST(LumettaOptions, BadLinesAreRefusedWithAClearMessage) {
-  const std::string notSeconds = "option --seconds needs a number of seconds (0 or more), not ";
+TEST(LumettaOptions, BadLinesAreRefusedNamingTheOption) {
+  const std::string notSeconds = "option --seconds needs a number of seconds (0 to 4294967), not ";
+  const std::string notWindowId = "option -window-id needs an X window id (decimal or 0x...), not ";
+  const std::string notSize = "option --window-size needs WIDTHxHEIGHT (1 to 16384 each), not ";
   const std::pair<Args, std::string> cases[] = {
-      {{"--seconds"}, "option --seconds needs a number of seconds"},
+      {{"--seconds"}, "option --seconds needs a number of seconds (0 to 4294967)"},
+      {{"-seconds="}, "option -seconds needs a number of seconds (0 to 4294967)"},
       {{"--seconds", "soon"}, notSeconds + "'soon'"},
       {{"--seconds", "-1"}, notSeconds + "'-1'"},
       {{"--seconds", "1e3"}, notSeconds + "'1e3'"},
       {{"--seconds", "."}, notSeconds + "'.'"},
       {{"--seconds", "1.2.3"}, notSeconds + "'1.2.3'"},
+      // More than the timer holds: it would wrap round to about 1 s, 0.2 s.
+      {{"--seconds", "4294967.5"}, notSeconds + "'4294967.5'"},
+      {{"--seconds", "4294968"}, notSeconds + "'4294968'"},
+      {{"--seconds", "12345678901234567890"}, notSeconds + "'12345678901234567890'"},
       {{"--resources"}, "option --resources needs a directory"},
       {{"--resources="}, "option --resources needs a directory"},
+      {{"--snapshot="}, "option --snapshot needs a file name"},
       {{"--preview=yes"}, "option --preview takes no value"},
+      {{"--sound=on"}, "option --sound takes no value"},
+      {{"-root=1"}, "option -root takes no value"},
+      {{"--fps=1"}, "option --fps takes no value"},
       {{"--fast"}, "unknown option '--fast'"},
       {{"-p"}, "unknown option '-p'"},
+      {{"---root"}, "unknown option '---root'"},
+      {{"--"}, "unknown option '--'"},
+      {{"-geometry", "640x480"}, "unknown option '-geometry'"},
+      {{"--root", "--frobnicate=3"}, "unknown option '--frobnicate'"},
       {{"resources"}, "unexpected argument 'resources'"},
+      {{"-"}, "unexpected argument '-'"},
       {{"--platform", "cocoa"}, "option --platform needs headless or gtk, not 'cocoa'"},
       {{"--platform"}, "option --platform needs headless or gtk"},
-      {{"--window-size", "800"}, "option --window-size needs WIDTHxHEIGHT (1 to 16384 each), not '800'"},
-      {{"--window-size", "0x600"}, "option --window-size needs WIDTHxHEIGHT (1 to 16384 each), not '0x600'"},
-      {{"--window-size", "800x-6"}, "option --window-size needs WIDTHxHEIGHT (1 to 16384 each), not '800x-6'"},
-      {{"--window-size", "99999x1"}, "option --window-size needs WIDTHxHEIGHT (1 to 16384 each), not '99999x1'"},
-      {{"-window-id", "0"}, "option -window-id needs an X window id (decimal or 0x...), not '0'"},
-      {{"-window-id", "0xZZ"}, "option -window-id needs an X window id (decimal or 0x...), not '0xZZ'"},
-      {{"-window-id", "-5"}, "option -window-id needs an X window id (decimal or 0x...), not '-5'"},
-      {{"-window-id"}, "option -window-id needs an X window id"},
-      {{"--snapshot="}, "option --snapshot needs a file name"},
-      {{"--platform", "headless", "-root"}, "-root and -window-id draw into an X window and need --platform gtk"},
-      {{"--sound=on"}, "option --sound takes no value"},
+      {{"--renderer", "gl"}, "option --renderer needs auto, webgl or canvas, not 'gl'"},
+      {{"-renderer"}, "option -renderer needs auto, webgl or canvas"},
+      {{"--window-size", "800"}, notSize + "'800'"},
+      {{"--window-size", "0x600"}, notSize + "'0x600'"},
+      {{"--window-size", "800x-6"}, notSize + "'800x-6'"},
+      {{"--window-size", "99999x1"}, notSize + "'99999x1'"},
+      {{"-window-id", "0"}, notWindowId + "'0'"},
+      {{"-window-id", "0xZZ"}, notWindowId + "'0xZZ'"},
+      {{"-window-id", "-5"}, notWindowId + "'-5'"},
+      {{"-window-id"}, "option -window-id needs an X window id (decimal or 0x...)"},
+      {{"--window-id="}, "option --window-id needs an X window id (decimal or 0x...)"},
+      {{"--visual"}, "option --visual needs a visual"},
+      {{"-delay"}, "option -delay needs a number"},
+      {{"--platform", "headless", "-root"},
+       "--root and --window-id draw into an X window and need --platform gtk"},
+      {{"--platform=headless", "--window-id", "42"},
+       "--root and --window-id draw into an X window and need --platform gtk"},
   };
   for (const auto& [args, message] : cases) {
     LumettaOptions options;
     std::string error;
-    EXPECT_FALSE(ParseLumettaOptions(args, options, error)) << args[0];
-    EXPECT_EQ(error, message);
+    EXPECT_FALSE(ParseLumettaOptions(args, options, error)) << Join(args);
+    EXPECT_EQ(error, message) << Join(args);
   }
 }
 
-TEST(LumettaOptions, WindowAndHackOptions) {
-  LumettaOptions options;
-  std::string error;
-  ASSERT_TRUE(ParseLumettaOptions({"--platform=gtk", "--fullscreen", "--sound", "--window-size",
-                                   "640x480", "--snapshot", "/s.png", "-root", "-window",
-                                   "-window-id", "0x1a00003"},
-                                  options, error))
-      << error;
-  EXPECT_EQ(options.platform, LumettaPlatformChoice::gtk);
-  EXPECT_TRUE(options.fullscreen && options.sound && options.root && options.window);
-  EXPECT_EQ(options.windowSize, (WindowSize{640, 480}));
-  EXPECT_EQ(options.snapshot, "/s.png");
-  EXPECT_EQ(options.windowId, 0x1a00003ul);
-
+TEST(LumettaOptions, WindowIdsAsXScreenSaverWritesThem) {
   EXPECT_EQ(ParseWindowId("12345"), 12345ul);
   EXPECT_EQ(ParseWindowId("0X2A"), 42ul);
   EXPECT_FALSE(ParseWindowId(" 42"));
   EXPECT_FALSE(ParseWindowId("42 "));
+  EXPECT_FALSE(ParseWindowId(""));
 }
 
 TEST(LumettaOptions, HelpNamesEveryOption) {
-  LumettaOptions options;
-  std::string error;
-  ASSERT_TRUE(ParseLumettaOptions({"--help"}, options, error));
-  EXPECT_TRUE(options.help);
   const std::string usage = LumettaUsage();
   for (const char* option :
        {"--preview", "--configure", "--resources DIR", "--seconds N", "--help",
-        "--platform headless|gtk", "--fullscreen", "--window-size WxH", "--sound",
-        "--snapshot FILE", "-root", "-window ", "-window-id ID", "XSCREENSAVER_WINDOW"}) {
+        "--platform headless|gtk", "--renderer auto|webgl|canvas", "--fullscreen",
+        "--window-size WxH", "--sound", "--snapshot FILE", "--root", "--window ",
+        "--window-id ID", "XSCREENSAVER_WINDOW", "--fps", "--install", "--mono",
+        "--visual V", "--delay N", "one dash or two"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
 }

@@ -8,14 +8,16 @@
 
 std::string DefaultResources() { return ResourceFolder(); }
 
-std::string ShareFolder(const std::string& buildShareFolder) {
-  const std::string installed = ResourceFolder();
+std::string ShareFolderFor(const std::string& programFolder) {
+  const std::string installed = ResourceFolderFor(programFolder);
   std::error_code ec;
   if (!installed.empty() &&
       std::filesystem::is_regular_file(std::filesystem::path(installed) / "ruffle" / "ruffle.js", ec))
     return installed;
-  return buildShareFolder;
+  return (std::filesystem::path(programFolder) / "share").string();
 }
+
+std::string ShareFolder() { return ShareFolderFor(ProgramFolder()); }
 
 std::string UserTemporaryDirectory() {
   const char* dir = std::getenv("TMPDIR");

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "saver/SwfFiles.h"
 #include "saver/lumettaView.h"
 #include "saver/platform/HostReport.h"
 #include "saver/platform/ResourceFolders.h"
@@ -86,6 +87,48 @@ struct Session {
   void stop() { g_main_loop_quit(loop); }
 };
 
+// When the X side fails under us. Xlib ends the process once its handler
+// for a lost connection returns, and GDK's handler for an X error it did
+// not expect ends it with _exit: neither path releases the view, so the
+// extracted programs are deleted here first.
+struct XFailureWatch {
+  XErrorHandler gdkHandler = nullptr;
+  unsigned long embedWindow = 0;  // the window given to us
+  unsigned long plugWindow = 0;   // ours, inside it
+} g_xWatch;
+
+[[noreturn]] void FailOnX(const std::string& why) {
+  std::cerr << "lumetta: " << why << std::endl;
+  DeleteSwfFiles();
+  _exit(1);
+}
+
+std::string Hex(unsigned long id) {
+  std::ostringstream out;
+  out << "0x" << std::hex << id;
+  return out.str();
+}
+
+int OnXConnectionLost(Display* display) {
+  FailOnX(std::string("the connection to the X server ") + DisplayString(display) + " was lost");
+}
+
+// An error on the window given to us, or on ours inside it, means they are
+// gone. Every other error goes to GDK's handler, which knows what its own
+// traps expect.
+int OnXError(Display* display, XErrorEvent* error) {
+  const bool ours = error->resourceid != 0 && (error->resourceid == g_xWatch.embedWindow ||
+                                               error->resourceid == g_xWatch.plugWindow);
+  if (ours && (error->error_code == BadWindow || error->error_code == BadDrawable))
+    FailOnX("the X window " + Hex(g_xWatch.embedWindow) + " or ours inside it was destroyed");
+  return g_xWatch.gdkHandler != nullptr ? g_xWatch.gdkHandler(display, error) : 0;
+}
+
+void WatchForXFailures() {
+  XSetIOErrorHandler(OnXConnectionLost);
+  g_xWatch.gdkHandler = XSetErrorHandler(OnXError);
+}
+
 }  // namespace
 
 int RunGtk(const LumettaOptions& options) {
@@ -96,10 +139,11 @@ int RunGtk(const LumettaOptions& options) {
               << (std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "") << "'; try --platform headless\n";
     return 1;
   }
+  WatchForXFailures();
 
   GtkPlatformOptions platformOptions;
   platformOptions.resources = options.resources;
-  platformOptions.shareFolder = ShareFolder(LUMETTA_BUILD_SHARE_DIR);
+  platformOptions.shareFolder = ShareFolder();
   platformOptions.fullscreen = options.fullscreen;
   platformOptions.sound = options.sound;
 
@@ -107,10 +151,11 @@ int RunGtk(const LumettaOptions& options) {
   WindowSize size = options.windowSize.value_or(preview ? WindowSize{200, 150} : WindowSize{800, 600});
   if (const auto embed = EmbedWindow(options)) {
     if (!ForeignWindowSize(*embed, size.width, size.height)) {
-      std::cerr << "lumetta: there is no X window 0x" << std::hex << *embed << std::dec << "\n";
+      std::cerr << "lumetta: there is no X window " << Hex(*embed) << "\n";
       return 1;
     }
     platformOptions.embedWindow = *embed;
+    g_xWatch.embedWindow = *embed;
     preview = preview || size.width < kPreviewMaxWidth || size.height < kPreviewMaxHeight;
   }
 
@@ -142,6 +187,9 @@ int RunGtk(const LumettaOptions& options) {
     std::cout << "showing the " << (preview ? "preview" : "main") << " program in a " << size.width
               << "x" << size.height << " "
               << (platformOptions.embedWindow != 0 ? "X window given to us" : "window") << "\n";
+    if (GdkWindow* plug = platformOptions.embedWindow != 0 ? gtk_widget_get_window(platform.window())
+                                                           : nullptr)
+      g_xWatch.plugWindow = GDK_WINDOW_XID(plug);
 
     if (!options.snapshot.empty()) {
       probe = std::make_unique<FirstFrameProbe>(

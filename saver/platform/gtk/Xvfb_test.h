@@ -17,9 +17,9 @@
 
 class XvfbServer {
  public:
-  // Starts Xvfb; display() is empty when it could not start, and why()
-  // says what went wrong.
-  XvfbServer() {
+  // Starts Xvfb with these options added; display() is empty when it could
+  // not start, and why() says what went wrong.
+  explicit XvfbServer(const std::vector<std::string>& options = {}) {
     int fds[2];
     if (pipe(fds) != 0) {
       m_why = "no pipe for Xvfb";
@@ -33,8 +33,11 @@ class XvfbServer {
       dup2(devnull, STDOUT_FILENO);
       dup2(devnull, STDERR_FILENO);
       const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-             "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+      std::vector<const char*> argv = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0",
+                                       "1024x768x24", "-nolisten", "tcp", "-noreset"};
+      for (const std::string& option : options) argv.push_back(option.c_str());
+      argv.push_back(nullptr);
+      execvp("Xvfb", const_cast<char* const*>(argv.data()));
       _exit(127);
     }
     close(fds[1]);
@@ -60,6 +63,12 @@ class XvfbServer {
   const std::string& display() const { return m_display; }
   const std::string& why() const { return m_why; }
 
+  // Ends the server at once, as a crash would.
+  void crash() {
+    if (m_pid > 0) kill(m_pid, SIGKILL);
+    stop();
+  }
+
  private:
   void stop() {
     if (m_pid <= 0) return;
@@ -72,14 +81,16 @@ class XvfbServer {
   std::string m_why;
 };
 
-// lumetta with the given arguments on the display, TMPDIR set to tempDir,
-// XSCREENSAVER_WINDOW to screensaverWindow when not empty, standard output
-// and error into outputFile.
+// lumetta (the build's, or the program given) with the given arguments on
+// the display, TMPDIR set to tempDir, XSCREENSAVER_WINDOW to
+// screensaverWindow when not empty, standard output and error into
+// outputFile.
 class LumettaProcess {
  public:
   LumettaProcess(const std::vector<std::string>& args, const std::string& display,
                  const std::string& tempDir, const std::string& outputFile,
-                 const std::string& screensaverWindow = "")
+                 const std::string& screensaverWindow = "",
+                 const std::string& program = LUMETTA_PROGRAM)
       : m_outputFile(outputFile) {
     m_pid = fork();
     if (m_pid == 0) {
@@ -99,10 +110,10 @@ class LumettaProcess {
       AddSuppressions("LSAN_OPTIONS", LUMETTA_SANITIZER_SUPPRESSIONS "/lsan.supp");
       AddSuppressions("UBSAN_OPTIONS", LUMETTA_SANITIZER_SUPPRESSIONS "/ubsan.supp");
       std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(LUMETTA_PROGRAM));
+      argv.push_back(const_cast<char*>(program.c_str()));
       for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
       argv.push_back(nullptr);
-      execv(LUMETTA_PROGRAM, argv.data());
+      execv(program.c_str(), argv.data());
       _exit(127);
     }
   }

@@ -1,0 +1,116 @@
+# The Debian package of this build: builds it with CPack as `make deb` does
+# (into SCRATCH instead of the build folder), checks its fields and its
+# files, unpacks it into SCRATCH/root for the tests that run what it holds,
+# and looks for paths of the build or the checkout in what it installs.
+#   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DSCRATCH=... -DVERSION=... -P DebPackage_test.cmake
+
+cmake_minimum_required(VERSION 3.25)
+
+function(fail)
+  string(JOIN "" message ${ARGN})
+  message(FATAL_ERROR "deb: ${message}")
+endfunction()
+
+function(run out)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE code OUTPUT_VARIABLE stdout ERROR_VARIABLE stderr)
+  if(NOT code EQUAL 0)
+    string(JOIN " " command ${ARGN})
+    fail("${command} failed (${code}):\n${stdout}${stderr}")
+  endif()
+  set(${out} "${stdout}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE "${SCRATCH}")
+run(ignored cpack --config "${BUILD_DIR}/CPackConfig.cmake" -B "${SCRATCH}")
+set(deb "${SCRATCH}/lumetta_${VERSION}_amd64.deb")
+if(NOT EXISTS "${deb}")
+  file(GLOB made "${SCRATCH}/*.deb")
+  fail("no ${deb}; made: ${made}")
+endif()
+
+# Fields.
+foreach(case IN ITEMS "Package=lumetta" "Version=${VERSION}" "Architecture=amd64"
+                      "Suggests=xscreensaver | mate-screensaver")
+  string(REGEX MATCH "^([^=]*)=(.*)$" ignored "${case}")
+  set(field "${CMAKE_MATCH_1}")
+  set(expected "${CMAKE_MATCH_2}")
+  run(value dpkg-deb --field "${deb}" "${field}")
+  string(STRIP "${value}" value)
+  if(NOT value STREQUAL expected)
+    fail("${field} is '${value}', not '${expected}'")
+  endif()
+endforeach()
+run(depends dpkg-deb --field "${deb}" Depends)
+string(STRIP "${depends}" depends)
+# Each a package of its own in the list, whatever version it asks for.
+foreach(package libwebkit2gtk-4.1-0 libgtk-3-0 libssl3 zlib1g libc6)
+  if(NOT depends MATCHES "(^|, )${package}( \\(|,|$)")
+    fail("Depends does not name ${package}: ${depends}")
+  endif()
+endforeach()
+
+# Files: what a user runs, under /usr, owned by root; nothing of the
+# library's development files.
+run(contents dpkg-deb --contents "${deb}")
+string(REPLACE "\n" ";" lines "${contents}")
+set(paths)
+foreach(line IN LISTS lines)
+  if(line STREQUAL "")
+    continue()
+  endif()
+  if(NOT line MATCHES "^[-dl][rwxs-]+ root/root ")
+    fail("not owned by root/root: ${line}")
+  endif()
+  string(REGEX REPLACE "^.* (\\./[^ ]*)( -> .*)?$" "\\1" path "${line}")
+  list(APPEND paths "${path}")
+  if(NOT path MATCHES "^\\./(usr/.*)?$")
+    fail("installs outside /usr: ${path}")
+  endif()
+  if(path MATCHES "^\\./usr/(include/|lib/.*\\.a$|lib/.*cmake/|lib/.*pkgconfig/)")
+    fail("a development file of the library: ${path}")
+  endif()
+endforeach()
+foreach(expected
+    ./usr/bin/lumetta ./usr/bin/vello
+    ./usr/share/lumetta/vello.dat ./usr/share/lumetta/ruffle/ruffle.js
+    ./usr/share/lumetta/ConfigureSheet.ui
+    ./usr/share/man/man1/lumetta.1 ./usr/share/man/man1/vello.1
+    ./usr/share/xscreensaver/config/lumetta.xml
+    ./usr/share/applications/screensavers/lumetta.desktop
+    ./usr/libexec/xscreensaver/lumetta)
+  if(NOT expected IN_LIST paths)
+    fail("${expected} is not in the package:\n${contents}")
+  endif()
+endforeach()
+# Among the hacks, where MATE's screensaver runs programs from, a link to
+# the program (relative, so that it holds wherever the tree is unpacked).
+if(NOT contents MATCHES " \\./usr/libexec/xscreensaver/lumetta -> \\.\\./\\.\\./bin/lumetta\n")
+  fail("usr/libexec/xscreensaver/lumetta is not a link to ../../bin/lumetta:\n${contents}")
+endif()
+
+run(ignored dpkg-deb -x "${deb}" "${SCRATCH}/root")
+
+# The theme file MATE's screensaver reads: the installed program among the
+# hacks, started on the window the daemon gives it.
+file(STRINGS "${SCRATCH}/root/usr/share/applications/screensavers/lumetta.desktop" desktop)
+foreach(expected "[Desktop Entry]" "Type=Application" "Categories=Screensaver;"
+                 "Exec=/usr/libexec/xscreensaver/lumetta --root"
+                 "TryExec=/usr/libexec/xscreensaver/lumetta")
+  if(NOT expected IN_LIST desktop)
+    string(JOIN "\n" shown ${desktop})
+    fail("lumetta.desktop lacks the line '${expected}':\n${shown}")
+  endif()
+endforeach()
+
+# Installed files must not lean on the build: no path of it or of the
+# checkout in any of them (binaries included).
+foreach(tree "${BUILD_DIR}" "${SOURCE_DIR}")
+  execute_process(COMMAND grep -r -l -F -e "${tree}" "${SCRATCH}/root"
+    RESULT_VARIABLE code OUTPUT_VARIABLE leaks)
+  if(code EQUAL 0)
+    fail("files naming ${tree}:\n${leaks}")
+  elseif(NOT code EQUAL 1)
+    fail("grep failed (${code})")
+  endif()
+endforeach()
+message(STATUS "deb: ${deb} checked and unpacked into ${SCRATCH}/root")

@@ -1,0 +1,244 @@
+// lumetta as users get it, each under an Xvfb of the test's own: the
+// programs of the .deb, unpacked into a folder, play the demo package that
+// came with them; and MATE's real screensaver, given the package's theme
+// file, runs that lumetta in its window.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "saver/platform/gtk/DemoPixels_test.h"
+#include "saver/platform/gtk/Xvfb_test.h"
+
+// Last: its macros clash with names inside GoogleTest.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Generous: the machine may be busy building.
+constexpr auto kPlayLimit = 120s;
+constexpr auto kStopLimit = 20s;
+
+std::string ReadFile(const fs::path& file) {
+  std::ifstream in(file);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A fresh scratch folder named after the running test.
+fs::path Scratch() {
+  const fs::path dir = fs::path(::testing::TempDir()) /
+                       ("installed-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
+
+size_t EntriesIn(const fs::path& dir) {
+  return static_cast<size_t>(std::distance(fs::directory_iterator(dir), {}));
+}
+
+TEST(DebPackage, UnpackedLumettaPlaysItsOwnDemoWithItsOwnPlayer) {
+  XvfbServer server;
+  ASSERT_FALSE(server.display().empty()) << server.why();
+  const fs::path work = Scratch();
+  const fs::path temp = work / "tmp";
+  fs::create_directories(temp);
+  const std::string png = (work / "snapshot.png").string();
+
+  // No --resources: the package and the player are found beside the
+  // program, and nothing of the build tree is known to it.
+  LumettaProcess lumetta({"--platform", "gtk", "--window-size", "550x400", "--snapshot", png,
+                          "--seconds", "300"},
+                         server.display(), temp.string(), (work / "lumetta.log").string(), "",
+                         LUMETTA_DEB_ROOT "/usr/bin/lumetta");
+  ASSERT_TRUE(lumetta.waitForOutput("snapshot: ", kPlayLimit)) << lumetta.output();
+  EXPECT_NE(lumetta.output().find("page: loaded "), std::string::npos)
+      << "the player did not report the program loaded:\n" << lumetta.output();
+  EXPECT_EQ(lumetta.stopWith(SIGTERM, kStopLimit), 0) << lumetta.output();
+  EXPECT_EQ(EntriesIn(temp), 0u) << "extracted programs left behind";
+  ExpectDemoProgram(png, 550, 400, kDemoMain);
+}
+
+// The pid of every process whose environment holds TMPDIR=tmp and whose
+// program is lumetta or one of WebKit's: what the daemon started.
+std::vector<pid_t> SaverProcesses(const std::string& tmp, const std::string& lumetta) {
+  std::vector<pid_t> found;
+  const std::string entry = "TMPDIR=" + tmp;
+  for (const fs::directory_entry& proc : fs::directory_iterator("/proc")) {
+    const std::string name = proc.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code ec;
+    const std::string exe = fs::read_symlink(proc.path() / "exe", ec).string();
+    if (ec || (exe != lumetta && exe.find("WebKit") == std::string::npos)) continue;
+    const std::string environment = '\0' + ReadFile(proc.path() / "environ");
+    if (environment.find('\0' + entry + '\0') != std::string::npos) found.push_back(std::stoi(name));
+  }
+  return found;
+}
+
+// The whole screen as a PNG.
+bool SaveScreen(Display* display, const std::string& png) {
+  const Screen* screen = DefaultScreenOfDisplay(display);
+  const int width = WidthOfScreen(screen), height = HeightOfScreen(screen);
+  XImage* image = XGetImage(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(width),
+                            static_cast<unsigned>(height), AllPlanes, ZPixmap);
+  if (image == nullptr) return false;
+  GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
+  guchar* rows = gdk_pixbuf_get_pixels(pixbuf);
+  const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      // This display's 24-bit TrueColor visual.
+      const unsigned long pixel = XGetPixel(image, x, y);
+      guchar* p = rows + y * stride + x * 3;
+      p[0] = static_cast<guchar>(pixel >> 16);
+      p[1] = static_cast<guchar>(pixel >> 8);
+      p[2] = static_cast<guchar>(pixel);
+    }
+  }
+  XDestroyImage(image);
+  const bool saved = gdk_pixbuf_save(pixbuf, png.c_str(), "png", nullptr, nullptr);
+  g_object_unref(pixbuf);
+  return saved;
+}
+
+// The screen shows the demo's square across the middle of the stage.
+bool SquareShown(const std::string& png, int width, int height) {
+  const Pixels image(png);
+  if (image.pixbuf == nullptr) return false;
+  const Stage stage(width, height);
+  return RunOf(image, stage.y(kDemoStageHeight / 2.0), kDemoMain.square).count > 0;
+}
+
+// The session script in a mount namespace of its own, with the environment
+// of a user whose data folders include the unpacked package's; its folder
+// of hacks holds a link to the unpacked lumetta.
+class MateSession {
+ public:
+  MateSession(const fs::path& work, const std::string& display) : m_log(work / "session.log") {
+    const fs::path home = work / "home", runtime = work / "run", hacks = work / "hacks";
+    fs::create_directories(home);
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    fs::create_directories(hacks);
+    fs::create_symlink(LUMETTA_DEB_ROOT "/usr/bin/lumetta", hacks / "lumetta");
+    m_pid = fork();
+    if (m_pid == 0) {
+      const int out = open(m_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out, STDOUT_FILENO);
+      dup2(out, STDERR_FILENO);
+      setenv("DISPLAY", display.c_str(), 1);
+      setenv("HOME", home.c_str(), 1);
+      setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+      setenv("XDG_CACHE_HOME", (home / ".cache").c_str(), 1);
+      setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
+      setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+      setenv("XDG_DATA_DIRS", LUMETTA_DEB_ROOT "/usr/share:/usr/share", 1);
+      setenv("XDG_CURRENT_DESKTOP", "MATE", 1);
+      setenv("TMPDIR", (work / "tmp").c_str(), 1);
+      // Settings in a file under HOME, read by every process of the session.
+      setenv("GSETTINGS_BACKEND", "keyfile", 1);
+      setenv("NO_AT_BRIDGE", "1", 1);
+      unsetenv("WAYLAND_DISPLAY");
+      unsetenv("XSCREENSAVER_WINDOW");
+      unsetenv("DBUS_SESSION_BUS_ADDRESS");
+      execlp("unshare", "unshare", "--mount", "--propagation", "private", "--", "bash",
+             MATE_SESSION_SCRIPT, hacks.c_str(), "screensavers-lumetta", (work / "daemon.log").c_str(),
+             static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~MateSession() {
+    if (m_pid <= 0) return;
+    kill(m_pid, SIGTERM);
+    const auto end = Clock::now() + kStopLimit;
+    while (waitpid(m_pid, nullptr, WNOHANG) == 0) {
+      if (Clock::now() > end) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+        break;
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+  }
+  std::string output() const { return ReadFile(m_log); }
+  bool waitForOutput(const std::string& line, std::chrono::seconds limit) const {
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+      if (output().find(line + "\n") != std::string::npos) return true;
+      if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) return false;
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  }
+  void deactivate() { kill(m_pid, SIGUSR1); }
+
+ private:
+  fs::path m_log;
+  pid_t m_pid = -1;
+};
+
+TEST(MateScreensaver, RunsTheInstalledLumettaInItsWindowAndStopsIt) {
+  XvfbServer server;
+  ASSERT_FALSE(server.display().empty()) << server.why();
+  const fs::path work = Scratch();
+  const fs::path tmp = work / "tmp";
+  fs::create_directories(tmp);
+  const std::string png = (work / "screen.png").string();
+  const std::string lumetta = LUMETTA_DEB_ROOT "/usr/bin/lumetta";
+  Display* display = XOpenDisplay(server.display().c_str());
+  ASSERT_NE(display, nullptr);
+  const Screen* screen = DefaultScreenOfDisplay(display);
+  const int width = WidthOfScreen(screen), height = HeightOfScreen(screen);
+
+  MateSession session(work, server.display());
+  if (!session.waitForOutput("screensaver active", 60s)) {
+    // Without the right to mount (a container without CAP_SYS_ADMIN, or
+    // not root) the daemon cannot be shown the package's hack.
+    if (session.output().find("no private mount") != std::string::npos)
+      GTEST_SKIP() << session.output();
+    FAIL() << session.output() << ReadFile(work / "daemon.log");
+  }
+  const auto activated = Clock::now();
+  bool shown = false;
+  while (!shown && Clock::now() < activated + kPlayLimit) {
+    std::this_thread::sleep_for(100ms);
+    shown = SaveScreen(display, png) && SquareShown(png, width, height);
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - activated).count();
+  const std::string daemonLog = ReadFile(work / "daemon.log");
+  ASSERT_TRUE(shown) << "no demo on the screen after " << seconds << " s; the daemon:\n" << daemonLog;
+  std::cout << "first frame of the demo on the screen " << seconds << " s after activation\n";
+  ExpectDemoProgram(png, width, height, kDemoMain);
+  // It ran the theme's command line as the package has it.
+  EXPECT_NE(daemonLog.find("Setting command for job: '/usr/libexec/xscreensaver/lumetta --root'"),
+            std::string::npos)
+      << daemonLog;
+  EXPECT_FALSE(SaverProcesses(tmp.string(), lumetta).empty());
+  EXPECT_EQ(EntriesIn(tmp), 3u) << "the three extracted programs while it plays";
+
+  session.deactivate();
+  ASSERT_TRUE(session.waitForOutput("screensaver inactive", kStopLimit)) << session.output();
+  const auto deactivated = Clock::now();
+  while (Clock::now() < deactivated + kStopLimit &&
+         (!SaverProcesses(tmp.string(), lumetta).empty() || EntriesIn(tmp) != 0))
+    std::this_thread::sleep_for(50ms);
+  EXPECT_TRUE(SaverProcesses(tmp.string(), lumetta).empty()) << "lumetta or its web engine still runs";
+  EXPECT_EQ(EntriesIn(tmp), 0u) << "extracted programs left behind";
+  std::cout << "gone " << std::chrono::duration<double>(Clock::now() - deactivated).count()
+            << " s after deactivation\n";
+  XCloseDisplay(display);
+}
+
+}  // namespace
