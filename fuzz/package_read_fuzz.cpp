@@ -125,15 +125,18 @@ bool WriteOut(CPackage& package, std::string& bytes) {
 }
 
 // A private folder for the files the subcommands read and write.
+// Kept to the end of the process (never destroyed), so that the handler
+// removing it at exit still finds its name.
 const std::string& Scratch() {
-  static const std::string folder = [] {
+  static const std::string* const folder = [] {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/package-fuzz.XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) __builtin_trap();
-    std::atexit([] { RemoveTree(Scratch()); });
-    return pattern;
+    return new std::string(pattern);
   }();
-  return folder;
+  static const bool removedAtExit = std::atexit([] { RemoveTree(*folder); }) == 0;
+  (void)removedAtExit;
+  return *folder;
 }
 
 // The exit code of vello with the arguments, as main gives it; anything
