@@ -182,7 +182,9 @@ TEST(Refusals, ExtractFailingHalfwayLeavesTheFolderAsItWas) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(out))
       left.push_back(entry.path().lexically_relative(out).string());
     EXPECT_EQ(left, c.force ? std::vector<std::string>{"main.swf"} : std::vector<std::string>{});
-    if (c.force) EXPECT_EQ(TempDir::ReadAll(out + "/main.swf"), old);
+    if (c.force) {
+      EXPECT_EQ(TempDir::ReadAll(out + "/main.swf"), old);
+    }
   }
 }
 
