@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,11 +12,13 @@
 class CSysFile;
 
 // What is put in one file (an output of extract, a program the saver
-// extracts): bytes held in memory, or a byte run as
-// the package stores it (in memory or still in the package file), whose
-// keyless scramble is undone a piece at a time on the way out. The last
-// two make no copy of the whole: a 64 MiB program costs one pass through a
-// small buffer that the write then reads from the cache.
+// extracts): bytes held in memory or borrowed, a byte run as the package
+// stores it (in memory or still in the package file) whose keyless
+// scramble is undone a piece at a time on the way out, or a compressed
+// item inflated a piece at a time. The last three make no copy of the
+// whole: a 64 MiB program costs one pass through a small buffer that the
+// write then reads from the cache, and an item's stated size never drives
+// an allocation.
 class FileContent {
  public:
   static FileContent Held(RunBytes bytes);
@@ -28,6 +31,12 @@ class FileContent {
   // open while the content is used).
   static FileContent DescrambledFromFile(CSysFile& file, long long offset, int length, int k);
 
+  // A compressed item (PackedResource.h): packedSize stored bytes under
+  // the scramble k that must inflate to exactly unpackedSize bytes.
+  // stored must outlive the content. Pieces come
+  // fastest in order.
+  static FileContent Inflated(const unsigned char* stored, int packedSize, int unpackedSize, int k);
+
   std::uint64_t size() const;
   // The n bytes from offset at (at + n <= size()): a pointer into the held
   // bytes, or scratch (n bytes or more) filled with them. Null when they
@@ -36,12 +45,14 @@ class FileContent {
   const unsigned char* Piece(std::size_t at, std::size_t n, unsigned char* scratch) const;
   // Why a read from the package file failed, by errno as Piece leaves it.
   static std::string WhyNotRead();
+  // Why the last Piece gave null, as text to follow the file's name.
+  std::string Problem() const;
 
   enum class WriteResult { written, readFailed, writeFailed };
   // Writes the whole content to the descriptor in pieces small enough to
   // stay in the core's cache between being read or descrambled and being
   // written; progress, when set, hears the bytes each write took. On
-  // readFailed WhyNotRead says why, on writeFailed errno does.
+  // readFailed Problem() says why, on writeFailed errno does.
   WriteResult WriteTo(int fd, const std::function<void(std::uint64_t)>& progress = {}) const;
 
  private:
@@ -52,4 +63,7 @@ class FileContent {
   int m_length = 0;
   int m_k = 0;
   bool m_scrambled = true;  // m_stored holds scrambled bytes (else borrowed plain ones)
+  struct Inflater;
+  std::shared_ptr<Inflater> m_inflater;  // state of the pieces so far
+  mutable std::string m_problem;
 };

@@ -52,6 +52,8 @@ class CPackageForm {
   bool PackMask(const std::wstring& path);
   bool UnpackMaskToRam(unsigned char** pp, int& size);
   int GetPackedMaskSize() const { return m_packedMaskSize; }
+  // The mask as stored (compressed and scrambled), or null.
+  const unsigned char* GetStoredMask() const { return m_pMask.get(); }
   int GetUnpackedMaskSize() const { return m_unpackedMaskSize; }
 
   bool PackSaverPreview(const std::wstring& path);

@@ -61,10 +61,9 @@ bool RecordReader::Text(const char* field, std::wstring& value) {
   std::string utf8(reinterpret_cast<const char*>(bytes.get()), static_cast<size_t>(length));
   // The text ends at the first zero byte, if one is stored.
   if (const size_t zero = utf8.find('\0'); zero != std::string::npos) utf8.resize(zero);
-  std::wstring text;
-  if (!CSysStringHelper::GetSingleton().UTF8ToNative(utf8, text))
-    return Fail(field, "text is not UTF-8");
-  value = std::move(text);
+  // Decoding stops at the first sequence that is not UTF-8, as the string
+  // record does: such text reads cut short, it does not fail the read.
+  value = CSysStringHelper::GetSingleton().FromUTF8(utf8);
   return true;
 }
 

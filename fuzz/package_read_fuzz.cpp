@@ -1,7 +1,10 @@
 // Hostile package files: reading, unpacking every program and resource and
 // writing back must never crash, leak or over-allocate; a failed read says
 // why; what reads writes, and what is written reads back and writes the
-// same bytes again.
+// same bytes again. The same bytes as a file then go through vello's info,
+// verify, extract and upgrade, which may refuse them but must not crash,
+// throw anything but their own errors or take more memory than the run's
+// -rss_limit_mb.
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -9,15 +12,23 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "builder_package/Package.h"
 #include "builder_package/PackageBinary.h"
 #include "builder_package/PackageForm.h"
 #include "encryption/EncryptedString.h"
 #include "system/SysFile.h"
+#include "system/DirTree.h"
 #include "system/SysStringHelper.h"
+#include "tools/vello/Commands.h"
+#include "tools/vello/Progress.h"
+#include "tools/vello/ToolError.h"
 
 namespace {
 
@@ -113,6 +124,61 @@ bool WriteOut(CPackage& package, std::string& bytes) {
   return ok;
 }
 
+// A private folder for the files the subcommands read and write.
+// Kept to the end of the process (never destroyed), so that the handler
+// removing it at exit still finds its name.
+const std::string& Scratch() {
+  static const std::string* const folder = [] {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/package-fuzz.XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) __builtin_trap();
+    return new std::string(pattern);
+  }();
+  static const bool removedAtExit = std::atexit([] { RemoveTree(*folder); }) == 0;
+  (void)removedAtExit;
+  return *folder;
+}
+
+// The exit code of vello with the arguments, as main gives it; anything
+// thrown other than the tool's own errors is a finding, left to escape.
+int Vello(const std::vector<std::string>& args) {
+  CLI::App program{"vello"};
+  program.require_subcommand(1);
+  const std::vector<Subcommand> commands = {AddInfoCommand(program), AddVerifyCommand(program),
+                                            AddExtractCommand(program), AddUpgradeCommand(program)};
+  std::vector<const char*> argv = {"vello"};
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  program.parse(static_cast<int>(argv.size()), argv.data());
+  for (const Subcommand& command : commands) {
+    if (!command.app->parsed()) continue;
+    try {
+      return command.run();
+    } catch (const ToolError& e) {
+      return e.Code();
+    }
+  }
+  __builtin_trap();
+}
+
+// info, verify, extract and upgrade on the bytes as a file: a package the
+// library reads is described (exit 0); one it does not is unreadable (3).
+void RunSubcommands(const uint8_t* data, size_t size, bool read) {
+  const std::string package = Scratch() + "/package.dat", out = Scratch() + "/out";
+  std::ofstream(package, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data), size);
+  std::ostringstream ignored;
+  std::streambuf* const saved = std::cout.rdbuf(ignored.rdbuf());
+  Progress::SetQuiet(true);
+  const int info = Vello({"info", package});
+  const int json = Vello({"info", "--json", "--show-values", package});
+  const int verify = Vello({"verify", package});
+  const int extract = Vello({"extract", package, "-o", out});
+  RemoveTree(out);
+  const int upgrade = Vello({"upgrade", package});
+  std::cout.rdbuf(saved);
+  if (info != (read ? 0 : 3) || json != info || (read && verify > 1) || (!read && verify != 1)) __builtin_trap();
+  if (!read && (extract != 3 || upgrade != 3)) __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -134,6 +200,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string ignored;
   if (read && anyLeft && WriteOut(left, ignored)) __builtin_trap();
   Unpack(package);
+  RunSubcommands(data, size, read);
   if (!read) return 0;
 
   std::string first;

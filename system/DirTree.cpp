@@ -1,12 +1,18 @@
 #include "system/DirTree.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
+
+#include "system/UniqueFd.h"
 
 namespace fs = std::filesystem;
 
@@ -72,15 +78,50 @@ bool Inside(const fs::path& inner, const fs::path& outer) {
   return std::mismatch(b.begin(), b.end(), a.begin(), a.end()).first == b.end();
 }
 
-void RemoveEntry(const fs::path& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    for (const std::string& name : Children(path)) RemoveEntry(path / name);
-    rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
+std::function<void(const std::string&)>& ListingHook() {
+  static std::function<void(const std::string&)> hook;
+  return hook;
+}
+
+// Names in the folder open at fd, read in full before anything in it changes.
+std::vector<std::string> Children(int fd) {
+  std::vector<std::string> names;
+  const int listing = dup(fd);
+  if (listing < 0) return names;
+  DIR* dir = fdopendir(listing);
+  if (dir == nullptr) {
+    close(listing);
+    return names;
   }
+  while (const dirent* entry = readdir(dir))
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      names.emplace_back(entry->d_name);
+  closedir(dir);
+  return names;
+}
+
+// Removes name in the folder open at parent. A folder is entered through a
+// descriptor opened without following links, and everything below it is
+// removed relative to that descriptor: a folder swapped for a link at any
+// moment is never followed out of the tree (the link itself goes).
+void RemoveEntry(int parent, const std::string& name, const std::string& shown) {
+  struct stat st;
+  if (fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+  if (!S_ISDIR(st.st_mode)) {
+    unlinkat(parent, name.c_str(), 0);
+    return;
+  }
+  {
+    const UniqueFd folder(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.get() < 0) {
+      // No longer a folder (swapped for a link or a file meanwhile).
+      if (errno == ENOTDIR || errno == ELOOP) unlinkat(parent, name.c_str(), 0);
+      return;
+    }
+    if (ListingHook()) ListingHook()(shown);
+    for (const std::string& child : Children(folder.get())) RemoveEntry(folder.get(), child, shown + "/" + child);
+  }
+  unlinkat(parent, name.c_str(), AT_REMOVEDIR);
 }
 
 }  // namespace
@@ -102,5 +143,16 @@ void RemoveTree(const std::string& path) {
   std::error_code ec;
   const fs::path resolved = fs::weakly_canonical(path, ec);
   if (ec || resolved == resolved.root_path()) return;
-  RemoveEntry(path);
+  // The folder that holds the last component, reached as rm -r reaches it
+  // (links on the way followed); below it nothing is.
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const size_t slash = trimmed.rfind('/');
+  const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : trimmed.substr(0, slash);
+  const UniqueFd folder(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() >= 0) RemoveEntry(folder.get(), last, trimmed);
+}
+
+void SetRemoveTreeListingHook(std::function<void(const std::string& folder)> hook) {
+  ListingHook() = std::move(hook);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 // Copying and removing directory trees with POSIX calls and
@@ -16,5 +17,11 @@
 void CopyTree(const std::string& source, const std::string& destination);
 
 // `rm -r path`: links are removed, never followed. Refuses a path whose
-// last component is "." or "..", and one that resolves to "/".
+// last component is "." or "..", and one that resolves to "/". The tree is
+// walked through descriptors (openat, unlinkat), so a folder replaced by a
+// link while it is being removed sends nothing outside the tree.
 void RemoveTree(const std::string& path);
+
+// For tests: called with each folder's path (as given, then "/name" for
+// each level) just before RemoveTree lists it; an empty hook for none.
+void SetRemoveTreeListingHook(std::function<void(const std::string& folder)> hook);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "system/DirTree.h"
 #include "system/Peer_test.h"
 #include "system/SysStringHelper.h"
 #include "system/System.h"
@@ -140,6 +141,28 @@ TEST(DirTreeTest, DeleteDirRefusesWhatRmRefuses) {
     System().DeleteDir(Wide(scratch.path().string() + tail));
     EXPECT_EQ(before, Snapshot(scratch.path())) << tail;
   }
+}
+
+// A folder swapped for a link to somewhere else just before it is listed:
+// the removal goes on in the folder it had opened, and nothing outside the
+// tree is touched.
+TEST(DirTreeTest, DeleteDirFollowsNoLinkSwappedInWhileItRuns) {
+  TempDir scratch;
+  const fs::path tree = scratch.path() / "tree", sub = tree / "sub", outside = scratch.path() / "outside";
+  fs::create_directories(sub);
+  fs::create_directories(outside);
+  WriteFile(sub / "file0", "inside");
+  WriteFile(outside / "file1", "must survive");
+  SetRemoveTreeListingHook([&](const std::string& folder) {
+    if (folder != sub.string()) return;
+    fs::rename(sub, tree / "moved");
+    fs::create_directory_symlink(outside, sub);
+  });
+  System().DeleteDir(Wide(tree));
+  SetRemoveTreeListingHook(nullptr);
+  EXPECT_TRUE(fs::exists(outside / "file1"));
+  EXPECT_TRUE(fs::is_empty(tree / "moved")) << "the folder it had opened was emptied";
+  EXPECT_TRUE(fs::is_symlink(sub)) << "the link is not a folder to remove";
 }
 
 std::vector<std::string> FindPeer(const TempDir& scratch, const fs::path& root,

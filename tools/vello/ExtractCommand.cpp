@@ -1,4 +1,6 @@
-#include <filesystem>
+#include <algorithm>
+#include <climits>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <utility>
@@ -28,33 +30,56 @@ struct Options {
 // fixed names of the programs and resources.
 constexpr const char* kFilesFolder = "files";
 
-using Outputs = std::vector<std::pair<std::string, FileContent>>;
+// One file of the output, made only when its turn comes: one output at a
+// time is held (a protected program decoded, a companion program), the
+// others are streamed. make throws ToolError when the content is damaged.
+struct Output {
+  std::string name;
+  std::uint64_t size;  // as recorded, for the progress bar
+  std::function<FileContent()> make;
+};
+using Outputs = std::vector<Output>;
+
+[[noreturn]] void Damaged(const std::string& where, const std::string& what, const std::string& problem) {
+  throw ToolError(kExitFaults, where + " " + what + " " + problem);
+}
 
 // The form's programs and mask under their fixed names.
 void CollectForm(CPackageForm& form, CSysFile* packageFile, const std::string& where, Outputs& outputs) {
-  FileContent program;
-  std::string problem;
-  if (!MainProgramFile(form, packageFile, program, problem))
-    throw ToolError(kExitFaults, where + " main program " + problem);
-  outputs.emplace_back("main.swf", std::move(program));
+  outputs.push_back({"main.swf", static_cast<std::uint64_t>(std::max(0, form.GetSWFSize())), [=, &form] {
+                       FileContent program;
+                       std::string problem;
+                       if (!MainProgramFile(form, packageFile, program, problem))
+                         Damaged(where, "main program", problem);
+                       return program;
+                     }});
   for (const Companion& companion : kCompanions) {
-    ByteVector content;
-    if (companion.take(form, content, problem))
-      outputs.emplace_back(companion.fileName, FileContent::Held(std::move(content)));
-    else if (!problem.empty())
-      throw ToolError(kExitFaults, where + " " + companion.what + " " + problem);
+    if (!companion.isProgram) continue;
+    const int size = (form.*companion.size)();
+    if (size == 0) continue;
+    outputs.push_back({companion.fileName, static_cast<std::uint64_t>(std::max(0, size)), [=, &form] {
+                         ByteVector content;
+                         std::string problem;
+                         if (!companion.take(form, content, problem)) Damaged(where, companion.what, problem);
+                         return FileContent::Held(std::move(content));
+                       }});
   }
+  FileContent mask;
+  std::string problem;
+  if (MaskFile(form, mask, problem))
+    outputs.push_back({"mask.bin", mask.size(), [mask] { return mask; }});
+  else if (!problem.empty())
+    Damaged(where, "mask", problem);
 }
 
 // The resources under their fixed names and the files map under files/.
 void CollectSections(const CPackage& package, const std::string& where, Outputs& outputs) {
   for (const ResourceView& resource : Resources(package)) {
     if (!resource.present()) continue;
-    ByteVector bytes;
+    FileContent content;
     std::string problem;
-    if (!ResourceBytes(resource, bytes, problem))
-      throw ToolError(kExitFaults, where + " " + resource.key + " " + problem);
-    outputs.emplace_back(resource.fileName, FileContent::Held(std::move(bytes)));
+    if (!ResourceFile(resource, content, problem)) Damaged(where, resource.key, problem);
+    outputs.push_back({resource.fileName, content.size(), [content] { return content; }});
   }
   for (const auto& [wideName, binary] : package.GetFiles()) {
     const std::string name = Utf8(wideName);
@@ -62,7 +87,8 @@ void CollectSections(const CPackage& package, const std::string& where, Outputs&
     const std::string refusal = OutputFolder::NameRefusal(name);
     if (!refusal.empty())
       throw ToolError(kExitFaults, where + " refused to extract the file \"" + name + "\": " + refusal);
-    outputs.emplace_back(std::string(kFilesFolder) + "/" + name, BinaryFile(*binary));
+    const FileContent content = BinaryFile(*binary);
+    outputs.push_back({std::string(kFilesFolder) + "/" + name, content.size(), [content] { return content; }});
   }
 }
 
@@ -79,20 +105,25 @@ int Run(const Options& o) {
   CollectForm(*form, loaded.file.get(), o.package + ": form " + std::to_string(o.form), outputs);
   CollectSections(*loaded.package, o.package + ":", outputs);
 
-  std::error_code ec;
-  std::filesystem::create_directories(o.folder, ec);
-  if (ec) throw ToolError(kExitFaults, o.folder + ": cannot make the folder: " + ec.message());
-  const OutputFolder folder(o.folder, o.force);
   // Every name is checked before anything is written, so that a refusal
   // leaves the folder as it was.
+  std::vector<std::string> names;
+  for (const Output& output : outputs) names.push_back(output.name);
+  const std::string collision = OutputFolder::Collision(names);
+  if (!collision.empty()) throw ToolError(kExitFaults, o.package + ": refused to extract: " + collision);
+  OutputFolder folder(o.folder, o.force);
   uint64_t total = 0;
-  for (const auto& [name, content] : outputs) {
-    const std::string refusal = folder.Refusal(name);
-    if (!refusal.empty()) throw ToolError(kExitFaults, o.package + ": refused to extract \"" + name + "\": " + refusal);
-    total += content.size();
+  for (const Output& output : outputs) {
+    const std::string refusal = folder.Refusal(output.name);
+    if (!refusal.empty())
+      throw ToolError(kExitFaults, o.package + ": refused to extract \"" + output.name + "\": " + refusal);
+    total += output.size;
   }
+  // All or nothing: a failure on the way (a damaged item, a full disk)
+  // leaves the folder as it was, as the folder's destructor undoes it.
   Progress progress("extracting", total);
-  for (const auto& [name, content] : outputs) folder.Write(name, content, progress);
+  for (const Output& output : outputs) folder.Stage(output.name, output.make(), progress);
+  folder.Commit();
   return kExitOk;
 }
 
@@ -107,7 +138,7 @@ Subcommand AddExtractCommand(CLI::App& program) {
       "into a folder. Names of the files map that would lead out of it are refused");
   app->add_option("PKG", options->package, "Package file")->required();
   app->add_option("--form", options->form, "Form to extract, counted from 0")->capture_default_str()
-      ->check(CLI::NonNegativeNumber);
+      ->check(CLI::Range(0, INT_MAX));
   app->add_option("-o,--output", options->folder, "Folder to write into (made when missing)")
       ->capture_default_str();
   app->add_flag("--force", options->force, "Replace files that exist");

@@ -4,13 +4,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <vector>
 
 #include "system/SysFile.h"
 #include "tools/vello/OutputFolder.h"
+#include "tools/vello/PackageContent.h"
 #include "tools/vello/Progress.h"
+#include "tools/vello/Text.h"
 #include "tools/vello/ToolError.h"
 #include "tools/vello/VelloRun_test.h"
 
@@ -61,24 +64,26 @@ TEST(FileContentTest, RunsInThePackageFileAreStreamedAndAShrunkFileIsAnError) {
   const FileContent content = FileContent::DescrambledFromFile(package, 100, static_cast<int>(length), k);
   ASSERT_EQ(content.size(), length);
 
-  const OutputFolder folder(dir.File("out"), false);
-  std::filesystem::create_directory(dir.File("out"));
+  OutputFolder folder(dir.File("out"), false);
   Progress progress("extracting", 2 * length);
-  folder.Write("whole.swf", content, progress);
+  folder.Stage("whole.swf", content, progress);
+  folder.Commit();
   Bytes expected = stored;
   for (std::size_t i = 0; i < length; ++i) expected[i] ^= static_cast<unsigned char>((length + 33 * i + k) % 256);
   EXPECT_TRUE(TempDir::ReadAll(dir.File("out/whole.swf")) == expected);
 
   ASSERT_EQ(truncate(dir.File("package.dat").c_str(), 100 + 300000), 0);
   try {
-    folder.Write("cut.swf", content, progress);
+    folder.Stage("cut.swf", content, progress);
     ADD_FAILURE() << "a shrunk package was written from";
   } catch (const ToolError& e) {
     EXPECT_EQ(std::string(e.what()), dir.File("out/cut.swf") +
                                          ": cannot read its bytes from the package: the package file is "
                                          "shorter than when it was read");
   }
+  folder.Discard();
   EXPECT_FALSE(std::filesystem::exists(dir.File("out/cut.swf")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("out")), {}), 1) << "no temporary file left";
 }
 
 TEST(FileContentTest, HeldBytesAreHandedOutInPlace) {
@@ -108,4 +113,75 @@ TEST(FileContentTest, LargeProgramsAndFilesComeBackFromExtractByteForByte) {
   ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
   EXPECT_TRUE(TempDir::ReadAll(dir.File("out/main.swf")) == program);
   EXPECT_TRUE(TempDir::ReadAll(dir.File("out/files/data.bin")) == file);
+}
+
+// A compressed item inflates a piece at a time to exactly its recorded
+// size: a stream that ends sooner or goes on longer, or is damaged, fails
+// at the piece where that shows. Pieces asked out of order still come right.
+TEST(FileContentTest, CompressedItemsInflateToExactlyTheirRecordedSize) {
+  const Bytes plain = vellorun::Compressible(300000, 'p');
+  const int k = 182;
+  Bytes stored = recordbytes::Scrambled(vellorun::Deflated(plain, 9), k);
+  const int packed = static_cast<int>(stored.size());
+  Bytes damaged = stored;
+  damaged[packed / 2] ^= 0x55;
+  const struct {
+    const char* what;
+    const Bytes* bytes;
+    int recorded;
+    bool whole;
+  } cases[] = {
+      {"as recorded", &stored, 300000, true},       {"one byte short", &stored, 300001, false},
+      {"one byte more", &stored, 299999, false},    {"a tenth of it", &stored, 30000, false},
+      {"damaged in the middle", &damaged, 300000, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const FileContent content = FileContent::Inflated(c.bytes->data(), packed, c.recorded, k);
+    std::string problem;
+    EXPECT_EQ(ReadsWhole(content, problem), c.whole) << problem;
+    const std::string expected = c.whole ? "" : "does not inflate to its recorded " + std::to_string(c.recorded) +
+                                                    " bytes (" + std::to_string(packed) + " packed)";
+    EXPECT_EQ(problem, expected);
+  }
+  const FileContent content = FileContent::Inflated(stored.data(), packed, 300000, k);
+  unsigned char scratch[1000];
+  for (std::size_t at : {200000u, 1000u, 299000u, 0u}) {
+    const unsigned char* piece = content.Piece(at, 1000, scratch);
+    ASSERT_NE(piece, nullptr) << at;
+    EXPECT_TRUE(std::equal(piece, piece + 1000, plain.begin() + static_cast<long>(at))) << at;
+  }
+}
+
+// A folder of the way that becomes a link after the checks is refused by
+// name when written, and nothing lands behind the link.
+TEST(FileContentTest, AFolderSwappedForALinkIsNamed) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.File("outside"));
+  OutputFolder folder(dir.File("out"), false);
+  EXPECT_EQ(folder.Refusal("files/a.bin"), "");
+  std::filesystem::create_directory_symlink(dir.File("outside"), dir.File("out/files"));
+  const Bytes bytes = {1, 2, 3};
+  Progress progress("extracting", 3);
+  try {
+    folder.Stage("files/a.bin", FileContent::Held(RunBytes(bytes.begin(), bytes.end())), progress);
+    ADD_FAILURE() << "written through a link";
+  } catch (const ToolError& e) {
+    EXPECT_EQ(std::string(e.what()), dir.File("out/files/a.bin") + ": refused: files is a symbolic link");
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.File("outside")));
+}
+
+// Text for a terminal: control characters escaped, the rest unchanged.
+TEST(FileContentTest, TerminalTextEscapesControlCharacters) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain name.swf", "plain name.swf"},
+      {"\x1b[31mred", "\\x1B[31mred"},
+      {"\x1b]0;title\x07", "\\x1B]0;title\\x07"},
+      {"tab\there\x7f", "tab\\x09here\\x7F"},
+      {"c1 \xc2\x9b" "2J \xc2\x85", "c1 \\u009B2J \\u0085"},
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+      {"bad \x9b \xc3 \xed\xa0\x80", "bad \\x9B \\xC3 \\xED\\xA0\\x80"},
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(Shown(text), shown);
 }

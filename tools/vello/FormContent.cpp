@@ -12,6 +12,7 @@
 #include "builder_package/ProtectedSWF.h"
 #include "builder_package/Scramble.h"
 #include "system/SysFile.h"
+#include "tools/vello/PackageContent.h"
 #include "tools/vello/SwfCheck.h"
 
 namespace {
@@ -137,9 +138,17 @@ bool Mask(CPackageForm& form, ByteVector& out, std::string& problem) {
   return false;
 }
 
-const Companion kCompanions[3] = {{"preview program", "preview.swf", true, PreviewProgram},
-                                  {"settings program", "settings.swf", true, SettingsProgram},
-                                  {"mask", "mask.bin", false, Mask}};
+bool MaskFile(const CPackageForm& form, FileContent& out, std::string& problem) {
+  problem.clear();
+  if (form.GetPackedMaskSize() == 0 && form.GetUnpackedMaskSize() == 0) return false;
+  return CompressedFile(form.GetStoredMask(), form.GetPackedMaskSize(), form.GetUnpackedMaskSize(),
+                        Scramble::kProgram, out, problem);
+}
+
+const Companion kCompanions[3] = {
+    {"preview program", "preview.swf", true, PreviewProgram, &CPackageForm::GetSaverPreviewSize},
+    {"settings program", "settings.swf", true, SettingsProgram, &CPackageForm::GetSaverSettingsSize},
+    {"mask", "mask.bin", false, Mask, &CPackageForm::GetUnpackedMaskSize}};
 
 int RsaKeyBits(const CPackageForm& form) {
   const int n = form.GetKeyTextLength();

@@ -29,13 +29,19 @@ bool SettingsProgram(CPackageForm& form, ByteVector& out, std::string& problem);
 // absent.
 bool Mask(CPackageForm& form, ByteVector& out, std::string& problem);
 
+// The mask as extract writes it, inflated a piece at a time: false with an
+// empty reason when absent.
+bool MaskFile(const CPackageForm& form, FileContent& out, std::string& problem);
+
 // The form's content besides its main program, in form order: what it is,
-// the name extract gives it, whether it is an SWF program, how to take it.
+// the name extract gives it, whether it is an SWF program, how to take it,
+// its recorded size.
 struct Companion {
   const char* what;
   const char* fileName;
   bool isProgram;
   bool (*take)(CPackageForm& form, ByteVector& out, std::string& problem);
+  int (CPackageForm::*size)() const;  // as recorded: 0 when absent
 };
 extern const Companion kCompanions[3];
 

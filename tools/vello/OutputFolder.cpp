@@ -6,10 +6,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <random>
 #include <sstream>
 
+#include "system/UniqueFd.h"
 #include "tools/vello/Progress.h"
 #include "tools/vello/ToolError.h"
 
@@ -40,31 +44,30 @@ std::vector<std::string> Components(const std::string& name, std::string& why) {
   return parts;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : m_fd(fd) {}
-  ~Fd() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return m_fd; }
-  int release() {
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-  }
-  void reset(int fd) {
-    if (m_fd >= 0) close(m_fd);
-    m_fd = fd;
-  }
+std::string Joined(const std::vector<std::string>& parts, size_t count) {
+  std::string path;
+  for (size_t i = 0; i < count; ++i) path += (i > 0 ? "/" : "") + parts[i];
+  return path;
+}
 
- private:
-  int m_fd;
-};
+// A fresh name for a temporary file; hidden, and short enough for any
+// folder whatever the length of the name it stands for.
+std::string TemporaryName() {
+  static std::mt19937_64 random{std::random_device{}()};
+  char name[32];
+  std::snprintf(name, sizeof name, ".vello-%016llx", static_cast<unsigned long long>(random()));
+  return name;
+}
 
-std::string Joined(const std::string& folder, const std::string& name) {
-  return (std::filesystem::path(folder) / name).string();
+// Puts from onto to in dir, over an old file only when replace is set.
+bool Place(int dir, const std::string& from, const std::string& to, bool replace) {
+  if (replace) return renameat(dir, from.c_str(), dir, to.c_str()) == 0;
+  if (renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL) return false;
+  // A file system without RENAME_NOREPLACE: a link refuses to replace too.
+  if (linkat(dir, from.c_str(), dir, to.c_str(), 0) != 0) return false;
+  unlinkat(dir, from.c_str(), 0);
+  return true;
 }
 
 }  // namespace
@@ -75,7 +78,32 @@ std::string OutputFolder::NameRefusal(const std::string& name) {
   return why;
 }
 
-OutputFolder::OutputFolder(std::string folder, bool force) : m_folder(std::move(folder)), m_force(force) {}
+std::string OutputFolder::Collision(const std::vector<std::string>& names) {
+  std::map<std::string, const std::string*> files;  // joined components to the name
+  for (const std::string& name : names) {
+    std::string why;
+    const std::vector<std::string> parts = Components(name, why);
+    if (parts.empty()) continue;
+    const auto [at, fresh] = files.emplace(Joined(parts, parts.size()), &name);
+    if (!fresh) return "\"" + *at->second + "\" and \"" + name + "\" name the same file";
+  }
+  for (const auto& [path, name] : files) {
+    for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+      const auto folder = files.find(path.substr(0, slash));
+      if (folder != files.end())
+        return "\"" + *folder->second + "\" is a file, but \"" + *name + "\" needs it to be a folder";
+    }
+  }
+  return "";
+}
+
+OutputFolder::OutputFolder(std::string folder, bool force) : m_folder(std::move(folder)), m_force(force) {
+  std::error_code ec;
+  m_madeFolder = std::filesystem::create_directories(m_folder, ec);
+  if (ec) throw ToolError(kExitFaults, m_folder + ": cannot make the folder: " + ec.message());
+}
+
+OutputFolder::~OutputFolder() { Discard(); }
 
 std::string OutputFolder::Refusal(const std::string& name) const {
   std::string why;
@@ -89,50 +117,139 @@ std::string OutputFolder::Refusal(const std::string& name) const {
     if (S_ISLNK(st.st_mode)) return at.string() + " is a symbolic link";
     const bool last = i + 1 == parts.size();
     if (!last && !S_ISDIR(st.st_mode)) return at.string() + " is not a folder";
-    if (last && !m_force) return at.string() + " exists (use --force to replace it)";
     if (last && S_ISDIR(st.st_mode)) return at.string() + " is a folder";
+    // Writing into a device or FIFO would feed it (or wait on it), and
+    // replacing one would take it away.
+    if (last && !S_ISREG(st.st_mode)) return at.string() + " exists and is not a regular file";
+    if (last && !m_force) return at.string() + " exists (use --force to replace it)";
   }
   return "";
 }
 
-void OutputFolder::Write(const std::string& name, const FileContent& content, Progress& progress) const {
-  const std::string target = Joined(m_folder, name);
+int OutputFolder::OpenFolder(const std::vector<std::string>& parts, size_t count, bool make, std::string& why) {
+  UniqueFd dir(open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) {
+    why = "cannot open the folder " + m_folder + ": " + LastSystemError();
+    return -1;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    const char* part = parts[i].c_str();
+    if (make) {
+      if (mkdirat(dir.get(), part, 0777) == 0)
+        m_madeFolders.emplace_back(parts.begin(), parts.begin() + static_cast<long>(i) + 1);
+      else if (errno != EEXIST) {
+        why = "cannot make the folder " + Joined(parts, i + 1) + ": " + LastSystemError();
+        return -1;
+      }
+    }
+    const int next = openat(dir.get(), part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) {
+      const int error = errno;
+      struct stat st;
+      // O_NOFOLLOW | O_DIRECTORY on a link fails as "not a directory":
+      // say what stands there.
+      if (fstatat(dir.get(), part, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        why = "refused: " + Joined(parts, i + 1) + " is a symbolic link";
+      else {
+        errno = error;
+        why = "cannot open the folder " + Joined(parts, i + 1) + ": " + LastSystemError();
+      }
+      return -1;
+    }
+    dir.reset(next);
+  }
+  return dir.release();
+}
+
+void OutputFolder::Stage(const std::string& name, const FileContent& content, Progress& progress) {
+  const std::string target = (std::filesystem::path(m_folder) / name).string();
   const auto fail = [&](const std::string& why) { throw ToolError(kExitFaults, target + ": " + why); };
   std::string why;
   const std::vector<std::string> parts = Components(name, why);
   if (parts.empty()) fail("refused: " + why);
+  const UniqueFd dir(OpenFolder(parts, parts.size() - 1, true, why));
+  if (dir.get() < 0) fail(why);
 
-  Fd dir(open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0) fail("cannot open the folder " + m_folder + ": " + LastSystemError());
-  for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    if (mkdirat(dir.get(), parts[i].c_str(), 0777) != 0 && errno != EEXIST)
-      fail("cannot make the folder " + parts[i] + ": " + LastSystemError());
-    const int next = openat(dir.get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (next < 0)
-      fail(errno == ELOOP ? "refused: " + parts[i] + " is a symbolic link"
-                          : "cannot open the folder " + parts[i] + ": " + LastSystemError());
-    dir.reset(next);
+  const char* last = parts.back().c_str();
+  struct stat old;
+  const bool exists = fstatat(dir.get(), last, &old, AT_SYMLINK_NOFOLLOW) == 0;
+  if (exists && S_ISLNK(old.st_mode)) fail("refused: it is a symbolic link");
+  if (exists && !S_ISREG(old.st_mode)) fail("refused: it exists and is not a regular file");
+  if (exists && !m_force) fail("exists (use --force to replace it)");
+
+  Staged staged{parts, ""};
+  UniqueFd out(-1);
+  for (int tries = 0; out.get() < 0 && tries < 100; ++tries) {
+    staged.temporary = TemporaryName();
+    out.reset(openat(dir.get(), staged.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     0666));
+    if (out.get() < 0 && errno != EEXIST) break;
   }
-  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (m_force ? O_TRUNC : O_EXCL);
-  Fd out(openat(dir.get(), parts.back().c_str(), flags, 0666));
-  if (out.get() < 0) {
-    if (errno == EEXIST) fail("exists (use --force to replace it)");
-    if (errno == ELOOP) fail("refused: it is a symbolic link");
-    fail("cannot create: " + LastSystemError());
+  if (out.get() < 0) fail("cannot create a file beside it: " + LastSystemError());
+  m_staged.push_back(staged);  // from here on Discard removes it
+  if (exists) {
+    // The new file stands for the old one: same permissions and, where
+    // this process may set them, the same owner. Best effort.
+    if (fchown(out.get(), old.st_uid, old.st_gid) != 0) errno = 0;
+    fchmod(out.get(), old.st_mode & 07777);
   }
-  const auto discard = [&](const std::string& why) {
-    unlinkat(dir.get(), parts.back().c_str(), 0);
-    fail(why);
-  };
+
   switch (content.WriteTo(out.get(), [&](uint64_t n) { progress.Advance(n); })) {
     case FileContent::WriteResult::readFailed:
-      discard("cannot read its bytes from the package: " + FileContent::WhyNotRead());
+      fail(content.Problem());
       break;
     case FileContent::WriteResult::writeFailed:
-      discard("cannot write: " + LastSystemError());
+      fail("cannot write: " + LastSystemError());
       break;
     case FileContent::WriteResult::written:
       break;
   }
-  if (close(out.release()) != 0) discard("cannot write: " + LastSystemError());
+  // An old file is only let go of once its replacement is on the disk.
+  if (exists && fsync(out.get()) != 0) fail("cannot write: " + LastSystemError());
+  if (close(out.release()) != 0) fail("cannot write: " + LastSystemError());
+}
+
+void OutputFolder::Commit() {
+  for (Staged& staged : m_staged) {
+    const std::string target = (std::filesystem::path(m_folder) / Joined(staged.parts, staged.parts.size())).string();
+    std::string why;
+    const UniqueFd dir(OpenFolder(staged.parts, staged.parts.size() - 1, false, why));
+    if (dir.get() < 0) throw ToolError(kExitFaults, target + ": " + why);
+    const char* last = staged.parts.back().c_str();
+    // Looked at again: something may have been put there since.
+    struct stat old;
+    staged.replaced = fstatat(dir.get(), last, &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (staged.replaced && !S_ISREG(old.st_mode))
+      throw ToolError(kExitFaults, target + ": refused: it exists and is not a regular file");
+    if (!Place(dir.get(), staged.temporary, last, m_force)) {
+      if (errno == EEXIST) throw ToolError(kExitFaults, target + ": exists (use --force to replace it)");
+      throw ToolError(kExitFaults, target + ": cannot put it in place: " + LastSystemError());
+    }
+    staged.placed = true;
+  }
+  // Done: nothing of it is undone any more.
+  m_staged.clear();
+  m_madeFolders.clear();
+  m_madeFolder = false;
+}
+
+void OutputFolder::Discard() noexcept {
+  const int saved = errno;
+  std::string ignored;
+  for (auto it = m_staged.rbegin(); it != m_staged.rend(); ++it) {
+    if (it->placed && it->replaced) continue;  // the old file is gone already
+    const UniqueFd dir(OpenFolder(it->parts, it->parts.size() - 1, false, ignored));
+    if (dir.get() < 0) continue;
+    unlinkat(dir.get(), it->placed ? it->parts.back().c_str() : it->temporary.c_str(), 0);
+  }
+  // Innermost first; a folder that holds anything else stays.
+  for (auto it = m_madeFolders.rbegin(); it != m_madeFolders.rend(); ++it) {
+    const UniqueFd dir(OpenFolder(*it, it->size() - 1, false, ignored));
+    if (dir.get() >= 0) unlinkat(dir.get(), it->back().c_str(), AT_REMOVEDIR);
+  }
+  if (m_madeFolder) rmdir(m_folder.c_str());
+  m_staged.clear();
+  m_madeFolders.clear();
+  m_madeFolder = false;
+  errno = saved;
 }

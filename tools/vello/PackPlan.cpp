@@ -1,13 +1,15 @@
 #include "tools/vello/PackPlan.h"
 
 #include <algorithm>
-#include <climits>
 #include <fstream>
 #include <tuple>
 #include <filesystem>
 
 #include "builder_package/Package.h"
 #include "builder_package/PackageForm.h"
+#include "system/SysFile.h"
+#include "tools/vello/InputFile.h"
+#include "tools/vello/OutputFolder.h"
 #include "tools/vello/Progress.h"
 #include "tools/vello/Text.h"
 #include "tools/vello/ToolError.h"
@@ -168,13 +170,25 @@ std::vector<std::pair<std::string, std::string>> Inputs(const PackPlan& plan) {
 void BuildPackage(const PackPlan& plan, CPackage& package) {
   uint64_t total = 0;
   for (const auto& [what, path] : Inputs(plan)) {
-    std::error_code ec;
-    std::ifstream probe(path, std::ios::binary);
-    if (!probe || std::filesystem::is_directory(path, ec))
-      throw ToolError(kExitUnreadable, "cannot read the " + Describe(what, path) + ": " +
-                                           (probe ? "it is a folder" : LastSystemError()));
-    total += FileSize(path);
+    // Looked at before it is opened: a FIFO would block the open, and a
+    // device would read as empty or without end.
+    const InputCheck input = CheckInput(path);
+    std::string why = input.why;
+    if (input.kind == InputCheck::kRegular && input.size > kMostItemBytes)
+      why = "it holds " + std::to_string(input.size) + " bytes, more than the 2 GiB a package item can hold";
+    if (why.empty() && !std::ifstream(path, std::ios::binary)) why = LastSystemError();
+    if (!why.empty()) throw ToolError(kExitUnreadable, "cannot read the " + Describe(what, path) + ": " + why);
+    total += input.size;
   }
+  // Names extract would refuse are refused here, before a package holds them.
+  std::vector<std::string> names;
+  for (const auto& [name, path] : plan.files) {
+    const std::string refusal = OutputFolder::NameRefusal(name);
+    if (!refusal.empty()) throw ToolError(kExitUsage, "the file name \"" + name + "\" is refused: " + refusal);
+    names.push_back(name);
+  }
+  const std::string collision = OutputFolder::Collision(names);
+  if (!collision.empty()) throw ToolError(kExitUsage, "the file names are refused: " + collision);
   Progress progress("packing", total);
   for (size_t i = 0; i < plan.forms.size(); ++i) {
     const FormPlan& f = plan.forms[i];
@@ -216,12 +230,11 @@ void BuildPackage(const PackPlan& plan, CPackage& package) {
     progress.Advance(FileSize(path));
   }
   for (const std::string& path : plan.dlls) {
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
-    Require(in.good() || in.eof(), "the DLL", path);
-    Require(bytes.size() <= INT_MAX && package.PackWin32Dll(bytes.data(), static_cast<int>(bytes.size())),
+    ByteRun bytes;
+    int size = 0;
+    Require(CSysFile::ReadRunFromDisk(WidePath(path), bytes, size) && package.PackWin32Dll(bytes.get(), size),
             "the DLL", path);
-    progress.Advance(bytes.size());
+    progress.Advance(static_cast<uint64_t>(size));
   }
   for (const auto& [name, value] : plan.secureVars) package.AddSecureVar(Wide(name), Wide(value));
   for (const auto& [name, value] : plan.globalVars) package.AddGlobalVar(Wide(name), Wide(value));

@@ -1,10 +1,10 @@
 #include "tools/vello/PackageContent.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "builder_package/Package.h"
 #include "builder_package/PackageBinary.h"
-#include "builder_package/PackedResource.h"
 #include "builder_package/Scramble.h"
 
 std::vector<ResourceView> Resources(const CPackage& p) {
@@ -17,17 +17,31 @@ std::vector<ResourceView> Resources(const CPackage& p) {
           {"xul", "xul.bin", p.GetPackedXul(), p.GetPackedXulSize(), p.GetUnpackedXulSize(), Scramble::kXul}};
 }
 
-bool ResourceBytes(const ResourceView& r, ByteVector& out, std::string& problem) {
-  unsigned char* data = nullptr;
-  int size = 0;
-  if (r.stored == nullptr || r.packedSize <= 0 || r.unpackedSize <= 0 ||
-      !PackedResource::Unpack(r.stored, r.packedSize, r.unpackedSize, r.k, &data, size)) {
-    problem = "does not inflate to its recorded " + std::to_string(r.unpackedSize) + " bytes (" +
-              std::to_string(r.packedSize) + " packed)";
+bool CompressedFile(const unsigned char* stored, int packedSize, int unpackedSize, int k, FileContent& out,
+                    std::string& problem) {
+  if (stored == nullptr || packedSize <= 0 || unpackedSize <= 0) {
+    problem = "has sizes " + std::to_string(packedSize) + " packed and " + std::to_string(unpackedSize) +
+              " unpacked";
     return false;
   }
-  const std::unique_ptr<unsigned char[]> owned(data);
-  out.assign(data, data + size);
+  out = FileContent::Inflated(stored, packedSize, unpackedSize, k);
+  return true;
+}
+
+bool ResourceFile(const ResourceView& r, FileContent& out, std::string& problem) {
+  return CompressedFile(r.stored, r.packedSize, r.unpackedSize, r.k, out, problem);
+}
+
+bool ReadsWhole(const FileContent& content, std::string& problem) {
+  constexpr std::size_t kPiece = 64 * 1024;
+  const std::unique_ptr<unsigned char[]> scratch(new unsigned char[kPiece]);
+  for (std::uint64_t at = 0; at < content.size(); at += kPiece) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, content.size() - at));
+    if (content.Piece(static_cast<std::size_t>(at), n, scratch.get()) == nullptr) {
+      problem = content.Problem();
+      return false;
+    }
+  }
   return true;
 }
 

@@ -25,9 +25,16 @@ struct ResourceView {
 };
 std::vector<ResourceView> Resources(const CPackage& package);
 
-// The resource inflated to its recorded size; false with a reason when it
-// does not.
-bool ResourceBytes(const ResourceView& resource, ByteVector& out, std::string& problem);
+// A compressed item (a resource or a mask) as extract writes it: inflated
+// a piece at a time, so that its recorded size drives no allocation. False
+// with a reason when its sizes cannot be those of a stream.
+bool CompressedFile(const unsigned char* stored, int packedSize, int unpackedSize, int k, FileContent& out,
+                    std::string& problem);
+bool ResourceFile(const ResourceView& resource, FileContent& out, std::string& problem);
+
+// Whether the content reads whole (a compressed item: inflates to exactly
+// its recorded size), found a piece at a time; false with the reason.
+bool ReadsWhole(const FileContent& content, std::string& problem);
 
 // A binary record's bytes with their scramble removed.
 ByteVector BinaryBytes(const CPackageBinary& binary);

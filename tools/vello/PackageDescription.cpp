@@ -109,12 +109,15 @@ json DescribePackage(const CPackage& package, const std::string& path, bool show
 }
 
 void PrintSummary(const json& d, std::ostream& out) {
-  out << d["file"].get<std::string>() << ": package version " << d["version"] << ", "
+  // Names and texts come from the package: their control characters are
+  // escaped (dump() leaves DEL and the C1 controls as they are).
+  const auto text = [](const json& value) { return Shown(value.is_string() ? value.get<std::string>() : value.dump()); };
+  out << text(d["file"]) << ": package version " << d["version"] << ", "
       << d["forms"].size() << (d["forms"].size() == 1 ? " form\n" : " forms\n");
-  out << "header: " << d["header"].dump() << "\n";
+  out << "header: " << text(d["header"]) << "\n";
   for (const json& f : d["forms"]) {
     const json& main = f["main"];
-    out << "form " << f["index"] << " \"" << f["name"].get<std::string>() << "\" (form version "
+    out << "form " << f["index"] << " \"" << text(f["name"]) << "\" (form version "
         << f["version"] << ")\n";
     out << "  main program: ";
     if (main["protected"].get<bool>())
@@ -133,13 +136,13 @@ void PrintSummary(const json& d, std::ostream& out) {
       << ", global variables: " << s["global_vars"].size() << "\n";
   for (const char* map : {"secure_vars", "global_vars"})
     for (const auto& item : s[map].items())
-      out << "  " << (map[0] == 's' ? "secure" : "global") << " variable " << item.key()
-          << (item.value().is_null() ? "" : " = " + item.value().get<std::string>()) << "\n";
+      out << "  " << (map[0] == 's' ? "secure" : "global") << " variable " << Shown(item.key())
+          << (item.value().is_null() ? "" : " = " + text(item.value())) << "\n";
   for (const auto& item : s["files"].items())
-    out << "  file " << item.key() << ": " << item.value() << " bytes\n";
+    out << "  file " << Shown(item.key()) << ": " << item.value() << " bytes\n";
   for (const auto& item : s["resources"].items())
     if (!item.value().is_null())
       out << "  " << item.key() << ": " << item.value()["size"] << " bytes (" << item.value()["packed_size"]
           << " packed)\n";
-  out << "options: " << s["options"].dump() << "\n";
+  out << "options: " << text(s["options"]) << "\n";
 }

@@ -3,12 +3,13 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <iostream>
 
 #include "builder_package/Package.h"
 #include "system/AtomicFile.h"
 #include "system/SysFile.h"
+#include "tools/vello/InputFile.h"
+#include "tools/vello/Text.h"
 #include "tools/vello/ToolError.h"
 
 namespace {
@@ -19,9 +20,11 @@ std::string WhyNotRead(const CPackage& package) {
 }
 
 LoadedPackage Load(const std::string& path, const PackageReadOptions& options) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec))
+  // Checked before opening: opening a FIFO would wait for a writer.
+  const InputCheck input = CheckInput(path);
+  if (input.kind == InputCheck::kFolder)
     throw ToolError(kExitUnreadable, path + ": is a folder, not a package file");
+  if (input.kind == InputCheck::kNotAFile) throw ToolError(kExitUnreadable, path + ": " + input.why);
   LoadedPackage loaded;
   errno = 0;
   // Opened by its bytes: the library's wide path would cut a name that is

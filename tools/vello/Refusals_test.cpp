@@ -1,6 +1,11 @@
 // What vello refuses, and how it says so.
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 
 #include "tools/vello/VelloRun_test.h"
 
@@ -10,15 +15,17 @@ using namespace recordbytes;
 namespace {
 
 // A version-14 package with one plain form holding program, then the
-// sections with the files map given and the splash as stored.
-Bytes PackageWith(const Bytes& program, const std::vector<std::string>& fileNames, const Bytes& splashSection = {}) {
+// sections with the files map given (each file holding fileContent) and
+// the splash as stored.
+Bytes PackageWith(const Bytes& program, const std::vector<std::string>& fileNames, const Bytes& splashSection = {},
+                  const Bytes& fileContent = Text("escaped")) {
   Form form;
   form.swf = Scrambled(program, 122);
   Bytes sections(8, 0);  // no DLL binary, no secure variable
   Int(sections, static_cast<int32_t>(fileNames.size()));
   for (const std::string& name : fileNames) {
     String(sections, name);
-    Append(sections, BinaryRecord(Text("escaped")));
+    Append(sections, BinaryRecord(fileContent));
   }
   Append(sections, Bytes(9 * 4, 0));  // no encrypted string, the options
   Append(sections, splashSection.empty() ? Bytes(8, 0) : splashSection);
@@ -60,6 +67,10 @@ TEST(Refusals, VerifyReportsEachFaultOnItsOwnLine) {
 
   const std::pair<Bytes, std::vector<std::string>> cases[] = {
       {PackageWith(notSwf, {}), {"form 0 main program has no SWF signature (starts with 58 57 53)"}},
+      {PackageWith(vellorun::Fws(64, 9, 1), {"../evil", "/abs", "./a", "a"}),
+       {"file \"../evil\" cannot be extracted: the name climbs out of the folder through \"..\"",
+        "file \"/abs\" cannot be extracted: the name is absolute",
+        "files \"./a\" and \"a\" name the same file"}},
       {trailing,
        {"1 bytes after the last section", "form 0 main program states 200 bytes but holds 64 bytes",
         "splash does not inflate to its recorded 100 bytes (5 packed)"}},
@@ -131,6 +142,210 @@ TEST(Refusals, PackWithAMissingInputNamesItAndWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("out.dat")));
 }
 
+// Everything extract writes goes first to a temporary file beside its
+// place; a failure on the way (here a full disk) removes what the run
+// wrote, new folders included, and keeps every old file.
+TEST(Refusals, ExtractFailingHalfwayLeavesTheFolderAsItWas) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  TempDir dir;
+  const std::string disk = dir.File("disk");
+  std::filesystem::create_directory(disk);
+  if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=128k") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{disk};
+  const Bytes old = {'o', 'l', 'd'};
+  const Bytes big = vellorun::Fws(300 * 1024, 9, 2);  // more than the disk holds
+  const struct {
+    const char* what;
+    Bytes package;
+    bool force;
+  } cases[] = {
+      {"a new main program too large", PackageWith(big, {"new/deep/file"}), true},
+      {"the files written before the one that does not fit",
+       PackageWith(vellorun::Fws(64, 9, 1), {"a/b/first", "zz"}, {}, Bytes(100 * 1024, 'f')), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string out = disk + "/out";
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directory(out);
+    if (c.force) dir.Write("disk/out/main.swf", old);
+    const std::string package = dir.Write("p.dat", c.package);
+    const auto r = Vello(dir, c.force ? std::vector<std::string>{"extract", package, "-o", out, "--force"}
+                                      : std::vector<std::string>{"extract", package, "-o", out});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(out))
+      left.push_back(entry.path().lexically_relative(out).string());
+    EXPECT_EQ(left, c.force ? std::vector<std::string>{"main.swf"} : std::vector<std::string>{});
+    if (c.force) {
+      EXPECT_EQ(TempDir::ReadAll(out + "/main.swf"), old);
+    }
+  }
+}
+
+// Two names of the files map that land on one file, or one that another
+// needs as a folder: refused with both names before anything is written.
+TEST(Refusals, ExtractRefusesNamesThatCollide) {
+  TempDir dir;
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"./a", "a"}, "\"files/./a\" and \"files/a\" name the same file"},
+      {{"d//e", "d/e"}, "\"files/d//e\" and \"files/d/e\" name the same file"},
+      {{"x", "x/y"}, "\"files/x\" is a file, but \"files/x/y\" needs it to be a folder"},
+  };
+  for (const auto& [names, why] : cases) {
+    SCOPED_TRACE(why);
+    const std::string package = dir.Write("p.dat", PackageWith(vellorun::Fws(64, 9, 1), names));
+    const auto r = Vello(dir, {"extract", package, "-o", dir.File("out")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out")));
+  }
+}
+
+// Something other than a regular file where an output goes is never written
+// into, waited on or replaced, even with --force.
+TEST(Refusals, ExtractReplacesNothingButRegularFiles) {
+  TempDir dir;
+  const std::string package = dir.Write("p.dat", PackageWith(vellorun::Fws(64, 9, 1), {}));
+  const std::string out = dir.File("out"), target = dir.File("out/main.swf");
+  const struct {
+    const char* what;
+    std::function<bool()> make;
+    mode_t type;
+  } cases[] = {
+      {"a FIFO", [&] { return mkfifo(target.c_str(), 0600) == 0; }, S_IFIFO},
+      {"a twin of /dev/null", [&] { return mknod(target.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; }, S_IFCHR},
+      {"a socket",
+       [&] {
+         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+         sockaddr_un address{};
+         address.sun_family = AF_UNIX;
+         std::snprintf(address.sun_path, sizeof address.sun_path, "%s", target.c_str());
+         const bool made = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+         close(fd);
+         return made;
+       },
+       S_IFSOCK},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directory(out);
+    if (!c.make()) {
+      std::cout << "skipped " << c.what << ": " << std::strerror(errno) << " (mknod needs root)\n";
+      continue;
+    }
+    const auto r = Vello(dir, {"extract", package, "-o", out, "--force"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("main.swf exists and is not a regular file"), std::string::npos) << r.err;
+    struct stat st;
+    ASSERT_EQ(lstat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & S_IFMT, c.type);
+  }
+}
+
+// Inputs are looked at before they are opened: a FIFO would block, and a
+// device reads as empty or never ends. An input beyond what a package item
+// can hold is refused without reading it.
+TEST(Refusals, InputsThatAreNoRegularFilesAreRefused) {
+  TempDir dir;
+  const std::string fifo = dir.File("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string main = dir.Write("m.swf", vellorun::Fws(64, 9, 1));
+  const std::string huge = dir.File("huge.bin");
+  std::ofstream(huge).close();
+  ASSERT_EQ(truncate(huge.c_str(), 0x80000000), 0);  // sparse: 2 GiB
+  const std::string out = dir.File("out.dat");
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"info", fifo}, fifo + ": it is a FIFO, not a regular file"},
+      {{"verify", fifo}, fifo + ": it is a FIFO, not a regular file"},
+      {{"extract", fifo, "-o", dir.File("x")}, fifo + ": it is a FIFO, not a regular file"},
+      {{"info", "/dev/zero"}, "/dev/zero: it is a character device, not a regular file"},
+      {{"pack", "-o", out, "--main", fifo}, "main program " + fifo + ": it is a FIFO, not a regular file"},
+      {{"pack", "-o", out, "--main", "/dev/zero"}, "/dev/zero: it is a character device, not a regular file"},
+      {{"pack", "-o", out, "--main", main, "--dll", "/dev/zero"},
+       "the DLL /dev/zero: it is a character device, not a regular file"},
+      {{"pack", "-o", out, "--main", main, "--dll", huge},
+       "it holds 2147483648 bytes, more than the 2 GiB a package item can hold"},
+  };
+  for (const auto& [args, why] : cases) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    const auto r = Vello(dir, args);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("x")));
+}
+
+// A compressed item is inflated a piece at a time: one that truly inflates
+// to more than the memory allowed is extracted and verified all the same.
+TEST(Refusals, LargeCompressedItemsNeedLittleMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit";
+#endif
+  TempDir dir;
+  const Bytes zeros(48 << 20, 0);
+  const Bytes stream = vellorun::Deflated(zeros, 1);
+  Bytes splash;
+  Int(splash, static_cast<int32_t>(stream.size())), Int(splash, static_cast<int32_t>(zeros.size()));
+  Append(splash, Scrambled(stream, 182));
+  const std::string package = dir.Write("p.dat", PackageWith(vellorun::Fws(64, 9, 1), {}, splash));
+  constexpr long kLimit = 32 << 20;  // the program runs in less than 16 MiB
+  const auto verify = Vello(dir, {"verify", package}, 0, kLimit);
+  EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+  const auto extract = Vello(dir, {"extract", package, "-o", dir.File("out")}, 0, kLimit);
+  EXPECT_EQ(extract.exitCode, 0) << extract.err;
+  EXPECT_EQ(std::filesystem::file_size(dir.File("out/splash.bin")), zeros.size());
+}
+
+// Names from a package reach the terminal with their control characters
+// escaped: an ESC sequence, an OSC title, a C1 CSI.
+TEST(Refusals, ControlCharactersInNamesAreEscaped) {
+  TempDir dir;
+  const std::vector<std::string> names = {"\x1b[31mred", "\x1b]0;title\x07", "c1\xc2\x9b" "2J"};
+  const std::string package = dir.Write("p.dat", PackageWith(vellorun::Fws(64, 9, 1), names));
+  const auto info = Vello(dir, {"info", package});
+  EXPECT_EQ(info.exitCode, 0);
+  EXPECT_NE(info.out.find("file \\x1B[31mred: 7 bytes"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("file \\x1B]0;title\\x07: 7 bytes"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("file c1\\u009B2J: 7 bytes"), std::string::npos) << info.out;
+  const std::string refused = dir.Write("r.dat", PackageWith(vellorun::Fws(64, 9, 1), {"../\x1b[2J"}));
+  const auto extract = Vello(dir, {"extract", refused, "-o", dir.File("out")});
+  EXPECT_EQ(extract.exitCode, 1);
+  EXPECT_NE(extract.err.find("the file \"../\\x1B[2J\""), std::string::npos) << extract.err;
+  for (const std::string* text : {&info.out, &extract.err}) {
+    EXPECT_EQ(text->find('\x1b'), std::string::npos);
+    EXPECT_EQ(text->find('\x07'), std::string::npos);
+    EXPECT_EQ(text->find("\xc2\x9b"), std::string::npos);
+  }
+}
+
+// Names of the files map that extract would refuse are refused by pack.
+TEST(Refusals, PackRefusesFileNamesExtractWouldRefuse) {
+  TempDir dir;
+  const std::string main = dir.Write("m.swf", vellorun::Fws(64, 9, 1));
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"../../evil"}, "the file name \"../../evil\" is refused: the name climbs out of the folder"},
+      {{"/etc/evil"}, "the file name \"/etc/evil\" is refused: the name is absolute"},
+      {{"a", "./a"}, "the file names are refused: \"a\" and \"./a\" name the same file"},
+  };
+  for (const auto& [names, why] : cases) {
+    SCOPED_TRACE(why);
+    std::vector<std::string> args = {"pack", "-o", dir.File("out.dat"), "--main", main};
+    for (const std::string& name : names) args.insert(args.end(), {"--file", name + "=" + main});
+    const auto r = Vello(dir, args);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.dat")));
+  }
+}
+
 TEST(Refusals, UsageErrorsExitWithTwo) {
   TempDir dir;
   const std::vector<std::string> cases[] = {
@@ -142,6 +357,13 @@ TEST(Refusals, UsageErrorsExitWithTwo) {
       {"set-swf-version", "p.dat", "--form", "0", "300"},
       {"frobnicate"}};
   for (const auto& args : cases) EXPECT_EQ(Vello(dir, args).exitCode, 2) << testing::PrintToString(args);
+  const std::vector<std::string> negatives[] = {{"extract", "p.dat", "--form", "-1"},
+                                                {"set-swf-version", "p.dat", "--form", "-1", "9"}};
+  for (const auto& args : negatives) {
+    const auto negative = Vello(dir, args);
+    EXPECT_EQ(negative.exitCode, 2);
+    EXPECT_NE(negative.err.find("--form: Value -1 not in range 0 to 2147483647"), std::string::npos) << negative.err;
+  }
   const auto help = Vello(dir, {"extract", "--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("Example:"), std::string::npos);

@@ -1,3 +1,4 @@
+#include <climits>
 #include <iostream>
 #include <memory>
 
@@ -39,7 +40,7 @@ Subcommand AddSetSwfVersionCommand(CLI::App& program) {
   CLI::App* app = program.add_subcommand(
       "set-swf-version", "Set the SWF version byte of a plain form's main program, in place");
   app->add_option("PKG", options->package, "Package file")->required();
-  app->add_option("--form", options->form, "Form, counted from 0")->required()->check(CLI::NonNegativeNumber);
+  app->add_option("--form", options->form, "Form, counted from 0")->required()->check(CLI::Range(0, INT_MAX));
   app->add_option("VERSION", options->version, "SWF version, 0 to 255")->required()->check(CLI::Range(0, 255));
   app->add_flag(kDropTrailingOption, options->dropTrailing,
                 "Drop bytes after the last section of the package's version (refused otherwise)");

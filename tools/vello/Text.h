@@ -12,3 +12,10 @@ std::string Utf8(const std::wstring& wide);
 // ToolError(kExitUsage) when it does not convert whole and back to the
 // same bytes: the library would then open some other file.
 std::wstring WidePath(const std::string& path);
+
+// Text meant for a terminal with its control characters escaped, so that a
+// name in a package cannot move the cursor, recolour the screen or set the
+// window's title: C0 controls and DEL as \xNN, the C1 controls (U+0080 to
+// U+009F, which some terminals obey as ESC sequences) as \u00NN, and bytes
+// that are not UTF-8 as \xNN. Everything else passes unchanged.
+std::string Shown(const std::string& text);

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "builder_package/RecordBytes_test.h"
@@ -29,7 +30,8 @@ struct Result {
 
 // Starts VELLO_PROGRAM with the arguments, standard output and error
 // caught in files of scratch; inChild runs in the child just before the
-// program (to set limits or become another user).
+// program (to set limits or become another user). A run that hangs is
+// ended by SIGALRM after half a minute.
 inline pid_t StartVello(const TempDir& scratch, const std::vector<std::string>& args,
                         const std::function<void()>& inChild = nullptr) {
   const std::string outPath = scratch.File(".stdout"), errPath = scratch.File(".stderr");
@@ -39,6 +41,7 @@ inline pid_t StartVello(const TempDir& scratch, const std::vector<std::string>& 
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
+    alarm(30);
     if (inChild) inChild();
     std::vector<char*> argv{const_cast<char*>(VELLO_PROGRAM)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -63,12 +66,16 @@ inline Result FinishVello(const TempDir& scratch, pid_t pid) {
 }
 
 // Runs VELLO_PROGRAM to its end. fileSizeLimit > 0 sets RLIMIT_FSIZE in
-// the child.
-inline Result Vello(const TempDir& scratch, const std::vector<std::string>& args, long fileSizeLimit = 0) {
-  return FinishVello(scratch, StartVello(scratch, args, [fileSizeLimit] {
-                       if (fileSizeLimit <= 0) return;
-                       const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
-                       setrlimit(RLIMIT_FSIZE, &limit);
+// the child, memoryLimit > 0 RLIMIT_AS.
+inline Result Vello(const TempDir& scratch, const std::vector<std::string>& args, long fileSizeLimit = 0,
+                    long memoryLimit = 0) {
+  return FinishVello(scratch, StartVello(scratch, args, [fileSizeLimit, memoryLimit] {
+                       for (const auto [resource, value] : {std::pair{RLIMIT_FSIZE, fileSizeLimit},
+                                                            std::pair{RLIMIT_AS, memoryLimit}}) {
+                         if (value <= 0) continue;
+                         const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+                         setrlimit(resource, &limit);
+                       }
                      }));
 }
 

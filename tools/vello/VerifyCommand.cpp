@@ -6,9 +6,11 @@
 #include "builder_package/PackageForm.h"
 #include "tools/vello/Commands.h"
 #include "tools/vello/FormContent.h"
+#include "tools/vello/OutputFolder.h"
 #include "tools/vello/PackageContent.h"
 #include "tools/vello/PackageFile.h"
 #include "tools/vello/SwfCheck.h"
+#include "tools/vello/Text.h"
 #include "tools/vello/ToolError.h"
 
 namespace {
@@ -17,7 +19,7 @@ class Faults {
  public:
   explicit Faults(std::string file) : m_file(std::move(file)) {}
   void Report(const std::string& what) {
-    std::cout << m_file << ": " << what << "\n";
+    std::cout << Shown(m_file + ": " + what) << "\n";
     ++m_count;
   }
   int Count() const { return m_count; }
@@ -42,21 +44,35 @@ void CheckForm(Faults& faults, CPackageForm& form, const std::string& where) {
   else
     faults.Report(where + " main program " + problem);
   for (const Companion& companion : kCompanions) {
-    if (companion.take(form, bytes, problem)) {
-      if (companion.isProgram) CheckProgram(faults, where + " " + companion.what, bytes);
-    } else if (!problem.empty()) {
+    if (!companion.isProgram) continue;
+    if (companion.take(form, bytes, problem))
+      CheckProgram(faults, where + " " + companion.what, bytes);
+    else if (!problem.empty())
       faults.Report(where + " " + companion.what + " " + problem);
-    }
   }
+  // Inflated a piece at a time: a recorded size is not trusted with memory.
+  FileContent mask;
+  const bool hasMask = MaskFile(form, mask, problem);
+  if (hasMask ? !ReadsWhole(mask, problem) : !problem.empty())
+    faults.Report(where + " mask " + problem);
 }
 
 void CheckSections(Faults& faults, const CPackage& package) {
   for (const ResourceView& resource : Resources(package)) {
-    ByteVector bytes;
+    FileContent content;
     std::string problem;
-    if (resource.present() && !ResourceBytes(resource, bytes, problem))
+    if (resource.present() && !(ResourceFile(resource, content, problem) && ReadsWhole(content, problem)))
       faults.Report(std::string(resource.key) + " " + problem);
   }
+  // Names that extract would refuse.
+  std::vector<std::string> names;
+  for (const auto& entry : package.GetFiles()) {
+    names.push_back(Utf8(entry.first));
+    const std::string refusal = OutputFolder::NameRefusal(names.back());
+    if (!refusal.empty()) faults.Report("file \"" + names.back() + "\" cannot be extracted: " + refusal);
+  }
+  const std::string collision = OutputFolder::Collision(names);
+  if (!collision.empty()) faults.Report("files " + collision);
 }
 
 int Run(const std::string& path) {

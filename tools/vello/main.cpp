@@ -7,6 +7,7 @@
 #include "system/AtomicFile.h"
 #include "tools/vello/Commands.h"
 #include "tools/vello/Progress.h"
+#include "tools/vello/Text.h"
 #include "tools/vello/ToolError.h"
 
 namespace {
@@ -65,10 +66,12 @@ int main(int argc, char** argv) {
     try {
       return command.run();
     } catch (const ToolError& e) {
-      std::cerr << "vello " << command.app->get_name() << ": " << e.what() << "\n";
+      // Messages quote names from packages and the command line: shown
+      // with their control characters escaped.
+      std::cerr << "vello " << command.app->get_name() << ": " << Shown(e.what()) << "\n";
       return e.Code();
     } catch (const std::exception& e) {
-      std::cerr << "vello " << command.app->get_name() << ": " << e.what() << "\n";
+      std::cerr << "vello " << command.app->get_name() << ": " << Shown(e.what()) << "\n";
       return kExitFaults;
     }
   }
