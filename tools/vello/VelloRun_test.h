@@ -70,7 +70,7 @@ inline Result FinishVello(const TempDir& scratch, pid_t pid) {
 inline Result Vello(const TempDir& scratch, const std::vector<std::string>& args, long fileSizeLimit = 0,
                     long memoryLimit = 0) {
   return FinishVello(scratch, StartVello(scratch, args, [fileSizeLimit, memoryLimit] {
-                       for (const auto [resource, value] : {std::pair{RLIMIT_FSIZE, fileSizeLimit},
+                       for (const auto& [resource, value] : {std::pair{RLIMIT_FSIZE, fileSizeLimit},
                                                             std::pair{RLIMIT_AS, memoryLimit}}) {
                          if (value <= 0) continue;
                          const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
