@@ -71,7 +71,7 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 foreach(expected
-    ./usr/bin/lumetta ./usr/bin/vello
+    ./usr/bin/lumetta ./usr/bin/vello ./usr/lib/lumetta/lumetta-gtk.so
     ./usr/share/lumetta/vello.dat ./usr/share/lumetta/ruffle/ruffle.js
     ./usr/share/lumetta/ConfigureSheet.ui
     ./usr/share/man/man1/lumetta.1 ./usr/share/man/man1/vello.1

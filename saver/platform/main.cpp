@@ -12,10 +12,10 @@
 
 #include "saver/SwfFiles.h"
 
+#include "saver/platform/GtkModule.h"
 #include "saver/platform/LumettaOptions.h"
 #include "saver/platform/ResourceFolders.h"
 #include "saver/platform/StopSignals.h"
-#include "saver/platform/gtk/GtkHost.h"
 #include "saver/platform/headless/HeadlessHost.h"
 
 namespace {
@@ -57,7 +57,7 @@ int Run(int argc, char** argv) {
     if (platform == LumettaPlatformChoice::headless)
       std::cerr << "lumetta: no display ($DISPLAY is not set): showing what would be shown\n";
   }
-  return platform == LumettaPlatformChoice::gtk ? RunGtk(options) : RunHeadless(options);
+  return platform == LumettaPlatformChoice::gtk ? RunGtkModule(options) : RunHeadless(options);
 }
 
 }  // namespace

@@ -191,3 +191,40 @@ TEST_F(LumettaExitTest, RunningOutOfMemoryDeletesThePrograms) {
 }
 
 }  // namespace
+
+namespace {
+
+// The window layer is a module loaded only for a window: the program alone,
+// without it, still extracts and shows its page headless (it needs none of
+// the toolkit for that), and asked for a window says what is missing.
+TEST_F(LumettaExitTest, TheWindowLayerIsLoadedOnlyForAWindow) {
+  const std::filesystem::path alone = m_scratch / "lumetta";
+  std::filesystem::copy_file(LUMETTA_PROGRAM, alone);
+  for (const char* platform : {"headless", "gtk"}) {
+    SCOPED_TRACE(platform);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setenv("TMPDIR", Temp().c_str(), 1);
+      const int err = open(ErrFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(err, STDERR_FILENO);
+      const int devnull = open("/dev/null", O_WRONLY);
+      dup2(devnull, STDOUT_FILENO);
+      execl(alone.c_str(), alone.c_str(), "--platform", platform, "--resources", LUMETTA_DEMO_RESOURCES,
+            "--seconds", "0", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::ifstream errStream(ErrFile());
+    const std::string err((std::istreambuf_iterator<char>(errStream)), std::istreambuf_iterator<char>());
+    const bool window = std::string(platform) == "gtk";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (window ? 1 : 0)) << status << err;
+    EXPECT_EQ(err.find("lumetta: cannot load the window layer: " + (m_scratch / "lumetta-gtk.so").string()) !=
+                  std::string::npos,
+              window)
+        << err;
+    EXPECT_EQ(LeftBehind(), 0u);
+  }
+}
+
+}  // namespace

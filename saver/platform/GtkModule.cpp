@@ -1,0 +1,32 @@
+#include "saver/platform/GtkModule.h"
+
+#include <dlfcn.h>
+
+#include <filesystem>
+#include <iostream>
+
+#include "system/ResourcePath.h"
+
+std::string GtkModulePathFor(const std::string& programFolder) {
+  const std::filesystem::path folder(programFolder);
+  if (folder.filename() == "bin")
+    return (folder / LUMETTA_GTK_MODULE_FROM_BIN / kGtkModuleName).lexically_normal().string();
+  return (folder / kGtkModuleName).string();
+}
+
+int RunGtkModule(const LumettaOptions& options) {
+  const std::string path = GtkModulePathFor(ProgramFolder());
+  // Never closed: the toolkit's libraries are not made to be unloaded.
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) {
+    std::cerr << "lumetta: cannot load the window layer: " << dlerror()
+              << "\nTry 'lumetta --platform headless'.\n";
+    return 1;
+  }
+  const auto run = reinterpret_cast<GtkModuleEntry>(dlsym(module, kGtkModuleEntry));
+  if (run == nullptr) {
+    std::cerr << "lumetta: " << path << " is not lumetta's window layer: " << dlerror() << "\n";
+    return 1;
+  }
+  return run(options);
+}
