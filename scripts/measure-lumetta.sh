@@ -8,7 +8,11 @@
 #   outside by the same X poller for both, and the CPU (all processes)
 #   spent until then;
 # - CPU while playing, in % of one core, for the whole process tree (for
-#   lumetta also split into lumetta and its web engine).
+#   lumetta also split into lumetta and its web engine);
+# - frames shown per second meanwhile, counted from outside by the X
+#   server's damage reports on the screen (updates less than 8 ms apart
+#   count as one), so that a side drawing fewer frames is seen, and the CPU
+#   per frame shown.
 #
 #   scripts/measure-lumetta.sh [RUNS] [CPU_SECONDS] [SIZES]    (after make build)
 #
@@ -132,6 +136,47 @@ while time.time() - start < limit:
 print("- -")
 EOF
 
+# Counts the frames shown on the screen for SECONDS: the X server reports
+# damage once after each time it is told that was seen.
+cat >"$work/frames.py" <<'EOF'
+import ctypes, sys, time
+seconds = float(sys.argv[1])
+x = ctypes.CDLL("libX11.so.6")
+damage_lib = ctypes.CDLL("libXdamage.so.1")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+x.XDefaultRootWindow.restype = ctypes.c_ulong
+x.XPending.argtypes = [ctypes.c_void_p]
+x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+x.XFlush.argtypes = [ctypes.c_void_p]
+damage_lib.XDamageQueryExtension.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_int)]
+damage_lib.XDamageCreate.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int]
+damage_lib.XDamageCreate.restype = ctypes.c_ulong
+damage_lib.XDamageSubtract.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong]
+display = x.XOpenDisplay(None)
+event_base, error_base = ctypes.c_int(), ctypes.c_int()
+if not display or not damage_lib.XDamageQueryExtension(display, ctypes.byref(event_base), ctypes.byref(error_base)):
+    print("-"); sys.exit(0)
+damage = damage_lib.XDamageCreate(display, x.XDefaultRootWindow(display), 3)  # report non-empty
+event = (ctypes.c_long * 24)()
+frames, last = 0, 0.0
+end = time.time() + seconds
+while time.time() < end:
+    if not x.XPending(display):
+        time.sleep(0.001)
+        continue
+    x.XNextEvent(display, event)
+    if ctypes.cast(event, ctypes.POINTER(ctypes.c_int))[0] != event_base.value:
+        continue
+    now = time.time()
+    if now - last > 0.008:
+        frames += 1
+    last = now
+    damage_lib.XDamageSubtract(display, damage, 0, 0)
+    x.XFlush(display)
+print(f"{frames / seconds:.1f}")
+EOF
+
 # Sum of utime+stime ticks of a process and all its descendants.
 tree_ticks() {
   local pid=$1 total=0 child
@@ -169,9 +214,9 @@ stop_tree() {
 percent() { awk -v t="$1" -v hz="$hz" -v s="$cpu_seconds" 'BEGIN { printf "%.1f", 100 * t / hz / s }'; }
 
 # measure NAME WIDTH HEIGHT COMMAND...: one run; appends "NAME first cpu_first
-# cpu [ui web]" to $results and prints a line.
+# cpu fps [ui web]" to $results and prints a line.
 measure() {
-  local name=$1 width=$2 height=$3 start pid first cpu_first before after own_before own_after
+  local name=$1 width=$2 height=$3 start pid first cpu_first before after own_before own_after fps
   shift 3
   start=$(date +%s.%N)
   nice -n "${MEASURE_NICE:--10}" "$@" >"$work/$name.log" 2>&1 &
@@ -184,7 +229,7 @@ measure() {
   fi
   sleep 1
   before=$(tree_ticks "$pid"); own_before=$(own_ticks "$pid")
-  sleep "$cpu_seconds"
+  fps=$(python3 "$work/frames.py" "$cpu_seconds")
   after=$(tree_ticks "$pid"); own_after=$(own_ticks "$pid")
   stop_tree "$pid"
   local cpu split=""
@@ -192,7 +237,7 @@ measure() {
   if [[ $name == lumetta ]]; then
     split=" $(percent $((own_after - own_before))) $(percent $((after - before - own_after + own_before)))"
   fi
-  echo "$name $first $cpu_first $cpu$split" >>"$results"
+  echo "$name $first $cpu_first $cpu $fps$split" >>"$results"
   local parts=""
   if [[ $name == lumetta ]]; then
     # When the player's parts arrived, as lumetta reports them.
@@ -200,10 +245,10 @@ measure() {
     parts+=", core served $(sed -n 's/^served special:.*wasm (\([0-9.]*\) s)/\1/p' "$work/$name.log")"
     parts+=", program asked for $(sed -n 's/^served special:.*full.swf (\([0-9.]*\) s)/\1/p' "$work/$name.log")"
     parts+=", loaded $(sed -n 's/^page: loaded .*(\([0-9.]*\) s)/\1/p' "$work/$name.log")]"
-    split=" (lumetta$(cut -d' ' -f2 <<<"$split"), web engine$(cut -d' ' -f3 <<<"$split"))"
+    split=" (lumetta $(cut -d' ' -f2 <<<"$split") %, web engine $(cut -d' ' -f3 <<<"$split") %)"
   fi
-  printf '  %-8s first frame %s s (CPU %s s), CPU while playing %s %%%s%s\n' "$name" "$first" \
-    "$cpu_first" "$cpu" "$split" "$parts"
+  printf '  %-8s first frame %s s (CPU %s s), CPU while playing %s %% at %s frames/s%s%s\n' "$name" \
+    "$first" "$cpu_first" "$cpu" "$fps" "$split" "$parts"
 }
 
 summary=$work/summary
@@ -238,16 +283,19 @@ for size in $sizes; do
     function sort(a, n,   i, j, t) { for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j-1] > a[j]; j--) { t = a[j]; a[j] = a[j-1]; a[j-1] = t } }
     function median(a, n) { sort(a, n); return n % 2 ? a[(n+1)/2] : (a[n/2] + a[n/2+1]) / 2 }
     function spread(a, n) { sort(a, n); return sprintf("%s-%s", a[1], a[n]) }
-    { n[$1]++; first[$1, n[$1]] = $2; cpuf[$1, n[$1]] = $3; cpu[$1, n[$1]] = $4 }
+    {
+      k = ++n[$1]; v[$1, 1, k] = $2; v[$1, 2, k] = $3; v[$1, 3, k] = $4; v[$1, 4, k] = $5
+      v[$1, 5, k] = $5 > 0 ? sprintf("%.1f", 10 * $4 / $5) + 0 : "-"
+    }
     function column(who, what,   a, i) {
-      for (i = 1; i <= n[who]; i++) a[i] = (what == 1 ? first[who, i] : what == 2 ? cpuf[who, i] : cpu[who, i])
+      for (i = 1; i <= n[who]; i++) a[i] = v[who, what, i]
       m[who, what] = median(a, n[who]); s[who, what] = spread(a, n[who])
     }
     END {
-      for (w = 1; w <= 3; w++) { column("lumetta", w); if (n[peer]) column(peer, w) }
-      split("first frame (s)|CPU to first frame (s)|CPU while playing (% of a core)", label, "|")
+      for (w = 1; w <= 5; w++) { column("lumetta", w); if (n[peer]) column(peer, w) }
+      split("first frame (s)|CPU to first frame (s)|CPU while playing (% of a core)|frames shown per second|CPU per frame shown (ms)", label, "|")
       printf "%-10s %-32s %-18s %-18s %s\n", size, "median (min-max)", "lumetta", peer, "lumetta/" peer
-      for (w = 1; w <= 3; w++) {
+      for (w = 1; w <= 5; w++) {
         ratio = (n[peer] && m[peer, w] > 0) ? sprintf("%.2f", m["lumetta", w] / m[peer, w]) : "-"
         printf "%-10s %-32s %-18s %-18s %s\n", "", label[w], m["lumetta", w] " (" s["lumetta", w] ")",
                n[peer] ? m[peer, w] " (" s[peer, w] ")" : "-", ratio
