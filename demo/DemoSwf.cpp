@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -109,7 +110,32 @@ enum TagCode {
   kSetBackgroundColor = 9,
   kPlaceObject2 = 26,
   kFileAttributes = 69,
+  kSymbolClass = 76,
+  kDoAbc = 82,
 };
+
+// The whole movie: header, stage of the demo's size, then the tags.
+std::vector<unsigned char> Movie(const std::vector<unsigned char>& tags, int frames) {
+  BitWriter header;
+  WriteRect(header, 0, kDemoStageWidth * kTwips, 0, kDemoStageHeight * kTwips);
+  header.UI8(0);  // frame rate, 8.8 fixed point
+  header.UI8(kDemoFrameRate);
+  header.UI16(static_cast<std::uint16_t>(frames));
+  std::vector<unsigned char> rest = header.Take();
+  rest.insert(rest.end(), tags.begin(), tags.end());
+
+  std::vector<unsigned char> swf = {'F', 'W', 'S', kDemoSwfVersion};
+  const std::uint32_t length = static_cast<std::uint32_t>(8 + rest.size());
+  for (int i = 0; i < 4; ++i) swf.push_back(static_cast<unsigned char>(length >> (8 * i)));
+  swf.insert(swf.end(), rest.begin(), rest.end());
+  return swf;
+}
+
+std::vector<unsigned char> Bytes(const std::string& text, bool terminated) {
+  std::vector<unsigned char> bytes(text.begin(), text.end());
+  if (terminated) bytes.push_back(0);
+  return bytes;
+}
 
 std::vector<unsigned char> SquareShape(std::uint16_t id, const Rgb& color) {
   const int side = kDemoSquareSize * kTwips;
@@ -178,18 +204,33 @@ std::vector<unsigned char> MakeDemoSwf(const DemoSwfStyle& style) {
     append(Tag(kShowFrame, {}));
   }
   append(Tag(kEnd, {}));
+  return Movie(tags, frames);
+}
 
-  BitWriter header;
-  WriteRect(header, 0, kDemoStageWidth * kTwips, 0, kDemoStageHeight * kTwips);
-  header.UI8(0);  // frame rate, 8.8 fixed point
-  header.UI8(kDemoFrameRate);
-  header.UI16(static_cast<std::uint16_t>(frames));
-  std::vector<unsigned char> rest = header.Take();
-  rest.insert(rest.end(), tags.begin(), tags.end());
-
-  std::vector<unsigned char> swf = {'F', 'W', 'S', kDemoSwfVersion};
-  const std::uint32_t length = static_cast<std::uint32_t>(8 + rest.size());
-  for (int i = 0; i < 4; ++i) swf.push_back(static_cast<unsigned char>(length >> (8 * i)));
-  swf.insert(swf.end(), rest.begin(), rest.end());
-  return swf;
+std::vector<unsigned char> MakeCorruptCodeSwf(const Rgb& background) {
+  std::vector<unsigned char> tags;
+  auto append = [&tags](const std::vector<unsigned char>& tag) {
+    tags.insert(tags.end(), tag.begin(), tag.end());
+  };
+  append(Tag(kFileAttributes, {0x08, 0, 0, 0}));  // ActionScript 3
+  BitWriter color;
+  color.Color(background);
+  append(Tag(kSetBackgroundColor, color.Take()));
+  // Code that claims more than it holds: version 46.16, then a constant
+  // pool of 255 integers and nothing after them.
+  std::vector<unsigned char> code = {1, 0, 0, 0};  // lazily initialised
+  const std::vector<unsigned char> name = Bytes("main", true);
+  code.insert(code.end(), name.begin(), name.end());
+  code.insert(code.end(), {0x10, 0x00, 0x2e, 0x00, 0xff, 0x01});
+  append(Tag(kDoAbc, code));
+  BitWriter symbols;
+  symbols.UI16(1);
+  symbols.UI16(0);  // the document class
+  std::vector<unsigned char> symbolClass = symbols.Take();
+  const std::vector<unsigned char> className = Bytes("Main", true);
+  symbolClass.insert(symbolClass.end(), className.begin(), className.end());
+  append(Tag(kSymbolClass, symbolClass));
+  append(Tag(kShowFrame, {}));
+  append(Tag(kEnd, {}));
+  return Movie(tags, 1);
 }

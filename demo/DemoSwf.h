@@ -31,3 +31,8 @@ inline constexpr DemoSwfStyle kDemoPreview{"preview.swf", {0x0b, 0x3d, 0x2e}, {0
 inline constexpr DemoSwfStyle kDemoSettings{"settings.swf", {0x3a, 0x3a, 0x3a}, {0x4a, 0x90, 0xe2}, 1};
 
 std::vector<unsigned char> MakeDemoSwf(const DemoSwfStyle& style);
+
+// An ActionScript 3 movie of the demo's stage whose code is corrupt: the
+// player loads it, logs why it cannot run it, and shows nothing but the
+// background.
+std::vector<unsigned char> MakeCorruptCodeSwf(const Rgb& background);

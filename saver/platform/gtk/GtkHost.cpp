@@ -22,6 +22,7 @@
 #include "saver/platform/HostReport.h"
 #include "saver/platform/ResourceFolders.h"
 #include "saver/platform/StopSignals.h"
+#include "saver/platform/gtk/BlankStageWatch.h"
 #include "saver/platform/gtk/FirstFrameProbe.h"
 #include "saver/platform/gtk/GtkPlatform.h"
 #include "saver/platform/gtk/RendererChoice.h"
@@ -32,6 +33,10 @@ namespace {
 // Smaller than this, XScreenSaver's window is its preview.
 constexpr int kPreviewMaxWidth = 320;
 constexpr int kPreviewMaxHeight = 240;
+
+// How long after the player loaded the program a stage showing one colour
+// only counts as blank: a few seconds of frames, even on a busy machine.
+constexpr unsigned kBlankStageMilliseconds = 3000;
 
 // Seconds since this process started, exec and linking included.
 double SecondsSinceStart() {
@@ -148,7 +153,8 @@ int RunGtk(const LumettaOptions& options) {
   if (asked != nullptr) XCloseDisplay(asked);
   if (!opened) {
     std::cerr << "lumetta: cannot open the X display '"
-              << (std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "") << "'; try --platform headless\n";
+              << (std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "")
+              << "'; try --platform headless\n";
     return 1;
   }
   WatchForXFailures();
@@ -180,6 +186,7 @@ int RunGtk(const LumettaOptions& options) {
     std::cout << (served ? "served " : "refused ") << url << " (" << Elapsed() << ")\n";
   });
   std::unique_ptr<FirstFrameProbe> probe;
+  std::unique_ptr<BlankStageWatch> blankWatch;
   bool playerFailed = false;
   platform.setCloseListener([&session] { session.stop(); });
   platform.setMessageListener([&](const std::string& message) {
@@ -189,7 +196,16 @@ int RunGtk(const LumettaOptions& options) {
       playerFailed = true;
       std::cerr << "lumetta: the player cannot show the program: " << message.substr(7) << "\n";
     }
-    if (message.rfind("loaded ", 0) == 0 && probe) probe->start();
+    if (message.rfind("loaded ", 0) == 0) {
+      if (probe) probe->start();
+      if (!blankWatch) {
+        blankWatch = std::make_unique<BlankStageWatch>(
+            platform.mainWebView(), kBlankStageMilliseconds, [&](const std::string& error) {
+              if (!playerFailed)
+                std::cerr << "lumetta: the player shows nothing of the program: " << error << "\n";
+            });
+      }
+    }
   });
 
   SwfExtractionReport extraction;
@@ -250,6 +266,7 @@ int RunGtk(const LumettaOptions& options) {
     std::cout << (StopRequested() ? "stopped by a signal" : "stopped") << " after " << Elapsed()
               << "\n";
     probe.reset();
+    blankWatch.reset();
     if (timer != 0 && options.seconds && g_main_context_find_source_by_id(nullptr, timer))
       g_source_remove(timer);
     if (stopWatch != 0 && g_main_context_find_source_by_id(nullptr, stopWatch))

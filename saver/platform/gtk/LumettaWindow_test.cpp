@@ -372,7 +372,7 @@ TEST_F(LumettaWindowTest, KeepsPlayingWhenTheSchemeRefusesARequest) {
   const std::filesystem::path temp = m_temp / "tmp";
   std::filesystem::create_directories(resources);
   std::filesystem::create_directories(temp);
-  ASSERT_TRUE(SavePackage(resources.string(), {FormContent{DemoLoadingFromURLs(refused)}}));
+  ASSERT_TRUE(SavePackage(resources.string(), {FormContent{DemoLoadingFromURLs(refused), {}, {}}}));
   std::filesystem::remove(resources / "source.swf");
   std::filesystem::remove(m_snapshot);
   std::filesystem::remove(m_output);
@@ -384,6 +384,36 @@ TEST_F(LumettaWindowTest, KeepsPlayingWhenTheSchemeRefusesARequest) {
   EXPECT_EQ(lumetta.count("refused special:"), refused.size()) << lumetta.output();
   EXPECT_EQ(lumetta.stopWith(SIGTERM, kStopLimit), 0) << lumetta.output();
   EXPECT_EQ(::FileCount(temp.string()), 0u) << "programs left behind:\n" << lumetta.output();
+}
+
+// A program the player loads but cannot run shows nothing but its
+// background: the person is told so once, with the player's own error.
+// The demo, which draws, is not reported however long it plays.
+TEST_F(LumettaWindowTest, AProgramThatShowsNothingIsReportedWithThePlayersError) {
+  const std::filesystem::path resources = m_temp / "resources";
+  const std::filesystem::path temp = m_temp / "tmp";
+  std::filesystem::create_directories(resources);
+  std::filesystem::create_directories(temp);
+  ASSERT_TRUE(SavePackage(resources.string(),
+                          {FormContent{MakeCorruptCodeSwf(kDemoMain.background), {}, {}}}));
+  std::filesystem::remove(resources / "source.swf");
+  const std::string said = "lumetta: the player shows nothing of the program: ";
+  {
+    LumettaProcess lumetta({"--platform", "gtk", "--window-size", "320x240", "--resources",
+                            resources.string(), "--seconds", "300"},
+                           s_server->display(), temp.string(), m_output);
+    ASSERT_TRUE(lumetta.waitForOutput(said, kPlayLimit)) << lumetta.output();
+    EXPECT_EQ(lumetta.stopWith(SIGTERM, kStopLimit), 0) << lumetta.output();
+    EXPECT_EQ(lumetta.count(said + "Error loading AVM2 ABC: VerifyError: Error #1107: The ABC data "
+                                   "is corrupt, attempt to read out of bounds.\n"),
+              1u)
+        << lumetta.output();
+  }
+  auto demo = Start({"--platform", "gtk", "--window-size", "320x240"});
+  ASSERT_TRUE(demo->waitForOutput("snapshot: ", kPlayLimit)) << demo->output();
+  std::this_thread::sleep_for(5s);
+  EXPECT_EQ(demo->stopWith(SIGTERM, kStopLimit), 0) << demo->output();
+  EXPECT_EQ(demo->count(said), 0u) << demo->output();
 }
 
 }  // namespace

@@ -28,6 +28,20 @@ std::string PlayerConfigScript(double volume, bool canvas) {
     ],
   };
   window.addEventListener("error", (e) => post("error " + e.message));
+  // The player logs "%cERROR%c <its source file>%c <text>" on the console.
+  // The first error of its core (not of its web side, which says so when
+  // there is no sound) is why a program shows nothing; it is kept, not
+  // sent, since a program may cause one a frame.
+  for (const level of ["log", "error", "warn"]) {
+    const original = console[level];
+    console[level] = function (...args) {
+      if (!window.lumettaPlayerError && typeof args[0] === "string") {
+        const logged = /^%cERROR%c core\/\S*%c ([\s\S]*)$/.exec(args[0]);
+        if (logged) window.lumettaPlayerError = logged[1].replace(/\s+/g, " ").trim();
+      }
+      return original.apply(console, args);
+    };
+  }
   const players = new Set();
   // The player shows a panel instead of the program when it gives up (not
   // a SWF, a program it cannot run, its own failure); the person at the
@@ -98,3 +112,5 @@ std::string PlayerPlayingScript(bool playing) {
          " window.webkit.messageHandlers." + kPlayerMessageHandler + ".postMessage(stuck ? \"" +
          state + " stuck " + "\" + stuck : \"" + state + "\"); })();";
 }
+
+std::string PlayerErrorExpression() { return "window.lumettaPlayerError || \"\""; }

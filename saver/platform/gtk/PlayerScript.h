@@ -28,3 +28,7 @@ std::string PlayerLoaderScript();
 // Pauses (false) or resumes (true) every player on the page and reports
 // the outcome; does nothing before a player is on the page.
 std::string PlayerPlayingScript(bool playing);
+
+// A script expression whose value is the first error the player's core
+// logged on this page, or "" when it logged none.
+std::string PlayerErrorExpression();
