@@ -8,6 +8,8 @@
 #include "system/ResourcePath.h"
 
 std::string GtkModulePathFor(const std::string& programFolder) {
+  // A bare name would send dlopen searching the library path.
+  if (programFolder.empty()) return {};
   const std::filesystem::path folder(programFolder);
   if (folder.filename() == "bin")
     return (folder / LUMETTA_GTK_MODULE_FROM_BIN / kGtkModuleName).lexically_normal().string();
@@ -16,6 +18,11 @@ std::string GtkModulePathFor(const std::string& programFolder) {
 
 int RunGtkModule(const LumettaOptions& options) {
   const std::string path = GtkModulePathFor(ProgramFolder());
+  if (path.empty()) {
+    std::cerr << "lumetta: cannot find the window layer: where this program lies is not known "
+                 "(/proc/self/exe)\n";
+    return 1;
+  }
   // Never closed: the toolkit's libraries are not made to be unloaded.
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) {

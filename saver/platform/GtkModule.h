@@ -16,7 +16,7 @@ using GtkModuleEntry = int (*)(const LumettaOptions& options);
 
 // Where the module lies for a program living in programFolder: installed
 // (the program in <prefix>/bin), in <prefix>/<libdir>/lumetta; in the build
-// tree, beside the program.
+// tree, beside the program. Empty when programFolder is.
 std::string GtkModulePathFor(const std::string& programFolder);
 
 // Loads the module beside this program and runs RunGtk from it; when it
