@@ -131,9 +131,14 @@ std::vector<unsigned char> Movie(const std::vector<unsigned char>& tags, int fra
   return swf;
 }
 
-std::vector<unsigned char> Bytes(const std::string& text, bool terminated) {
+void Append(std::vector<unsigned char>& to, const std::vector<unsigned char>& bytes) {
+  to.insert(to.end(), bytes.begin(), bytes.end());
+}
+
+// A STRING field: the text's bytes and a NUL.
+std::vector<unsigned char> SwfString(const std::string& text) {
   std::vector<unsigned char> bytes(text.begin(), text.end());
-  if (terminated) bytes.push_back(0);
+  bytes.push_back(0);
   return bytes;
 }
 
@@ -191,46 +196,38 @@ std::vector<unsigned char> Place(bool first, int frame, int frames) {
 std::vector<unsigned char> MakeDemoSwf(const DemoSwfStyle& style) {
   const int frames = std::max(1, style.frames);
   std::vector<unsigned char> tags;
-  auto append = [&tags](const std::vector<unsigned char>& tag) {
-    tags.insert(tags.end(), tag.begin(), tag.end());
-  };
-  append(Tag(kFileAttributes, {0, 0, 0, 0}));  // no network, no ActionScript 3
+  Append(tags, Tag(kFileAttributes, {0, 0, 0, 0}));  // no network, no ActionScript 3
   BitWriter background;
   background.Color(style.background);
-  append(Tag(kSetBackgroundColor, background.Take()));
-  append(Tag(kDefineShape, SquareShape(1, style.square)));
+  Append(tags, Tag(kSetBackgroundColor, background.Take()));
+  Append(tags, Tag(kDefineShape, SquareShape(1, style.square)));
   for (int frame = 0; frame < frames; ++frame) {
-    append(Tag(kPlaceObject2, Place(frame == 0, frame, frames)));
-    append(Tag(kShowFrame, {}));
+    Append(tags, Tag(kPlaceObject2, Place(frame == 0, frame, frames)));
+    Append(tags, Tag(kShowFrame, {}));
   }
-  append(Tag(kEnd, {}));
+  Append(tags, Tag(kEnd, {}));
   return Movie(tags, frames);
 }
 
 std::vector<unsigned char> MakeCorruptCodeSwf(const Rgb& background) {
   std::vector<unsigned char> tags;
-  auto append = [&tags](const std::vector<unsigned char>& tag) {
-    tags.insert(tags.end(), tag.begin(), tag.end());
-  };
-  append(Tag(kFileAttributes, {0x08, 0, 0, 0}));  // ActionScript 3
+  Append(tags, Tag(kFileAttributes, {0x08, 0, 0, 0}));  // ActionScript 3
   BitWriter color;
   color.Color(background);
-  append(Tag(kSetBackgroundColor, color.Take()));
+  Append(tags, Tag(kSetBackgroundColor, color.Take()));
   // Code that claims more than it holds: version 46.16, then a constant
   // pool of 255 integers and nothing after them.
   std::vector<unsigned char> code = {1, 0, 0, 0};  // lazily initialised
-  const std::vector<unsigned char> name = Bytes("main", true);
-  code.insert(code.end(), name.begin(), name.end());
+  Append(code, SwfString("main"));
   code.insert(code.end(), {0x10, 0x00, 0x2e, 0x00, 0xff, 0x01});
-  append(Tag(kDoAbc, code));
+  Append(tags, Tag(kDoAbc, code));
   BitWriter symbols;
   symbols.UI16(1);
   symbols.UI16(0);  // the document class
   std::vector<unsigned char> symbolClass = symbols.Take();
-  const std::vector<unsigned char> className = Bytes("Main", true);
-  symbolClass.insert(symbolClass.end(), className.begin(), className.end());
-  append(Tag(kSymbolClass, symbolClass));
-  append(Tag(kShowFrame, {}));
-  append(Tag(kEnd, {}));
+  Append(symbolClass, SwfString("Main"));
+  Append(tags, Tag(kSymbolClass, symbolClass));
+  Append(tags, Tag(kShowFrame, {}));
+  Append(tags, Tag(kEnd, {}));
   return Movie(tags, 1);
 }
