@@ -3,6 +3,9 @@
 
 #include "saver/platform/gtk/RendererChoice.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -83,11 +86,36 @@ TEST(RendererChoice, ProbeOnXvfbFindsOnlySoftwareOpenGL) {
   EXPECT_EQ(quick.renderer, "") << "the driver was loaded without need";
   EXPECT_EQ(DecideRenderer(LumettaRendererChoice::automatic, quick).renderer, PlayerRenderer::canvas);
 
-  const DisplayOpenGL asked = ProbeDisplayOpenGL(display, true);
-  EXPECT_TRUE(asked.glx);
+  XCloseDisplay(display);
+
+  // Asking the driver loads Mesa, which unloads parts of itself when the
+  // display closes; the leak checker would take what they held for leaks
+  // of ours. So the driver is asked in a child, which reports its answer.
+  int answer[2];
+  ASSERT_EQ(pipe(answer), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(answer[0]);
+    Display* own = XOpenDisplay(server.display().c_str());
+    const DisplayOpenGL asked = ProbeDisplayOpenGL(own, true);
+    const std::string report = (asked.glx ? "glx " : "no-glx ") + asked.renderer;
+    const bool written =
+        write(answer[1], report.data(), report.size()) == static_cast<ssize_t>(report.size());
+    _exit(written ? 0 : 1);
+  }
+  close(answer[1]);
+  std::string report;
+  char buffer[256];
+  for (ssize_t n; (n = read(answer[0], buffer, sizeof buffer)) > 0;)
+    report.append(buffer, static_cast<size_t>(n));
+  close(answer[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_EQ(report.rfind("glx ", 0), 0u) << report;
+  const DisplayOpenGL asked{true, false, report.substr(4)};
   EXPECT_NE(SoftwareRasteriser(asked.renderer), "") << "renderer: '" << asked.renderer << "'";
   EXPECT_EQ(DecideRenderer(LumettaRendererChoice::automatic, asked).renderer, PlayerRenderer::canvas);
-  XCloseDisplay(display);
 }
 
 }  // namespace
