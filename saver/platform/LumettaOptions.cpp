@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <locale>
+#include <sstream>
 
 namespace {
 
@@ -22,10 +24,13 @@ bool ParseSeconds(const std::string& text, double& seconds) {
     }
   }
   if (!digit) return false;
-  errno = 0;
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !std::isfinite(value)) return false;
+  // The decimal mark is '.' whatever the person's locale says (lumetta
+  // sets it from the environment before the options are read).
+  double value = 0;
+  std::istringstream in(text);
+  in.imbue(std::locale::classic());
+  in >> value;
+  if (in.fail() || !in.eof() || !std::isfinite(value)) return false;
   seconds = value;
   return true;
 }
@@ -63,6 +68,8 @@ const OptionEntry kOptions[] = {
     {"configure", nullptr, [](const std::string&, LumettaOptions& o) { return o.configure = true; }},
     {"fullscreen", nullptr, [](const std::string&, LumettaOptions& o) { return o.fullscreen = true; }},
     {"sound", nullptr, [](const std::string&, LumettaOptions& o) { return o.sound = true; }},
+    {"network", nullptr, [](const std::string&, LumettaOptions& o) { return o.network = true; }},
+    {"verbose", nullptr, [](const std::string&, LumettaOptions& o) { return o.verbose = true; }},
     {"help", nullptr, [](const std::string&, LumettaOptions& o) { return o.help = true; }},
     {"h", nullptr, [](const std::string&, LumettaOptions& o) { return o.help = true; }},
     {"resources", "a directory",
@@ -205,6 +212,10 @@ std::string LumettaUsage() {
          "  --configure      also open the configuration sheet (the settings\n"
          "                   program), which its OK button closes\n"
          "  --sound          gtk: let the program be heard (muted by default)\n"
+         "  --network        gtk: let the program reach the network (refused by\n"
+         "                   default; only programs that load from or talk to a\n"
+         "                   server need it)\n"
+         "  --verbose        also say how the player draws\n"
          "  --resources DIR  folder holding vello.dat (default: the installed\n"
          "                   share/lumetta, or the demo package of the build)\n"
          "  --seconds N      stop after N seconds, at most 4294967 (fractions\n"
@@ -223,6 +234,7 @@ std::string LumettaUsage() {
          "  --fps, --install, --mono, --visual V, --delay N\n"
          "                   accepted, as every hack accepts them, and ignored\n"
          "\n"
-         "Exit status: 0 when the package was shown, 1 when it could not be,\n"
-         "2 for a bad command line.\n";
+         "Exit status: 0 when the package was shown, 1 when it could not be\n"
+         "(no package, or the player could not show its program), 2 for a bad\n"
+         "command line.\n";
 }

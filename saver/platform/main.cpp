@@ -16,6 +16,7 @@
 #include "saver/platform/LumettaOptions.h"
 #include "saver/platform/ResourceFolders.h"
 #include "saver/platform/StopSignals.h"
+#include "saver/platform/TerminalText.h"
 #include "saver/platform/headless/HeadlessHost.h"
 
 namespace {
@@ -40,7 +41,7 @@ int Run(int argc, char** argv) {
   LumettaOptions options;
   std::string error;
   if (!ParseLumettaOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-    std::cerr << "lumetta: " << error << "\nTry 'lumetta --help'.\n";
+    std::cerr << "lumetta: " << Printable(error) << "\nTry 'lumetta --help'.\n";
     return 2;
   }
   if (options.help) {
@@ -78,7 +79,7 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     std::cerr << "lumetta: out of memory\n";
   } catch (const std::exception& e) {
-    std::cerr << "lumetta: " << e.what() << "\n";
+    std::cerr << "lumetta: " << Printable(e.what()) << "\n";
   } catch (...) {
     std::cerr << "lumetta: stopped by an unexpected error\n";
   }

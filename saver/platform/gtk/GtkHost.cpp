@@ -22,6 +22,7 @@
 #include "saver/platform/HostReport.h"
 #include "saver/platform/ResourceFolders.h"
 #include "saver/platform/StopSignals.h"
+#include "saver/platform/TerminalText.h"
 #include "saver/platform/gtk/BlankStageWatch.h"
 #include "saver/platform/gtk/FirstFrameProbe.h"
 #include "saver/platform/gtk/GtkPlatform.h"
@@ -29,6 +30,9 @@
 #include "saver/platform/gtk/WebKitSpecialScheme.h"
 
 namespace {
+
+// The most of a page's text (an error, a URL) shown in one line.
+constexpr size_t kLongestShown = 300;
 
 // Smaller than this, XScreenSaver's window is its preview.
 constexpr int kPreviewMaxWidth = 320;
@@ -66,7 +70,8 @@ std::optional<unsigned long> EmbedWindow(const LumettaOptions& options) {
   if (!options.window) {
     if (const char* env = std::getenv("XSCREENSAVER_WINDOW")) {
       if (auto id = ParseWindowId(env)) return id;
-      std::cerr << "lumetta: ignoring XSCREENSAVER_WINDOW='" << env << "', not a window id\n";
+      std::cerr << "lumetta: ignoring XSCREENSAVER_WINDOW='" << Printable(env, 100)
+                << "', not a window id\n";
     }
   }
   if (options.root) return GDK_WINDOW_XID(gdk_get_default_root_window());
@@ -153,7 +158,7 @@ int RunGtk(const LumettaOptions& options) {
   if (asked != nullptr) XCloseDisplay(asked);
   if (!opened) {
     std::cerr << "lumetta: cannot open the X display '"
-              << (std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "")
+              << Printable(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "", 100)
               << "'; try --platform headless\n";
     return 1;
   }
@@ -164,9 +169,10 @@ int RunGtk(const LumettaOptions& options) {
   platformOptions.shareFolder = ShareFolder();
   platformOptions.fullscreen = options.fullscreen;
   platformOptions.sound = options.sound;
+  platformOptions.network = options.network;
   // Before any web view exists: the web engine's settings follow it.
   platformOptions.renderer = renderer;
-  std::cerr << DescribeDecision(platformOptions.renderer) << "\n";
+  if (options.verbose) std::cerr << Printable(DescribeDecision(platformOptions.renderer)) << "\n";
 
   bool preview = options.preview;
   WindowSize size = options.windowSize.value_or(preview ? WindowSize{200, 150} : WindowSize{800, 600});
@@ -183,26 +189,39 @@ int RunGtk(const LumettaOptions& options) {
   Session session;
   GtkPlatform platform(platformOptions);
   SetSpecialSchemeObserver([](const std::string& url, bool served) {
-    std::cout << (served ? "served " : "refused ") << url << " (" << Elapsed() << ")\n";
+    std::cout << (served ? "served " : "refused ") << Printable(url, kLongestShown) << " ("
+              << Elapsed() << ")\n";
   });
   std::unique_ptr<FirstFrameProbe> probe;
   std::unique_ptr<BlankStageWatch> blankWatch;
   bool playerFailed = false;
+  bool pageLeft = false;
   platform.setCloseListener([&session] { session.stop(); });
+  platform.setLeaveListener([&pageLeft](const std::string& url) {
+    if (pageLeft) return;
+    pageLeft = true;
+    std::cerr << "lumetta: the page tried to leave for " << Printable(url, kLongestShown)
+              << "; it stays on the saver's page\n";
+  });
   platform.setMessageListener([&](const std::string& message) {
-    std::cout << "page: " << message << " (" << Elapsed() << ")\n";
-    // The page says it once per player; the person is told once.
+    std::cout << "page: " << Printable(message) << " (" << Elapsed() << ")\n";
+    // The page says it once per player; the person is told once. The host
+    // shows something of its own instead when we end with status 1.
     if (message.rfind("failed ", 0) == 0 && !playerFailed) {
       playerFailed = true;
-      std::cerr << "lumetta: the player cannot show the program: " << message.substr(7) << "\n";
+      session.status = 1;
+      std::cerr << "lumetta: the player cannot show the program: " << Printable(message.substr(7))
+                << "\n";
     }
     if (message.rfind("loaded ", 0) == 0) {
       if (probe) probe->start();
       if (!blankWatch) {
         blankWatch = std::make_unique<BlankStageWatch>(
             platform.mainWebView(), kBlankStageMilliseconds, [&](const std::string& error) {
-              if (!playerFailed)
-                std::cerr << "lumetta: the player shows nothing of the program: " << error << "\n";
+              if (playerFailed) return;
+              session.status = 1;
+              std::cerr << "lumetta: the player shows nothing of the program: "
+                        << Printable(error, kLongestShown) << "\n";
             });
       }
     }
@@ -246,18 +265,22 @@ int RunGtk(const LumettaOptions& options) {
 
     guint timer = 0;
     if (options.seconds) {
-      timer = g_timeout_add(static_cast<guint>(*options.seconds * 1000), [](gpointer s) -> gboolean {
-        static_cast<Session*>(s)->stop();
-        return G_SOURCE_REMOVE;
-      }, &session);
+      // Above the web engine's sources: a page that keeps the engine busy
+      // does not hold the stop back.
+      timer = g_timeout_add_full(G_PRIORITY_HIGH, static_cast<guint>(*options.seconds * 1000),
+                                 [](gpointer s) -> gboolean {
+                                   static_cast<Session*>(s)->stop();
+                                   return G_SOURCE_REMOVE;
+                                 }, &session, nullptr);
     }
     guint stopWatch = 0;
     const int stopFd = InstallStopSignals();
     if (stopFd >= 0) {
-      stopWatch = g_unix_fd_add(stopFd, G_IO_IN, [](gint, GIOCondition, gpointer s) -> gboolean {
-        static_cast<Session*>(s)->stop();
-        return G_SOURCE_REMOVE;
-      }, &session);
+      stopWatch = g_unix_fd_add_full(G_PRIORITY_HIGH, stopFd, G_IO_IN,
+                                     [](gint, GIOCondition, gpointer s) -> gboolean {
+                                       static_cast<Session*>(s)->stop();
+                                       return G_SOURCE_REMOVE;
+                                     }, &session, nullptr);
     }
 
     view.startAnimation();

@@ -1,14 +1,28 @@
 #include "saver/platform/gtk/PlayerScript.h"
 
+#include <sys/random.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <sstream>
 
-std::string PlayerConfigScript(double volume, bool canvas) {
+std::string PlayerConfigScript(double volume, bool canvas, const std::string& token) {
   std::ostringstream js;
+  // Strict, so that no function the page hands us can reach ours through
+  // .caller. What it needs of the handler is taken before any script of
+  // the page runs and could replace it.
   js << R"JS((function () {
-  const post = (text) => {
-    try { window.webkit.messageHandlers.)JS"
-     << kPlayerMessageHandler << R"JS(.postMessage(String(text)); } catch (e) {}
+  "use strict";
+  const token = ")JS" << token << R"JS(";
+  const handlers = window.webkit && window.webkit.messageHandlers;
+  const handler = handlers && handlers.)JS"
+     << kPlayerMessageHandler << R"JS(;
+  const send = handler ? handler.postMessage.bind(handler) : null;
+  const text = String;
+  const post = (message) => {
+    try { if (send) send(token + text(message)); } catch (e) {}
   };
+  let errors = 0;
   const volume = )JS"
      << volume << R"JS(;
   window.RufflePlayer = window.RufflePlayer || {};
@@ -27,7 +41,8 @@ std::string PlayerConfigScript(double volume, bool canvas) {
       [/^file:\/\/.*\/ssstemp\.[^\/]*$/, "special:///settings.swf"],
     ],
   };
-  window.addEventListener("error", (e) => post("error " + e.message));
+  // A page may raise errors by the thousand; the first few say enough.
+  window.addEventListener("error", (e) => { if (++errors <= 5) post("error " + e.message); });
   // The player logs "%cERROR%c <its source file>%c <text>" on the console.
   // The first error of its core (not of its web side, which says so when
   // there is no sound) is why a program shows nothing; it is kept, not
@@ -105,12 +120,46 @@ std::string PlayerPlayingScript(bool playing) {
   const std::string state = playing ? "playing" : "paused";
   // The report says what the players say of themselves afterwards, so a
   // pause that did not take shows as "stuck".
-  return "(() => { const players = window.lumettaPlayers; if (!players || !players.size) return;"
+  return "\"use strict\"; (() => { const players = window.lumettaPlayers;"
+         " if (!players || !players.size) return undefined;"
          " let stuck = 0; players.forEach((p) => { try { p." + verb +
          "(); } catch (e) {} if (p.isPlaying !== " + (playing ? "true" : "false") +
          ") ++stuck; });"
-         " window.webkit.messageHandlers." + kPlayerMessageHandler + ".postMessage(stuck ? \"" +
-         state + " stuck " + "\" + stuck : \"" + state + "\"); })();";
+         " return stuck ? \"" + state + " stuck \" + stuck : \"" + state + "\"; })();";
+}
+
+std::string NewPageToken() {
+  unsigned char bytes[16] = {};
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n > 0) got += static_cast<size_t>(n);
+  }
+  std::string token;
+  for (unsigned char byte : bytes) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02x", byte);
+    token += hex;
+  }
+  return token;
+}
+
+std::optional<std::string> PageMessages::accept(std::string_view posted, double now) {
+  if (posted.size() > kMaxBytes || posted.size() < m_token.size() ||
+      posted.compare(0, m_token.size(), m_token) != 0)
+    return std::nullopt;
+  const std::string_view message = posted.substr(m_token.size());
+  const auto is = [&](std::string_view kind) { return message == kind; };
+  const auto starts = [&](std::string_view kind) { return message.rfind(kind, 0) == 0; };
+  if (!is("player") && !is("paused") && !is("playing") && !starts("paused stuck ") &&
+      !starts("playing stuck ") && !starts("loaded ") && !starts("volume ") &&
+      !starts("failed ") && !starts("error "))
+    return std::nullopt;
+  if (m_last >= 0) m_allowance = std::min(kBurst, m_allowance + (now - m_last) * kPerSecond);
+  m_last = now;
+  if (m_allowance < 1) return std::nullopt;
+  m_allowance -= 1;
+  return std::string(message);
 }
 
 std::string PlayerErrorExpression() { return "window.lumettaPlayerError || \"\""; }
