@@ -5,21 +5,20 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <string>
 
 namespace {
 
 volatile sig_atomic_t g_stopSignal = 0;
 int g_wakeFds[2] = {-1, -1};
 bool g_installed = false;
-int g_engineSignal = 0;
+int g_leftToEngine = 0;  // the signal the web engine was left, or 0
 
 constexpr int kStopSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 constexpr int kEndingSignals[] = {SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
                                   SIGIO,   SIGPWR,  SIGSYS,  SIGTRAP, SIGSTKFLT};
 
 bool IsEndingSignal(int signal) {
-  if (signal == 0 || signal == WebEngineSignal()) return false;
+  if (signal == 0 || signal == g_leftToEngine) return false;
   for (int ending : kEndingSignals)
     if (signal == ending) return true;
   return signal >= SIGRTMIN && signal <= SIGRTMAX;
@@ -36,24 +35,18 @@ void RequestStop(int signal) {
 }  // namespace
 
 int WebEngineSignal() {
-  if (g_engineSignal != 0) return g_engineSignal;
   if (const char* set = std::getenv("JSC_SIGNAL_FOR_GC")) {
     char* end = nullptr;
     const long value = std::strtol(set, &end, 10);
-    if (end != set && *end == '\0' && value > 0 && value <= SIGRTMAX) {
-      g_engineSignal = static_cast<int>(value);
-      return g_engineSignal;
-    }
+    if (end != set && *end == '\0' && value > 0 && value <= SIGRTMAX) return static_cast<int>(value);
   }
-  g_engineSignal = SIGRTMAX;
-  return g_engineSignal;
+  return SIGUSR1;
 }
 
-int InstallStopSignals() {
+int InstallStopSignals(bool webEngine) {
   if (g_installed) return g_wakeFds[0];
   g_installed = true;
-  // Before any thread or engine exists: the engine reads it when it starts.
-  setenv("JSC_SIGNAL_FOR_GC", std::to_string(WebEngineSignal()).c_str(), 1);
+  if (webEngine) g_leftToEngine = WebEngineSignal();
   if (pipe2(g_wakeFds, O_CLOEXEC | O_NONBLOCK) != 0) g_wakeFds[0] = g_wakeFds[1] = -1;
   signal(SIGXFSZ, SIG_IGN);
 
@@ -65,7 +58,7 @@ int InstallStopSignals() {
   // that ignores SIGPIPE for the hacks it runs), and a handler someone put
   // there stays theirs.
   const auto take = [&action](int signal) {
-    if (signal == WebEngineSignal()) return;
+    if (signal == g_leftToEngine) return;
     struct sigaction now = {};
     if (sigaction(signal, nullptr, &now) != 0 || now.sa_handler != SIG_DFL) return;
     sigaction(signal, &action, nullptr);

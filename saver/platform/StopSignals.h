@@ -17,21 +17,22 @@
 // one that already had a handler keeps it.
 //
 // The web engine suspends its threads for garbage collection with a signal
-// of its own (JavaScriptCore's JSC_SIGNAL_FOR_GC, SIGUSR1 unless told
-// otherwise). Lumetta gives it one it never takes (WebEngineSignal), before
-// any engine starts, and installs its handlers once only: a handler put
-// over the engine's leaves the collector waiting for threads that never
-// answer.
+// of its own (JavaScriptCore's: SIGUSR1, or what JSC_SIGNAL_FOR_GC names).
+// A host that runs the engine leaves that signal to it, and the handlers
+// are installed once only, before the engine starts: a handler put over
+// the engine's leaves the collector waiting for threads that never answer.
+// (Giving the engine another signal through JSC_SIGNAL_FOR_GC instead
+// makes every one of its processes print an error about an option it does
+// not know.)
 
-// Installs the handlers on the first call; later calls change nothing.
-// Returns a descriptor that becomes readable once a stop was asked for (for
-// a main loop to watch), or -1 when none could be made; StopRequested works
-// either way.
-int InstallStopSignals();
+// Installs the handlers on the first call, leaving WebEngineSignal alone
+// when webEngine is set; later calls change nothing. Returns a descriptor
+// that becomes readable once a stop was asked for (for a main loop to
+// watch), or -1 when none could be made; StopRequested works either way.
+int InstallStopSignals(bool webEngine = false);
 
-// The signal the web engine suspends threads with: the one JSC_SIGNAL_FOR_GC
-// names when the person set it, else the last real-time signal, which
-// InstallStopSignals then puts into JSC_SIGNAL_FOR_GC. Never handled here.
+// The signal the web engine suspends threads with: the one
+// JSC_SIGNAL_FOR_GC names when it is set to a signal number, else SIGUSR1.
 int WebEngineSignal();
 
 bool StopRequested();

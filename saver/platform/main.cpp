@@ -50,7 +50,6 @@ int Run(int argc, char** argv) {
   }
   if (options.resources.empty()) options.resources = DefaultResources();
 
-  InstallStopSignals();
   const bool hack = options.root || options.windowId || std::getenv("XSCREENSAVER_WINDOW");
   LumettaPlatformChoice platform = options.platform;
   if (platform == LumettaPlatformChoice::automatic) {
@@ -58,6 +57,8 @@ int Run(int argc, char** argv) {
     if (platform == LumettaPlatformChoice::headless)
       std::cerr << "lumetta: no display ($DISPLAY is not set): showing what would be shown\n";
   }
+  // Before the window layer starts the web engine, whose signal it leaves.
+  InstallStopSignals(platform == LumettaPlatformChoice::gtk);
   return platform == LumettaPlatformChoice::gtk ? RunGtkModule(options) : RunHeadless(options);
 }
 

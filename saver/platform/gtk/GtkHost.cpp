@@ -16,6 +16,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "saver/SwfFiles.h"
 #include "saver/lumettaView.h"
@@ -140,9 +141,27 @@ void WatchForXFailures() {
   g_xWatch.gdkHandler = XSetErrorHandler(OnXError);
 }
 
+// The web engine warns on every start that it cannot use OpenGL, which is
+// what we asked for when it does not composite (PrepareGtkForPlayer): that
+// warning is dropped, every other message goes where it would have gone.
+bool g_glDisabledOnPurpose = false;
+
+GLogWriterOutput WriteLog(GLogLevelFlags level, const GLogField* fields, gsize count, gpointer data) {
+  if (g_glDisabledOnPurpose) {
+    for (gsize i = 0; i < count; ++i) {
+      if (std::string_view(fields[i].key) != "MESSAGE" || fields[i].length != -1) continue;
+      if (std::string_view(static_cast<const char*>(fields[i].value))
+              .rfind("Disabled hardware acceleration because GTK failed to initialize GL", 0) == 0)
+        return G_LOG_WRITER_HANDLED;
+    }
+  }
+  return g_log_writer_default(level, fields, count, data);
+}
+
 }  // namespace
 
 int RunGtk(const LumettaOptions& options) {
+  g_log_set_writer_func(WriteLog, nullptr, nullptr);
   // Embedding in another program's window and the snapshots are X11's.
   gdk_set_allowed_backends("x11");
   // Decided before the toolkit opens the display, which it then sets up
@@ -152,6 +171,7 @@ int RunGtk(const LumettaOptions& options) {
   const RendererDecision renderer =
       DecideRenderer(options.renderer, asked != nullptr ? ProbeDisplayOpenGL(asked) : DisplayOpenGL{});
   PrepareGtkForPlayer(renderer.compositing);
+  g_glDisabledOnPurpose = !renderer.compositing;
   const bool opened = gtk_init_check(nullptr, nullptr);
   // Only now: a server whose last client leaves resets, and refuses
   // connections meanwhile.
@@ -274,7 +294,7 @@ int RunGtk(const LumettaOptions& options) {
                                  }, &session, nullptr);
     }
     guint stopWatch = 0;
-    const int stopFd = InstallStopSignals();
+    const int stopFd = InstallStopSignals(true);
     if (stopFd >= 0) {
       stopWatch = g_unix_fd_add_full(G_PRIORITY_HIGH, stopFd, G_IO_IN,
                                      [](gint, GIOCondition, gpointer s) -> gboolean {
