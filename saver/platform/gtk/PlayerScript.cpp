@@ -18,6 +18,12 @@ std::string PlayerConfigScript(double volume, bool canvas, const std::string& to
   const handler = handlers && handlers.)JS"
      << kPlayerMessageHandler << R"JS(;
   const send = handler ? handler.postMessage.bind(handler) : null;
+  // The page's own scripts (the programs' calls into it among them) never
+  // see the handler: a flood of messages from them would otherwise cross
+  // into lumetta's process, each one copied.
+  try {
+    Object.defineProperty(window, "webkit", { value: undefined, writable: false, configurable: false });
+  } catch (e) {}
   const text = String;
   const post = (message) => {
     try { if (send) send(token + text(message)); } catch (e) {}
