@@ -106,12 +106,19 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
   webkit_settings_set_media_playback_requires_user_gesture(m_settings, FALSE);
 
   m_content = webkit_user_content_manager_new();
-  AddUserScript(m_content, PlayerConfigScript(m_options.sound ? 1.0 : 0.0, !webgl, m_token),
+  AddUserScript(m_content, PlayerConfigScript(m_options.sound ? 1.0 : 0.0, !webgl),
                 WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START);
   AddUserScript(m_content, PlayerLoaderScript(), WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END);
+  WebKitUserScript* reporter = webkit_user_script_new_for_world(
+      PlayerReportScript(m_token).c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kPlayerScriptWorld, nullptr, nullptr);
+  webkit_user_content_manager_add_script(m_content, reporter);
+  webkit_user_script_unref(reporter);
   const std::string signal = std::string("script-message-received::") + kPlayerMessageHandler;
   g_signal_connect(m_content, signal.c_str(), G_CALLBACK(OnScriptMessage), this);
-  webkit_user_content_manager_register_script_message_handler(m_content, kPlayerMessageHandler);
+  // Only in the reporter's world: no script of the page can post to it.
+  webkit_user_content_manager_register_script_message_handler_in_world(
+      m_content, kPlayerMessageHandler, kPlayerScriptWorld);
 
   // The web process takes about half a second to start: the first view's
   // starts now, while the view extracts its programs, not once the page is
@@ -321,9 +328,27 @@ void GtkPlatform::deliver(std::string_view posted) {
   const double now = static_cast<double>(g_get_monotonic_time()) / 1e6;
   const std::optional<std::string> message = m_messages.accept(posted, now);
   if (!message) return;
-  // A player that arrives while the window is hidden starts paused.
-  if (!m_playing && message->rfind("loaded ", 0) == 0) setPlaying(false);
+  if (message->rfind("loaded ", 0) == 0 && m_mainView != nullptr) {
+    // A player that arrives while the window is hidden starts paused.
+    if (!m_playing) setPlaying(false);
+    // What the player took, so that muting can be seen from outside.
+    webkit_web_view_evaluate_javascript(m_mainView, PlayerVolumeExpression().c_str(), -1, nullptr,
+                                        nullptr, nullptr, OnVolume, this);
+  }
   if (m_listener) m_listener(*message);
+}
+
+void GtkPlatform::OnVolume(GObject* view, GAsyncResult* result, gpointer self) {
+  JSCValue* value =
+      webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, nullptr);
+  if (value == nullptr) return;
+  if (jsc_value_is_string(value)) {
+    gchar* text = jsc_value_to_string(value);
+    auto* platform = static_cast<GtkPlatform*>(self);
+    platform->deliver(platform->m_token + "volume " + text);
+    g_free(text);
+  }
+  g_object_unref(value);
 }
 
 void GtkPlatform::followEmbedWindowSize() {

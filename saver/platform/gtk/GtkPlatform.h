@@ -104,6 +104,7 @@ class GtkPlatform : public SaverPlatform {
                                  WebKitPolicyDecisionType type, gpointer self);
   static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self);
   static void OnPlayingOutcome(GObject* view, GAsyncResult* result, gpointer self);
+  static void OnVolume(GObject* view, GAsyncResult* result, gpointer self);
   static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                               gpointer self);
   static gboolean OnVisibility(GtkWidget*, GdkEventVisibility* event, gpointer self);

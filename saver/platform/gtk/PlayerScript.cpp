@@ -6,29 +6,13 @@
 #include <cstdio>
 #include <sstream>
 
-std::string PlayerConfigScript(double volume, bool canvas, const std::string& token) {
+std::string PlayerConfigScript(double volume, bool canvas, const std::string& /*unused*/) {
   std::ostringstream js;
-  // Strict, so that no function the page hands us can reach ours through
-  // .caller. What it needs of the handler is taken before any script of
-  // the page runs and could replace it.
+  // Runs among the page's scripts: it posts nothing (the handler lives in
+  // the reporter's world, PlayerReportScript) and keeps what the host asks
+  // for later (the players, the player's first error) on the window.
   js << R"JS((function () {
   "use strict";
-  const token = ")JS" << token << R"JS(";
-  const handlers = window.webkit && window.webkit.messageHandlers;
-  const handler = handlers && handlers.)JS"
-     << kPlayerMessageHandler << R"JS(;
-  const send = handler ? handler.postMessage.bind(handler) : null;
-  // The page's own scripts (the programs' calls into it among them) never
-  // see the handler: a flood of messages from them would otherwise cross
-  // into lumetta's process, each one copied.
-  try {
-    Object.defineProperty(window, "webkit", { value: undefined, writable: false, configurable: false });
-  } catch (e) {}
-  const text = String;
-  const post = (message) => {
-    try { if (send) send(token + text(message)); } catch (e) {}
-  };
-  let errors = 0;
   const volume = )JS"
      << volume << R"JS(;
   window.RufflePlayer = window.RufflePlayer || {};
@@ -47,8 +31,6 @@ std::string PlayerConfigScript(double volume, bool canvas, const std::string& to
       [/^file:\/\/.*\/ssstemp\.[^\/]*$/, "special:///settings.swf"],
     ],
   };
-  // A page may raise errors by the thousand; the first few say enough.
-  window.addEventListener("error", (e) => { if (++errors <= 5) post("error " + e.message); });
   // The player logs "%cERROR%c <its source file>%c <text>" on the console.
   // The first error of its core (not of its web side, which says so when
   // there is no sound) is why a program shows nothing; it is kept, not
@@ -63,6 +45,43 @@ std::string PlayerConfigScript(double volume, bool canvas, const std::string& to
       return original.apply(console, args);
     };
   }
+  const players = new Set();
+  const watch = (node) => {
+    if (players.has(node)) return;
+    players.add(node);
+    node.addEventListener("loadedmetadata", () => { node.volume = volume; });
+    node.addEventListener("loadeddata", () => { node.volume = volume; });
+  };
+  const scan = (root) => {
+    if (!root.querySelectorAll) return;
+    if (root.tagName && root.tagName.startsWith("RUFFLE-")) watch(root);
+    root.querySelectorAll("ruffle-embed, ruffle-object, ruffle-player").forEach(watch);
+  };
+  new MutationObserver((changes) => {
+    for (const change of changes) change.addedNodes.forEach(scan);
+  }).observe(document, { childList: true, subtree: true });
+  window.lumettaPlayers = players;
+})();
+)JS";
+  return js.str();
+}
+
+std::string PlayerReportScript(const std::string& token) {
+  std::ostringstream js;
+  // In a world of its own: the page's scripts see neither this script nor
+  // the handler, so whatever they post never leaves the web process. What
+  // it reads of the players is the page's document, shared by the worlds.
+  js << R"JS((function () {
+  "use strict";
+  const token = ")JS" << token << R"JS(";
+  const handler = window.webkit.messageHandlers.)JS"
+     << kPlayerMessageHandler << R"JS(;
+  const post = (message) => {
+    try { handler.postMessage(token + String(message).slice(0, 1500)); } catch (e) {}
+  };
+  // A page may raise errors by the thousand; the first few say enough.
+  let errors = 0;
+  window.addEventListener("error", (e) => { if (++errors <= 5) post("error " + e.message); });
   const players = new Set();
   // The player shows a panel instead of the program when it gives up (not
   // a SWF, a program it cannot run, its own failure); the person at the
@@ -86,16 +105,18 @@ std::string PlayerConfigScript(double volume, bool canvas, const std::string& to
     if (players.has(node)) return;
     players.add(node);
     post("player");
-    if (node.shadowRoot) {
+    const observe = () => {
+      if (!node.shadowRoot || node.lumettaObserved) return;
+      node.lumettaObserved = true;
       new MutationObserver(() => reportFailure(node))
           .observe(node.shadowRoot, { childList: true, subtree: true });
-    }
-    node.addEventListener("loadedmetadata", () => { node.volume = volume; });
+      reportFailure(node);
+    };
+    observe();
+    setTimeout(observe, 0);
     node.addEventListener("loadeddata", () => {
-      node.volume = volume;
-      post("loaded " + (node.loadedSwf || node.getAttribute("src") || ""));
-      // What the player took, so that muting can be seen from outside.
-      post("volume " + node.volume);
+      observe();
+      post("loaded " + (node.getAttribute("src") || node.getAttribute("data") || ""));
     });
   };
   const scan = (root) => {
@@ -106,10 +127,15 @@ std::string PlayerConfigScript(double volume, bool canvas, const std::string& to
   new MutationObserver((changes) => {
     for (const change of changes) change.addedNodes.forEach(scan);
   }).observe(document, { childList: true, subtree: true });
-  window.lumettaPlayers = players;
 })();
 )JS";
   return js.str();
+}
+
+std::string PlayerVolumeExpression() {
+  return "\"use strict\"; (() => { const players = window.lumettaPlayers;"
+         " if (!players) return undefined;"
+         " for (const p of players) return String(p.volume); return undefined; })();";
 }
 
 std::string PlayerLoaderScript() {

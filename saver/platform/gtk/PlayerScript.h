@@ -20,10 +20,24 @@
 // handler, the program's own included, but only ours knows the token.
 inline constexpr const char kPlayerMessageHandler[] = "lumetta";
 
-// Before the page: the configuration and the reporting. volume is 0 to 1;
-// canvas: the player draws with its canvas renderer, else it takes its own
-// order of renderers (WebGL first); token: what each message begins with.
-std::string PlayerConfigScript(double volume, bool canvas, const std::string& token = "");
+// The script world the reporter runs in, apart from the page's scripts;
+// the handler is registered in that world only.
+inline constexpr const char kPlayerScriptWorld[] = "lumetta";
+
+// Before the page, among its scripts: the player's configuration. volume
+// is 0 to 1; canvas: the player draws with its canvas renderer, else it
+// takes its own order of renderers (WebGL first). The last argument is
+// not used.
+std::string PlayerConfigScript(double volume, bool canvas, const std::string& unused = "");
+
+// Before the page, in kPlayerScriptWorld: the reporter, which posts the
+// messages above (but "volume", see PlayerVolumeExpression), each
+// beginning with token.
+std::string PlayerReportScript(const std::string& token);
+
+// A script expression whose value is the volume the first player took, as
+// text, or undefined before there is a player.
+std::string PlayerVolumeExpression();
 
 // A token no page can guess: 32 hexadecimal digits from the system's
 // random source.
