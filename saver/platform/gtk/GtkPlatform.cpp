@@ -45,6 +45,7 @@ void OnOkClicked(GtkButton* button, gpointer owner) {
 // What the page may load without --network: the player and the programs
 // (special:), and what it makes itself (data:, blob:); inline script and
 // eval, which the player and the programs' calls into the page need.
+// ConfigureSheet.ui gives the sheet's web view the same.
 constexpr char kNoNetworkPolicy[] =
     "default-src special: data: blob: 'unsafe-inline' 'unsafe-eval'";
 

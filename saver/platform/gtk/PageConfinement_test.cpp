@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -124,11 +125,14 @@ class PageConfinementTest : public XvfbTest {
   }
   void TearDown() override { std::filesystem::remove_all(m_root); }
 
-  std::unique_ptr<LumettaProcess> Play(const Bytes& program, std::vector<std::string> args) {
-    if (!SavePackage((m_root / "resources").string(), {FormContent{program, {}, {}}})) return nullptr;
+  std::unique_ptr<LumettaProcess> Play(const Bytes& program, std::vector<std::string> args,
+                                       const std::optional<Bytes>& settings = std::nullopt) {
+    if (!SavePackage((m_root / "resources").string(), {FormContent{program, {}, settings}}))
+      return nullptr;
     std::filesystem::remove(m_root / "resources" / "source.swf");
-    args.insert(args.end(), {"--platform", "gtk", "--window-size", "320x240", "--resources",
-                             (m_root / "resources").string()});
+    // Given first: the test's own arguments come later and win.
+    args.insert(args.begin(), {"--platform", "gtk", "--window-size", "320x240", "--resources",
+                               (m_root / "resources").string()});
     return std::make_unique<LumettaProcess>(args, s_server->display(), Temp(), m_output, "",
                                             Lumetta());
   }
@@ -204,16 +208,21 @@ TEST_F(PageConfinementTest, ThePageStaysAndReachesTheNetworkOnlyWhenAsked) {
                              " fetch(\"" + server.origin() + "/fetch\").catch(function () {});"
                              " return 0; })";
   const Bytes program = MakePageActionSwf(kStage, script, away, "_self");
+  // The settings program, in the configuration sheet, never reaches it.
+  const Bytes settings = MakePageActionSwf(
+      kStage, "(function () { fetch(\"" + server.origin() + "/settings\").catch(function () {});"
+              " return 0; })");
   for (const bool network : {false, true}) {
     SCOPED_TRACE(network ? "--network" : "no network");
     const size_t before = server.requests().size();
-    std::vector<std::string> args = {"--seconds", "300"};
+    // Large enough that the sheet does not cover it all (that pauses it).
+    std::vector<std::string> args = {"--seconds", "300", "--configure", "--window-size", "800x600"};
     if (network) args.push_back("--network");
-    auto lumetta = Play(program, args);
+    auto lumetta = Play(program, args, settings);
     ASSERT_TRUE(lumetta);
     const std::string left = "lumetta: the page tried to leave for " + server.origin() + "/";
     ASSERT_TRUE(lumetta->waitForOutput(left, kPlayLimit)) << lumetta->output();
-    ASSERT_TRUE(lumetta->waitForOutput("page: loaded ", kPlayLimit)) << lumetta->output();
+    ASSERT_TRUE(lumetta->waitForOutput("page: loaded ", kPlayLimit, 2)) << lumetta->output();
     EXPECT_EQ(FileCount(Temp()), 0u) << "the programs are read; their names are not needed";
     for (auto end = Clock::now() + (network ? 30s : 3s); Clock::now() < end;) {
       if (network && server.requests().size() > before) break;

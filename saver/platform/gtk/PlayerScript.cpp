@@ -50,7 +50,10 @@ std::string PlayerConfigScript(double volume, bool canvas, const std::string& /*
     if (players.has(node)) return;
     players.add(node);
     node.addEventListener("loadedmetadata", () => { node.volume = volume; });
-    node.addEventListener("loadeddata", () => { node.volume = volume; });
+    node.addEventListener("loadeddata", () => {
+      node.volume = volume;
+      node.lumettaVolume = String(node.volume);
+    });
   };
   const scan = (root) => {
     if (!root.querySelectorAll) return;
@@ -135,7 +138,8 @@ std::string PlayerReportScript(const std::string& token) {
 std::string PlayerVolumeExpression() {
   return "\"use strict\"; (() => { const players = window.lumettaPlayers;"
          " if (!players) return undefined;"
-         " for (const p of players) return String(p.volume); return undefined; })();";
+         " for (const p of players) if (typeof p.lumettaVolume === \"string\") return p.lumettaVolume;"
+         " return undefined; })();";
 }
 
 std::string PlayerLoaderScript() {

@@ -35,8 +35,8 @@ std::string PlayerConfigScript(double volume, bool canvas, const std::string& un
 // beginning with token.
 std::string PlayerReportScript(const std::string& token);
 
-// A script expression whose value is the volume the first player took, as
-// text, or undefined before there is a player.
+// A script expression whose value is the volume the first player of the
+// page that loaded its program took, as text, or undefined before one did.
 std::string PlayerVolumeExpression();
 
 // A token no page can guess: 32 hexadecimal digits from the system's
