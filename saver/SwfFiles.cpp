@@ -316,10 +316,17 @@ bool UnpackSwfs(const std::string& resourceDir, const std::string& tempDir,
 void DeleteSwfFiles() {
   // Failures are expected (an empty path, a path deleted a moment before)
   // and change nothing.
-  for (const std::string* path : {&g_full, &g_preview, &g_settings}) {
-    bool unnamed = false;
-    for (const MadeFile& file : MadeFiles()) unnamed = unnamed || (file.path == *path && !file.named);
-    if (!unnamed) unlink(path->c_str());
-    Forget(*path);
-  }
+  // A name already removed is left alone (it may be someone else's by
+  // now), also when a second path repeats it.
+  const auto unnamed = [](const std::string& path) {
+    for (const MadeFile& file : MadeFiles())
+      if (file.path == path && !file.named) return true;
+    return false;
+  };
+  const std::string* paths[] = {&g_full, &g_preview, &g_settings};
+  bool leave[3];
+  for (int i = 0; i < 3; ++i) leave[i] = unnamed(*paths[i]);
+  for (int i = 0; i < 3; ++i)
+    if (!leave[i]) unlink(paths[i]->c_str());
+  for (const std::string* path : paths) Forget(*path);
 }

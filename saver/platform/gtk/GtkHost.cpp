@@ -33,7 +33,9 @@
 namespace {
 
 // The most of a page's text (an error, a URL) shown in one line.
-constexpr size_t kLongestShown = 300;
+constexpr size_t kLongestShown = 500;
+// The most requests of the special scheme reported.
+constexpr int kMostRequestsShown = 100;
 
 // Smaller than this, XScreenSaver's window is its preview.
 constexpr int kPreviewMaxWidth = 320;
@@ -209,6 +211,12 @@ int RunGtk(const LumettaOptions& options) {
   Session session;
   GtkPlatform platform(platformOptions);
   SetSpecialSchemeObserver([](const std::string& url, bool served) {
+    // A page may ask for thousands; the first ones say what it loads.
+    static int shown = 0;
+    if (++shown > kMostRequestsShown) {
+      if (shown == kMostRequestsShown + 1) std::cout << "(further requests are not shown)\n";
+      return;
+    }
     std::cout << (served ? "served " : "refused ") << Printable(url, kLongestShown) << " ("
               << Elapsed() << ")\n";
   });
@@ -224,14 +232,14 @@ int RunGtk(const LumettaOptions& options) {
               << "; it stays on the saver's page\n";
   });
   platform.setMessageListener([&](const std::string& message) {
-    std::cout << "page: " << Printable(message) << " (" << Elapsed() << ")\n";
+    std::cout << "page: " << Printable(message, kLongestShown) << " (" << Elapsed() << ")\n";
     // The page says it once per player; the person is told once. The host
     // shows something of its own instead when we end with status 1.
     if (message.rfind("failed ", 0) == 0 && !playerFailed) {
       playerFailed = true;
       session.status = 1;
-      std::cerr << "lumetta: the player cannot show the program: " << Printable(message.substr(7))
-                << "\n";
+      std::cerr << "lumetta: the player cannot show the program: "
+                << Printable(message.substr(7), kLongestShown) << "\n";
     }
     if (message.rfind("loaded ", 0) == 0) {
       if (probe) probe->start();

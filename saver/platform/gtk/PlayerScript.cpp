@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <sstream>
 
-std::string PlayerConfigScript(double volume, bool canvas, const std::string& /*unused*/) {
+std::string PlayerConfigScript(double volume, bool canvas) {
   std::ostringstream js;
   // Runs among the page's scripts: it posts nothing (the handler lives in
   // the reporter's world, PlayerReportScript) and keeps what the host asks

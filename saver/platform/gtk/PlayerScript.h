@@ -6,33 +6,32 @@
 
 // The scripts the web view adds to every page so that the page text stays
 // as the view composed it: the player's configuration (set before the page
-// runs) and the loader of the player, which replaces the page's <embed>.
+// runs), the loader of the player, which replaces the page's <embed>, and
+// the reporter, which tells lumetta what the players do.
 // The player serves its files from special:///ruffle/, and the page's file
 // URLs of the extracted programs are rewritten onto the special scheme.
 
-// Name of the script message handler the page reports through. Messages:
+// Name of the script message handler the reporter posts to. Messages:
 // "player" once a player replaced the embed, "loaded URL" once it loaded
-// its program, "volume V" with the volume it took, "error TEXT" for a
-// script error (the first few only), "failed REASON" once when the player
-// gave up on its program and shows its error panel (REASON is the panel's
-// text and the player's own error message). Each begins with the token
-// the script was made with: any script on the page can post to the
-// handler, the program's own included, but only ours knows the token.
+// its program, "error TEXT" for a script error (the first few only),
+// "failed REASON" once when the player gave up on its program and shows its
+// error panel (REASON is the panel's text and the player's own error
+// message). Each begins with the token the reporter was made with.
 inline constexpr const char kPlayerMessageHandler[] = "lumetta";
 
-// The script world the reporter runs in, apart from the page's scripts;
-// the handler is registered in that world only.
+// The script world the reporter runs in, apart from the page's scripts
+// (the programs' calls into the page among them): the handler is
+// registered in that world only, so nothing they post leaves the web
+// process, and they cannot reach the reporter to post through it.
 inline constexpr const char kPlayerScriptWorld[] = "lumetta";
 
 // Before the page, among its scripts: the player's configuration. volume
 // is 0 to 1; canvas: the player draws with its canvas renderer, else it
-// takes its own order of renderers (WebGL first). The last argument is
-// not used.
-std::string PlayerConfigScript(double volume, bool canvas, const std::string& unused = "");
+// takes its own order of renderers (WebGL first).
+std::string PlayerConfigScript(double volume, bool canvas);
 
-// Before the page, in kPlayerScriptWorld: the reporter, which posts the
-// messages above (but "volume", see PlayerVolumeExpression), each
-// beginning with token.
+// Before the page, in kPlayerScriptWorld: the reporter, each of whose
+// messages begins with token.
 std::string PlayerReportScript(const std::string& token);
 
 // A script expression whose value is the volume the first player of the
@@ -44,10 +43,12 @@ std::string PlayerVolumeExpression();
 std::string NewPageToken();
 
 // What the host accepts of the messages posted to the handler: those of
-// our script (they begin with its token), of a kind it sends, at most
+// the reporter (they begin with its token), of a kind it sends, at most
 // kMaxBytes long, and no more than a burst of kBurst and then kPerSecond a
-// second. Everything else a page may post (a flood of large messages, say)
-// is dropped without a word.
+// second; everything else is dropped without a word. The reporter's world
+// already keeps the page's scripts out; this holds should a page still
+// find a way in (its text is in the reporter's messages: a script error,
+// the player's panel), or the engine change.
 class PageMessages {
  public:
   static constexpr size_t kMaxBytes = 2048;
