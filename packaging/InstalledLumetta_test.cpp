@@ -248,7 +248,9 @@ TEST(MateScreensaver, RunsTheInstalledLumettaInItsWindowAndStopsIt) {
   std::set<fs::path> extracted;
   for (const fs::path& file : ExtractedPrograms())
     if (!before.contains(file)) extracted.insert(file);
-  EXPECT_EQ(extracted.size(), 3u) << "the three extracted programs while it plays";
+  // Read through their descriptors once the player has them, the programs
+  // keep no names in /tmp while it plays.
+  EXPECT_EQ(extracted.size(), 0u) << "extracted programs named in /tmp while it plays";
   const auto anyLeft = [&] {
     for (const fs::path& file : extracted)
       if (fs::exists(file)) return true;
