@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,6 +32,13 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kPlayLimit = 120s;
+// The most lumetta's own process may hold while a program floods it. The
+// address sanitizer's shadow and quarantine add their own.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr long long kMostResident = 800ll << 20;
+#else
+constexpr long long kMostResident = 400ll << 20;
+#endif
 constexpr Rgb kStage{0x20, 0x40, 0x60};
 
 std::string Lumetta() {
@@ -189,7 +197,10 @@ TEST_F(PageConfinementTest, AFloodOfPageMessagesNeitherStopsNorSwampsIt) {
   EXPECT_EQ(status, 0) << output.substr(0, 4000);
   EXPECT_LE(took, kSeconds + 2.0) << "--seconds " << kSeconds << " was kept after " << took << " s";
   EXPECT_GT(peak, 0);
-  EXPECT_LT(peak, 400ll << 20) << "peak resident size " << (peak >> 20) << " MB";
+  EXPECT_LT(peak, kMostResident) << "peak resident size " << (peak >> 20) << " MB";
+  RecordProperty("peak_resident_mb", std::to_string(peak >> 20));
+  std::cout << "peak resident size of lumetta: " << (peak >> 20) << " MB; stopped " << took
+            << " s after it showed the program (--seconds " << kSeconds << ")\n";
   EXPECT_LT(output.size(), 1u << 20);
   EXPECT_NE(output.find("page: loaded "), std::string::npos) << output.substr(0, 4000);
   EXPECT_EQ(output.find("Overriding existing handler"), std::string::npos) << output.substr(0, 4000);
