@@ -87,7 +87,9 @@ Subcommand AddPackCommand(CLI::App& program) {
                 "Pack programs that are not sound SWF programs all the same (refused otherwise)");
   FormPlan& form = options->form;
   app->add_option("--main", form.main, "Main SWF program of the form");
-  app->add_flag("--protect", form.protect, "Store the main program protected (fresh RSA key per pack)");
+  app->add_flag("--protect", form.protect,
+                "Store the main program scrambled under a fresh key that travels in the package:\n"
+                "it stops casual copying, not a determined reader, who finds the key beside it");
   app->add_option("--preview", form.preview, "Preview SWF program");
   app->add_option("--settings", form.settings, "Settings SWF program");
   app->add_option("--mask", form.mask, "Mask file (stored compressed)");

@@ -226,6 +226,7 @@ void BuildPackage(const PackPlan& plan, CPackage& package, bool checkPrograms) {
   }
   const std::string collision = OutputFolder::Collision(names);
   if (!collision.empty()) throw ToolError(kExitUsage, "the file names are refused: " + collision);
+  for (const FormPlan& f : plan.forms) Stored("the form name", f.name);
   // A variable given twice would keep only the later value.
   const std::pair<const char*, const NamedValues*> variables[] = {{"secure variable", &plan.secureVars},
                                                                   {"global variable", &plan.globalVars}};

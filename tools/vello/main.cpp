@@ -55,18 +55,24 @@ size_t Distance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
-// The option of the command nearest to an unknown one ("--mian"), when it
-// is near enough to be a slip.
+// The option of the command nearest to an unknown one ("--mian"), or the
+// command nearest to an unknown command ("pak"), when it is near enough to
+// be a slip.
 std::string Nearest(const CLI::App& command, const std::string& given) {
   const std::string word = given.substr(0, given.find('='));
-  if (word.size() < 2 || word[0] != '-') return "";
+  std::vector<std::string> known;
+  if (word.size() >= 2 && word[0] == '-') {
+    for (const CLI::Option* option : command.get_options())
+      for (const std::string& name : option->get_lnames()) known.push_back("--" + name);
+  } else if (command.get_parent() == nullptr) {
+    for (const CLI::App* sub : command.get_subcommands([](const CLI::App*) { return true; }))
+      known.push_back(sub->get_name());
+  }
   std::string best;
   size_t bestDistance = 3;  // more edits than this is another word
-  for (const CLI::Option* option : command.get_options()) {
-    for (const std::string& name : option->get_lnames()) {
-      const size_t d = Distance(word, "--" + name);
-      if (d < bestDistance) bestDistance = d, best = "--" + name;
-    }
+  for (const std::string& name : known) {
+    const size_t d = Distance(word, name);
+    if (d < bestDistance) bestDistance = d, best = name;
   }
   return best;
 }
@@ -77,8 +83,11 @@ int UsageError(const CLI::App& program, const CLI::ParseError& e) {
   const CLI::App* command = &program;
   for (const CLI::App* sub : program.get_subcommands()) command = sub;
   std::string message = e.what();
-  if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
-    for (const std::string& extra : program.remaining(true)) {
+  const std::vector<std::string> extras = program.remaining(true);
+  if (command == &program && !extras.empty() && extras.front()[0] != '-')
+    message = "\"" + extras.front() + "\" is not a command";
+  if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr || command == &program) {
+    for (const std::string& extra : extras) {
       const std::string nearest = Nearest(*command, extra);
       if (!nearest.empty()) {
         message += " (did you mean " + nearest + "?)";
