@@ -56,7 +56,8 @@ bool ReadList(RecordReader& in, unsigned int version, const char* section,
 
 template <class Record>
 bool ReadMap(RecordReader& in, unsigned int version, const char* section,
-             std::map<std::wstring, Record*, CodeUnitOrder>& map) {
+             std::map<std::wstring, Record*, CodeUnitOrder>& map,
+             std::vector<CPackage::DuplicateKey>& duplicates) {
   in.SetRecord(section);
   int count = 0;
   if (!in.Count("count", count)) return false;
@@ -68,6 +69,7 @@ bool ReadMap(RecordReader& in, unsigned int version, const char* section,
     if (!record->Read(version, in.File()))
       return in.FailWithin(EntryName(section, i), ReasonOf(*record));
     Record*& slot = map[key];
+    if (slot != nullptr) duplicates.push_back({section, key});
     delete slot;  // a key read twice keeps the later record
     slot = record.release();
   }
@@ -231,6 +233,7 @@ bool CPackage::Read(unsigned int version, CSysFile& file) { return Read(version,
 
 bool CPackage::Read(unsigned int version, CSysFile& file, const PackageReadOptions& options) {
   m_readFailure.Clear();
+  m_duplicateKeys.clear();
   RecordReader in(file, m_readFailure, "package");
   int packageVersion = 0;
   if (!in.Int("packageVersion", packageVersion)) return false;
@@ -257,8 +260,8 @@ bool CPackage::Read(unsigned int version, CSysFile& file, const PackageReadOptio
 
 bool CPackage::ReadSections(int v, unsigned int version, RecordReader& in) {
   if (v >= 2 && !ReadList(in, version, "DLL binary", m_dllBinaries)) return false;
-  if (v >= 3 && !ReadMap(in, version, "secure variable", m_secureVars)) return false;
-  if (v >= 4 && !ReadMap(in, version, "file", m_files)) return false;
+  if (v >= 3 && !ReadMap(in, version, "secure variable", m_secureVars, m_duplicateKeys)) return false;
+  if (v >= 4 && !ReadMap(in, version, "file", m_files, m_duplicateKeys)) return false;
   if (v >= 5) {
     if (!ReadList(in, version, "encrypted string", m_encryptedStrings)) return false;
     in.SetRecord("options");
@@ -277,7 +280,7 @@ bool CPackage::ReadSections(int v, unsigned int version, RecordReader& in) {
                               m_pTrayIcon, m_packedTrayIconSize,
                               m_unpackedTrayIconSize))
     return false;
-  if (v >= 9 && !ReadMap(in, version, "global variable", m_globalVars)) return false;
+  if (v >= 9 && !ReadMap(in, version, "global variable", m_globalVars, m_duplicateKeys)) return false;
   in.SetRecord("options");
   if (v >= 10 &&
       !(in.Text("m_optionString3", m_optionString3) && in.Text("m_optionString4", m_optionString4) &&
