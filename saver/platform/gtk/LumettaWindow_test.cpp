@@ -145,7 +145,9 @@ TEST_F(LumettaWindowTest, SaysWhyAPackageCannotBeShownAndStops) {
 }
 
 // XScreenSaver's way: a window made by someone else, given by its id on
-// the command line or in the environment. A small one is the preview.
+// the command line or in the environment. One the size of the screen is
+// the daemon's; a smaller one a settings dialog's preview: MATE's
+// preferences give it in the environment with the theme's "-root".
 TEST_F(LumettaWindowTest, DrawsInsideXScreenSaverWindows) {
   Display* display = XOpenDisplay(s_server->display().c_str());
   ASSERT_NE(display, nullptr);
@@ -155,8 +157,9 @@ TEST_F(LumettaWindowTest, DrawsInsideXScreenSaverWindows) {
     const DemoSwfStyle& style;
     const char* file;
   };
-  for (const Case& c : {Case{400, 300, false, kDemoMain, "ssftemp"},
-                        Case{200, 150, true, kDemoPreview, "ssptemp"}}) {
+  const Screen* screen = DefaultScreenOfDisplay(display);
+  for (const Case& c : {Case{WidthOfScreen(screen), HeightOfScreen(screen), false, kDemoMain, "ssftemp"},
+                        Case{535, 300, true, kDemoPreview, "ssptemp"}}) {
     const std::string size = std::to_string(c.width) + "x" + std::to_string(c.height);
     SCOPED_TRACE(size);
     m_snapshot = std::string(LUMETTA_SNAPSHOT_DIR) + "/XScreenSaverWindow-" + size + ".png";
@@ -250,12 +253,14 @@ Rgb PixelAt(XImage* image, int x, int y) {
 }
 
 // XScreenSaver resizes its window when the screen changes size; the view
-// must follow and fill the new area with the program.
+// must follow and lay the program out in the new area.
 TEST_F(LumettaWindowTest, FollowsTheXScreenSaverWindowsSize) {
   Display* display = XOpenDisplay(s_server->display().c_str());
   ASSERT_NE(display, nullptr);
-  const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 400, 300, 0,
-                                            0, WhitePixel(display, DefaultScreen(display)));
+  const Screen* screen = DefaultScreenOfDisplay(display);
+  const Window window = XCreateSimpleWindow(
+      display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(WidthOfScreen(screen)),
+      static_cast<unsigned>(HeightOfScreen(screen)), 0, 0, WhitePixel(display, DefaultScreen(display)));
   XMapWindow(display, window);
   XSync(display, False);
   auto lumetta = Start({"-window-id", std::to_string(window)});
@@ -264,25 +269,27 @@ TEST_F(LumettaWindowTest, FollowsTheXScreenSaverWindowsSize) {
   constexpr int kWidth = 640, kHeight = 480;
   XResizeWindow(display, window, kWidth, kHeight);
   XSync(display, False);
-  // Near the new bottom-right corner, outside the old area: the stage's
-  // background once the view has followed and drawn there.
+  // Just below the new stage, in its letterbox: the old, larger stage's
+  // background until the view has followed; and the new stage's corner.
   const Stage stage(kWidth, kHeight);
-  const int x = stage.x(540), y = stage.y(390);
-  ASSERT_GT(x, 400);
-  ASSERT_GT(y, 300);
-  Rgb seen{};
+  const int belowX = kWidth / 2, belowY = stage.y(kDemoStageHeight) + 2;
+  const int cornerX = stage.x(540), cornerY = stage.y(390);
+  ASSERT_LT(belowY, kHeight);
+  Rgb below{}, corner{};
   const auto end = std::chrono::steady_clock::now() + kStopLimit;
   while (std::chrono::steady_clock::now() < end) {
-    if (XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap)) {
-      seen = PixelAt(image, 0, 0);
+    if (XImage* image = XGetImage(display, window, 0, 0, kWidth, kHeight, AllPlanes, ZPixmap)) {
+      below = PixelAt(image, belowX, belowY);
+      corner = PixelAt(image, cornerX, cornerY);
       XDestroyImage(image);
-      if (Near(seen, kDemoMain.background)) break;
+      if (!Near(below, kDemoMain.background) && Near(corner, kDemoMain.background)) break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  EXPECT_TRUE(Near(seen, kDemoMain.background))
-      << "at (" << x << "," << y << ") of the resized window: " << Describe(seen) << ", not "
-      << Describe(kDemoMain.background);
+  EXPECT_FALSE(Near(below, kDemoMain.background))
+      << "at (" << belowX << "," << belowY << "), below the stage: " << Describe(below);
+  EXPECT_TRUE(Near(corner, kDemoMain.background))
+      << "at (" << cornerX << "," << cornerY << ") of the resized window: " << Describe(corner);
   EXPECT_EQ(lumetta->stopWith(SIGTERM, kStopLimit), 0) << lumetta->output();
   XDestroyWindow(display, window);
   XCloseDisplay(display);
