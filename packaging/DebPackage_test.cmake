@@ -71,10 +71,12 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 foreach(expected
-    ./usr/bin/lumetta ./usr/bin/vello ./usr/lib/lumetta/lumetta-gtk.so
+    ./usr/bin/lumetta ./usr/bin/vello ./usr/lib/lumetta/modules/lumetta-gtk.so
     ./usr/share/lumetta/vello.dat ./usr/share/lumetta/ruffle/ruffle.js
     ./usr/share/lumetta/ConfigureSheet.ui
-    ./usr/share/man/man1/lumetta.1 ./usr/share/man/man1/vello.1
+    ./usr/share/man/man1/lumetta.1.gz ./usr/share/man/man1/vello.1.gz
+    ./usr/share/doc/lumetta/copyright ./usr/share/doc/lumetta/changelog.gz
+    ./usr/share/doc/lumetta/README
     ./usr/share/xscreensaver/config/lumetta.xml
     ./usr/share/applications/screensavers/lumetta.desktop
     ./usr/libexec/xscreensaver/lumetta)
@@ -87,6 +89,24 @@ endforeach()
 if(NOT contents MATCHES " \\./usr/libexec/xscreensaver/lumetta -> \\.\\./\\.\\./bin/lumetta\n")
   fail("usr/libexec/xscreensaver/lumetta is not a link to ../../bin/lumetta:\n${contents}")
 endif()
+
+# No maintainer scripts: the package runs nothing when installed or removed.
+run(control dpkg-deb --info "${deb}")
+if(control MATCHES "(preinst|postinst|prerm|postrm|triggers|config)\n")
+  fail("maintainer scripts in the package:\n${control}")
+endif()
+
+# Debian's own checks of a package, with no error and no warning.
+find_program(LINTIAN lintian)
+if(NOT LINTIAN)
+  fail("lintian is not installed (scripts/install-deps.sh installs it)")
+endif()
+execute_process(COMMAND ${LINTIAN} --fail-on error,warning --no-tag-display-limit "${deb}"
+  RESULT_VARIABLE code OUTPUT_VARIABLE said ERROR_VARIABLE said)
+if(NOT code EQUAL 0)
+  fail("lintian finds fault with the package (${code}):\n${said}")
+endif()
+message(STATUS "lintian: ${said}")
 
 run(ignored dpkg-deb -x "${deb}" "${SCRATCH}/root")
 
