@@ -261,8 +261,15 @@ int RunGtk(const LumettaOptions& options) {
             }
           });
     }
-    if (options.configure && view.configureSheet() == nullptr)
-      std::cerr << "lumetta: the configuration sheet could not be loaded\n";
+    if (options.configure) {
+      if (SheetWindow* sheet = view.configureSheet()) {
+        if (!extraction.settings.unpacked)
+          platform.showSheetNotice(*sheet, "This package's form has no settings program:\n"
+                                           "there is nothing to set.");
+      } else {
+        std::cerr << "lumetta: the configuration sheet could not be loaded\n";
+      }
+    }
 
     guint timer = 0;
     if (options.seconds) {

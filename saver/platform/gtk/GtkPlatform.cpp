@@ -47,7 +47,7 @@ void OnOkClicked(GtkButton* button, gpointer owner) {
 constexpr GdkRGBA kBlack = {0, 0, 0, 1};
 constexpr char kDarkStyle[] =
     "window, plug, webkitwebview { background-color: #000; }\n"
-    "window label { color: #ddd; }\n";
+    "window > box > label { color: #ddd; }\n";
 
 void InstallDarkStyle() {
   GdkScreen* screen = gdk_screen_get_default();
@@ -278,6 +278,19 @@ bool GtkPlatform::loadNibNamed(const std::string& name, SheetOwner& owner,
 
 void GtkPlatform::endSheet(SheetWindow& sheet) {
   gtk_widget_hide(static_cast<GtkSheet&>(sheet).dialog());
+}
+
+void GtkPlatform::showSheetNotice(SheetWindow& sheet, const std::string& text) {
+  auto& gtkSheet = static_cast<GtkSheet&>(sheet);
+  GtkWidget* view = GTK_WIDGET(gtkSheet.webView().widget());
+  GtkWidget* box = gtk_widget_get_parent(view);
+  if (box == nullptr || !GTK_IS_BOX(box)) return;
+  gtk_widget_hide(view);
+  GtkWidget* label = gtk_label_new(text.c_str());
+  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+  gtk_box_pack_start(GTK_BOX(box), label, TRUE, TRUE, 0);
+  gtk_box_reorder_child(GTK_BOX(box), label, 0);
+  gtk_widget_show(label);
 }
 
 void GtkPlatform::fillRect(const Rect& /*rect*/, const Color& /*color*/) {}
