@@ -55,7 +55,7 @@ TEST_F(SettingsFile, ABadLineIsNamedAndNothingIsTaken) {
     const char* error;
   } cases[] = {
       {"resources = /a\nrenderer = fast\n", ":2: renderer needs auto, webgl or canvas, not 'fast'"},
-      {"resources = /a\n# c\ncolour = red\n", ":3: unknown setting 'colour'"},
+      {"resources = /a\n# c\ncolour = red\n", ":3: unknown setting 'colour' (known: resources, renderer, sound)"},
       {"resources = /a\nsound\n", ":2: not a setting (name = value)"},
       {"sound = maybe\n", ":1: sound needs yes or no, not 'maybe'"},
       {"resources =\n", ":1: resources needs a folder or a vello.dat"},
