@@ -101,7 +101,7 @@ find_program(LINTIAN lintian)
 if(NOT LINTIAN)
   fail("lintian is not installed (scripts/install-deps.sh installs it)")
 endif()
-execute_process(COMMAND ${LINTIAN} --fail-on error,warning --no-tag-display-limit "${deb}"
+execute_process(COMMAND ${LINTIAN} --fail-on error,warning --tag-display-limit 0 "${deb}"
   RESULT_VARIABLE code OUTPUT_VARIABLE said ERROR_VARIABLE said)
 if(NOT code EQUAL 0)
   fail("lintian finds fault with the package (${code}):\n${said}")
