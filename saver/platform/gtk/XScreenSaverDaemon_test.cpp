@@ -405,22 +405,24 @@ TEST_F(XScreenSaverTest, ActivateShowsTheDemoAndDeactivateEndsItClean) {
       << DaemonLog();
 }
 
-// The settings dialog previews a hack in a window of its own of about
-// 535x300, given by --window-id in hexadecimal; lumetta finds its
-// installed package and shows the preview program there.
+// The settings dialog (xscreensaver-settings 6.06, on a 1024x768 screen)
+// previews a hack in a 565x317 window of its own, running the programs:
+// line with "--window-id 0x..." added and the same id in
+// XSCREENSAVER_WINDOW; lumetta finds its installed package and shows the
+// preview program there.
 TEST_F(XScreenSaverTest, SettingsPreviewShowsThePreviewProgram) {
-  constexpr int kWidth = 535, kHeight = 300;
+  constexpr int kWidth = 565, kHeight = 317;
   const Window window = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 0, 0, kWidth,
                                             kHeight, 0, 0, BlackPixel(m_display, 0));
   XMapWindow(m_display, window);
   XSync(m_display, False);
-  LumettaProcess lumetta({"--window-id", Hex(window)}, s_server->display(), m_temp.string(),
-                         (m_home / "lumetta.log").string(), "", Lumetta().string());
+  LumettaProcess lumetta({"--root", "--window-id", Hex(window)}, s_server->display(), m_temp.string(),
+                         (m_home / "lumetta.log").string(), Hex(window), Lumetta().string());
   DemoPixels seen;
   EXPECT_GE(WaitForDemo(m_display, window, kDemoPreview, seen), 0)
       << "the preview window never showed the preview program: " << Describe(seen) << "\n"
       << lumetta.output();
-  EXPECT_NE(lumetta.output().find("showing the preview program in a 535x300 X window given to us"),
+  EXPECT_NE(lumetta.output().find("showing the preview program in a 565x317 X window given to us"),
             std::string::npos)
       << lumetta.output();
   EXPECT_EQ(lumetta.stopWith(SIGTERM, kStopLimit), 0) << lumetta.output();
