@@ -286,6 +286,9 @@ void GtkPlatform::showSheetNotice(SheetWindow& sheet, const std::string& text) {
   GtkWidget* box = gtk_widget_get_parent(view);
   if (box == nullptr || !GTK_IS_BOX(box)) return;
   gtk_widget_hide(view);
+  // The page it was given names no program: the player would only fail on
+  // it, and say so.
+  webkit_web_view_load_html(gtkSheet.webView().widget(), "<html></html>", nullptr);
   GtkWidget* label = gtk_label_new(text.c_str());
   gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
   gtk_box_pack_start(GTK_BOX(box), label, TRUE, TRUE, 0);

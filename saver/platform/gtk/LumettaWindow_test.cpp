@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -295,13 +296,64 @@ TEST_F(LumettaWindowTest, FollowsTheXScreenSaverWindowsSize) {
   XCloseDisplay(display);
 }
 
+// A form without a settings program: the sheet says so, in light text on
+// its black, rather than staying blank (or white).
+TEST_F(LumettaWindowTest, ConfigurationSheetSaysWhenThereIsNoSettingsProgram) {
+  Display* display = XOpenDisplay(s_server->display().c_str());
+  ASSERT_NE(display, nullptr);
+  const std::filesystem::path package = m_temp.parent_path() / "lumetta-no-settings-package";
+  std::filesystem::create_directories(package);
+  FormContent form;
+  form.main = MakeDemoSwf(kDemoMain);
+  form.preview = MakeDemoSwf(kDemoPreview);
+  ASSERT_TRUE(SavePackage(package.string(), {form}));
+  LumettaProcess lumetta({"--platform", "gtk", "--configure", "--window-size", "320x240",
+                          "--resources", package.string(), "--seconds", "300"},
+                         s_server->display(), m_temp.string(), m_output);
+  ASSERT_TRUE(lumetta.waitForOutput("page: loaded ", kPlayLimit)) << lumetta.output();
+  const Window sheet = FindMappedWindow(display, "lumetta settings");
+  ASSERT_NE(sheet, 0u) << "no mapped window named \"lumetta settings\"";
+
+  // Above the button row: some pixels of the text, and nothing else lit.
+  size_t text = 0, lit = 0, all = 0;
+  const auto end = std::chrono::steady_clock::now() + kStopLimit;
+  do {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    XWindowAttributes attributes = {};
+    ASSERT_TRUE(XGetWindowAttributes(display, sheet, &attributes));
+    const int height = attributes.height - 80;
+    ASSERT_GT(height, 100);
+    XImage* image = XGetImage(display, sheet, 0, 0, static_cast<unsigned>(attributes.width),
+                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    text = lit = 0;
+    all = static_cast<size_t>(attributes.width) * static_cast<size_t>(height);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < attributes.width; ++x) {
+        const Rgb c = PixelAt(image, x, y);
+        text += Near(c, Rgb{0xdd, 0xdd, 0xdd});
+        lit += std::max({c.red, c.green, c.blue}) > 24;
+      }
+    }
+    XDestroyImage(image);
+  } while (text < 50 && std::chrono::steady_clock::now() < end);
+  EXPECT_GE(text, 50u) << "pixels of the notice's text";
+  EXPECT_LT(lit, all / 10) << "lit pixels of " << all;
+  EXPECT_EQ(lumetta.output().find("lumetta: the player cannot show"), std::string::npos)
+      << lumetta.output();
+  EXPECT_EQ(lumetta.stopWith(SIGTERM, kStopLimit), 0) << lumetta.output();
+  std::filesystem::remove_all(package);
+  XCloseDisplay(display);
+}
+
 // The configuration sheet is a window of its own that plays the settings
 // program: its background over most of the sheet and its square, whole,
 // in the middle; nothing of the main program.
 TEST_F(LumettaWindowTest, ConfigurationSheetPlaysTheSettingsProgram) {
   Display* display = XOpenDisplay(s_server->display().c_str());
   ASSERT_NE(display, nullptr);
-  auto lumetta = Start({"--platform", "gtk", "--configure", "--window-size", "320x240"});
+  // As a person runs it: the window of the default size beside the sheet.
+  auto lumetta = Start({"--platform", "gtk", "--configure"});
   // Both views report their program loaded, the sheet's the settings one.
   ASSERT_TRUE(lumetta->waitForOutput("page: loaded ", kPlayLimit, 2)) << lumetta->output();
   ASSERT_NE(lumetta->output().find("page: loaded file://" + m_temp.string() + "/ssstemp."),
