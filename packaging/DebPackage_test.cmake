@@ -108,6 +108,29 @@ if(NOT code EQUAL 0)
 endif()
 message(STATUS "lintian: ${said}")
 
+# The copyright file follows the player that is pinned: its version, its
+# copyright line and its licence text as the npm package has them.
+set(player "${BUILD_DIR}/saver/player/node_modules/@ruffle-rs/ruffle")
+file(READ "${player}/package.json" player_json)
+string(JSON player_version GET "${player_json}" version)
+file(READ "${SOURCE_DIR}/packaging/copyright" copyright)
+string(REPLACE "\n .\n" "\n" copyright "${copyright}")  # DEP-5's blank line
+string(REGEX REPLACE "\n ?" " " copyright_words "${copyright}")
+string(REGEX REPLACE " +" " " copyright_words "${copyright_words}")
+file(STRINGS "${player}/LICENSE_MIT" mit)
+list(GET mit 0 player_copyright)
+string(REGEX REPLACE "^Copyright \\(c\\) " "" player_copyright "${player_copyright}")
+list(REMOVE_AT mit 0)
+string(JOIN " " mit_words ${mit})
+string(REGEX REPLACE " +" " " mit_words "${mit_words}")
+string(STRIP "${mit_words}" mit_words)
+foreach(expected "@ruffle-rs/ruffle ${player_version}" "${player_copyright}" "${mit_words}")
+  string(FIND "${copyright_words}" "${expected}" at)
+  if(at LESS 0)
+    fail("packaging/copyright does not say, of the pinned player: ${expected}")
+  endif()
+endforeach()
+
 run(ignored dpkg-deb -x "${deb}" "${SCRATCH}/root")
 
 # The theme file MATE's screensaver reads: the installed program among the
