@@ -133,6 +133,22 @@ endforeach()
 
 run(ignored dpkg-deb -x "${deb}" "${SCRATCH}/root")
 
+# The man pages point at no file of the system that the package does not
+# install (hosts' own programs aside: they are named, not pointed at).
+foreach(page lumetta vello)
+  execute_process(COMMAND gzip -dc "${SCRATCH}/root/usr/share/man/man1/${page}.1.gz" OUTPUT_VARIABLE text)
+  string(REPLACE "\\-" "-" text "${text}")
+  string(REGEX MATCHALL "/usr/[A-Za-z0-9_./-]*[A-Za-z0-9_]/?" named "${text}")
+  if(NOT named)
+    fail("${page}(1) names no installed file: is it the page?")
+  endif()
+  foreach(path IN LISTS named)
+    if(NOT EXISTS "${SCRATCH}/root${path}" AND NOT IS_SYMLINK "${SCRATCH}/root${path}")
+      fail("${page}(1) names ${path}, which the package does not install")
+    endif()
+  endforeach()
+endforeach()
+
 # The theme file MATE's screensaver reads: the installed program among the
 # hacks, started on the window the daemon gives it.
 file(STRINGS "${SCRATCH}/root/usr/share/applications/screensavers/lumetta.desktop" desktop)
