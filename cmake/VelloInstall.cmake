@@ -1,6 +1,6 @@
 # cmake --install: libvello with its headers under include/vello, a CMake
-# package (find_package(vello CONFIG) gives vello::vello), vello.pc, the
-# vello program and man pages made from the programs' --help.
+# package (find_package(vello CONFIG) gives vello::vello), vello.pc and the
+# vello program (its man page: cmake/VelloDocs.cmake).
 include(CMakePackageConfigHelpers)
 
 # What builds against libvello is the "development" component; a shared
@@ -46,25 +46,6 @@ install(FILES ${CMAKE_BINARY_DIR}/vello.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/p
   COMPONENT development)
 
 install(TARGETS vello_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-
-# Man pages from --help. lumetta's program is installed by its own folder.
-function(vello_man_page target name summary)
-  set(page ${CMAKE_BINARY_DIR}/man/${name}.1)
-  string(REPLACE ";" "," subcommands "${ARGN}")  # a list would split the command
-  add_custom_command(OUTPUT ${page}
-    COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${target}> -DNAME=${name}
-      "-DSUMMARY=${summary}" "-DSUBCOMMANDS=${subcommands}" -DOUTPUT=${page}
-      -P ${CMAKE_SOURCE_DIR}/cmake/HelpToMan.cmake
-    DEPENDS ${target} ${CMAKE_SOURCE_DIR}/cmake/HelpToMan.cmake
-    COMMENT "Writing the man page of ${name}" VERBATIM)
-  add_custom_target(${name}_man_page ALL DEPENDS ${page})
-  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endfunction()
-vello_man_page(vello_tool vello "builds, inspects, extracts, upgrades and verifies vello.dat packages"
-  info extract pack upgrade verify set-swf-version)
-if(TARGET lumetta)
-  vello_man_page(lumetta lumetta "a screen saver that plays the SWF programs of a vello.dat package")
-endif()
 
 # The consumer tests install into a scratch prefix and build against it;
 # a sanitizer build's library would need the sanitizer's flags there too.
