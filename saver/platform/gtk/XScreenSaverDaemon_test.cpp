@@ -371,7 +371,7 @@ TEST_F(XScreenSaverTest, ActivateShowsTheDemoAndDeactivateEndsItClean) {
       WaitForDemo(m_display, DefaultRootWindow(m_display), kDemoMain, seen, &lit);
   ASSERT_GE(firstFrame, 0) << "the screen never showed the demo: " << Describe(seen) << "\n"
                            << DaemonLog();
-  EXPECT_EQ(lit, std::vector<std::string>{}) << "the screen lit up before the demo's first frame";
+  EXPECT_EQ(lit, std::vector<std::string>{}) << "the screen lit up before the demo's first frame\n" << DaemonLog();
   std::cout << "seconds from -activate to the demo on the screen: " << firstFrame << "\n";
   RecordProperty("seconds_to_first_frame", std::to_string(firstFrame));
 
