@@ -1,5 +1,7 @@
 #include "system/AtomicFile.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -40,6 +42,19 @@ mode_t ModeForNewFile() {
 
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
+constexpr const char* kExists = "exists, and replacing it was not asked for";
+constexpr const char* kMadeMeanwhile = "was made by another while being saved, and replacing it was not asked for";
+
+// rename that fails with EEXIST rather than replace a file; a file system
+// without RENAME_NOREPLACE gets a link, which refuses too.
+bool RenameWithoutReplacing(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL) return false;
+  if (link(from.c_str(), to.c_str()) != 0) return false;
+  unlink(from.c_str());
+  return true;
+}
+
 }  // namespace
 
 AtomicFile::AtomicFile(const std::string& targetPath) : m_target(targetPath) {}
@@ -76,6 +91,7 @@ bool AtomicFile::Begin() {
   if (lstat(m_target.c_str(), &m_old) == 0) {
     const std::string refusal = Refusal(m_old);
     if (!refusal.empty()) return Fail(refusal);
+    if (!m_mayReplace) return Fail(kExists);
     m_replacing = true;
   } else if (errno != ENOENT) {
     return Fail(SystemError("cannot be examined"));
@@ -143,18 +159,20 @@ bool AtomicFile::Commit() {
   if (lstat(m_target.c_str(), &now) == 0) {
     const std::string refusal = Refusal(now);
     if (!refusal.empty()) ok = Fail(refusal);
+    else if (!m_mayReplace) ok = Fail(kMadeMeanwhile);
     else if (m_replacing && (now.st_dev != m_old.st_dev || now.st_ino != m_old.st_ino))
       ok = Fail("was replaced by another file while being saved");
   }
   if (ok) {
     const SignalsBlocked blocked;
-    if (std::rename(m_tempPath.c_str(), m_target.c_str()) == 0) {
+    if (m_mayReplace ? std::rename(m_tempPath.c_str(), m_target.c_str()) == 0
+                     : RenameWithoutReplacing(m_tempPath, m_target)) {
       Unlist();
       m_tempPath.clear();
       m_failure.clear();
       return true;
     }
-    Fail(SystemError("cannot be replaced"));
+    Fail(errno == EEXIST ? std::string(kMadeMeanwhile) : SystemError("cannot be replaced"));
   }
   Discard();
   return false;
