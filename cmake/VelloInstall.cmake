@@ -9,9 +9,19 @@ install(TARGETS vello EXPORT velloTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-foreach(dir system encryption builder_package)
-  install(DIRECTORY ${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vello/${dir} COMPONENT development
-    FILES_MATCHING PATTERN "*.h" PATTERN "*_test.h" EXCLUDE PATTERN "testdata" EXCLUDE)
+# The public headers: the classes a program builds on and what their
+# declarations need. The rest (sha2_detail.h, BlowfishCore.h,
+# RecordReader.h, UniqueFd.h, ...) are the library's own business.
+set(VELLO_PUBLIC_HEADERS
+  system/SysFile.h system/ByteRun.h system/SysEndian.h system/SysStringHelper.h
+  system/ConvertUTF.h system/System.h
+  encryption/Encryption.h encryption/EncryptedString.h encryption/sha2.h
+  encryption/Blowfish.h encryption/Base64.h encryption/BaseEncode.h encryption/BaseDecode.h
+  builder_package/Package.h builder_package/PackageForm.h builder_package/PackageBinary.h
+  builder_package/ReadFailure.h builder_package/PackageReadOptions.h)
+foreach(header IN LISTS VELLO_PUBLIC_HEADERS)
+  get_filename_component(dir ${header} DIRECTORY)
+  install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vello/${dir} COMPONENT development)
 endforeach()
 
 set(VELLO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vello)

@@ -17,6 +17,22 @@ foreach(installed bin/vello share/man/man1/vello.1.gz include/vello/builder_pack
     message(FATAL_ERROR "not installed: ${installed}")
   endif()
 endforeach()
+foreach(internal encryption/sha2_detail.h encryption/BlowfishCore.h builder_package/RecordReader.h
+        system/UniqueFd.h)
+  if(EXISTS ${prefix}/include/vello/${internal})
+    message(FATAL_ERROR "an internal header is installed: ${internal}")
+  endif()
+endforeach()
+
+# Every installed header compiles on its own from the installed tree: none
+# leans on one that stayed behind. (Once: both ways install the same files.)
+if(WAY STREQUAL "find_package")
+  file(GLOB_RECURSE headers RELATIVE ${prefix}/include/vello ${prefix}/include/vello/*.h)
+  foreach(header IN LISTS headers)
+    file(WRITE ${SCRATCH}/header_check.cpp "#include <${header}>\n")
+    run(${CXX} -std=c++20 -fsyntax-only -I${prefix}/include/vello ${SCRATCH}/header_check.cpp)
+  endforeach()
+endif()
 
 set(consumer ${SCRATCH}/consumer)
 if(WAY STREQUAL "find_package")
