@@ -10,29 +10,13 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include "system/SignalsBlocked.h"
+
 namespace {
 
 // Saves begun and not yet finished, for RemovePendingFiles. Changed only
 // while signals are blocked, so a handler never sees it half changed.
 AtomicFile* g_pending = nullptr;
-
-// Blocks every signal for its lifetime: a temporary file is listed in the
-// same step that makes it, and unlisted in the same step that renames or
-// removes it.
-class SignalsBlocked {
- public:
-  SignalsBlocked() {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &m_old);
-  }
-  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
-  SignalsBlocked(const SignalsBlocked&) = delete;
-  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
-
- private:
-  sigset_t m_old;
-};
 
 mode_t ModeForNewFile() {
   const mode_t mask = umask(0);
