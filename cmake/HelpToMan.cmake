@@ -1,6 +1,7 @@
 # Writes a man page from a program's --help and its subcommands' --help:
-#   cmake -DPROGRAM=... -DNAME=... -DSUMMARY=... -DSUBCOMMANDS=a,b -DOUTPUT=... -P HelpToMan.cmake
-# so that the page never drifts from what the program says.
+#   cmake -DPROGRAM=... -DNAME=... -DSUMMARY=... -DSUBCOMMANDS=a,b [-DNOTES=file] -DOUTPUT=... -P HelpToMan.cmake
+# so that the page never drifts from what the program says. NOTES, roff
+# text, becomes the page's NOTES section.
 
 function(help_text out)
   execute_process(COMMAND ${PROGRAM} ${ARGN} --help OUTPUT_VARIABLE text RESULT_VARIABLE rc)
@@ -25,5 +26,9 @@ if(SUBCOMMANDS)
     help_text(text ${sub})
     string(APPEND page ".SS ${sub}\n.nf\n${text}.fi\n")
   endforeach()
+endif()
+if(NOTES)
+  file(READ "${NOTES}" notes)
+  string(APPEND page ".SH NOTES\n${notes}")
 endif()
 file(WRITE "${OUTPUT}" "${page}")

@@ -38,14 +38,19 @@ install(FILES ${CMAKE_BINARY_DIR}/vello.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/p
 install(TARGETS vello_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Man pages from --help. lumetta's program is installed by its own folder.
+# A page's NOTES section, if any, is cmake/<name>.notes.
 function(vello_man_page target name summary)
   set(page ${CMAKE_BINARY_DIR}/man/${name}.1)
   string(REPLACE ";" "," subcommands "${ARGN}")  # a list would split the command
+  set(notes ${CMAKE_SOURCE_DIR}/cmake/${name}.notes)
+  if(NOT EXISTS ${notes})
+    set(notes "")
+  endif()
   add_custom_command(OUTPUT ${page}
     COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${target}> -DNAME=${name}
-      "-DSUMMARY=${summary}" "-DSUBCOMMANDS=${subcommands}" -DOUTPUT=${page}
+      "-DSUMMARY=${summary}" "-DSUBCOMMANDS=${subcommands}" "-DNOTES=${notes}" -DOUTPUT=${page}
       -P ${CMAKE_SOURCE_DIR}/cmake/HelpToMan.cmake
-    DEPENDS ${target} ${CMAKE_SOURCE_DIR}/cmake/HelpToMan.cmake
+    DEPENDS ${target} ${CMAKE_SOURCE_DIR}/cmake/HelpToMan.cmake ${notes}
     COMMENT "Writing the man page of ${name}" VERBATIM)
   add_custom_target(${name}_man_page ALL DEPENDS ${page})
   install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

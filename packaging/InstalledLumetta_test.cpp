@@ -31,6 +31,9 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPlayLimit = 120s;
 constexpr auto kStopLimit = 20s;
 
+// The unpacked package, or the root the package was installed in.
+std::string DebRoot() { return InstalledRoot(LUMETTA_DEB_ROOT); }
+
 std::string ReadFile(const fs::path& file) {
   std::ifstream in(file);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -71,7 +74,7 @@ TEST(DebPackage, UnpackedLumettaPlaysItsOwnDemoWithItsOwnPlayer) {
   LumettaProcess lumetta({"--platform", "gtk", "--window-size", "550x400", "--snapshot", png,
                           "--seconds", "300"},
                          server.display(), temp.string(), (work / "lumetta.log").string(), "",
-                         LUMETTA_DEB_ROOT "/usr/bin/lumetta");
+                         DebRoot() + "/usr/bin/lumetta");
   ASSERT_TRUE(lumetta.waitForOutput("snapshot: ", kPlayLimit)) << lumetta.output();
   EXPECT_NE(lumetta.output().find("page: loaded "), std::string::npos)
       << "the player did not report the program loaded:\n" << lumetta.output();
@@ -155,7 +158,7 @@ class MateSession {
     fs::create_directories(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
     fs::create_directories(work / "hacks");
-    fs::create_symlink(LUMETTA_DEB_ROOT "/usr/bin/lumetta", work / "hacks" / "lumetta");
+    fs::create_symlink(DebRoot() + "/usr/bin/lumetta", work / "hacks" / "lumetta");
     m_pid = fork();
     if (m_pid == 0) {
       // A group of its own, so that whatever it leaves can be ended at once.
@@ -169,7 +172,7 @@ class MateSession {
       setenv("XDG_CACHE_HOME", (home / ".cache").c_str(), 1);
       setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
       setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-      setenv("XDG_DATA_DIRS", LUMETTA_DEB_ROOT "/usr/share:/usr/share", 1);
+      setenv("XDG_DATA_DIRS", (DebRoot() + "/usr/share:/usr/share").c_str(), 1);
       setenv("XDG_CURRENT_DESKTOP", "MATE", 1);
       // Settings in a file under HOME, read by every process of the session.
       setenv("GSETTINGS_BACKEND", "keyfile", 1);
@@ -214,7 +217,7 @@ TEST(MateScreensaver, RunsTheInstalledLumettaInItsWindowAndStopsIt) {
   const Scratch scratch;
   const fs::path& work = scratch.path;
   const std::string png = (work / "screen.png").string();
-  const std::string lumetta = LUMETTA_DEB_ROOT "/usr/bin/lumetta";
+  const std::string lumetta = DebRoot() + "/usr/bin/lumetta";
   Display* display = XOpenDisplay(server.display().c_str());
   ASSERT_NE(display, nullptr);
   const Screen* screen = DefaultScreenOfDisplay(display);
