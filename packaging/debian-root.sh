@@ -229,9 +229,10 @@ run() {
   exec 9>"$cache/$suite.lock"
   flock -s 9
   fresh || skip "the root was not made (see the output of ensure)"
-  # --kill-child: if this script is killed, PID 1 of the new namespace is
-  # too, and with it every process in there; the mounts go with them.
-  unshare --mount --propagation private --pid --fork --kill-child -- \
+  # --kill-child: if this process (unshare, in place of the script) is
+  # killed, PID 1 of the new namespace is too, and with it every process in
+  # there; the mounts go with them.
+  exec unshare --mount --propagation private --pid --fork --kill-child -- \
     bash "$0" __inside "$deb" "$binds" "$envs" "$@"
 }
 
