@@ -151,7 +151,14 @@ ensure() {
   need_root
   mkdir -p "$cache"
   exec 9>"$cache/$suite.lock"
-  # Alone: one maker at a time, and not while a run uses the root.
+  # Shared to look (runs hold it shared too); alone to make: one maker at a
+  # time, and not while a run uses the root.
+  flock -s 9
+  if fresh && [[ ${1-} != measure || -f $root/.lumetta-measure-made ]]; then
+    flock -u 9
+    return 0
+  fi
+  flock -u 9
   flock 9
   if ! fresh; then
     make_root
