@@ -41,7 +41,9 @@ if [[ ${1-} == --root ]]; then
   shift 2
   checkout=$(cd "$(dirname "$0")/.." && pwd)
   build_dir=$(realpath "${BUILD_DIR:-build/default}")
-  deb=$(ls "$build_dir"/lumetta_*_amd64.deb 2>/dev/null | head -1 || true)
+  # make deb's, or the one the package test made.
+  deb=$(ls "$build_dir"/lumetta_*_amd64.deb "$build_dir"/packaging/deb/lumetta_*_amd64.deb 2>/dev/null |
+        head -1 || true)
   [[ -n $deb ]] || { echo "measure-lumetta: no package in $build_dir; run make deb" >&2; exit 1; }
   forwarded=(--env "BUILD_DIR=$build_dir" --env LUMETTA=/usr/bin/lumetta)
   for name in MEASURE_NICE PEER LUMETTA_ARGS; do
@@ -321,7 +323,7 @@ for size in $sizes; do
     }
     END {
       for (w = 1; w <= 7; w++) { column("lumetta", w); if (n[peer]) column(peer, w) }
-      split("first frame (s)|CPU to first frame (s)|CPU while playing (% of a core)|frames shown per second|CPU per frame shown (ms)|its X server's CPU (% of a core)|CPU with the X server (%)", label, "|")
+      split("first frame (s)|CPU to first frame (s)|CPU while playing (% of a core)|frames shown per second|CPU per frame shown (ms)|X server CPU (% of a core)|CPU with X server (% of a core)", label, "|")
       printf "%-10s %-32s %-18s %-18s %s\n", size, "median (min-max)", "lumetta", peer, "lumetta/" peer
       for (w = 1; w <= 7; w++) {
         ratio = (n[peer] && m[peer, w] > 0) ? sprintf("%.2f", m["lumetta", w] / m[peer, w]) : "-"
