@@ -28,7 +28,11 @@ deb: build
 # A window on the demo package until it is closed; ARGS adds options, e.g.
 # make run ARGS="--seconds 10 --preview". Without a display, what would be
 # shown is printed for 3 s instead.
-run: build
+# Builds only lumetta and what it runs with (its window module, the player,
+# the demo package), not every test program.
+run: deps
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default -j $(JOBS) --target lumetta
 	@if [ -n "$$DISPLAY" ]; then \
 	  build/default/saver/lumetta --platform gtk --resources $(DEMO_DIR) $(ARGS); \
 	else \

@@ -200,7 +200,7 @@ void BM_VelloPackProtected16MiB(benchmark::State& state) {
   const std::string program = WriteProgram(scratch, 16u << 20);
   RunInTurn(
       state,
-      [&] { Spawn({VELLO_PROGRAM, "pack", "-q", "-o", scratch.File("ours.dat"), "--main", program, "--protect"}); },
+      [&] { Spawn({VELLO_PROGRAM, "pack", "-q", "--force", "-o", scratch.File("ours.dat"), "--main", program, "--protect"}); },
       [&] { OpenSslProtectedPack(program, scratch.File("peer.dat")); }, vello_bench::ThreadSeconds);
 }
 BENCHMARK(BM_VelloPackProtected16MiB)->Unit(benchmark::kMillisecond)->Iterations(4);
@@ -208,7 +208,7 @@ BENCHMARK(BM_VelloPackProtected16MiB)->Unit(benchmark::kMillisecond)->Iterations
 void BM_VelloExtract64MiB(benchmark::State& state) {
   const Scratch scratch;
   const std::string program = WriteProgram(scratch, 64u << 20);
-  Spawn({VELLO_PROGRAM, "pack", "-q", "-o", scratch.File("plain.dat"), "--main", program});
+  Spawn({VELLO_PROGRAM, "pack", "-q", "--force", "-o", scratch.File("plain.dat"), "--main", program});
   RunInTurn(
       state,
       [&] { Spawn({VELLO_PROGRAM, "extract", "-q", "--force", scratch.File("plain.dat"), "-o", scratch.File("out")}); },
@@ -221,7 +221,7 @@ void BM_LumettaExtract64MiB(benchmark::State& state) {
   const std::string program = WriteProgram(scratch, 64u << 20);
   fs::create_directories(scratch.path / "resources");
   fs::create_directories(scratch.path / "tmp");
-  Spawn({VELLO_PROGRAM, "pack", "-q", "-o", scratch.File("resources/vello.dat"), "--main", program});
+  Spawn({VELLO_PROGRAM, "pack", "-q", "--force", "-o", scratch.File("resources/vello.dat"), "--main", program});
   setenv("TMPDIR", scratch.File("tmp").c_str(), 1);
   RunInTurn(
       state,

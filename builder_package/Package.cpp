@@ -1,38 +1,8 @@
 #include "builder_package/Package.h"
 
-// Layout of a package file (read here and written by Write below). All
-// integers are little-endian int32, bools an int32 that is true only when
-// 1, text a string record with the scramble on. Gates are on the package
-// version read first; a section is present when the version reaches it.
-//
-//   packageVersion:int32 (14 written)
-//   header: m_headerInt1:int32 m_headerString1:text m_headerString2:text
-//           m_headerFlag1:bool m_headerFlag2:bool m_headerFlag3:bool
-//           m_headerString3:text m_headerInt2:int32 m_headerInt3:int32
-//           m_headerInt4:int32
-//   forms:  count:int32 form[count]                        (PackageForm.cpp)
-//   [v>=2]  m_dllBinaries: count:int32 binary[count]       (PackageBinary.cpp)
-//   [v>=3]  m_secureVars:  count:int32 (key:text encryptedString)[count]
-//   [v>=4]  m_files:       count:int32 (key:text binary)[count]
-//   [v>=5]  m_encryptedStrings: count:int32 encryptedString[count]
-//           m_optionInt1..4:int32 m_optionFlag1:bool m_optionString1:text
-//           m_optionFlag2:bool m_optionInt5:int32
-//   [v>=6]  splash:   packed:int32 unpacked:int32 bytes[packed > 0 ? packed : 0]
-//   [v>=7]  m_optionString2:text
-//   [v>=8]  tray icon: as splash
-//   [v>=9]  m_globalVars: count:int32 (key:text encryptedString)[count]
-//   [v>=10] m_optionString3..9:text
-//   [v>=11] m_optionFlag3:bool
-//   [v>=12] flash: as splash
-//   [v>=14] xul:   as splash
-//
-// encryptedString (encryption/EncryptedString.cpp): recordVersion:int32,
-// then for version 1 count:int32 cipher:bytes[count > 0 ? count : 0], for
-// any other version (2 written) the value as text.
-//
-// Counts of 0 or less hold no entry. Sizes and counts that the bytes left
-// in the file cannot hold, and negative sizes, are refused. A map key read
-// twice keeps the later record; maps are written in key order.
+// Reads and writes the package record; its layout, field by field with
+// each version gate, is in docs/format.md ("Package"), and the reader and
+// the writer below follow it in order.
 
 #include <algorithm>
 #include <cstdint>
@@ -86,7 +56,8 @@ bool ReadList(RecordReader& in, unsigned int version, const char* section,
 
 template <class Record>
 bool ReadMap(RecordReader& in, unsigned int version, const char* section,
-             std::map<std::wstring, Record*, CodeUnitOrder>& map) {
+             std::map<std::wstring, Record*, CodeUnitOrder>& map,
+             std::vector<CPackage::DuplicateKey>& duplicates) {
   in.SetRecord(section);
   int count = 0;
   if (!in.Count("count", count)) return false;
@@ -98,6 +69,7 @@ bool ReadMap(RecordReader& in, unsigned int version, const char* section,
     if (!record->Read(version, in.File()))
       return in.FailWithin(EntryName(section, i), ReasonOf(*record));
     Record*& slot = map[key];
+    if (slot != nullptr) duplicates.push_back({section, key});
     delete slot;  // a key read twice keeps the later record
     slot = record.release();
   }
@@ -261,6 +233,7 @@ bool CPackage::Read(unsigned int version, CSysFile& file) { return Read(version,
 
 bool CPackage::Read(unsigned int version, CSysFile& file, const PackageReadOptions& options) {
   m_readFailure.Clear();
+  m_duplicateKeys.clear();
   RecordReader in(file, m_readFailure, "package");
   int packageVersion = 0;
   if (!in.Int("packageVersion", packageVersion)) return false;
@@ -287,8 +260,8 @@ bool CPackage::Read(unsigned int version, CSysFile& file, const PackageReadOptio
 
 bool CPackage::ReadSections(int v, unsigned int version, RecordReader& in) {
   if (v >= 2 && !ReadList(in, version, "DLL binary", m_dllBinaries)) return false;
-  if (v >= 3 && !ReadMap(in, version, "secure variable", m_secureVars)) return false;
-  if (v >= 4 && !ReadMap(in, version, "file", m_files)) return false;
+  if (v >= 3 && !ReadMap(in, version, "secure variable", m_secureVars, m_duplicateKeys)) return false;
+  if (v >= 4 && !ReadMap(in, version, "file", m_files, m_duplicateKeys)) return false;
   if (v >= 5) {
     if (!ReadList(in, version, "encrypted string", m_encryptedStrings)) return false;
     in.SetRecord("options");
@@ -307,7 +280,7 @@ bool CPackage::ReadSections(int v, unsigned int version, RecordReader& in) {
                               m_pTrayIcon, m_packedTrayIconSize,
                               m_unpackedTrayIconSize))
     return false;
-  if (v >= 9 && !ReadMap(in, version, "global variable", m_globalVars)) return false;
+  if (v >= 9 && !ReadMap(in, version, "global variable", m_globalVars, m_duplicateKeys)) return false;
   in.SetRecord("options");
   if (v >= 10 &&
       !(in.Text("m_optionString3", m_optionString3) && in.Text("m_optionString4", m_optionString4) &&

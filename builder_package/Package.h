@@ -62,6 +62,14 @@ class CPackage {
   // The reason of the last failed Read or Load; cleared when one starts.
   const ReadFailure& GetReadFailure() const { return m_readFailure; }
 
+  // A key that the last Read found more than once in a map: the map keeps
+  // the later record, so writing the package again drops the earlier one.
+  struct DuplicateKey {
+    std::string section;  // "secure variable", "file" or "global variable"
+    std::wstring key;
+  };
+  const std::vector<DuplicateKey>& GetDuplicateKeys() const { return m_duplicateKeys; }
+
   void AddForm(CPackageForm* pForm);  // requires pForm; the package owns it
   // Deletes the forms and every section record; frees the resources (the
   // splash and tray-icon sizes keep their values, flash and xul sizes
@@ -197,4 +205,5 @@ class CPackage {
 
   int m_storedVersion;
   ReadFailure m_readFailure;
+  std::vector<DuplicateKey> m_duplicateKeys;
 };

@@ -1,9 +1,6 @@
 #include "builder_package/PackageBinary.h"
 
-// Record of a binary (read here, written by Write below):
-//   binaryVersion:int32 (1 written; any value read and ignored)
-//   m_length:int32 (>= 0)
-//   [m_length > 0] data:bytes[m_length], scrambled with k = 125
+// The binary record; its layout is in docs/format.md ("Binary").
 
 #include <cstring>
 #include <memory>

@@ -1,29 +1,7 @@
 #include "builder_package/PackageForm.h"
 
-// Form record (read here and written by Write below); ints are int32,
-// bools int32 (true only when 1), text a scrambled string record. Gates
-// are on the form version read first.
-//
-//   formVersion:int32 (14 written)
-//   m_formString1:text m_formFlag1:bool m_formInt1..7:int32
-//   m_formFlag2..4:bool m_formInt8:int32 m_formFlag5..8:bool
-//   m_formInt9..14:int32 m_formString2:text m_formFlag9..10:bool
-//   m_SWFLength:int32 (>= 0) program:bytes[m_SWFLength], scrambled (k 122)
-//                            or protected (ProtectedSWF.h)
-//   [v>=2]  m_packedMaskSize:int32 m_unpackedMaskSize:int32 (both >= 0)
-//           mask:bytes[m_packedMaskSize] (zlib, then scrambled, k 122)
-//   [v>=3]  m_formUInt1:uint32
-//   [v>=4]  m_formFlag11:bool
-//   [v>=5]  m_formInt15..17:int32
-//   [v>=6]  m_formName:text
-//   [v>=7]  m_formInt18:int32
-//   [v>=8]  m_saverPreviewSize:int32 preview:bytes[size] (k 122)
-//           m_saverSettingsSize:int32 settings:bytes[size] (k 122)
-//   [v>=9]  m_formFlag12:bool m_formUInt2:uint32
-//   [v>=10] m_formInt19:int32 m_formInt20:int32
-//   [v>=11] m_keyTextLength:int32 keyText:bytes[m_keyTextLength] (k 63)
-//   [v>=12] m_SWFVersion:int32
-//   [v>=14] m_formFlag13:bool
+// Reads and writes the form record; its layout, field by field with each
+// version gate, is in docs/format.md ("Form").
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 # cmake --install: libvello with its headers under include/vello, a CMake
-# package (find_package(vello CONFIG) gives vello::vello), vello.pc, the
-# vello program and man pages made from the programs' --help.
+# package (find_package(vello CONFIG) gives vello::vello), vello.pc and the
+# vello program (its man page: cmake/VelloDocs.cmake).
 include(CMakePackageConfigHelpers)
 
 # What builds against libvello is the "development" component; a shared
@@ -9,9 +9,19 @@ install(TARGETS vello EXPORT velloTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-foreach(dir system encryption builder_package)
-  install(DIRECTORY ${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vello/${dir} COMPONENT development
-    FILES_MATCHING PATTERN "*.h" PATTERN "*_test.h" EXCLUDE PATTERN "testdata" EXCLUDE)
+# The public headers: the classes a program builds on and what their
+# declarations need. The rest (sha2_detail.h, BlowfishCore.h,
+# RecordReader.h, UniqueFd.h, ...) are the library's own business.
+set(VELLO_PUBLIC_HEADERS
+  system/SysFile.h system/ByteRun.h system/SysEndian.h system/SysStringHelper.h
+  system/ConvertUTF.h system/System.h
+  encryption/Encryption.h encryption/EncryptedString.h encryption/sha2.h
+  encryption/Blowfish.h encryption/Base64.h encryption/BaseEncode.h encryption/BaseDecode.h
+  builder_package/Package.h builder_package/PackageForm.h builder_package/PackageBinary.h
+  builder_package/ReadFailure.h builder_package/PackageReadOptions.h)
+foreach(header IN LISTS VELLO_PUBLIC_HEADERS)
+  get_filename_component(dir ${header} DIRECTORY)
+  install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vello/${dir} COMPONENT development)
 endforeach()
 
 set(VELLO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vello)
@@ -36,30 +46,6 @@ install(FILES ${CMAKE_BINARY_DIR}/vello.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/p
   COMPONENT development)
 
 install(TARGETS vello_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-
-# Man pages from --help. lumetta's program is installed by its own folder.
-# A page's NOTES section, if any, is cmake/<name>.notes.
-function(vello_man_page target name summary)
-  set(page ${CMAKE_BINARY_DIR}/man/${name}.1)
-  string(REPLACE ";" "," subcommands "${ARGN}")  # a list would split the command
-  set(notes ${CMAKE_SOURCE_DIR}/cmake/${name}.notes)
-  if(NOT EXISTS ${notes})
-    set(notes "")
-  endif()
-  add_custom_command(OUTPUT ${page}
-    COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${target}> -DNAME=${name}
-      "-DSUMMARY=${summary}" "-DSUBCOMMANDS=${subcommands}" "-DNOTES=${notes}" -DOUTPUT=${page}
-      -P ${CMAKE_SOURCE_DIR}/cmake/HelpToMan.cmake
-    DEPENDS ${target} ${CMAKE_SOURCE_DIR}/cmake/HelpToMan.cmake ${notes}
-    COMMENT "Writing the man page of ${name}" VERBATIM)
-  add_custom_target(${name}_man_page ALL DEPENDS ${page})
-  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endfunction()
-vello_man_page(vello_tool vello "builds, inspects, extracts, upgrades and verifies vello.dat packages"
-  info extract pack upgrade verify set-swf-version)
-if(TARGET lumetta)
-  vello_man_page(lumetta lumetta "a screen saver that plays the SWF programs of a vello.dat package")
-endif()
 
 # The consumer tests install into a scratch prefix and build against it;
 # a sanitizer build's library would need the sanitizer's flags there too.

@@ -6,7 +6,9 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME lumetta)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "vello developers <vello@localhost>")
+# -DVELLO_MAINTAINER="Name <address>" (cmake/VelloDocs.cmake).
+set(CPACK_PACKAGE_CONTACT "${VELLO_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "screen saver that plays the SWF programs of vello.dat packages")
 set(CPACK_PACKAGE_DESCRIPTION "lumetta plays the SWF program of a vello.dat package with the Ruffle
 player in a WebKitGTK web view, in a window of its own or as a hack of

@@ -9,7 +9,7 @@
 // hashed fixed pass phrase. Plain form: the text's code units as 4-byte
 // host-order units, a zero unit, zero bytes to the next multiple of 8.
 //
-// Record (package files), after `version:int32`:
+// Record (package files, docs/format.md), after `version:int32`:
 //   [version 1]      count:int32  cipher[count]   (count <= 0: empty value)
 //   [any other, 2]   text:string (scrambled)      (enciphered as it arrives)
 // Write always writes version 2, so the file holds the text, not the cipher.

@@ -165,13 +165,6 @@ TEST_P(Sha2FamilyTest, MessagesMatchEvp) {
     Message msg = RandomMessage(rng, len);
     ASSERT_EQ(f.hex({msg}), EvpHex(f.name, msg)) << "length " << len;
   }
-  for (int round = 0; round < 200; ++round) {
-    Message msg = RandomMessage(rng, rng() % 5000);
-    std::string text(f.digest_length * 2 + 1, '\0');
-    f.data(msg.data(), msg.size(), text.data());
-    text.pop_back();
-    ASSERT_EQ(text, EvpHex(f.name, msg)) << "length " << msg.size();
-  }
   EXPECT_EQ(f.data(reinterpret_cast<const sha2_byte*>("abc"), 3, nullptr), nullptr);
 }
 

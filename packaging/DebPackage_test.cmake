@@ -71,10 +71,12 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 foreach(expected
-    ./usr/bin/lumetta ./usr/bin/vello ./usr/lib/lumetta/lumetta-gtk.so
+    ./usr/bin/lumetta ./usr/bin/vello ./usr/lib/lumetta/modules/lumetta-gtk.so
     ./usr/share/lumetta/vello.dat ./usr/share/lumetta/ruffle/ruffle.js
     ./usr/share/lumetta/ConfigureSheet.ui
-    ./usr/share/man/man1/lumetta.1 ./usr/share/man/man1/vello.1
+    ./usr/share/man/man1/lumetta.1.gz ./usr/share/man/man1/vello.1.gz
+    ./usr/share/doc/lumetta/copyright ./usr/share/doc/lumetta/changelog.gz
+    ./usr/share/doc/lumetta/README
     ./usr/share/xscreensaver/config/lumetta.xml
     ./usr/share/applications/screensavers/lumetta.desktop
     ./usr/libexec/xscreensaver/lumetta)
@@ -88,7 +90,64 @@ if(NOT contents MATCHES " \\./usr/libexec/xscreensaver/lumetta -> \\.\\./\\.\\./
   fail("usr/libexec/xscreensaver/lumetta is not a link to ../../bin/lumetta:\n${contents}")
 endif()
 
+# No maintainer scripts: the package runs nothing when installed or removed.
+run(control dpkg-deb --info "${deb}")
+if(control MATCHES "(preinst|postinst|prerm|postrm|triggers|config)\n")
+  fail("maintainer scripts in the package:\n${control}")
+endif()
+
+# Debian's own checks of a package, with no error and no warning.
+find_program(LINTIAN lintian)
+if(NOT LINTIAN)
+  fail("lintian is not installed (scripts/install-deps.sh installs it)")
+endif()
+execute_process(COMMAND ${LINTIAN} --fail-on error,warning --tag-display-limit 0 "${deb}"
+  RESULT_VARIABLE code OUTPUT_VARIABLE said ERROR_VARIABLE said)
+if(NOT code EQUAL 0)
+  fail("lintian finds fault with the package (${code}):\n${said}")
+endif()
+message(STATUS "lintian: ${said}")
+
+# The copyright file follows the player that is pinned: its version, its
+# copyright line and its licence text as the npm package has them.
+set(player "${BUILD_DIR}/saver/player/node_modules/@ruffle-rs/ruffle")
+file(READ "${player}/package.json" player_json)
+string(JSON player_version GET "${player_json}" version)
+file(READ "${SOURCE_DIR}/packaging/copyright" copyright)
+string(REPLACE "\n .\n" "\n" copyright "${copyright}")  # DEP-5's blank line
+string(REGEX REPLACE "\n ?" " " copyright_words "${copyright}")
+string(REGEX REPLACE " +" " " copyright_words "${copyright_words}")
+file(STRINGS "${player}/LICENSE_MIT" mit)
+list(GET mit 0 player_copyright)
+string(REGEX REPLACE "^Copyright \\(c\\) " "" player_copyright "${player_copyright}")
+list(REMOVE_AT mit 0)
+string(JOIN " " mit_words ${mit})
+string(REGEX REPLACE " +" " " mit_words "${mit_words}")
+string(STRIP "${mit_words}" mit_words)
+foreach(expected "@ruffle-rs/ruffle ${player_version}" "${player_copyright}" "${mit_words}")
+  string(FIND "${copyright_words}" "${expected}" at)
+  if(at LESS 0)
+    fail("packaging/copyright does not say, of the pinned player: ${expected}")
+  endif()
+endforeach()
+
 run(ignored dpkg-deb -x "${deb}" "${SCRATCH}/root")
+
+# The man pages point at no file of the system that the package does not
+# install (hosts' own programs aside: they are named, not pointed at).
+foreach(page lumetta vello)
+  execute_process(COMMAND gzip -dc "${SCRATCH}/root/usr/share/man/man1/${page}.1.gz" OUTPUT_VARIABLE text)
+  string(REPLACE "\\-" "-" text "${text}")
+  string(REGEX MATCHALL "/usr/[A-Za-z0-9_./-]*[A-Za-z0-9_]/?" named "${text}")
+  if(NOT named)
+    fail("${page}(1) names no installed file: is it the page?")
+  endif()
+  foreach(path IN LISTS named)
+    if(NOT EXISTS "${SCRATCH}/root${path}" AND NOT IS_SYMLINK "${SCRATCH}/root${path}")
+      fail("${page}(1) names ${path}, which the package does not install")
+    endif()
+  endforeach()
+endforeach()
 
 # The theme file MATE's screensaver reads: the installed program among the
 # hacks, started on the window the daemon gives it.

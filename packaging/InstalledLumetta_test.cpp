@@ -1,7 +1,8 @@
 // lumetta as users get it, each under an Xvfb of the test's own: the
 // programs of the .deb, unpacked into a folder, play the demo package that
 // came with them; and MATE's real screensaver, given the package's theme
-// file, runs that lumetta in its window.
+// file, runs that lumetta in its window on the package the user's
+// settings file names.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "saver/SaverTestSupport_test.h"
 #include "saver/platform/gtk/DemoPixels_test.h"
 #include "saver/platform/gtk/Xvfb_test.h"
 
@@ -100,15 +102,21 @@ std::vector<pid_t> SaverProcesses(const std::string& display, const std::string&
   return found;
 }
 
-// The programs lumetta extracted to /tmp: MATE's screensaver hands its
-// hacks a few variables only (DISPLAY, HOME, PATH...), not TMPDIR.
-std::set<fs::path> ExtractedPrograms() {
+// The programs the given processes extracted: lumetta keeps each file it
+// made open until it deletes it. Only these: other lumettas on the
+// machine make files of the same names in the same /tmp (MATE's
+// screensaver hands its hacks a few variables only, not TMPDIR).
+std::set<fs::path> ProgramsOpenedBy(const std::vector<pid_t>& pids) {
   std::set<fs::path> found;
-  std::error_code ec;
-  for (const fs::directory_entry& file : fs::directory_iterator("/tmp", ec)) {
-    const std::string name = file.path().filename().string();
-    for (const char* prefix : {"ssftemp.", "ssptemp.", "ssstemp."})
-      if (name.rfind(prefix, 0) == 0) found.insert(file.path());
+  for (pid_t pid : pids) {
+    std::error_code ec;
+    for (const fs::directory_entry& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+      const fs::path file = fs::read_symlink(fd.path(), ec);
+      const std::string name = file.filename().string();
+      if (ec || file.parent_path() != "/tmp") continue;
+      for (const char* prefix : {"ssftemp.", "ssptemp.", "ssstemp."})
+        if (name.rfind(prefix, 0) == 0) found.insert(file);
+    }
   }
   return found;
 }
@@ -139,12 +147,12 @@ bool SaveScreen(Display* display, const std::string& png) {
   return saved;
 }
 
-// The screen shows the demo's square across the middle of the stage.
-bool SquareShown(const std::string& png, int width, int height) {
+// The screen shows the program's square across the middle of the stage.
+bool SquareShown(const std::string& png, int width, int height, const DemoSwfStyle& style) {
   const Pixels image(png);
   if (image.pixbuf == nullptr) return false;
   const Stage stage(width, height);
-  return RunOf(image, stage.y(kDemoStageHeight / 2.0), kDemoMain.square).count > 0;
+  return RunOf(image, stage.y(kDemoStageHeight / 2.0), style.square).count > 0;
 }
 
 // The session script in a mount namespace of its own, with the environment
@@ -211,18 +219,30 @@ class MateSession {
   pid_t m_pid = -1;
 };
 
-TEST(MateScreensaver, RunsTheInstalledLumettaInItsWindowAndStopsIt) {
+// MATE's theme runs a fixed command line: the user names the package in
+// lumetta's settings file. A second package, whose program looks like the
+// demo's preview, named there by its vello.dat, is what the screen shows.
+TEST(MateScreensaver, RunsTheInstalledLumettaOnThePackageOfTheSettingsFile) {
   XvfbServer server;
   ASSERT_FALSE(server.display().empty()) << server.why();
   const Scratch scratch;
   const fs::path& work = scratch.path;
   const std::string png = (work / "screen.png").string();
   const std::string lumetta = DebRoot() + "/usr/bin/lumetta";
+  const fs::path second = work / "second";
+  fs::create_directories(second);
+  FormContent form;
+  form.main = MakeDemoSwf(kDemoPreview);
+  ASSERT_TRUE(SavePackage(second.string(), {form}));
+  fs::create_directories(work / "home/.config/lumetta");
+  std::ofstream(work / "home/.config/lumetta/lumetta.conf")
+      << "# set by the test\nresources = " << (second / "vello.dat").string() << "\n";
+  const DemoSwfStyle& style = kDemoPreview;
+
   Display* display = XOpenDisplay(server.display().c_str());
   ASSERT_NE(display, nullptr);
   const Screen* screen = DefaultScreenOfDisplay(display);
   const int width = WidthOfScreen(screen), height = HeightOfScreen(screen);
-  const std::set<fs::path> before = ExtractedPrograms();
 
   MateSession session(work, server.display());
   if (!session.waitForOutput("screensaver active", 60s)) {
@@ -236,22 +256,28 @@ TEST(MateScreensaver, RunsTheInstalledLumettaInItsWindowAndStopsIt) {
   bool shown = false;
   while (!shown && Clock::now() < activated + kPlayLimit) {
     std::this_thread::sleep_for(100ms);
-    shown = SaveScreen(display, png) && SquareShown(png, width, height);
+    shown = SaveScreen(display, png) && SquareShown(png, width, height, style);
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - activated).count();
   const std::string daemonLog = ReadFile(work / "daemon.log");
-  ASSERT_TRUE(shown) << "no demo on the screen after " << seconds << " s; the daemon:\n" << daemonLog;
-  std::cout << "first frame of the demo on the screen " << seconds << " s after activation\n";
-  ExpectDemoProgram(png, width, height, kDemoMain);
+  ASSERT_TRUE(shown) << "no program of the second package on the screen after " << seconds
+                     << " s; the daemon:\n" << daemonLog;
+  std::cout << "first frame on the screen " << seconds << " s after activation\n";
+  ExpectDemoProgram(png, width, height, style);
   // It ran the theme's command line as the package has it.
   EXPECT_NE(daemonLog.find("Setting command for job: '/usr/libexec/xscreensaver/lumetta --root'"),
             std::string::npos)
       << daemonLog;
-  EXPECT_FALSE(SaverProcesses(server.display(), lumetta).empty());
-  std::set<fs::path> extracted;
-  for (const fs::path& file : ExtractedPrograms())
-    if (!before.contains(file)) extracted.insert(file);
-  EXPECT_EQ(extracted.size(), 3u) << "the three extracted programs while it plays";
+  std::vector<pid_t> lumettas;
+  for (pid_t pid : SaverProcesses(server.display(), lumetta)) {
+    std::error_code ec;
+    if (fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string() == lumetta)
+      lumettas.push_back(pid);
+  }
+  EXPECT_EQ(lumettas.size(), 1u);
+  // The second package holds a main program only.
+  const std::set<fs::path> extracted = ProgramsOpenedBy(lumettas);
+  EXPECT_EQ(extracted.size(), 1u) << "the one extracted program while it plays";
   const auto anyLeft = [&] {
     for (const fs::path& file : extracted)
       if (fs::exists(file)) return true;

@@ -42,11 +42,12 @@ marker=$root/.lumetta-root-made
 max_age_days=7
 
 # What the tests need beside the package: an X server, the two screensaver
-# daemons, a D-Bus session and gsettings for MATE's. The package's own
+# daemons, a D-Bus session and gsettings for MATE's, and that release's
+# lintian to judge the package by its checks. The package's own
 # dependencies are installed too, so that installing it in a run needs no
 # network.
 packages=(
-  xvfb xauth xscreensaver mate-screensaver dbus-daemon dbus-bin libglib2.0-bin
+  xvfb xauth xscreensaver mate-screensaver dbus-daemon dbus-bin libglib2.0-bin lintian
   libwebkit2gtk-4.1-0 libgtk-3-0t64 libssl3t64 zlib1g
 )
 measure_packages=(chromium python3 procps)

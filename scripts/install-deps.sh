@@ -20,6 +20,8 @@ packages=(
   # the test that runs MATE's screensaver in a D-Bus session of its own
   # (dbus-run-session, gsettings)
   dpkg-dev mate-screensaver dbus-daemon libglib2.0-bin
+  # the test of the .deb checks it as Debian does
+  lintian
 )
 # The player comes from the npm registry; any npm will do.
 command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -100,28 +100,87 @@ std::vector<std::string> Children(int fd) {
   return names;
 }
 
-// Removes name in the folder open at parent. A folder is entered through a
-// descriptor opened without following links, and everything below it is
-// removed relative to that descriptor: a folder swapped for a link at any
-// moment is never followed out of the tree (the link itself goes).
-void RemoveEntry(int parent, const std::string& name, const std::string& shown) {
+// One folder on the way down while a tree is removed: who it is (to
+// recognise it again from below), its name in its parent, and the names
+// still to remove in it, listed once when it was entered.
+struct Level {
+  dev_t device;
+  ino_t inode;
+  std::string name;
+  std::string shown;
+  std::vector<std::string> pending;
+};
+
+// Enters the folder name in the folder open at parent without following a
+// link. -1 when it is no folder any more: a link or file swapped in is
+// then removed itself.
+int EnterFolder(int parent, const std::string& name, bool& ok) {
+  const int fd = openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) return fd;
+  if (errno == ENOTDIR || errno == ELOOP) {
+    if (unlinkat(parent, name.c_str(), 0) != 0) ok = false;
+  } else {
+    ok = false;
+  }
+  return -1;
+}
+
+// Removes name in the folder open at parent, a folder at a time. Only the
+// folder being emptied is held open, however deep the tree: the way back
+// up is "..", checked to be the very folder that was entered, so a tree
+// moved or swapped meanwhile is left rather than followed out of. Each
+// folder is entered without following links and listed once; a folder
+// swapped for a link at any moment sends nothing outside the tree (the
+// link itself goes).
+bool RemoveEntry(int parent, const std::string& name, const std::string& shown) {
   struct stat st;
-  if (fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
-  if (!S_ISDIR(st.st_mode)) {
-    unlinkat(parent, name.c_str(), 0);
-    return;
-  }
-  {
-    const UniqueFd folder(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (folder.get() < 0) {
-      // No longer a folder (swapped for a link or a file meanwhile).
-      if (errno == ENOTDIR || errno == ELOOP) unlinkat(parent, name.c_str(), 0);
-      return;
+  if (fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (!S_ISDIR(st.st_mode)) return unlinkat(parent, name.c_str(), 0) == 0;
+  bool ok = true;
+  UniqueFd current(EnterFolder(parent, name, ok));
+  if (current.get() < 0) return ok && fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0;
+  if (fstat(current.get(), &st) != 0) return false;
+  std::vector<Level> levels;
+  const auto enter = [&](const struct stat& folder, const std::string& entry, const std::string& path) {
+    if (ListingHook()) ListingHook()(path);
+    levels.push_back({folder.st_dev, folder.st_ino, entry, path, Children(current.get())});
+  };
+  enter(st, name, shown);
+  while (true) {
+    Level& level = levels.back();
+    if (!level.pending.empty()) {
+      const std::string child = std::move(level.pending.back());
+      level.pending.pop_back();
+      struct stat entry;
+      if (fstatat(current.get(), child.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone already
+      if (!S_ISDIR(entry.st_mode)) {
+        if (unlinkat(current.get(), child.c_str(), 0) != 0) ok = false;
+        continue;
+      }
+      const int inner = EnterFolder(current.get(), child, ok);
+      if (inner < 0) continue;
+      const std::string path = level.shown + "/" + child;
+      current.reset(inner);
+      if (fstat(current.get(), &entry) != 0) return false;
+      enter(entry, child, path);
+      continue;
     }
-    if (ListingHook()) ListingHook()(shown);
-    for (const std::string& child : Children(folder.get())) RemoveEntry(folder.get(), child, shown + "/" + child);
+    // Emptied as far as it goes: back to its parent, and remove it there.
+    const std::string emptied = level.name;
+    levels.pop_back();
+    if (levels.empty()) break;
+    const int up = openat(current.get(), "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat above;
+    if (up < 0 || fstat(up, &above) != 0 || above.st_dev != levels.back().device ||
+        above.st_ino != levels.back().inode) {
+      if (up >= 0) close(up);
+      return false;  // moved meanwhile: not followed
+    }
+    current.reset(up);
+    if (unlinkat(current.get(), emptied.c_str(), AT_REMOVEDIR) != 0) ok = false;
   }
-  unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+  current.reset(-1);
+  return unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0 && ok;
 }
 
 }  // namespace
@@ -136,13 +195,13 @@ void CopyTree(const std::string& source, const std::string& destination) {
   CopyEntry(source, to);
 }
 
-void RemoveTree(const std::string& path) {
-  if (path.empty()) return;
+bool RemoveTree(const std::string& path) {
+  if (path.empty()) return false;
   const std::string last = LastComponent(path);
-  if (last == "." || last == "..") return;
+  if (last == "." || last == "..") return false;
   std::error_code ec;
   const fs::path resolved = fs::weakly_canonical(path, ec);
-  if (ec || resolved == resolved.root_path()) return;
+  if (ec || resolved == resolved.root_path()) return false;
   // The folder that holds the last component, reached as rm -r reaches it
   // (links on the way followed); below it nothing is.
   std::string trimmed = path;
@@ -150,7 +209,7 @@ void RemoveTree(const std::string& path) {
   const size_t slash = trimmed.rfind('/');
   const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : trimmed.substr(0, slash);
   const UniqueFd folder(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.get() >= 0) RemoveEntry(folder.get(), last, trimmed);
+  return folder.get() >= 0 && RemoveEntry(folder.get(), last, trimmed);
 }
 
 void SetRemoveTreeListingHook(std::function<void(const std::string& folder)> hook) {

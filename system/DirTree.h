@@ -19,8 +19,11 @@ void CopyTree(const std::string& source, const std::string& destination);
 // `rm -r path`: links are removed, never followed. Refuses a path whose
 // last component is "." or "..", and one that resolves to "/". The tree is
 // walked through descriptors (openat, unlinkat), so a folder replaced by a
-// link while it is being removed sends nothing outside the tree.
-void RemoveTree(const std::string& path);
+// link while it is being removed sends nothing outside the tree; one
+// descriptor at a time, so no depth is too deep. True when the path is
+// gone; false when it was refused, missing, or something in it could not
+// be removed (the rest is still removed).
+bool RemoveTree(const std::string& path);
 
 // For tests: called with each folder's path (as given, then "/name" for
 // each level) just before RemoveTree lists it; an empty hook for none.

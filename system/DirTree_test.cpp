@@ -3,6 +3,8 @@
 // would act on, some of them commands that would leave a file behind.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -163,6 +165,36 @@ TEST(DirTreeTest, DeleteDirFollowsNoLinkSwappedInWhileItRuns) {
   EXPECT_TRUE(fs::exists(outside / "file1"));
   EXPECT_TRUE(fs::is_empty(tree / "moved")) << "the folder it had opened was emptied";
   EXPECT_TRUE(fs::is_symlink(sub)) << "the link is not a folder to remove";
+}
+
+// Deeper than the descriptors the process may hold: removed all the same,
+// and the result says whether the path is gone.
+TEST(DirTreeTest, RemoveTreeRemovesTreesDeeperThanTheDescriptorLimitAndTellsTheResult) {
+  TempDir scratch;
+  const fs::path tree = scratch.path() / "tree";
+  fs::create_directory(tree);
+  {
+    int at = open(tree.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int depth = 0; depth < 300 && at >= 0; ++depth) {
+      WriteFile("/proc/self/fd/" + std::to_string(at) + "/f", "x");
+      mkdirat(at, "d", 0755);
+      const int next = openat(at, "d", O_RDONLY | O_DIRECTORY);
+      close(at);
+      at = next;
+    }
+    ASSERT_GE(at, 0);
+    close(at);
+  }
+  rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  rlimit few = old;
+  few.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &few), 0);
+  const bool removed = RemoveTree(tree.string());
+  setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_TRUE(removed);
+  EXPECT_FALSE(fs::exists(tree));
+  for (const fs::path refused : {tree, scratch.path() / "."}) EXPECT_FALSE(RemoveTree(refused.string())) << refused;
 }
 
 std::vector<std::string> FindPeer(const TempDir& scratch, const fs::path& root,

@@ -66,6 +66,7 @@ class CSysFile {
   bool ReadChar(char& value);
   bool ReadBool(bool& value);
 
+  // The string record of the package format (docs/format.md, "Primitives").
   bool WriteString(const std::wstring& text, bool scramble);
   bool ReadString(std::wstring& text, bool scramble);
 

@@ -15,7 +15,7 @@ inline constexpr char kGtkModuleEntry[] = "lumetta_run_gtk";
 using GtkModuleEntry = int (*)(const LumettaOptions& options);
 
 // Where the module lies for a program living in programFolder: installed
-// (the program in <prefix>/bin), in <prefix>/<libdir>/lumetta; in the build
+// (the program in <prefix>/bin), in <prefix>/<libdir>/lumetta/modules; in the build
 // tree, beside the program. Empty when programFolder is.
 std::string GtkModulePathFor(const std::string& programFolder);
 

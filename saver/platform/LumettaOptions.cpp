@@ -65,7 +65,12 @@ const OptionEntry kOptions[] = {
     {"sound", nullptr, [](const std::string&, LumettaOptions& o) { return o.sound = true; }},
     {"help", nullptr, [](const std::string&, LumettaOptions& o) { return o.help = true; }},
     {"h", nullptr, [](const std::string&, LumettaOptions& o) { return o.help = true; }},
-    {"resources", "a directory",
+    {"set", "NAME=VALUE",
+     [](const std::string& v, LumettaOptions& o) {
+       o.settings.push_back(v);
+       return true;
+     }},
+    {"resources", "a folder or a vello.dat",
      [](const std::string& v, LumettaOptions& o) {
        o.resources = v;
        return true;
@@ -205,8 +210,11 @@ std::string LumettaUsage() {
          "  --configure      also open the configuration sheet (the settings\n"
          "                   program), which its OK button closes\n"
          "  --sound          gtk: let the program be heard (muted by default)\n"
-         "  --resources DIR  folder holding vello.dat (default: the installed\n"
+         "  --resources DIR  the package: a folder holding vello.dat, or that file\n"
+         "                   (default: the settings file's, else the installed\n"
          "                   share/lumetta, or the demo package of the build)\n"
+         "  --set NAME=VALUE write a setting to the settings file and exit: resources,\n"
+         "                   renderer or sound (yes/no); an empty VALUE removes it\n"
          "  --seconds N      stop after N seconds, at most 4294967 (fractions\n"
          "                   allowed; 0 releases the view at once); default: run\n"
          "                   until stopped\n"
@@ -222,6 +230,10 @@ std::string LumettaUsage() {
          "  $XSCREENSAVER_WINDOW  the window to draw in, when --window-id is not given\n"
          "  --fps, --install, --mono, --visual V, --delay N\n"
          "                   accepted, as every hack accepts them, and ignored\n"
+         "\n"
+         "Settings file: $XDG_CONFIG_HOME/lumetta/lumetta.conf (else\n"
+         "~/.config/lumetta/lumetta.conf), lines NAME = VALUE as --set writes them;\n"
+         "the command line wins over it.\n"
          "\n"
          "Exit status: 0 when the package was shown, 1 when it could not be,\n"
          "2 for a bad command line.\n";

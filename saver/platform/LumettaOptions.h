@@ -41,6 +41,7 @@ struct LumettaOptions {
   std::string resources;                 // empty: the default resource folder
   std::optional<double> seconds;         // unset: until interrupted or closed
   std::string snapshot;  // gtk: PNG of the web view once the player drew
+  std::vector<std::string> settings;  // --set NAME=VALUE: write the settings file, show nothing
 
   // Options XScreenSaver gives a hack.
   bool root = false;                     // --root: draw on the root window

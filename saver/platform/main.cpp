@@ -14,6 +14,7 @@
 
 #include "saver/platform/GtkModule.h"
 #include "saver/platform/LumettaOptions.h"
+#include "saver/platform/LumettaSettings.h"
 #include "saver/platform/ResourceFolders.h"
 #include "saver/platform/StopSignals.h"
 #include "saver/platform/headless/HeadlessHost.h"
@@ -37,17 +38,49 @@ int Run(int argc, char** argv) {
   // A pipe shows progress as it happens.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-  LumettaOptions options;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  LumettaOptions given;
   std::string error;
-  if (!ParseLumettaOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+  if (!ParseLumettaOptions(args, given, error)) {
     std::cerr << "lumetta: " << error << "\nTry 'lumetta --help'.\n";
     return 2;
   }
-  if (options.help) {
+  if (given.help) {
     std::cout << LumettaUsage();
     return 0;
   }
-  if (options.resources.empty()) options.resources = DefaultResources();
+  const std::string settingsFile = SettingsFilePath();
+  if (!given.settings.empty()) {
+    if (settingsFile.empty()) {
+      std::cerr << "lumetta: no settings file: neither XDG_CONFIG_HOME nor HOME is set\n";
+      return 1;
+    }
+    for (const std::string& assignment : given.settings) {
+      if (!WriteSetting(settingsFile, assignment, error)) {
+        std::cerr << "lumetta: " << error << "\n";
+        return 1;
+      }
+    }
+    std::cout << "lumetta: settings written to " << settingsFile << "\n";
+    return 0;
+  }
+
+  // The file first, the command line over it. A bad file still leaves a
+  // screen to cover: it is ignored, and the demo plays.
+  LumettaOptions options;
+  if (!settingsFile.empty() && !ReadSettingsFile(settingsFile, options, error)) {
+    std::cerr << "lumetta: " << error << "; the settings file is ignored\n";
+    options = LumettaOptions{};
+  }
+  const bool packageFromFile = given.resources.empty() && !options.resources.empty();
+  ParseLumettaOptions(args, options, error);  // read once already
+  if (packageFromFile) std::cout << "package from " << settingsFile << "\n";
+  if (options.resources.empty()) {
+    options.resources = DefaultResources();
+  } else if (!ResourceFolderOf(options.resources, options.resources, error)) {
+    std::cerr << "lumetta: " << error << "\n";
+    return 1;
+  }
 
   InstallStopSignals();
   const bool hack = options.root || options.windowId || std::getenv("XSCREENSAVER_WINDOW");

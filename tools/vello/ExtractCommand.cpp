@@ -121,9 +121,24 @@ int Run(const Options& o) {
   }
   // All or nothing: a failure on the way (a damaged item, a full disk)
   // leaves the folder as it was, as the folder's destructor undoes it.
-  Progress progress("extracting", total);
-  for (const Output& output : outputs) folder.Stage(output.name, output.make(), progress);
+  uint64_t written = 0;
+  {
+    Progress progress("extracting", total);
+    uint64_t planned = 0;
+    for (const Output& output : outputs) {
+      const FileContent content = output.make();
+      folder.Stage(output.name, content, progress);
+      written += content.size();
+      // A protected program decodes to fewer bytes than it is stored in.
+      planned += output.size;
+      progress.AdvanceTo(planned);
+    }
+  }
   folder.Commit();
+  if (!Progress::Quiet())
+    std::cout << Shown(o.folder + ": extracted " + std::to_string(outputs.size()) +
+                       (outputs.size() == 1 ? " file, " : " files, ") + std::to_string(written) + " bytes")
+              << "\n";
   return kExitOk;
 }
 

@@ -58,7 +58,10 @@ bool HasStoredBytes(const CPackageForm& form, std::string& problem) {
 bool DecodeProtected(const CPackageForm& form, const unsigned char* stored, ByteVector& out, std::string& problem) {
   ByteVector decoded;
   if (!ProtectedSWF::Unpack(stored, form.GetSWFSize(), form.GetKeyText(), form.GetKeyTextLength(), decoded)) {
-    problem = "does not decode: its key text or protected blocks are damaged";
+    bool encrypted = false;
+    RsaKeyBits(form, &encrypted);
+    problem = encrypted ? "does not decode: " + std::string(kEncryptedKey)
+                        : "does not decode: its key text or protected blocks are damaged";
     return false;
   }
   const SwfCheck swf = CheckSwf(decoded.data(), decoded.size());
@@ -150,19 +153,33 @@ const Companion kCompanions[3] = {
     {"settings program", "settings.swf", true, SettingsProgram, &CPackageForm::GetSaverSettingsSize},
     {"mask", "mask.bin", false, Mask, &CPackageForm::GetUnpackedMaskSize}};
 
-int RsaKeyBits(const CPackageForm& form) {
+namespace {
+
+// Called only for a key text that is itself enciphered: notes it and
+// refuses, so that OpenSSL never asks for a pass phrase on the terminal.
+int RefusePassPhrase(char*, int, int, void* asked) {
+  *static_cast<bool*>(asked) = true;
+  return -1;
+}
+
+}  // namespace
+
+int RsaKeyBits(const CPackageForm& form, bool* encrypted) {
+  bool asked = false;
+  if (encrypted != nullptr) *encrypted = false;
   const int n = form.GetKeyTextLength();
   if (form.GetKeyText() == nullptr || n <= 0) return 0;
   ByteVector pem(form.GetKeyText(), form.GetKeyText() + n);
   Scramble::Apply(pem.data(), n, Scramble::kKeyText);
   int bits = 0;
   if (BIO* bio = BIO_new_mem_buf(pem.data(), n)) {
-    if (EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr)) {
+    if (EVP_PKEY* key = PEM_read_bio_PrivateKey(bio, nullptr, RefusePassPhrase, &asked)) {
       bits = EVP_PKEY_get_bits(key);
       EVP_PKEY_free(key);
     }
     BIO_free_all(bio);
   }
   OPENSSL_cleanse(pem.data(), pem.size());  // the private key
+  if (encrypted != nullptr) *encrypted = asked;
   return bits;
 }

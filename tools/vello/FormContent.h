@@ -46,5 +46,7 @@ struct Companion {
 extern const Companion kCompanions[3];
 
 // Bits of the RSA key of a protected form; 0 when the key text is absent
-// or does not parse.
-int RsaKeyBits(const CPackageForm& form);
+// or does not parse. A key text enciphered under a pass phrase is never
+// asked about: it gives 0, with *encrypted set when given.
+int RsaKeyBits(const CPackageForm& form, bool* encrypted = nullptr);
+constexpr const char* kEncryptedKey = "key text is encrypted; it cannot be used";

@@ -12,14 +12,18 @@ Subcommand AddInfoCommand(CLI::App& program) {
     std::string package;
     bool json = false;
     bool showValues = false;
+    bool all = false;
   };
   auto options = std::make_shared<Options>();
   CLI::App* app = program.add_subcommand(
-      "info", "Describe a package: version, header, forms and their programs, sections");
+      "info", "Describe a package: version, forms and their programs, sections");
   app->add_option("PKG", options->package, "Package file")->required();
   app->add_flag("--json", options->json,
                 "One JSON document instead of a summary (schema in tools/vello/README.md)");
   app->add_flag("--show-values", options->showValues, "Also show the values of variables");
+  app->add_flag("--all", options->all,
+                "Also show the numbered fields the format leaves unnamed (header, form fields, options);\n"
+                "--json always holds them");
   app->footer(HelpFooter("vello info --json vello.dat"));
 
   return {app, [options] {
@@ -30,7 +34,7 @@ Subcommand AddInfoCommand(CLI::App& program) {
               // A path that is not UTF-8 cannot be a JSON string as it is.
               std::cout << description.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
             else
-              PrintSummary(description, std::cout);
+              PrintSummary(description, std::cout, options->all);
             return static_cast<int>(kExitOk);
           }};
 }

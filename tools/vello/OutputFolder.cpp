@@ -1,6 +1,8 @@
 #include "tools/vello/OutputFolder.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,7 +72,38 @@ bool Place(int dir, const std::string& from, const std::string& to, bool replace
   return true;
 }
 
+// Every OutputFolder alive, for RemovePendingFiles. What a handler reads
+// is changed only while signals are blocked.
+OutputFolder* g_alive = nullptr;
+
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &m_old);
+  }
+  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+ private:
+  sigset_t m_old;
+};
+
 }  // namespace
+
+void OutputFolder::RemovePendingFiles() {
+  for (const OutputFolder* folder = g_alive; folder != nullptr; folder = folder->m_next) {
+    for (auto it = folder->m_staged.rbegin(); it != folder->m_staged.rend(); ++it) {
+      if (it->placed && it->replaced) continue;
+      unlink(it->placed ? it->targetPath.c_str() : it->temporaryPath.c_str());
+    }
+    for (auto it = folder->m_madeFolderPaths.rbegin(); it != folder->m_madeFolderPaths.rend(); ++it)
+      rmdir(it->c_str());
+    for (auto it = folder->m_outerFolders.rbegin(); it != folder->m_outerFolders.rend(); ++it) rmdir(it->c_str());
+  }
+}
 
 std::string OutputFolder::NameRefusal(const std::string& name) {
   std::string why;
@@ -98,12 +131,43 @@ std::string OutputFolder::Collision(const std::vector<std::string>& names) {
 }
 
 OutputFolder::OutputFolder(std::string folder, bool force) : m_folder(std::move(folder)), m_force(force) {
-  std::error_code ec;
-  m_madeFolder = std::filesystem::create_directories(m_folder, ec);
-  if (ec) throw ToolError(kExitFaults, m_folder + ": cannot make the folder: " + ec.message());
+  // The first folder missing on the way is the one to remove again: made
+  // one at a time, each listed as it is made.
+  std::vector<std::filesystem::path> missing;
+  for (std::filesystem::path at = m_folder; !at.empty(); at = at.parent_path()) {
+    struct stat st;
+    if (lstat(at.c_str(), &st) == 0) break;
+    missing.push_back(at);
+    if (at == at.parent_path()) break;
+  }
+  {
+    const SignalsBlocked blocked;
+    m_next = g_alive;
+    g_alive = this;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    const SignalsBlocked blocked;
+    if (mkdir(it->c_str(), 0777) == 0) {
+      m_outerFolders.push_back(it->string());
+    } else if (errno != EEXIST) {
+      const std::string why = LastSystemError();
+      Discard();
+      Unlist();
+      throw ToolError(kExitFaults, it->string() + ": cannot make the folder: " + why);
+    }
+  }
+  struct stat st;
+  if (stat(m_folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    Discard();
+    Unlist();
+    throw ToolError(kExitFaults, m_folder + ": cannot make the folder: it is not a folder");
+  }
 }
 
-OutputFolder::~OutputFolder() { Discard(); }
+OutputFolder::~OutputFolder() {
+  Discard();
+  Unlist();
+}
 
 std::string OutputFolder::Refusal(const std::string& name) const {
   std::string why;
@@ -135,9 +199,11 @@ int OutputFolder::OpenFolder(const std::vector<std::string>& parts, size_t count
   for (size_t i = 0; i < count; ++i) {
     const char* part = parts[i].c_str();
     if (make) {
-      if (mkdirat(dir.get(), part, 0777) == 0)
+      const SignalsBlocked blocked;  // made and listed in one step
+      if (mkdirat(dir.get(), part, 0777) == 0) {
         m_madeFolders.emplace_back(parts.begin(), parts.begin() + static_cast<long>(i) + 1);
-      else if (errno != EEXIST) {
+        m_madeFolderPaths.push_back((std::filesystem::path(m_folder) / Joined(parts, i + 1)).string());
+      } else if (errno != EEXIST) {
         why = "cannot make the folder " + Joined(parts, i + 1) + ": " + LastSystemError();
         return -1;
       }
@@ -177,16 +243,23 @@ void OutputFolder::Stage(const std::string& name, const FileContent& content, Pr
   if (exists && !S_ISREG(old.st_mode)) fail("refused: it exists and is not a regular file");
   if (exists && !m_force) fail("exists (use --force to replace it)");
 
-  Staged staged{parts, ""};
+  Staged staged;
+  staged.parts = parts;
+  staged.targetPath = target;
   UniqueFd out(-1);
-  for (int tries = 0; out.get() < 0 && tries < 100; ++tries) {
-    staged.temporary = TemporaryName();
-    out.reset(openat(dir.get(), staged.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                     0666));
-    if (out.get() < 0 && errno != EEXIST) break;
+  {
+    // Made and listed in one step: a signal never finds one unlisted.
+    const SignalsBlocked blocked;
+    for (int tries = 0; out.get() < 0 && tries < 100; ++tries) {
+      staged.temporary = TemporaryName();
+      out.reset(openat(dir.get(), staged.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                       0666));
+      if (out.get() < 0 && errno != EEXIST) break;
+    }
+    if (out.get() < 0) fail("cannot create a file beside it: " + LastSystemError());
+    staged.temporaryPath = (std::filesystem::path(target).parent_path() / staged.temporary).string();
+    m_staged.push_back(staged);  // from here on Discard removes it
   }
-  if (out.get() < 0) fail("cannot create a file beside it: " + LastSystemError());
-  m_staged.push_back(staged);  // from here on Discard removes it
   if (exists) {
     // The new file stands for the old one: same permissions and, where
     // this process may set them, the same owner. Best effort.
@@ -221,16 +294,22 @@ void OutputFolder::Commit() {
     staged.replaced = fstatat(dir.get(), last, &old, AT_SYMLINK_NOFOLLOW) == 0;
     if (staged.replaced && !S_ISREG(old.st_mode))
       throw ToolError(kExitFaults, target + ": refused: it exists and is not a regular file");
-    if (!Place(dir.get(), staged.temporary, last, m_force)) {
-      if (errno == EEXIST) throw ToolError(kExitFaults, target + ": exists (use --force to replace it)");
-      throw ToolError(kExitFaults, target + ": cannot put it in place: " + LastSystemError());
+    {
+      const SignalsBlocked blocked;  // placed and noted in one step
+      if (Place(dir.get(), staged.temporary, last, m_force)) {
+        staged.placed = true;
+        continue;
+      }
     }
-    staged.placed = true;
+    if (errno == EEXIST) throw ToolError(kExitFaults, target + ": exists (use --force to replace it)");
+    throw ToolError(kExitFaults, target + ": cannot put it in place: " + LastSystemError());
   }
   // Done: nothing of it is undone any more.
+  const SignalsBlocked blocked;
   m_staged.clear();
   m_madeFolders.clear();
-  m_madeFolder = false;
+  m_madeFolderPaths.clear();
+  m_outerFolders.clear();
 }
 
 void OutputFolder::Discard() noexcept {
@@ -247,9 +326,21 @@ void OutputFolder::Discard() noexcept {
     const UniqueFd dir(OpenFolder(*it, it->size() - 1, false, ignored));
     if (dir.get() >= 0) unlinkat(dir.get(), it->back().c_str(), AT_REMOVEDIR);
   }
-  if (m_madeFolder) rmdir(m_folder.c_str());
+  for (auto it = m_outerFolders.rbegin(); it != m_outerFolders.rend(); ++it) rmdir(it->c_str());
+  const SignalsBlocked blocked;
   m_staged.clear();
   m_madeFolders.clear();
-  m_madeFolder = false;
+  m_madeFolderPaths.clear();
+  m_outerFolders.clear();
   errno = saved;
+}
+
+void OutputFolder::Unlist() {
+  const SignalsBlocked blocked;
+  for (OutputFolder** link = &g_alive; *link != nullptr; link = &(*link)->m_next)
+    if (*link == this) {
+      *link = m_next;
+      break;
+    }
+  m_next = nullptr;
 }

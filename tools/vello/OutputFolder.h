@@ -23,7 +23,7 @@ class Progress;
 class OutputFolder {
  public:
   // Makes the folder (and its parents) when missing; throws
-  // ToolError(kExitFaults) when that fails.
+  // ToolError(kExitFaults) when that fails, leaving none made.
   OutputFolder(std::string folder, bool force);
   ~OutputFolder();
   OutputFolder(const OutputFolder&) = delete;
@@ -56,21 +56,31 @@ class OutputFolder {
 
   const std::string& Folder() const { return m_folder; }
 
+  // What Discard would remove, of every OutputFolder alive, by path:
+  // temporary files, files placed where nothing stood, folders made.
+  // Async-signal-safe, for handlers of signals that end the process.
+  static void RemovePendingFiles();
+
  private:
   struct Staged {
     std::vector<std::string> parts;  // the name's components
     std::string temporary;           // its name in the last folder
     bool placed = false;             // renamed onto parts.back()
     bool replaced = false;           // an old file stood there
+    std::string temporaryPath, targetPath;  // whole, for a signal handler
   };
   // A descriptor of the folder that holds parts[0..count), walked one
   // component at a time without following links; made when make is set
   // (and remembered). -1 with why when it cannot be opened.
   int OpenFolder(const std::vector<std::string>& parts, size_t count, bool make, std::string& why);
 
+  void Unlist();
+
   std::string m_folder;
   bool m_force;
-  bool m_madeFolder = false;
+  std::vector<std::string> m_outerFolders;  // the folder and its parents made, outermost first
   std::vector<Staged> m_staged;
   std::vector<std::vector<std::string>> m_madeFolders;
+  std::vector<std::string> m_madeFolderPaths;  // the same, whole
+  OutputFolder* m_next = nullptr;              // in the list of those alive
 };

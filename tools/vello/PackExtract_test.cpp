@@ -26,7 +26,7 @@ class PackExtract : public ::testing::Test {
  protected:
   std::vector<std::string> PackArguments(bool protect) {
     std::vector<std::string> args = {
-        "pack",        "-o",           dir.File("out.dat"),
+        "pack",        "--force",      "-o",           dir.File("out.dat"),
         "--main",      dir.Write("main.swf", in.main),
         "--preview",   dir.Write("preview.swf", in.preview),
         "--settings",  dir.Write("settings.swf", in.settings),
@@ -97,6 +97,14 @@ TEST_F(PackExtract, PlainPackageIsDescribedExactlyAndExtractsByteForByte) {
   const json withValues = Info(dir.File("out.dat"), true)["sections"];
   EXPECT_EQ(withValues["secure_vars"], (json{{"password", "open sesame"}}));
   EXPECT_EQ(withValues["global_vars"], (json{{"speed", "fast"}}));
+
+  // The numbered fields the format leaves unnamed only when asked for.
+  const auto summary = Vello(dir, {"info", dir.File("out.dat")}), all = Vello(dir, {"info", "--all", dir.File("out.dat")});
+  for (const char* unnamed : {"header: ", "  fields: ", "options: "}) {
+    EXPECT_EQ(summary.out.find(unnamed), std::string::npos) << summary.out;
+    EXPECT_NE(all.out.find(unnamed), std::string::npos) << all.out;
+  }
+  EXPECT_NE(summary.out.find("file top.bin: 3 bytes"), std::string::npos) << summary.out;
 
   const auto extracted = Vello(dir, {"extract", dir.File("out.dat"), "-o", dir.File("x")});
   ASSERT_EQ(extracted.exitCode, 0) << extracted.err;

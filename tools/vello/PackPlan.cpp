@@ -1,16 +1,24 @@
 #include "tools/vello/PackPlan.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <fstream>
-#include <tuple>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <tuple>
 
 #include "builder_package/Package.h"
 #include "builder_package/PackageForm.h"
 #include "system/SysFile.h"
+#include "system/UniqueFd.h"
 #include "tools/vello/InputFile.h"
 #include "tools/vello/OutputFolder.h"
 #include "tools/vello/Progress.h"
+#include "tools/vello/SwfCheck.h"
 #include "tools/vello/Text.h"
 #include "tools/vello/ToolError.h"
 
@@ -34,6 +42,9 @@ class ManifestReader {
   [[noreturn]] void Fail(const std::string& why) const { throw ToolError(kExitUnreadable, m_path + ": " + why); }
 
   json Parse() const {
+    // Looked at before it is opened: a FIFO would block the open.
+    const InputCheck input = CheckInput(m_path);
+    if (!input.why.empty()) Fail(input.why);
     std::ifstream in(m_path);
     if (!in) Fail("cannot open: " + LastSystemError());
     try {
@@ -91,6 +102,30 @@ class ManifestReader {
 
 void Require(bool ok, const std::string& what, const std::string& path) {
   if (!ok) throw ToolError(kExitFaults, Describe(what, path) + ": cannot be packed");
+}
+
+// The program in the file as verify would judge it; mapped, not copied,
+// as it may be large.
+SwfCheck CheckProgramFile(const std::string& path) {
+  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st;
+  if (fd.get() < 0 || fstat(fd.get(), &st) != 0) return {"cannot be read: " + LastSystemError()};
+  const size_t size = static_cast<size_t>(st.st_size);
+  if (size == 0) return CheckSwf(nullptr, 0);
+  void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+  if (mapped == MAP_FAILED) return {"cannot be read: " + LastSystemError()};
+  const SwfCheck check = CheckSwf(static_cast<const unsigned char*>(mapped), size);
+  munmap(mapped, size);
+  return check;
+}
+
+// Text stored in the package as the library stores it: a name or value
+// that does not come back the same from its wide form would be stored as
+// some other text, or meet another one.
+std::string Stored(const std::string& what, const std::string& text) {
+  if (Utf8(Wide(text)) != text)
+    throw ToolError(kExitUsage, what + " \"" + text + "\" is refused: it is not UTF-8 text");
+  return text;
 }
 
 uint64_t FileSize(const std::string& path) {
@@ -167,7 +202,7 @@ std::vector<std::pair<std::string, std::string>> Inputs(const PackPlan& plan) {
   return inputs;
 }
 
-void BuildPackage(const PackPlan& plan, CPackage& package) {
+void BuildPackage(const PackPlan& plan, CPackage& package, bool checkPrograms) {
   uint64_t total = 0;
   for (const auto& [what, path] : Inputs(plan)) {
     // Looked at before it is opened: a FIFO would block the open, and a
@@ -180,15 +215,43 @@ void BuildPackage(const PackPlan& plan, CPackage& package) {
     if (!why.empty()) throw ToolError(kExitUnreadable, "cannot read the " + Describe(what, path) + ": " + why);
     total += input.size;
   }
-  // Names extract would refuse are refused here, before a package holds them.
+  // Names extract would refuse are refused here, before a package holds
+  // them, in the form they are stored.
   std::vector<std::string> names;
   for (const auto& [name, path] : plan.files) {
-    const std::string refusal = OutputFolder::NameRefusal(name);
+    const std::string stored = Stored("the file name", name);
+    const std::string refusal = OutputFolder::NameRefusal(stored);
     if (!refusal.empty()) throw ToolError(kExitUsage, "the file name \"" + name + "\" is refused: " + refusal);
-    names.push_back(name);
+    names.push_back(stored);
   }
   const std::string collision = OutputFolder::Collision(names);
   if (!collision.empty()) throw ToolError(kExitUsage, "the file names are refused: " + collision);
+  for (const FormPlan& f : plan.forms) Stored("the form name", f.name);
+  // A variable given twice would keep only the later value.
+  const std::pair<const char*, const NamedValues*> variables[] = {{"secure variable", &plan.secureVars},
+                                                                  {"global variable", &plan.globalVars}};
+  for (const auto& [what, values] : variables) {
+    std::set<std::string> seen;
+    for (const auto& [name, value] : *values) {
+      Stored(std::string("the ") + what + " name", name);
+      Stored(std::string("the value of the ") + what + " \"" + name + "\"", value);
+      if (!seen.insert(name).second)
+        throw ToolError(kExitUsage, std::string("the ") + what + " \"" + name + "\" is given more than once");
+    }
+  }
+  // Programs that verify would reject, refused before anything is written.
+  for (const FormPlan& f : plan.forms) {
+    const std::pair<const char*, const std::string*> programs[] = {
+        {"main program", &f.main}, {"preview program", &f.preview}, {"settings program", &f.settings}};
+    for (const auto& [what, path] : programs) {
+      if (path->empty()) continue;
+      const SwfCheck swf = CheckProgramFile(*path);
+      if (swf.ok()) continue;
+      const std::string problem = "the " + Describe(what, *path) + " is not an SWF program: it " + swf.problem;
+      if (checkPrograms) throw ToolError(kExitFaults, problem + " (--no-check packs it all the same)");
+      std::cerr << Shown("vello pack: packed all the same (--no-check): " + problem) << "\n";
+    }
+  }
   Progress progress("packing", total);
   for (size_t i = 0; i < plan.forms.size(); ++i) {
     const FormPlan& f = plan.forms[i];

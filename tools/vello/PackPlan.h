@@ -37,5 +37,9 @@ PackPlan ReadManifest(const std::string& path);
 std::vector<std::pair<std::string, std::string>> Inputs(const PackPlan& plan);
 
 // Fills the package. Throws ToolError(kExitUnreadable) naming an input that
-// cannot be read, or kExitFaults for one that cannot be packed.
-void BuildPackage(const PackPlan& plan, CPackage& package);
+// cannot be read, kExitUsage for a name or value that cannot be stored as
+// given, or kExitFaults for one that cannot be packed. Every program
+// (main, preview, settings) must be an SWF that verify accepts; with
+// checkPrograms false one that is not is packed all the same, and said so
+// on standard error.
+void BuildPackage(const PackPlan& plan, CPackage& package, bool checkPrograms = true);

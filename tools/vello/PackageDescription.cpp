@@ -108,19 +108,22 @@ json DescribePackage(const CPackage& package, const std::string& path, bool show
           {"sections", DescribeSections(package, showValues)}};
 }
 
-void PrintSummary(const json& d, std::ostream& out) {
+void PrintSummary(const json& d, std::ostream& out, bool all) {
   // Names and texts come from the package: their control characters are
   // escaped (dump() leaves DEL and the C1 controls as they are).
   const auto text = [](const json& value) { return Shown(value.is_string() ? value.get<std::string>() : value.dump()); };
   out << text(d["file"]) << ": package version " << d["version"] << ", "
       << d["forms"].size() << (d["forms"].size() == 1 ? " form\n" : " forms\n");
-  out << "header: " << text(d["header"]) << "\n";
+  // The fields the format leaves unnamed: only when asked for.
+  if (all) out << "header: " << text(d["header"]) << "\n";
   for (const json& f : d["forms"]) {
     const json& main = f["main"];
     out << "form " << f["index"] << " \"" << text(f["name"]) << "\" (form version "
         << f["version"] << ")\n";
     out << "  main program: ";
-    if (main["protected"].get<bool>())
+    if (main["protected"].get<bool>() && main["rsa_key_bits"] == 0)
+      out << "protected, with a key text that cannot be used, " << main["stored_size"] << " bytes stored";
+    else if (main["protected"].get<bool>())
       out << "protected, RSA " << main["rsa_key_bits"] << "-bit key, " << main["stored_size"]
           << " bytes stored";
     else
@@ -129,6 +132,7 @@ void PrintSummary(const json& d, std::ostream& out) {
     out << "  mask: " << f["mask"]["size"] << " bytes (" << f["mask"]["packed_size"] << " packed)\n";
     out << "  preview: " << f["preview_size"] << " bytes, settings: " << f["settings_size"]
         << " bytes\n";
+    if (all) out << "  fields: " << text(f["fields"]) << "\n";
   }
   const json& s = d["sections"];
   out << "DLL binaries: " << s["dll_binaries"].size() << ", secure variables: " << s["secure_vars"].size()
@@ -144,5 +148,5 @@ void PrintSummary(const json& d, std::ostream& out) {
     if (!item.value().is_null())
       out << "  " << item.key() << ": " << item.value()["size"] << " bytes (" << item.value()["packed_size"]
           << " packed)\n";
-  out << "options: " << text(s["options"]) << "\n";
+  if (all) out << "options: " << text(s["options"]) << "\n";
 }

@@ -12,5 +12,7 @@ class CPackage;
 // showValues.
 nlohmann::json DescribePackage(const CPackage& package, const std::string& path, bool showValues);
 
-// The same description as a summary for people.
-void PrintSummary(const nlohmann::json& description, std::ostream& out);
+// The same description as a summary for people: what a person can act on.
+// The numbered fields the format leaves unnamed (header, form fields,
+// options) only with all.
+void PrintSummary(const nlohmann::json& description, std::ostream& out, bool all);

@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <iostream>
+#include <map>
+#include <regex>
 
 #include "builder_package/Package.h"
 #include "system/AtomicFile.h"
@@ -14,9 +17,45 @@
 
 namespace {
 
+// A field of a record as a person knows it: its meaning where the format
+// gives one, else its kind and number ("text 1" of the header).
+std::string FieldName(const std::string& field) {
+  static const std::map<std::string, std::string> named = {
+      {"packageVersion", "package version"},     {"formVersion", "form version"},
+      {"binaryVersion", "record version"},       {"m_SWFLength", "main program size"},
+      {"m_SWFVersion", "SWF version"},           {"m_packedMaskSize", "packed mask size"},
+      {"m_unpackedMaskSize", "mask size"},       {"m_formName", "name"},
+      {"m_saverPreviewSize", "preview program size"}, {"m_saverSettingsSize", "settings program size"},
+      {"m_keyTextLength", "key text size"},      {"m_length", "size"}};
+  if (const auto it = named.find(field); it != named.end()) return it->second;
+  // The numbered fields the format leaves unnamed, and the resources' sizes.
+  static const std::regex numbered("m_(header|form|option)(UInt|Int|String|Flag)([0-9]+)");
+  static const std::regex resource("m_(packed|unpacked)(Splash|TrayIcon|Flash|Xul)Size");
+  std::smatch m;
+  if (std::regex_match(field, m, numbered)) {
+    const std::string kind = m[2] == "UInt" ? "unsigned number" : m[2] == "Int" ? "number"
+                             : m[2] == "String"                 ? "text"
+                                                                : "flag";
+    return kind + " " + m[3].str();
+  }
+  if (std::regex_match(field, m, resource)) return m[1] == "packed" ? "packed size" : "size";
+  return field;
+}
+
+// Entries of a list or map are counted from 0, as --form counts forms.
+std::string RecordName(const std::string& record) {
+  static const std::regex entry("(.*) ([0-9]+)");
+  std::smatch m;
+  if (!std::regex_match(record, m, entry)) return record;
+  return m[1].str() + " " + std::to_string(std::stoll(m[2].str()) - 1);
+}
+
 std::string WhyNotRead(const CPackage& package) {
-  const std::string reason = package.GetReadFailure().ToString();
-  return reason.empty() ? "it ends early or holds a damaged record" : reason;
+  ReadFailure failure = package.GetReadFailure();
+  if (!failure.failed()) return "it ends early or holds a damaged record";
+  failure.record = RecordName(failure.record);
+  failure.field = FieldName(failure.field);
+  return failure.ToString();
 }
 
 LoadedPackage Load(const std::string& path, const PackageReadOptions& options) {
@@ -34,7 +73,7 @@ LoadedPackage Load(const std::string& path, const PackageReadOptions& options) {
   auto file = std::make_unique<CSysFile>(loaded.handle.get());
   loaded.package = std::make_unique<CPackage>();
   if (!loaded.package->Read(0, *file, options))
-    throw ToolError(kExitUnreadable, path + ": not a readable package: " + WhyNotRead(*loaded.package));
+    throw ToolError(kExitUnreadable, path + ": " + kNotAPackage + ": " + WhyNotRead(*loaded.package));
   const long long left = file->Remaining();
   loaded.trailingBytes = left > 0 ? left : 0;
   loaded.trailingAt = ftello(loaded.handle.get());
@@ -68,7 +107,26 @@ void RefuseToDropTrailingBytes(const LoadedPackage& loaded, const std::string& p
   if (!drop)
     throw ToolError(kExitFaults, path + ": holds " + what + ", which rewriting it would drop; nothing written (" +
                                      kDropTrailingOption + " drops them)");
-  std::cerr << path << ": dropping " << what << "\n";
+  std::cerr << Shown(path + ": dropping " + what) << "\n";
+}
+
+std::vector<std::string> DuplicateKeys(const CPackage& package) {
+  std::vector<std::string> keys;
+  for (const CPackage::DuplicateKey& duplicate : package.GetDuplicateKeys())
+    keys.push_back("the " + duplicate.section + " \"" + Utf8(duplicate.key) + "\"");
+  return keys;
+}
+
+void RefuseToDropDuplicates(const LoadedPackage& loaded, const std::string& path, bool drop) {
+  const std::vector<std::string> keys = DuplicateKeys(*loaded.package);
+  if (keys.empty()) return;
+  std::string list;
+  for (const std::string& key : keys) list += (list.empty() ? "" : ", ") + key;
+  if (!drop)
+    throw ToolError(kExitFaults, path + ": holds more than one record of " + list +
+                                     "; rewriting it would keep only the later; nothing written (" +
+                                     kDropDuplicatesOption + " drops the earlier)");
+  std::cerr << Shown(path + ": dropping the earlier record of " + list) << "\n";
 }
 
 void SavePackage(CPackage& package, const std::string& path, const WrittenCheck& check) {
@@ -77,6 +135,11 @@ void SavePackage(CPackage& package, const std::string& path, const WrittenCheck&
   const auto fail = [&path, unchanged](const std::string& why) {
     throw ToolError(kExitFaults, path + ": " + why + unchanged);
   };
+  // Named as such: "cannot make a file beside it" would not say why.
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  struct stat st;
+  if (!folder.empty() && stat(folder.c_str(), &st) != 0 && errno == ENOENT)
+    fail("the folder " + folder + " does not exist");
   AtomicFile atomic(path);
   if (!atomic.Begin()) fail(atomic.Failure());
   CSysFile file(atomic.Handle());

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CPackage;
 class CSysFile;
@@ -25,6 +26,10 @@ struct LoadedPackage {
   ~LoadedPackage();
 };
 
+// What a file that does not read as a package is, before the detail of
+// where reading stopped.
+constexpr const char* kNotAPackage = "not a vello package (or a damaged one)";
+
 // Paths are taken as the bytes they are. Throws ToolError(kExitUnreadable)
 // when the file does not open or does not read as a package; the message
 // names the file and where reading stopped.
@@ -41,6 +46,19 @@ constexpr const char* kDropTrailingOption = "--drop-trailing";
 // the package holds bytes after its last section that a rewrite would
 // drop; with drop set, says on standard error that they are dropped.
 void RefuseToDropTrailingBytes(const LoadedPackage& loaded, const std::string& path, bool drop);
+
+// The option of the rewriting commands that lets them drop the earlier
+// records of keys a map holds more than once.
+constexpr const char* kDropDuplicatesOption = "--drop-duplicates";
+
+// "the secure variable "alpha"" for each key the package's maps hold more
+// than once (the map keeps the later record).
+std::vector<std::string> DuplicateKeys(const CPackage& package);
+
+// Throws ToolError(kExitFaults) naming each key held more than once, whose
+// earlier record a rewrite would drop; with drop set, says on standard
+// error which are dropped.
+void RefuseToDropDuplicates(const LoadedPackage& loaded, const std::string& path, bool drop);
 
 // Checks the package as written, from the start of the handle; throws
 // ToolError to keep the old file.

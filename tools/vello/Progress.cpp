@@ -9,6 +9,7 @@ bool g_quiet = false;
 }
 
 void Progress::SetQuiet(bool quiet) { g_quiet = quiet; }
+bool Progress::Quiet() { return g_quiet; }
 
 Progress::Progress(const std::string& label, uint64_t total)
     : m_label(label), m_total(total), m_enabled(!g_quiet && total > kThreshold && isatty(STDERR_FILENO)) {
@@ -23,6 +24,10 @@ void Progress::Advance(uint64_t bytes) {
   m_done += bytes;
   if (m_done > m_total) m_done = m_total;
   Draw();
+}
+
+void Progress::AdvanceTo(uint64_t done) {
+  if (done > m_done) Advance(done - m_done);
 }
 
 void Progress::Draw() {

@@ -17,9 +17,14 @@ class Progress {
   Progress& operator=(const Progress&) = delete;
 
   void Advance(uint64_t bytes);
+  // Moves the bar to done bytes of the total, when that is further on:
+  // for work whose own count of bytes differs from the one planned.
+  void AdvanceTo(uint64_t done);
 
-  // Set once from --quiet.
+  // Set once from --quiet, which also silences the line saying what a
+  // command wrote.
   static void SetQuiet(bool quiet);
+  static bool Quiet();
 
  private:
   void Draw();

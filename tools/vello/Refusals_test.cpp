@@ -7,6 +7,10 @@
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+
 #include "tools/vello/VelloRun_test.h"
 
 using vellorun::Vello;
@@ -18,9 +22,10 @@ namespace {
 // sections with the files map given (each file holding fileContent) and
 // the splash as stored.
 Bytes PackageWith(const Bytes& program, const std::vector<std::string>& fileNames, const Bytes& splashSection = {},
-                  const Bytes& fileContent = Text("escaped")) {
+                  const Bytes& fileContent = Text("escaped"), const Bytes& keyText = {}) {
   Form form;
-  form.swf = Scrambled(program, 122);
+  form.swf = keyText.empty() ? Scrambled(program, 122) : Bytes(256, 7);  // protected: two blocks
+  form.keyText = keyText;
   Bytes sections(8, 0);  // no DLL binary, no secure variable
   Int(sections, static_cast<int32_t>(fileNames.size()));
   for (const std::string& name : fileNames) {
@@ -33,6 +38,21 @@ Bytes PackageWith(const Bytes& program, const std::vector<std::string>& fileName
   return PackageFile(14, {FormRecord(14, form)}, sections);
 }
 
+// The key text of a protected form as an RSA key enciphered under a pass
+// phrase, which no package holds: OpenSSL would ask for the phrase.
+Bytes EncryptedKeyText() {
+  EVP_PKEY* key = EVP_RSA_gen(1024);
+  BIO* bio = BIO_new(BIO_s_mem());
+  char phrase[] = "phrase";
+  PEM_write_bio_PrivateKey(bio, key, EVP_aes_128_cbc(), nullptr, 0, nullptr, phrase);
+  char* pem = nullptr;
+  const long n = BIO_get_mem_data(bio, &pem);
+  const Bytes text(pem, pem + n);
+  BIO_free_all(bio);
+  EVP_PKEY_free(key);
+  return Scrambled(text, 63);
+}
+
 TEST(Refusals, DamagedPackage) {
   TempDir dir;
   const Bytes whole = PackageWith(vellorun::Fws(64, 9, 1), {});
@@ -40,11 +60,25 @@ TEST(Refusals, DamagedPackage) {
 
   const auto verify = Vello(dir, {"verify", cut});
   EXPECT_EQ(verify.exitCode, 1);
-  EXPECT_NE(verify.out.find(cut + ": not a readable package: at byte"), std::string::npos) << verify.out;
+  EXPECT_NE(verify.out.find(cut + ": not a vello package (or a damaged one): at byte"), std::string::npos)
+      << verify.out;
 
   const auto info = Vello(dir, {"info", cut});
   EXPECT_EQ(info.exitCode, 3);
-  EXPECT_NE(info.err.find(cut + ": not a readable package: at byte"), std::string::npos) << info.err;
+  EXPECT_NE(info.err.find(cut + ": not a vello package (or a damaged one): at byte"), std::string::npos) << info.err;
+
+  // Said before any detail, and the detail in words: the field's meaning,
+  // forms counted from 0 as --form counts them.
+  const std::string jpeg = dir.Write("photo.jpg", {0xFF, 0xD8, 0xFF, 0xE0, 'J', 'F', 'I', 'F', '0', '0', '0', '0'});
+  EXPECT_EQ(Vello(dir, {"info", jpeg}).err, "vello info: " + jpeg +
+                                                ": not a vello package (or a damaged one): at byte 12, header, "
+                                                "text 1: length 808464432 exceeds the 0 bytes left\n");
+  Bytes badForm = whole;
+  const size_t keyTextSize = whole.size() - EmptySections().size() - 3 * 4;  // then SWF version, flag 13
+  badForm[keyTextSize + 3] = 0x80;
+  EXPECT_EQ(Vello(dir, {"info", dir.Write("form.dat", badForm)}).err,
+            "vello info: " + dir.File("form.dat") + ": not a vello package (or a damaged one): at byte " +
+                std::to_string(keyTextSize + 4) + ", form 0, key text size: length -2147483648 is negative\n");
 
   const auto missing = Vello(dir, {"info", dir.File("absent.dat")});
   EXPECT_EQ(missing.exitCode, 3);
@@ -71,6 +105,10 @@ TEST(Refusals, VerifyReportsEachFaultOnItsOwnLine) {
        {"file \"../evil\" cannot be extracted: the name climbs out of the folder through \"..\"",
         "file \"/abs\" cannot be extracted: the name is absolute",
         "files \"./a\" and \"a\" name the same file"}},
+      {PackageWith(vellorun::Fws(64, 9, 1), {"twice", "twice"}),
+       {"the file \"twice\" is stored more than once; only the later record is read"}},
+      {PackageWith(vellorun::Fws(64, 9, 1), {}, {}, {}, EncryptedKeyText()),
+       {"form 0 key text is encrypted; it cannot be used"}},
       {trailing,
        {"1 bytes after the last section", "form 0 main program states 200 bytes but holds 64 bytes",
         "splash does not inflate to its recorded 100 bytes (5 packed)"}},
@@ -84,7 +122,9 @@ TEST(Refusals, VerifyReportsEachFaultOnItsOwnLine) {
     EXPECT_EQ(r.out, expected);
   }
   const std::string sound = dir.Write("s.dat", PackageWith(vellorun::Cws(vellorun::Fws(500, 9, 1)), {"ok"}));
-  EXPECT_EQ(Vello(dir, {"verify", sound}).exitCode, 0);
+  const auto ok = Vello(dir, {"verify", sound});
+  EXPECT_EQ(ok.exitCode, 0);
+  EXPECT_EQ(ok.out, sound + ": ok\n");
 }
 
 TEST(Refusals, ExtractRefusesNamesLeadingOutOfTheFolder) {
@@ -126,20 +166,77 @@ TEST(Refusals, ExtractReplacesOnlyWithForce) {
   EXPECT_EQ(TempDir::ReadAll(dir.File("out/main.swf")), program);
 }
 
-TEST(Refusals, PackWithAMissingInputNamesItAndWritesNothing) {
+// What pack refuses: each case names the input and why, exits with its
+// code, and leaves every file as it was and no output.
+TEST(Refusals, PackRefusesWhatItCannotStandBehind) {
   TempDir dir;
   const std::string main = dir.Write("m.swf", vellorun::Fws(64, 9, 1));
-  const auto r = Vello(dir, {"pack", "-o", dir.File("out.dat"), "--main", main, "--preview", dir.File("nope.swf")});
-  EXPECT_EQ(r.exitCode, 3);
-  EXPECT_NE(r.err.find("cannot read the preview program " + dir.File("nope.swf") + ": No such file or directory"),
-            std::string::npos)
-      << r.err;
-  EXPECT_FALSE(std::filesystem::exists(dir.File("out.dat")));
+  const Bytes jpegBytes = {0xFF, 0xD8, 0xFF, 0xE0, 'J', 'F', 'I', 'F', 0, 1, 2, 3, 4, 5, 6, 7};
+  const std::string jpeg = dir.Write("photo.jpg", jpegBytes);
+  const std::string empty = dir.Write("empty.swf", {});
+  const std::string package = dir.Write("p.dat", PackageWith(vellorun::Fws(64, 9, 1), {}));
+  Bytes badCws = vellorun::Cws(vellorun::Fws(300, 9, 1));
+  badCws[4] = 200, badCws[5] = 0;  // states 200 bytes, inflates to 300
+  const std::string cws = dir.Write("bad.swf", badCws);
+  const std::string existing = dir.Write("existing.dat", Text("mine"));
+  const std::string fifo = dir.File("fifo.json");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string out = dir.File("out.dat");
+  const auto pack = [&](std::vector<std::string> more) {
+    std::vector<std::string> args = {"pack", "-o", out};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  const auto withFiles = [&](const std::vector<std::string>& names) {
+    std::vector<std::string> args = pack({"--main", main});
+    for (const std::string& name : names) args.insert(args.end(), {"--file", name + "=" + main});
+    return args;
+  };
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string why;
+  } cases[] = {
+      {pack({"--main", jpeg}), 1,
+       "the main program " + jpeg + " is not an SWF program: it has no SWF signature (starts with FF D8 FF)"},
+      {pack({"--main", empty}), 1, "it holds 0 bytes, shorter than an SWF header"},
+      {pack({"--main", package}), 1, "the main program " + package + " is not an SWF program"},
+      {pack({"--main", main, "--preview", jpeg}), 1, "the preview program " + jpeg + " is not an SWF program"},
+      {pack({"--main", main, "--settings", cws}), 1, "states 200 bytes uncompressed but inflates to 300 bytes"},
+      {{"pack", "-o", main, "--main", main, "--force"}, 1, main + ": is the main program " + main},
+      {{"pack", "-o", existing, "--main", main}, 1, existing + ": exists (use --force to replace it)"},
+      {{"pack", "-o", dir.File("nowhere/x.dat"), "--main", main}, 1, "the folder " + dir.File("nowhere") + " does not exist"},
+      {pack({"--main", main, "--preview", dir.File("nope.swf")}), 3,
+       "cannot read the preview program " + dir.File("nope.swf") + ": No such file or directory"},
+      {pack({"--main", main, "--splash", main}), 1, "the splash " + main + ": cannot be packed"},
+      {pack({"--manifest", fifo}), 3, fifo + ": it is a FIFO, not a regular file"},
+      {withFiles({"../../evil"}), 2, "the file name \"../../evil\" is refused: the name climbs out of the folder"},
+      {withFiles({"/etc/evil"}), 2, "the file name \"/etc/evil\" is refused: the name is absolute"},
+      {withFiles({"a", "./a"}), 2, "the file names are refused: \"a\" and \"./a\" name the same file"},
+      // Stored cut at the byte that is not UTF-8, these would be ".." and
+      // one name for two files.
+      {withFiles({"..\xFF"}), 2, "the file name \"..\\xFF\" is refused: it is not UTF-8 text"},
+      {withFiles({"a\xFF", "a\xFE"}), 2, "is refused: it is not UTF-8 text"},
+      {pack({"--main", main, "--secure-var", "k=1", "--secure-var", "k=2"}), 2,
+       "the secure variable \"k\" is given more than once"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    const auto r = Vello(dir, c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+  EXPECT_EQ(TempDir::ReadAll(main), vellorun::Fws(64, 9, 1));
+  EXPECT_EQ(TempDir::ReadAll(existing), Text("mine"));
+  EXPECT_EQ(dir.EntryCount(), 9u) << "the inputs, the captured output and nothing else";
 
-  const auto incompressible = Vello(dir, {"pack", "-o", dir.File("out.dat"), "--main", main, "--splash", main});
-  EXPECT_EQ(incompressible.exitCode, 1);
-  EXPECT_NE(incompressible.err.find("the splash " + main + ": cannot be packed"), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(dir.File("out.dat")));
+  const auto anyway = Vello(dir, pack({"--main", jpeg, "--no-check"}));
+  EXPECT_EQ(anyway.exitCode, 0);
+  EXPECT_NE(anyway.err.find("packed all the same (--no-check): the main program " + jpeg), std::string::npos)
+      << anyway.err;
+  ASSERT_EQ(Vello(dir, {"extract", out, "-o", dir.File("x")}).exitCode, 0);
+  EXPECT_EQ(TempDir::ReadAll(dir.File("x/main.swf")), jpegBytes);
 }
 
 // Everything extract writes goes first to a temporary file beside its
@@ -319,30 +416,26 @@ TEST(Refusals, ControlCharactersInNamesAreEscaped) {
   const auto extract = Vello(dir, {"extract", refused, "-o", dir.File("out")});
   EXPECT_EQ(extract.exitCode, 1);
   EXPECT_NE(extract.err.find("the file \"../\\x1B[2J\""), std::string::npos) << extract.err;
-  for (const std::string* text : {&info.out, &extract.err}) {
-    EXPECT_EQ(text->find('\x1b'), std::string::npos);
-    EXPECT_EQ(text->find('\x07'), std::string::npos);
-    EXPECT_EQ(text->find("\xc2\x9b"), std::string::npos);
-  }
-}
-
-// Names of the files map that extract would refuse are refused by pack.
-TEST(Refusals, PackRefusesFileNamesExtractWouldRefuse) {
-  TempDir dir;
-  const std::string main = dir.Write("m.swf", vellorun::Fws(64, 9, 1));
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"../../evil"}, "the file name \"../../evil\" is refused: the name climbs out of the folder"},
-      {{"/etc/evil"}, "the file name \"/etc/evil\" is refused: the name is absolute"},
-      {{"a", "./a"}, "the file names are refused: \"a\" and \"./a\" name the same file"},
-  };
-  for (const auto& [names, why] : cases) {
-    SCOPED_TRACE(why);
-    std::vector<std::string> args = {"pack", "-o", dir.File("out.dat"), "--main", main};
-    for (const std::string& name : names) args.insert(args.end(), {"--file", name + "=" + main});
+  // Paths too, in every line that names one.
+  Bytes trailing = PackageWith(vellorun::Fws(64, 9, 1), {});
+  trailing.push_back(0);
+  const std::string title = dir.Write("\x1b]0;t\x07.dat", trailing), other = dir.File("\x1b[2Jo.dat");
+  const std::string cut = dir.Write("\x1b[2Jcut.dat", Bytes(trailing.begin(), trailing.begin() + 20));
+  std::vector<std::string> said = {info.out, extract.err};
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"verify", cut},
+           {"upgrade", title, "-o", other, "--drop-trailing"},
+           {"set-swf-version", title, "--form", "0", "8", "--drop-trailing"},
+           {"verify", other},
+           {"extract", other, "-o", dir.File("\x1b[2Jx")}}) {
     const auto r = Vello(dir, args);
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
-    EXPECT_FALSE(std::filesystem::exists(dir.File("out.dat")));
+    EXPECT_NE(r.out.find("\\x1B"), std::string::npos) << testing::PrintToString(args) << r.out;
+    said.push_back(r.out + r.err);
+  }
+  for (const std::string& text : said) {
+    EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+    EXPECT_EQ(text.find('\x07'), std::string::npos) << text;
+    EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos) << text;
   }
 }
 
@@ -363,6 +456,16 @@ TEST(Refusals, UsageErrorsExitWithTwo) {
     const auto negative = Vello(dir, args);
     EXPECT_EQ(negative.exitCode, 2);
     EXPECT_NE(negative.err.find("--form: Value -1 not in range 0 to 2147483647"), std::string::npos) << negative.err;
+  }
+  // CLI11's own errors as vello's others, with the nearest word.
+  const std::pair<std::vector<std::string>, std::string> slips[] = {
+      {{"pack", "-o", "x.dat", "--mian", "a.swf"}, "vello pack: The following arguments were not expected: a.swf --mian "
+                                                   "(did you mean --main?)"},
+      {{"verfiy", "p.dat"}, "vello: \"verfiy\" is not a command (did you mean verify?)"}};
+  for (const auto& [args, said] : slips) {
+    const auto slip = Vello(dir, args);
+    EXPECT_EQ(slip.exitCode, 2);
+    EXPECT_EQ(slip.err.substr(0, slip.err.find('\n')), said);
   }
   const auto help = Vello(dir, {"extract", "--help"});
   EXPECT_EQ(help.exitCode, 0);

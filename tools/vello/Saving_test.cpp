@@ -45,15 +45,30 @@ struct stat Lstat(const std::string& path) {
 // A small sound package of the newest version.
 Bytes Package() { return StoredFile(14).out; }
 
-// The rewriting commands, each with the package to rewrite in place.
+// The rewriting commands, each with the package to rewrite in place (the
+// package's secure variables hold "alpha" twice).
 std::vector<std::vector<std::string>> RewritesOf(const std::string& package) {
-  return {{"upgrade", package}, {"set-swf-version", package, "--form", "0", "7"}};
+  return {{"upgrade", package, "--drop-duplicates"},
+          {"set-swf-version", package, "--form", "0", "7", "--drop-duplicates"}};
 }
 
 // Runs a vello command as another user, in the child only.
+// vello as another user runs from a copy in scratch (which the test opens
+// to others): the build folder may lie where that user cannot enter, as in
+// a clone under /root or in a mktemp -d folder.
 vellorun::Result VelloAs(uid_t uid, gid_t gid, const TempDir& scratch, const std::vector<std::string>& args) {
-  return vellorun::FinishVello(scratch, vellorun::StartVello(scratch, args, [uid, gid] {
+  const std::string program = scratch.File(".vello");
+  if (!fs::exists(program)) {
+    fs::copy_file(VELLO_PROGRAM, program);
+    chmod(program.c_str(), 0755);
+  }
+  return vellorun::FinishVello(scratch, vellorun::StartVello(scratch, args, [&] {
                                  if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
+                                 std::vector<char*> argv{const_cast<char*>(program.c_str())};
+                                 for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+                                 argv.push_back(nullptr);
+                                 execv(program.c_str(), argv.data());
+                                 _exit(127);
                                }));
 }
 
@@ -87,7 +102,7 @@ TEST(Saving, RewritesRefuseToDropBytesAfterTheLastSectionUnlessTold) {
   for (const Case& c : cases) {
     const std::string package = dir.Write("p.dat", c.file), other = dir.File("other.dat");
     std::vector<std::vector<std::string>> commands = RewritesOf(package);
-    commands.push_back({"upgrade", package, "-o", other});
+    commands.push_back({"upgrade", package, "-o", other, "--drop-duplicates"});
     for (auto args : commands) {
       SCOPED_TRACE(c.name + (" " + args[0] + " " + args.back()));
       const auto refused = Vello(dir, args);
@@ -111,12 +126,36 @@ TEST(Saving, RewritesRefuseToDropBytesAfterTheLastSectionUnlessTold) {
   // What is kept is exactly what was read: the upgraded version-1 package
   // holds its header and forms, and empty sections.
   const std::string package = dir.Write("p.dat", readsAsOne);
-  ASSERT_EQ(Vello(dir, {"upgrade", package, "--drop-trailing"}).exitCode, 0);
+  ASSERT_EQ(Vello(dir, {"upgrade", package, "--drop-trailing", "--drop-duplicates"}).exitCode, 0);
   Bytes expected = PackageHeader(14, 2);
   Append(expected, FormRecord(14, OneForm()));
   Append(expected, FormRecord(14, OneForm()));
   Append(expected, EmptySections());
   EXPECT_EQ(TempDir::ReadAll(package), expected);
+}
+
+// A key held twice in a map: the package keeps the later record, so a
+// rewrite would drop the earlier; refused unless told.
+TEST(Saving, RewritesRefuseToDropDuplicateRecordsUnlessTold) {
+  TempDir dir;
+  const std::string package = dir.Write("p.dat", Package());
+  for (auto args : std::vector<std::vector<std::string>>{{"upgrade", package},
+                                                         {"set-swf-version", package, "--form", "0", "7"}}) {
+    SCOPED_TRACE(args[0]);
+    const auto refused = Vello(dir, args);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find(package + ": holds more than one record of the secure variable \"alpha\"; "
+                                         "rewriting it would keep only the later; nothing written "
+                                         "(--drop-duplicates drops the earlier)"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(TempDir::ReadAll(package), Package());
+    args.push_back("--drop-duplicates");
+    const auto dropped = Vello(dir, args);
+    EXPECT_EQ(dropped.exitCode, 0) << dropped.err;
+    EXPECT_NE(dropped.err.find("dropping the earlier record of the secure variable \"alpha\""), std::string::npos);
+    dir.Write("p.dat", Package());
+  }
 }
 
 // ---- what stands at the target ----
@@ -157,8 +196,8 @@ TEST(Saving, ATargetThatIsNotARegularFileIsLeftAsItWas) {
       continue;
     }
     const struct stat before = Lstat(target);
-    const std::vector<std::string> commands[] = {{"pack", "-o", target, "--main", main},
-                                                 {"upgrade", package, "-o", target}};
+    const std::vector<std::string> commands[] = {{"pack", "-o", target, "--main", main, "--force"},
+                                                 {"upgrade", package, "-o", target, "--drop-duplicates"}};
     for (const auto& args : commands) {
       SCOPED_TRACE(std::string(kind) + " " + args[0]);
       const auto r = Vello(dir, args);
@@ -190,8 +229,8 @@ TEST(Saving, ATargetThatIsASymbolicLinkIsRefusedNotFollowed) {
   } cases[] = {{dir.File("link.dat"), false}, {dir.File("shared/link.dat"), true}};
   for (const Case& c : cases) {
     fs::create_symlink(named, c.link);
-    std::vector<std::vector<std::string>> commands = {{"pack", "-o", c.link, "--main", main},
-                                                      {"upgrade", package, "-o", c.link}};
+    std::vector<std::vector<std::string>> commands = {{"pack", "-o", c.link, "--main", main, "--force"},
+                                                      {"upgrade", package, "-o", c.link, "--drop-duplicates"}};
     if (c.planted) {
       if (!IsRoot()) {
         std::cout << "[  SKIPPED ] a link planted by another user: needs root\n";
@@ -221,7 +260,7 @@ TEST(Saving, APackageWithOtherHardLinksIsRefused) {
   const std::string package = dir.Write("p.dat", original), twin = dir.File("twin.dat");
   fs::create_hard_link(package, twin);
   std::vector<std::vector<std::string>> commands = RewritesOf(package);
-  commands.push_back({"pack", "-o", twin, "--main", dir.Write("main.swf", vellorun::Fws(64, 9, 1))});
+  commands.push_back({"pack", "-o", twin, "--force", "--main", dir.Write("main.swf", vellorun::Fws(64, 9, 1))});
   for (const auto& args : commands) {
     SCOPED_TRACE(args[0]);
     const auto r = Vello(dir, args);
@@ -265,7 +304,7 @@ TEST(Saving, ARewriteKeepsOwnerGroupAndModeWhereTheWriterMaySetThem) {
   };
   for (const Case& c : cases) {
     std::vector<std::vector<std::string>> commands = RewritesOf(package);
-    commands.push_back({"pack", "-o", package, "--main", main});
+    commands.push_back({"pack", "-o", package, "--main", main, "--force"});
     for (const auto& args : commands) {
       SCOPED_TRACE(std::string(c.what) + ": " + args[0]);
       dir.Write("work/p.dat", Package());
@@ -330,7 +369,7 @@ TEST(Saving, AFileSizeLimitFailsTheSaveWithAReason) {
   const Bytes original = StoredFile(11).out;
   const std::string package = dir.Write("p.dat", original);
   const std::string main = dir.Write("main.swf", vellorun::Fws(60000, 9, 1));
-  const std::vector<std::string> commands[] = {{"upgrade", package},
+  const std::vector<std::string> commands[] = {{"upgrade", package, "--drop-duplicates"},
                                                {"pack", "-o", dir.File("limited.dat"), "--main", main}};
   for (const auto& args : commands) {
     SCOPED_TRACE(args[0]);
@@ -360,7 +399,7 @@ vellorun::Result SignalledWhileSaving(const TempDir& scratch, const std::string&
   return vellorun::FinishVello(scratch, pid);
 }
 
-TEST(Saving, ASignalDuringASaveRemovesTheTemporaryFile) {
+TEST(Saving, ASignalDuringASaveRemovesWhatItMade) {
   TempDir dir;
   fs::create_directory(dir.path() / "work");
   const std::string work = dir.File("work");
@@ -380,7 +419,9 @@ TEST(Saving, ASignalDuringASaveRemovesTheTemporaryFile) {
     std::vector<std::string> args;
     int signal;
   } cases[] = {{{"upgrade", package}, SIGTERM},
-               {{"pack", "-o", work + "/new.dat", "--main", main, "--file", "big=" + bigFile}, SIGINT}};
+               {{"pack", "-o", work + "/new.dat", "--main", main, "--file", "big=" + bigFile}, SIGINT},
+               // The files extract stages, and the folders it made.
+               {{"extract", package, "-o", work + "/out/deep"}, SIGHUP}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + strsignal(c.signal));
     vellorun::Result r;

@@ -6,6 +6,7 @@
 #include "builder_package/PackageForm.h"
 #include "tools/vello/Commands.h"
 #include "tools/vello/PackageFile.h"
+#include "tools/vello/Text.h"
 #include "tools/vello/ToolError.h"
 
 namespace {
@@ -15,6 +16,7 @@ struct Options {
   int form = 0;
   int version = 0;
   bool dropTrailing = false;
+  bool dropDuplicates = false;
 };
 
 int Run(const Options& o) {
@@ -27,9 +29,10 @@ int Run(const Options& o) {
   if (form->GetSWFSize() < 4)
     throw ToolError(kExitFaults, where + " main program is too short to hold an SWF version");
   RefuseToDropTrailingBytes(loaded, o.package, o.dropTrailing);
+  RefuseToDropDuplicates(loaded, o.package, o.dropDuplicates);
   form->SetSWFVersion(o.version);
   SavePackage(*loaded.package, o.package);
-  std::cout << where << ": SWF version " << form->GetSWFVersion() << "\n";
+  std::cout << Shown(where + ": SWF version " + std::to_string(form->GetSWFVersion())) << "\n";
   return kExitOk;
 }
 
@@ -44,6 +47,8 @@ Subcommand AddSetSwfVersionCommand(CLI::App& program) {
   app->add_option("VERSION", options->version, "SWF version, 0 to 255")->required()->check(CLI::Range(0, 255));
   app->add_flag(kDropTrailingOption, options->dropTrailing,
                 "Drop bytes after the last section of the package's version (refused otherwise)");
+  app->add_flag(kDropDuplicatesOption, options->dropDuplicates,
+                "Drop the earlier records of a key stored more than once in a map (refused otherwise)");
   app->footer(HelpFooter("vello set-swf-version vello.dat --form 0 10"));
   return {app, [options] { return Run(*options); }};
 }

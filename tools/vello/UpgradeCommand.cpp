@@ -9,6 +9,7 @@
 #include "tools/vello/PackageComparison.h"
 #include "tools/vello/PackageFile.h"
 #include "tools/vello/Progress.h"
+#include "tools/vello/Text.h"
 #include "tools/vello/ToolError.h"
 
 namespace {
@@ -17,12 +18,14 @@ struct Options {
   std::string package;
   std::string output;
   bool dropTrailing = false;
+  bool dropDuplicates = false;
 };
 
 int Run(const Options& o) {
   LoadedPackage original = LoadPackage(o.package);
   const std::string output = o.output.empty() ? o.package : o.output;
   RefuseToDropTrailingBytes(original, o.package, o.dropTrailing);
+  RefuseToDropDuplicates(original, o.package, o.dropDuplicates);
 
   // The new package is read back from the temporary file and compared
   // before it replaces anything, so a bad write never costs the old file.
@@ -39,8 +42,9 @@ int Run(const Options& o) {
                                        difference + "; nothing replaced");
     progress.Advance(static_cast<uint64_t>(std::ftell(written)));
   });
-  std::cout << output << ": version " << original.package->GetStoredVersion() << " -> "
-            << CPackage::kNewestVersion << ", read back and compared\n";
+  std::cout << Shown(output + ": version " + std::to_string(original.package->GetStoredVersion()) + " -> " +
+                    std::to_string(CPackage::kNewestVersion) + ", read back and compared")
+            << "\n";
   return kExitOk;
 }
 
@@ -56,6 +60,8 @@ Subcommand AddUpgradeCommand(CLI::App& program) {
   app->add_option("-o,--output", options->output, "Write here instead of replacing PKG");
   app->add_flag(kDropTrailingOption, options->dropTrailing,
                 "Drop bytes after the last section of the package's version (refused otherwise)");
+  app->add_flag(kDropDuplicatesOption, options->dropDuplicates,
+                "Drop the earlier records of a key stored more than once in a map (refused otherwise)");
   app->footer(HelpFooter("vello upgrade old.dat -o vello.dat"));
   return {app, [options] { return Run(*options); }};
 }

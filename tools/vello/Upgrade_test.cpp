@@ -23,7 +23,7 @@ TEST(Upgrade, EveryOlderVersionKeepsItsContent) {
     const std::string upgraded = dir.File("up" + std::to_string(version) + ".dat");
     json before = Info(dir, old);
     ASSERT_EQ(before["version"], version);
-    const auto r = Vello(dir, {"upgrade", old, "-o", upgraded});
+    const auto r = Vello(dir, {"upgrade", old, "-o", upgraded, "--drop-duplicates"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     json after = Info(dir, upgraded);
     EXPECT_EQ(after["version"], 14);
@@ -49,7 +49,7 @@ TEST(Upgrade, InPlaceKeepsThePermissionBits) {
   TempDir dir;
   const std::string package = dir.Write("p.dat", OldPackage(5));
   chmod(package.c_str(), 0640);
-  ASSERT_EQ(Vello(dir, {"upgrade", package}).exitCode, 0);
+  ASSERT_EQ(Vello(dir, {"upgrade", package, "--drop-duplicates"}).exitCode, 0);
   EXPECT_EQ(Info(dir, package)["version"], 14);
   struct stat st;
   ASSERT_EQ(stat(package.c_str(), &st), 0);

@@ -30,10 +30,6 @@
 
 namespace {
 
-// Smaller than this, XScreenSaver's window is its preview.
-constexpr int kPreviewMaxWidth = 320;
-constexpr int kPreviewMaxHeight = 240;
-
 // How long after the player loaded the program a stage showing one colour
 // only counts as blank: a few seconds of frames, even on a busy machine.
 constexpr unsigned kBlankStageMilliseconds = 3000;
@@ -84,6 +80,30 @@ bool ForeignWindowSize(unsigned long id, int& width, int& height) {
   width = attributes.width;
   height = attributes.height;
   return true;
+}
+
+// A window given to us that is smaller than the monitor it lies on is a
+// settings dialog's preview: XScreenSaver's dialog gives about 535x300 by
+// --window-id, MATE's preferences a window of like size by
+// XSCREENSAVER_WINDOW with the theme's own "--root". The daemons give a
+// window the size of a monitor (or of the whole screen).
+bool SmallerThanItsMonitor(unsigned long id, int width, int height) {
+  GdkDisplay* display = gdk_display_get_default();
+  Display* xdisplay = GDK_DISPLAY_XDISPLAY(display);
+  int x = 0;
+  int y = 0;
+  Window child = 0;
+  gdk_x11_display_error_trap_push(display);
+  const Bool translated = XTranslateCoordinates(xdisplay, id, DefaultRootWindow(xdisplay), width / 2,
+                                                height / 2, &x, &y, &child);
+  gdk_x11_display_error_trap_pop_ignored(display);
+  if (!translated) return false;
+  GdkMonitor* monitor = gdk_display_get_monitor_at_point(display, x, y);
+  if (monitor == nullptr) return false;
+  GdkRectangle area = {};
+  gdk_monitor_get_geometry(monitor, &area);
+  const int scale = gdk_monitor_get_scale_factor(monitor);
+  return width < area.width * scale || height < area.height * scale;
 }
 
 struct Session {
@@ -177,7 +197,7 @@ int RunGtk(const LumettaOptions& options) {
     }
     platformOptions.embedWindow = *embed;
     g_xWatch.embedWindow = *embed;
-    preview = preview || size.width < kPreviewMaxWidth || size.height < kPreviewMaxHeight;
+    preview = preview || SmallerThanItsMonitor(*embed, size.width, size.height);
   }
 
   Session session;
@@ -241,8 +261,15 @@ int RunGtk(const LumettaOptions& options) {
             }
           });
     }
-    if (options.configure && view.configureSheet() == nullptr)
-      std::cerr << "lumetta: the configuration sheet could not be loaded\n";
+    if (options.configure) {
+      if (SheetWindow* sheet = view.configureSheet()) {
+        if (!extraction.settings.unpacked)
+          platform.showSheetNotice(*sheet, "This package's form has no settings program:\n"
+                                           "there is nothing to set.");
+      } else {
+        std::cerr << "lumetta: the configuration sheet could not be loaded\n";
+      }
+    }
 
     guint timer = 0;
     if (options.seconds) {

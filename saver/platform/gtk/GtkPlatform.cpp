@@ -41,6 +41,39 @@ void OnOkClicked(GtkButton* button, gpointer owner) {
   static_cast<SheetOwner*>(owner)->onOkClick(button);
 }
 
+// Nothing the person sees may be brighter than the screen the host has
+// just faded to black, until the player draws its first frame: the
+// windows, the web views under the page and the X windows themselves.
+constexpr GdkRGBA kBlack = {0, 0, 0, 1};
+constexpr char kDarkStyle[] =
+    "window, plug, webkitwebview { background-color: #000; }\n"
+    "window > box > label { color: #ddd; }\n";
+
+void InstallDarkStyle() {
+  GdkScreen* screen = gdk_screen_get_default();
+  if (screen == nullptr) return;
+  GtkCssProvider* provider = gtk_css_provider_new();
+  gtk_css_provider_load_from_data(provider, kDarkStyle, -1, nullptr);
+  gtk_style_context_add_provider_for_screen(screen, GTK_STYLE_PROVIDER(provider),
+                                            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  g_object_unref(provider);
+}
+
+// What the X server shows in a window before the toolkit first paints it.
+void OnRealizeBlack(GtkWidget* widget, gpointer) {
+  GdkWindow* window = gtk_widget_get_window(widget);
+  if (window == nullptr || !GDK_IS_X11_WINDOW(window)) return;
+  Display* display = GDK_WINDOW_XDISPLAY(window);
+  XSetWindowBackground(display, GDK_WINDOW_XID(window), BlackPixel(display, DefaultScreen(display)));
+}
+
+void PaintBlackFromTheStart(GtkWidget* window) {
+  if (gtk_widget_get_realized(window))
+    OnRealizeBlack(window, nullptr);
+  else
+    g_signal_connect(window, "realize", G_CALLBACK(OnRealizeBlack), nullptr);
+}
+
 void AddUserScript(WebKitUserContentManager* content, const std::string& source,
                    WebKitUserScriptInjectionTime when) {
   WebKitUserScript* script =
@@ -73,6 +106,7 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
   // JavaScriptCore gives it one thread on two cores: give it all of them.
   const std::string cores = std::to_string(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
   g_setenv("JSC_numberOfWasmCompilerThreads", cores.c_str(), FALSE);
+  InstallDarkStyle();
   m_context = webkit_web_context_get_default();
   // With a C or POSIX locale the player does not start; it needs a
   // language it knows.
@@ -149,6 +183,7 @@ bool GtkPlatform::initSaverView(const Rect& frame, bool /*isPreview*/) {
     if (m_options.fullscreen) gtk_window_fullscreen(GTK_WINDOW(m_window));
   }
   g_object_ref_sink(m_window);
+  PaintBlackFromTheStart(m_window);
   gtk_window_set_default_size(GTK_WINDOW(m_window), static_cast<int>(frame.width),
                               static_cast<int>(frame.height));
   gtk_widget_add_events(m_window, GDK_VISIBILITY_NOTIFY_MASK | GDK_STRUCTURE_MASK);
@@ -166,9 +201,12 @@ void GtkPlatform::setAnimationTimeInterval(double /*seconds*/) {}
 std::string GtkPlatform::temporaryDirectory() { return UserTemporaryDirectory(); }
 
 WebKitWebView* GtkPlatform::makeWebView() {
-  return WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", m_context,
-                                      "user-content-manager", m_content, "settings", m_settings,
-                                      nullptr));
+  WebKitWebView* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", m_context,
+                                                     "user-content-manager", m_content,
+                                                     "settings", m_settings, nullptr));
+  // Under the page, which sets no colour of its own, until the stage draws.
+  webkit_web_view_set_background_color(view, &kBlack);
+  return view;
 }
 
 std::unique_ptr<WebView> GtkPlatform::createWebView(const Rect& /*frame*/) {
@@ -227,6 +265,8 @@ bool GtkPlatform::loadNibNamed(const std::string& name, SheetOwner& owner,
   gtk_builder_connect_signals(builder, &owner);
   // Ours from here: the dialog, and the web view inside it.
   g_object_ref(dialog);
+  PaintBlackFromTheStart(GTK_WIDGET(dialog));
+  webkit_web_view_set_background_color(WEBKIT_WEB_VIEW(view), &kBlack);
   auto webView = std::make_unique<GtkSaverWebView>(WEBKIT_WEB_VIEW(view));
   g_object_unref(builder);
   if (m_window != nullptr) gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(m_window));
@@ -238,6 +278,22 @@ bool GtkPlatform::loadNibNamed(const std::string& name, SheetOwner& owner,
 
 void GtkPlatform::endSheet(SheetWindow& sheet) {
   gtk_widget_hide(static_cast<GtkSheet&>(sheet).dialog());
+}
+
+void GtkPlatform::showSheetNotice(SheetWindow& sheet, const std::string& text) {
+  auto& gtkSheet = static_cast<GtkSheet&>(sheet);
+  GtkWidget* view = GTK_WIDGET(gtkSheet.webView().widget());
+  GtkWidget* box = gtk_widget_get_parent(view);
+  if (box == nullptr || !GTK_IS_BOX(box)) return;
+  gtk_widget_hide(view);
+  // The page it was given names no program: the player would only fail on
+  // it, and say so.
+  webkit_web_view_load_html(gtkSheet.webView().widget(), "<html></html>", nullptr);
+  GtkWidget* label = gtk_label_new(text.c_str());
+  gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+  gtk_box_pack_start(GTK_BOX(box), label, TRUE, TRUE, 0);
+  gtk_box_reorder_child(GTK_BOX(box), label, 0);
+  gtk_widget_show(label);
 }
 
 void GtkPlatform::fillRect(const Rect& /*rect*/, const Color& /*color*/) {}

@@ -74,6 +74,10 @@ class GtkPlatform : public SaverPlatform {
   // Called when the person closes the window.
   void setCloseListener(std::function<void()> listener) { m_closeListener = std::move(listener); }
 
+  // Puts text in place of the sheet's web view: for a form with no
+  // settings program, which would leave the sheet blank.
+  void showSheetNotice(SheetWindow& sheet, const std::string& text);
+
   GtkWidget* window() const { return m_window; }
   WebKitWebView* mainWebView() const { return m_mainView; }
 

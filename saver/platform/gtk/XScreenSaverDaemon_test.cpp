@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -130,12 +131,17 @@ std::map<pid_t, std::string> Descendants(pid_t root) {
 }
 
 // How much of an image shows a program of the demo: pixels of its
-// background and of its square.
+// background and of its square; and the pixels that are neither, yet
+// brighter than a dark screen (any channel above 24).
 struct DemoPixels {
   size_t background = 0;
   size_t square = 0;
+  size_t bright = 0;
+  Rgb brightest{0, 0, 0};
   size_t all = 0;
 };
+
+constexpr int kDarkChannel = 24;
 
 DemoPixels CountDemoPixels(Display* display, Window window, const DemoSwfStyle& style) {
   DemoPixels seen;
@@ -153,8 +159,16 @@ DemoPixels CountDemoPixels(Display* display, Window window, const DemoSwfStyle& 
       const unsigned long pixel = image->bits_per_pixel == 32 ? row[x] : XGetPixel(image, x, y);
       const Rgb colour{static_cast<unsigned char>(pixel >> 16),
                        static_cast<unsigned char>(pixel >> 8), static_cast<unsigned char>(pixel)};
-      seen.background += Near(style.background, colour);
-      seen.square += Near(style.square, colour);
+      const bool background = Near(style.background, colour);
+      const bool square = Near(style.square, colour);
+      seen.background += background;
+      seen.square += square;
+      const int channel = std::max({colour.red, colour.green, colour.blue});
+      if (!background && !square && channel > kDarkChannel) {
+        if (channel > std::max({seen.brightest.red, seen.brightest.green, seen.brightest.blue}))
+          seen.brightest = colour;
+        ++seen.bright;
+      }
     }
   }
   XDestroyImage(image);
@@ -177,14 +191,19 @@ std::string Describe(const DemoPixels& seen) {
 }
 
 // Waits until the window shows the program; the seconds that took, or -1.
-double WaitForDemo(Display* display, Window window, const DemoSwfStyle& style, DemoPixels& seen) {
+// Each picture before that is added to lit when it holds a bright pixel.
+double WaitForDemo(Display* display, Window window, const DemoSwfStyle& style, DemoPixels& seen,
+                   std::vector<std::string>* lit = nullptr) {
   XWindowAttributes attributes = {};
   if (!XGetWindowAttributes(display, window, &attributes)) return -1;
   const auto start = Clock::now();
   while (Clock::now() - start < kPlayLimit) {
     seen = CountDemoPixels(display, window, style);
-    if (ShowsDemo(seen, attributes.width, attributes.height))
-      return std::chrono::duration<double>(Clock::now() - start).count();
+    const double now = std::chrono::duration<double>(Clock::now() - start).count();
+    if (ShowsDemo(seen, attributes.width, attributes.height)) return now;
+    if (lit != nullptr && seen.bright > 0)
+      lit->push_back(std::to_string(now) + " s: " + std::to_string(seen.bright) +
+                     " bright pixels, the brightest " + Describe(seen.brightest));
     std::this_thread::sleep_for(200ms);
   }
   return -1;
@@ -237,7 +256,9 @@ class XScreenSaverTest : public ::testing::Test {
     }
     for (const char* file : {"lsan.supp", "ubsan.supp"})
       fs::copy_file(fs::path(LUMETTA_SANITIZER_SUPPRESSIONS) / file, s_folder / file);
-    s_server = new XvfbServer({"-ac"});  // the daemon's user may draw
+    // The daemon's user may draw; the root is black, as a screen the
+    // daemon has faded out is.
+    s_server = new XvfbServer({"-ac", "-br"});
     if (s_server->display().empty()) s_why = "no X server for this test: " + s_server->why();
   }
   static void TearDownTestSuite() {
@@ -341,8 +362,8 @@ class XScreenSaverTest : public ::testing::Test {
 };
 
 // Activated, the daemon starts lumetta as the programs: line says and it
-// covers the screen with the demo; deactivated, it and its web engine go
-// and so do the extracted programs.
+// covers the screen with the demo, the screen dark until then;
+// deactivated, it and its web engine go and so do the extracted programs.
 TEST_F(XScreenSaverTest, ActivateShowsTheDemoAndDeactivateEndsItClean) {
   StartDaemon();
   const auto up = Clock::now() + kStopLimit;
@@ -352,9 +373,12 @@ TEST_F(XScreenSaverTest, ActivateShowsTheDemoAndDeactivateEndsItClean) {
   }
 
   DemoPixels seen;
-  const double firstFrame = WaitForDemo(m_display, DefaultRootWindow(m_display), kDemoMain, seen);
+  std::vector<std::string> lit;
+  const double firstFrame =
+      WaitForDemo(m_display, DefaultRootWindow(m_display), kDemoMain, seen, &lit);
   ASSERT_GE(firstFrame, 0) << "the screen never showed the demo: " << Describe(seen) << "\n"
                            << DaemonLog();
+  EXPECT_EQ(lit, std::vector<std::string>{}) << "the screen lit up before the demo's first frame";
   std::cout << "seconds from -activate to the demo on the screen: " << firstFrame << "\n";
   RecordProperty("seconds_to_first_frame", std::to_string(firstFrame));
 
@@ -388,22 +412,24 @@ TEST_F(XScreenSaverTest, ActivateShowsTheDemoAndDeactivateEndsItClean) {
       << DaemonLog();
 }
 
-// The settings dialog previews a hack in a small window of its own, given
-// by --window-id in hexadecimal; lumetta finds its installed package and
-// shows the preview program there.
+// The settings dialog (xscreensaver-settings 6.06, on a 1024x768 screen)
+// previews a hack in a 565x317 window of its own, running the programs:
+// line with "--window-id 0x..." added and the same id in
+// XSCREENSAVER_WINDOW; lumetta finds its installed package and shows the
+// preview program there.
 TEST_F(XScreenSaverTest, SettingsPreviewShowsThePreviewProgram) {
-  constexpr int kWidth = 300, kHeight = 200;
+  constexpr int kWidth = 565, kHeight = 317;
   const Window window = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 0, 0, kWidth,
                                             kHeight, 0, 0, BlackPixel(m_display, 0));
   XMapWindow(m_display, window);
   XSync(m_display, False);
-  LumettaProcess lumetta({"--window-id", Hex(window)}, s_server->display(), m_temp.string(),
-                         (m_home / "lumetta.log").string(), "", Lumetta().string());
+  LumettaProcess lumetta({"--root", "--window-id", Hex(window)}, s_server->display(), m_temp.string(),
+                         (m_home / "lumetta.log").string(), Hex(window), Lumetta().string());
   DemoPixels seen;
   EXPECT_GE(WaitForDemo(m_display, window, kDemoPreview, seen), 0)
       << "the preview window never showed the preview program: " << Describe(seen) << "\n"
       << lumetta.output();
-  EXPECT_NE(lumetta.output().find("showing the preview program in a 300x200 X window given to us"),
+  EXPECT_NE(lumetta.output().find("showing the preview program in a 565x317 X window given to us"),
             std::string::npos)
       << lumetta.output();
   EXPECT_EQ(lumetta.stopWith(SIGTERM, kStopLimit), 0) << lumetta.output();

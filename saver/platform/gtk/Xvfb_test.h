@@ -112,6 +112,8 @@ class LumettaProcess {
       dup2(out, STDERR_FILENO);
       setenv("DISPLAY", display.c_str(), 1);
       setenv("TMPDIR", tempDir.c_str(), 1);
+      // No settings file of the person running the tests.
+      setenv("XDG_CONFIG_HOME", tempDir.c_str(), 1);
       if (screensaverWindow.empty()) {
         unsetenv("XSCREENSAVER_WINDOW");
       } else {

@@ -1,0 +1,140 @@
+#include "saver/platform/LumettaSettings.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SettingsFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char folder[] = "/tmp/lumetta-settings.XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    m_folder = folder;
+    m_file = (m_folder / "lumetta" / "lumetta.conf").string();
+  }
+  void TearDown() override { fs::remove_all(m_folder); }
+
+  void Write(const std::string& text) {
+    fs::create_directories(fs::path(m_file).parent_path());
+    std::ofstream(m_file) << text;
+  }
+  std::string Read() const {
+    std::ifstream in(m_file);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  fs::path m_folder;
+  std::string m_file;
+};
+
+TEST_F(SettingsFile, GoodLinesSetTheirOptions) {
+  Write("# mine\n\n  resources = /srv/pkg  \nrenderer=canvas\nsound = yes\n");
+  LumettaOptions options;
+  std::string error;
+  ASSERT_TRUE(ReadSettingsFile(m_file, options, error)) << error;
+  LumettaOptions expected;
+  expected.resources = "/srv/pkg";
+  expected.renderer = LumettaRendererChoice::canvas;
+  expected.sound = true;
+  EXPECT_EQ(options, expected);
+}
+
+// A bad file is named with its line and changes nothing, not even the
+// settings on the lines before the bad one.
+TEST_F(SettingsFile, ABadLineIsNamedAndNothingIsTaken) {
+  const struct {
+    const char* text;
+    const char* error;
+  } cases[] = {
+      {"resources = /a\nrenderer = fast\n", ":2: renderer needs auto, webgl or canvas, not 'fast'"},
+      {"resources = /a\n# c\ncolour = red\n", ":3: unknown setting 'colour' (known: resources, renderer, sound)"},
+      {"resources = /a\nsound\n", ":2: not a setting (name = value)"},
+      {"sound = maybe\n", ":1: sound needs yes or no, not 'maybe'"},
+      {"resources =\n", ":1: resources needs a folder or a vello.dat"},
+  };
+  for (const auto& c : cases) {
+    Write(c.text);
+    LumettaOptions options;
+    std::string error;
+    EXPECT_FALSE(ReadSettingsFile(m_file, options, error)) << c.text;
+    EXPECT_EQ(error, m_file + c.error) << c.text;
+    EXPECT_EQ(options, LumettaOptions{}) << c.text;
+  }
+}
+
+TEST_F(SettingsFile, MissingIsNoErrorAndAFolderCannotBeRead) {
+  LumettaOptions options;
+  std::string error;
+  EXPECT_TRUE(ReadSettingsFile(m_file, options, error));
+  fs::create_directories(m_file);
+  EXPECT_FALSE(ReadSettingsFile(m_file, options, error));
+  EXPECT_EQ(error, "cannot read the settings file " + m_file + ": it is a folder");
+}
+
+// Written without an editor: made with its folder, a setting replaced
+// where it stood, the person's other lines kept, one removed, and what
+// is written reads back.
+TEST_F(SettingsFile, SetWritesWhatReadingTakes) {
+  std::string error;
+  ASSERT_TRUE(WriteSetting(m_file, "renderer=webgl", error)) << error;
+  ASSERT_TRUE(WriteSetting(m_file, "sound=yes", error)) << error;
+  EXPECT_EQ(Read(),
+            "# lumetta's settings (man lumetta); lumetta --set NAME=VALUE changes them.\n"
+            "renderer = webgl\nsound = yes\n");
+  Write("# mine\nrenderer = webgl\nsound = yes\nrenderer = canvas\n");
+  ASSERT_TRUE(WriteSetting(m_file, "renderer=canvas", error)) << error;
+  ASSERT_TRUE(WriteSetting(m_file, "sound=", error)) << error;
+  const std::string cwd = fs::current_path().string();
+  ASSERT_TRUE(WriteSetting(m_file, "resources=pkg/../mine", error)) << error;
+  EXPECT_EQ(Read(), "# mine\nrenderer = canvas\nresources = " + cwd + "/mine\n");
+
+  LumettaOptions options;
+  ASSERT_TRUE(ReadSettingsFile(m_file, options, error)) << error;
+  EXPECT_EQ(options.resources, cwd + "/mine");
+  EXPECT_EQ(options.renderer, LumettaRendererChoice::canvas);
+
+  for (const char* bad : {"renderer=fast", "colour=red", "colour=", "sound"})
+    EXPECT_FALSE(WriteSetting(m_file, bad, error)) << bad;
+  EXPECT_EQ(Read(), "# mine\nrenderer = canvas\nresources = " + cwd + "/mine\n");
+}
+
+TEST_F(SettingsFile, WhereItLies) {
+  const std::string home = getenv("HOME") ? getenv("HOME") : "";
+  const char* config = getenv("XDG_CONFIG_HOME");
+  const std::string keep = config ? config : "";
+  setenv("HOME", "/home/someone", 1);
+  setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  EXPECT_EQ(SettingsFilePath(), "/cfg/lumetta/lumetta.conf");
+  setenv("XDG_CONFIG_HOME", "relative", 1);  // ignored, as the base directory rules say
+  EXPECT_EQ(SettingsFilePath(), "/home/someone/.config/lumetta/lumetta.conf");
+  unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(SettingsFilePath(), "/home/someone/.config/lumetta/lumetta.conf");
+  setenv("HOME", home.c_str(), 1);
+  if (config) setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
+}
+
+TEST_F(SettingsFile, ThePackageFileOrItsFolder) {
+  fs::create_directories(m_folder / "pkg");
+  std::ofstream(m_folder / "pkg" / "vello.dat") << "x";
+  std::ofstream(m_folder / "pkg" / "other.dat") << "x";
+  std::string folder;
+  std::string error;
+  ASSERT_TRUE(ResourceFolderOf((m_folder / "pkg" / "vello.dat").string(), folder, error));
+  EXPECT_EQ(folder, (m_folder / "pkg").string());
+  ASSERT_TRUE(ResourceFolderOf((m_folder / "pkg").string(), folder, error));
+  EXPECT_EQ(folder, (m_folder / "pkg").string());
+  // Missing: left for the package's own report.
+  ASSERT_TRUE(ResourceFolderOf("/no/such", folder, error));
+  EXPECT_EQ(folder, "/no/such");
+  EXPECT_FALSE(ResourceFolderOf((m_folder / "pkg" / "other.dat").string(), folder, error));
+}
+
+}  // namespace
