@@ -26,7 +26,7 @@
 # SIZES defaults to "800x600 1920x1080". Each run starts lumetta and then
 # the browser, so that both meet the same load; the summary gives medians
 # and the spread (min-max) and the ratio lumetta / browser.
-# Both run at niceness $MEASURE_NICE (default -10, when allowed) so that a
+# Both, and the X server, run at niceness $MEASURE_NICE (default -10, when allowed) so that a
 # busy machine's other work throttles them less; the figures are still
 # noisy then, and only a comparison within one run means much.
 # Extra environment (e.g. JSC_ options) is passed on to lumetta, and
@@ -287,7 +287,10 @@ for size in $sizes; do
   results=$work/results-$size
   : >"$results"
   exec 3>"$work/display"
-  Xvfb -displayfd 3 -screen 0 "${width}x${height}x24" -nolisten tcp >/dev/null 2>&1 &
+  # At the sides' niceness: an X server behind them works harder per frame
+  # (about twice, for lumetta at 1920x1080), which would be charged to them.
+  nice -n "${MEASURE_NICE:--10}" Xvfb -displayfd 3 -screen 0 "${width}x${height}x24" -nolisten tcp \
+    >/dev/null 2>&1 &
   xvfb=$!
   exec 3>&-
   for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
