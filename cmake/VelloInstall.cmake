@@ -10,7 +10,7 @@ install(TARGETS vello EXPORT velloTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 # The public headers: the classes a program builds on and what their
-# declarations need. The rest (sha2_detail.h, BlowfishCore.h,
+# declarations need. The rest (sha2_detail.h, BlowfishTables.h,
 # RecordReader.h, UniqueFd.h, ...) are the library's own business.
 set(VELLO_PUBLIC_HEADERS
   system/SysFile.h system/ByteRun.h system/SysEndian.h system/SysStringHelper.h

@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "encryption/BaseEncode.h"
-
 namespace {
 
 constexpr char cFillChar = '=';
@@ -116,8 +114,24 @@ std::string Base64::encode(const unsigned char* in, std::size_t n) {
 }
 
 void Base64::encode(const unsigned char* in, std::size_t n, char* o) {
-  // The same text as the RFC 4648 codec's, so its encoder serves both.
-  if (n > 0) BaseEncode::Base64Encode(o, in, n);
+  static const std::string sBase64Table =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const char* table = sBase64Table.data();
+  std::size_t i = 0;
+  for (; i + 3 <= n; i += 3, o += 4) {
+    const std::uint32_t v = (std::uint32_t{in[i]} << 16) | (std::uint32_t{in[i + 1]} << 8) | in[i + 2];
+    o[0] = table[v >> 18];
+    o[1] = table[(v >> 12) & 63];
+    o[2] = table[(v >> 6) & 63];
+    o[3] = table[v & 63];
+  }
+  if (i < n) {
+    const std::uint32_t v = (std::uint32_t{in[i]} << 16) | (i + 1 < n ? std::uint32_t{in[i + 1]} << 8 : 0);
+    o[0] = table[v >> 18];
+    o[1] = table[(v >> 12) & 63];
+    o[2] = i + 1 < n ? table[(v >> 6) & 63] : cFillChar;
+    o[3] = cFillChar;
+  }
 }
 
 std::string Base64::decode(const std::string& text) {

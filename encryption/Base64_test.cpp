@@ -42,6 +42,11 @@ TEST(Base64, Rfc4648VectorsWithAndWithoutPadding) {
   for (const auto& v : basecodec::kRfc4648) {
     const char *bytes = v[0], *text = v[3];
     EXPECT_EQ(Base64::encode(bytes), text);
+    // Into a buffer (filled with a byte that is no Base64 character first).
+    const std::string in = bytes;
+    std::string into(Base64::EncodedSize(in.size()), '*');
+    Base64::encode(reinterpret_cast<const unsigned char*>(in.data()), in.size(), into.data());
+    EXPECT_EQ(into, text);
     EXPECT_EQ(Base64::decode(text), bytes);
     std::string unpadded = text;
     unpadded.erase(unpadded.find_last_not_of('=') + 1);

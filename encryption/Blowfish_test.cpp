@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,24 @@ TEST(Blowfish, PublishedVectorsThroughLittleEndianHalvesAndTheBlockFunctions) {
   }
 }
 
+TEST(Blowfish, AgreesWithOpenSslForKeysOf1To56BytesAndLongBuffers) {
+  std::mt19937 rng(7);
+  for (std::size_t keyLength = 1; keyLength <= 56; ++keyLength) {
+    std::string key(keyLength, '\0');
+    for (auto& c : key) c = static_cast<char>(1 + rng() % 255);  // no zero byte
+    // 40 blocks: the 4-block interleaved path and the single-block tail.
+    Bytes plain(8 * (keyLength % 11 + 1) + 8 * 32);
+    for (auto& b : plain) b = static_cast<unsigned char>(rng());
+    Blowfish bf;
+    bf.SetPassword(key.c_str());
+    const Bytes ours = Encrypted(bf, plain);
+    ASSERT_EQ(SwapHalves(ours), OpenSslBfEcb(key, SwapHalves(plain))) << "key length " << keyLength;
+    Bytes back = ours;
+    ASSERT_TRUE(bf.Decrypt(back.data(), static_cast<std::uint32_t>(back.size())));
+    EXPECT_EQ(back, plain);
+  }
+}
+
 TEST(Blowfish, SelfTestPassesAndLeavesSecondVectorKey) {
   Blowfish bf;
   EXPECT_EQ(bf.Test(), 0);
@@ -80,9 +99,9 @@ TEST(Blowfish, EmptyKeyLeavesInitialTables) {
   EXPECT_EQ(Encrypted(fresh, plain), expected);
 }
 
-TEST(Blowfish, KeyScheduleIgnoresBytesAfterThe72nd) {
+TEST(Blowfish, KeyScheduleRepeatsKeysAndIgnoresBytesAfterThe72nd) {
   const Bytes plain = {1, 1, 2, 3, 5, 8, 13, 21};
-  // No upper limit on the key's length, unlike the engine's 56 bytes.
+  EXPECT_EQ(Encrypted("abc", plain), Encrypted("abcabc", plain));
   const std::string k72(72, 'x');
   EXPECT_EQ(Encrypted(k72.c_str(), plain), Encrypted((k72 + "anything after").c_str(), plain));
   EXPECT_NE(Encrypted(k72.c_str(), plain), Encrypted((k72.substr(0, 71) + "y").c_str(), plain));

@@ -5,19 +5,81 @@
 #include <bit>
 #include <cstring>
 
-#include "encryption/BlowfishCore.h"
 #include "encryption/sha2.h"
 
 namespace {
 
 constexpr int kMaxKeyLength = 56;
 
-using BlowfishCore::Decipher;
-using BlowfishCore::Encipher;
+// The round function on a word held in a register. Taking the bytes by
+// shifts is the same as taking them through the byte-order table, from most
+// to least significant, on any host, without a trip through memory.
+[[gnu::always_inline]] inline uint32_t Round(const uint32_t (&S)[4][256], uint32_t x) {
+  return ((S[0][x >> 24] + S[1][(x >> 16) & 0xff]) ^ S[2][(x >> 8) & 0xff]) + S[3][x & 0xff];
+}
 
-// Blocks are two big-endian halves on every host.
-inline uint32_t LoadBE(const unsigned char* p) { return BlowfishCore::Load<std::endian::big>(p); }
-inline void StoreBE(unsigned char* p, uint32_t v) { BlowfishCore::Store<std::endian::big>(p, v); }
+// Sixteen rounds, unrolled, ending with the exchange of the halves. The
+// P-word is folded into the other half first, off the round's critical path.
+[[gnu::always_inline]] inline void Encipher(const uint32_t (&P)[18], const uint32_t (&S)[4][256],
+                                            uint32_t& xl, uint32_t& xr) {
+  uint32_t l = xl ^ P[0], r = xr;
+  r ^= P[1] ^ Round(S, l);
+  l ^= P[2] ^ Round(S, r);
+  r ^= P[3] ^ Round(S, l);
+  l ^= P[4] ^ Round(S, r);
+  r ^= P[5] ^ Round(S, l);
+  l ^= P[6] ^ Round(S, r);
+  r ^= P[7] ^ Round(S, l);
+  l ^= P[8] ^ Round(S, r);
+  r ^= P[9] ^ Round(S, l);
+  l ^= P[10] ^ Round(S, r);
+  r ^= P[11] ^ Round(S, l);
+  l ^= P[12] ^ Round(S, r);
+  r ^= P[13] ^ Round(S, l);
+  l ^= P[14] ^ Round(S, r);
+  r ^= P[15] ^ Round(S, l);
+  l ^= P[16] ^ Round(S, r);
+  r ^= P[17];
+  xl = r;
+  xr = l;
+}
+
+[[gnu::always_inline]] inline void Decipher(const uint32_t (&P)[18], const uint32_t (&S)[4][256],
+                                            uint32_t& xl, uint32_t& xr) {
+  uint32_t l = xl ^ P[17], r = xr;
+  r ^= P[16] ^ Round(S, l);
+  l ^= P[15] ^ Round(S, r);
+  r ^= P[14] ^ Round(S, l);
+  l ^= P[13] ^ Round(S, r);
+  r ^= P[12] ^ Round(S, l);
+  l ^= P[11] ^ Round(S, r);
+  r ^= P[10] ^ Round(S, l);
+  l ^= P[9] ^ Round(S, r);
+  r ^= P[8] ^ Round(S, l);
+  l ^= P[7] ^ Round(S, r);
+  r ^= P[6] ^ Round(S, l);
+  l ^= P[5] ^ Round(S, r);
+  r ^= P[4] ^ Round(S, l);
+  l ^= P[3] ^ Round(S, r);
+  r ^= P[2] ^ Round(S, l);
+  l ^= P[1] ^ Round(S, r);
+  r ^= P[0];
+  xl = r;
+  xr = l;
+}
+
+// Big-endian loads and stores: one move and a byte swap where the host is
+// little-endian.
+inline uint32_t LoadBE(const unsigned char* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+  return v;
+}
+inline void StoreBE(unsigned char* p, uint32_t v) {
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+  std::memcpy(p, &v, 4);
+}
 
 enum class Mode { kEcb, kCbc, kCfb, kOfb, kUnknown };
 
@@ -59,7 +121,10 @@ Encryption::Encryption() {
 
 Encryption::~Encryption() { Close(); }
 
-void Encryption::Reset() { BlowfishCore::Reset(m_PA, m_SB); }
+void Encryption::Reset() {
+  std::memcpy(m_PA, m_INIT_PA, sizeof m_PA);
+  std::memcpy(m_SB, m_INIT_SB, sizeof m_SB);
+}
 
 void Encryption::Close() {
   // A wipe the optimiser may not drop, even in the destructor.
@@ -96,9 +161,31 @@ bool Encryption::Open(const unsigned char* key, int len) {
 }
 
 void Encryption::KeySchedule(const unsigned char* key, int len) {
-  // The core composes each word from key bytes, most significant first: the
-  // placement the byte-order table gives, on any host.
-  BlowfishCore::KeySchedule(m_PA, m_SB, key, static_cast<std::size_t>(len));
+  int k = 0;
+  for (int i = 0; i < 18; ++i) {
+    // Key bytes in key order become the word's bytes from most to least
+    // significant, whatever the host's byte order.
+    b32 word;
+    for (int j = 0; j < 4; ++j) {
+      word.byte[m_bytePos[j]] = key[k];
+      k = (k + 1) % len;
+    }
+    m_PA[i] ^= word.word;
+    OPENSSL_cleanse(&word, sizeof word);
+  }
+  uint32_t l = 0, r = 0;
+  for (int i = 0; i < 18; i += 2) {
+    Encipher(m_PA, m_SB, l, r);
+    m_PA[i] = l;
+    m_PA[i + 1] = r;
+  }
+  for (auto& box : m_SB) {
+    for (int i = 0; i < 256; i += 2) {
+      Encipher(m_PA, m_SB, l, r);
+      box[i] = l;
+      box[i + 1] = r;
+    }
+  }
 }
 
 uint32_t Encryption::F(b32* x) {
@@ -150,7 +237,7 @@ int Encryption::sencrypt(unsigned char* buf, int len, const char* mode, const un
   unsigned char* const end = buf + len;
   switch (parsed) {
     case Mode::kEcb:
-      BlowfishCore::Ecb<+1, std::endian::big>(m_PA, m_SB, buf, static_cast<std::size_t>(len) / 8);
+      for (unsigned char* p = buf; p != end; p += 8) encrypt(p);
       break;
     case Mode::kCbc:
       for (unsigned char* p = buf; p != end; p += 8) {
@@ -196,7 +283,7 @@ int Encryption::sdecrypt(unsigned char* buf, int len, const char* mode, const un
   uint32_t cl = 0, cr = 0;  // the saved ciphertext block
   switch (parsed) {
     case Mode::kEcb:
-      BlowfishCore::Ecb<-1, std::endian::big>(m_PA, m_SB, buf, static_cast<std::size_t>(len) / 8);
+      for (unsigned char* p = buf; p != end; p += 8) decrypt(p);
       break;
     case Mode::kCbc:
       for (unsigned char* p = buf; p != end; p += 8) {

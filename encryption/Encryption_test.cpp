@@ -272,6 +272,22 @@ TEST(EncryptionTest, ModesMatchOpenSslBlowfish) {
   }
 }
 
+TEST(EncryptionTest, StrongPairIsCbcWithAZeroIv) {
+  Encryption e;
+  ASSERT_TRUE(e.Open("CEncryptedString", true));
+  std::mt19937 rng(23);
+  const Bytes plain = RandomBytes(rng, 48);
+  Bytes strong = plain, null_iv = plain, zero_iv = plain;
+  const unsigned char zeros[8] = {};
+  ASSERT_EQ(e.EncryptStrong(strong.data(), 48), 0);
+  ASSERT_EQ(e.sencrypt(null_iv.data(), 48, "cbc", nullptr), 0);
+  ASSERT_EQ(e.sencrypt(zero_iv.data(), 48, "cbc", zeros), 0);
+  EXPECT_EQ(strong, null_iv);
+  EXPECT_EQ(strong, zero_iv);
+  ASSERT_EQ(e.DecryptStrong(strong.data(), 48), 0);
+  EXPECT_EQ(strong, plain);
+}
+
 // ---- Weak scramble ----
 
 TEST(EncryptionTest, WeakScrambleIsKeylessAndItsOwnInverse) {

@@ -17,7 +17,7 @@ foreach(installed bin/vello share/man/man1/vello.1.gz include/vello/builder_pack
     message(FATAL_ERROR "not installed: ${installed}")
   endif()
 endforeach()
-foreach(internal encryption/sha2_detail.h encryption/BlowfishCore.h builder_package/RecordReader.h
+foreach(internal encryption/sha2_detail.h encryption/BlowfishTables.h builder_package/RecordReader.h
         system/UniqueFd.h)
   if(EXISTS ${prefix}/include/vello/${internal})
     message(FATAL_ERROR "an internal header is installed: ${internal}")

@@ -307,11 +307,16 @@ TEST_F(LumettaWindowTest, ConfigurationSheetSaysWhenThereIsNoSettingsProgram) {
   form.main = MakeDemoSwf(kDemoMain);
   form.preview = MakeDemoSwf(kDemoPreview);
   ASSERT_TRUE(SavePackage(package.string(), {form}));
+  std::filesystem::remove(m_output);  // an earlier run's would be read as this one's
   LumettaProcess lumetta({"--platform", "gtk", "--configure", "--window-size", "320x240",
                           "--resources", package.string(), "--seconds", "300"},
                          s_server->display(), m_temp.string(), m_output);
   ASSERT_TRUE(lumetta.waitForOutput("page: loaded ", kPlayLimit)) << lumetta.output();
-  const Window sheet = FindMappedWindow(display, "lumetta settings");
+  Window sheet = 0;
+  for (const auto end = std::chrono::steady_clock::now() + kStopLimit;
+       sheet == 0 && std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(std::chrono::milliseconds(100)))
+    sheet = FindMappedWindow(display, "lumetta settings");
   ASSERT_NE(sheet, 0u) << "no mapped window named \"lumetta settings\"";
 
   // Above the button row: some pixels of the text, and nothing else lit.
