@@ -1,5 +1,7 @@
 #include "system/AtomicFile.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -8,29 +10,13 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include "system/SignalsBlocked.h"
+
 namespace {
 
 // Saves begun and not yet finished, for RemovePendingFiles. Changed only
 // while signals are blocked, so a handler never sees it half changed.
 AtomicFile* g_pending = nullptr;
-
-// Blocks every signal for its lifetime: a temporary file is listed in the
-// same step that makes it, and unlisted in the same step that renames or
-// removes it.
-class SignalsBlocked {
- public:
-  SignalsBlocked() {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &m_old);
-  }
-  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
-  SignalsBlocked(const SignalsBlocked&) = delete;
-  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
-
- private:
-  sigset_t m_old;
-};
 
 mode_t ModeForNewFile() {
   const mode_t mask = umask(0);
@@ -39,6 +25,19 @@ mode_t ModeForNewFile() {
 }
 
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+constexpr const char* kExists = "exists, and replacing it was not asked for";
+constexpr const char* kMadeMeanwhile = "was made by another while being saved, and replacing it was not asked for";
+
+// rename that fails with EEXIST rather than replace a file; a file system
+// without RENAME_NOREPLACE gets a link, which refuses too.
+bool RenameWithoutReplacing(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL) return false;
+  if (link(from.c_str(), to.c_str()) != 0) return false;
+  unlink(from.c_str());
+  return true;
+}
 
 }  // namespace
 
@@ -76,6 +75,7 @@ bool AtomicFile::Begin() {
   if (lstat(m_target.c_str(), &m_old) == 0) {
     const std::string refusal = Refusal(m_old);
     if (!refusal.empty()) return Fail(refusal);
+    if (!m_mayReplace) return Fail(kExists);
     m_replacing = true;
   } else if (errno != ENOENT) {
     return Fail(SystemError("cannot be examined"));
@@ -143,18 +143,20 @@ bool AtomicFile::Commit() {
   if (lstat(m_target.c_str(), &now) == 0) {
     const std::string refusal = Refusal(now);
     if (!refusal.empty()) ok = Fail(refusal);
+    else if (!m_mayReplace) ok = Fail(kMadeMeanwhile);
     else if (m_replacing && (now.st_dev != m_old.st_dev || now.st_ino != m_old.st_ino))
       ok = Fail("was replaced by another file while being saved");
   }
   if (ok) {
     const SignalsBlocked blocked;
-    if (std::rename(m_tempPath.c_str(), m_target.c_str()) == 0) {
+    if (m_mayReplace ? std::rename(m_tempPath.c_str(), m_target.c_str()) == 0
+                     : RenameWithoutReplacing(m_tempPath, m_target)) {
       Unlist();
       m_tempPath.clear();
       m_failure.clear();
       return true;
     }
-    Fail(SystemError("cannot be replaced"));
+    Fail(errno == EEXIST ? std::string(kMadeMeanwhile) : SystemError("cannot be replaced"));
   }
   Discard();
   return false;

@@ -30,6 +30,11 @@ class AtomicFile {
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
+  // Whether the save may replace a file (true unless set). When not, Begin
+  // refuses a target that exists, and Commit one made there meanwhile:
+  // the rename itself refuses, so no moment is left in between.
+  void SetMayReplace(bool may) { m_mayReplace = may; }
+
   // Checks the target and makes the temporary file; false, with Failure()
   // saying why, when the target is refused or nothing can be made beside it.
   bool Begin();
@@ -62,6 +67,7 @@ class AtomicFile {
   std::string m_tempPath;
   std::string m_failure;
   FILE* m_fp = nullptr;
+  bool m_mayReplace = true;
   bool m_replacing = false;  // the target existed at Begin; m_old is its state
   struct stat m_old = {};
   AtomicFile* m_nextPending = nullptr;

@@ -18,18 +18,22 @@ struct Swap {
   bool targetExisted;  // at Begin
   void (*put)(const std::string& target, const TempDir& dir);
   const char* failure;
+  bool mayReplace;
 };
 
 TEST(AtomicFileTest, WhatStandsAtTheTargetAtCommitIsCheckedAgain) {
   const Swap swaps[] = {
       {"a FIFO made meanwhile", false, [](const std::string& t, const TempDir&) { mkfifo(t.c_str(), 0600); },
-       "is a FIFO, not a regular file"},
+       "is a FIFO, not a regular file", true},
       {"a symbolic link made meanwhile", false,
        [](const std::string& t, const TempDir& d) { fs::create_symlink(d.File("elsewhere"), t); },
-       "is a symbolic link"},
+       "is a symbolic link", true},
       {"the old file replaced by another", true,
        [](const std::string& t, const TempDir& d) { fs::rename(d.Write("other", {9}), t); },
-       "was replaced by another file while being saved"},
+       "was replaced by another file while being saved", true},
+      {"a file made meanwhile, replacing not asked for", false,
+       [](const std::string& t, const TempDir&) { std::fclose(std::fopen(t.c_str(), "wx")); },
+       "was made by another while being saved", false},
   };
   for (const Swap& swap : swaps) {
     SCOPED_TRACE(swap.what);
@@ -37,6 +41,7 @@ TEST(AtomicFileTest, WhatStandsAtTheTargetAtCommitIsCheckedAgain) {
     const std::string target = dir.File("p.dat");
     if (swap.targetExisted) dir.Write("p.dat", {1, 2, 3});
     AtomicFile file(target);
+    file.SetMayReplace(swap.mayReplace);
     ASSERT_TRUE(file.Begin());
     ASSERT_EQ(std::fputs("new", file.Handle()), 1);
     swap.put(target, dir);
@@ -45,6 +50,7 @@ TEST(AtomicFileTest, WhatStandsAtTheTargetAtCommitIsCheckedAgain) {
     EXPECT_NE(file.Failure().find(swap.failure), std::string::npos) << file.Failure();
     EXPECT_EQ(fs::symlink_status(target).type(), put.type()) << "what was put there stays";
     EXPECT_EQ(dir.EntryCount(), 1u) << "the temporary file is gone";
+    if (!swap.mayReplace) EXPECT_EQ(fs::file_size(target), 0u) << "the file made meanwhile keeps its content";
   }
 }
 

@@ -54,6 +54,9 @@ TEST(LumettaOptions, EverySpellingOfEveryOption) {
        [](LumettaOptions& o) { o.renderer = LumettaRendererChoice::canvas; }},
       {{{"--window-size", "640x480"}, {"-window-size=640x480"}},
        [](LumettaOptions& o) { o.windowSize = WindowSize{640, 480}; }},
+      // Repeatable, in order.
+      {{{"--set", "sound=yes", "-set=renderer=canvas"}},
+       [](LumettaOptions& o) { o.settings = {"sound=yes", "renderer=canvas"}; }},
       // What XScreenSaver 5 and 6 and their settings dialogs give a hack.
       {{{"-root"}, {"--root"}}, [](LumettaOptions& o) { o.root = true; }},
       {{{"-window"}, {"--window"}}, [](LumettaOptions& o) { o.window = true; }},
@@ -154,7 +157,7 @@ TEST(LumettaOptions, HelpNamesEveryOption) {
         "--platform headless|gtk", "--renderer auto|webgl|canvas", "--fullscreen",
         "--window-size WxH", "--sound", "--network", "--verbose", "--snapshot FILE", "--root", "--window ",
         "--window-id ID", "XSCREENSAVER_WINDOW", "--fps", "--install", "--mono",
-        "--visual V", "--delay N", "one dash or two"}) {
+        "--visual V", "--delay N", "--set NAME=VALUE", "lumetta.conf", "one dash or two"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
 }

@@ -44,6 +44,28 @@ std::string ExpandHome(const std::string& path) {
   return path;
 }
 
+// The settings that are yes or no, and the option each sets.
+struct YesNoSetting {
+  const char* name;
+  bool LumettaOptions::*option;
+};
+constexpr YesNoSetting kYesNoSettings[] = {
+    {"sound", &LumettaOptions::sound},
+};
+
+std::string KnownSettings() {
+  std::string names = "resources, renderer";
+  for (const YesNoSetting& setting : kYesNoSettings) names += std::string(", ") + setting.name;
+  return names;
+}
+
+bool IsKnown(const std::string& name) {
+  if (name == "resources" || name == "renderer") return true;
+  for (const YesNoSetting& setting : kYesNoSettings)
+    if (name == setting.name) return true;
+  return false;
+}
+
 // One setting into options; false with what is wrong with it.
 bool ApplySetting(const std::string& name, const std::string& value, LumettaOptions& options,
                   std::string& error) {
@@ -63,19 +85,24 @@ bool ApplySetting(const std::string& name, const std::string& value, LumettaOpti
     }
     return true;
   }
-  if (name == "sound") {
-    for (const char* yes : {"yes", "true", "on", "1"})
-      if (value == yes) return options.sound = true;
-    for (const char* no : {"no", "false", "off", "0"}) {
-      if (value == no) {
-        options.sound = false;
+  for (const YesNoSetting& setting : kYesNoSettings) {
+    if (name != setting.name) continue;
+    for (const char* yes : {"yes", "true", "on", "1"}) {
+      if (value == yes) {
+        options.*setting.option = true;
         return true;
       }
     }
-    error = "sound needs yes or no, not '" + value + "'";
+    for (const char* no : {"no", "false", "off", "0"}) {
+      if (value == no) {
+        options.*setting.option = false;
+        return true;
+      }
+    }
+    error = name + " needs yes or no, not '" + value + "'";
     return false;
   }
-  error = "unknown setting '" + name + "' (known: resources, renderer, sound)";
+  error = "unknown setting '" + name + "' (known: " + KnownSettings() + ")";
   return false;
 }
 
@@ -98,7 +125,7 @@ bool ReadLines(const std::string& path, std::vector<std::string>& lines, std::st
 
 std::string SettingsFilePath() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
-  // The base directory specification ignores a relative value.
+  // XDG says a relative value is to be ignored.
   if (config != nullptr && config[0] == '/') return (fs::path(config) / kSettingsTail).string();
   const char* home = std::getenv("HOME");
   if (home != nullptr && *home != '\0') return (fs::path(home) / ".config" / kSettingsTail).string();
@@ -145,9 +172,8 @@ bool WriteSetting(const std::string& path, const std::string& assignment, std::s
     LumettaOptions check;
     if (!ApplySetting(name, value, check, error)) return false;
     if (name == "resources") value = fs::absolute(check.resources).lexically_normal().string();
-  } else if (name != "resources" && name != "renderer" && name != "sound") {
-    LumettaOptions check;
-    ApplySetting(name, "x", check, error);
+  } else if (!IsKnown(name)) {
+    error = "unknown setting '" + name + "' (known: " + KnownSettings() + ")";
     return false;
   }
 

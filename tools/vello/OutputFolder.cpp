@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 
+#include "system/SignalsBlocked.h"
 #include "system/UniqueFd.h"
 #include "tools/vello/Progress.h"
 #include "tools/vello/ToolError.h"
@@ -75,21 +76,6 @@ bool Place(int dir, const std::string& from, const std::string& to, bool replace
 // Every OutputFolder alive, for RemovePendingFiles. What a handler reads
 // is changed only while signals are blocked.
 OutputFolder* g_alive = nullptr;
-
-class SignalsBlocked {
- public:
-  SignalsBlocked() {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &m_old);
-  }
-  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
-  SignalsBlocked(const SignalsBlocked&) = delete;
-  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
-
- private:
-  sigset_t m_old;
-};
 
 }  // namespace
 

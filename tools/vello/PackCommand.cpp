@@ -29,8 +29,9 @@ constexpr const char* kContentOptions[] = {
     "--flash", "--xul", "--file", "--secure-var", "--global-var", "--dll"};
 
 // The output is never one of the inputs (whatever name reaches it), and
-// an existing file is replaced only when asked. Other things standing
-// there (links, devices, folders) are refused by the save itself.
+// an existing file is replaced only when asked: said here before any work,
+// and held by the save itself against a file made meanwhile. Other things
+// standing there (links, devices, folders) are refused by the save.
 void RefuseToDestroy(const Options& o, const PackPlan& plan) {
   struct stat output;
   if (stat(o.output.c_str(), &output) != 0) return;
@@ -65,7 +66,7 @@ int Run(const Options& o, const CLI::App& app) {
   RefuseToDestroy(o, plan);
   CPackage package;
   BuildPackage(plan, package, !o.noCheck);
-  SavePackage(package, o.output);
+  SavePackage(package, o.output, nullptr, o.force);
   if (!Progress::Quiet()) {
     struct stat written;
     const long long size = stat(o.output.c_str(), &written) == 0 ? written.st_size : 0;

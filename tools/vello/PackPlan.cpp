@@ -57,7 +57,9 @@ class ManifestReader {
   std::string PathAt(const json& object, const char* key, const std::string& where) const {
     if (!object.contains(key)) return "";
     const json& value = object[key];
-    if (!value.is_string() || value.get<std::string>().empty())
+    // A zero character would cut the path short: another file.
+    if (!value.is_string() || value.get<std::string>().empty() ||
+        value.get<std::string>().find('\0') != std::string::npos)
       Fail(where + "\"" + key + "\" must be a file path");
     const std::filesystem::path p = value.get<std::string>();
     return (p.is_absolute() ? p : m_base / p).string();
@@ -81,7 +83,9 @@ class ManifestReader {
     if (!object.contains(key)) return out;
     if (!object[key].is_array()) Fail(std::string("\"") + key + "\" must be a list of file paths");
     for (const json& item : object[key]) {
-      if (!item.is_string() || item.get<std::string>().empty()) Fail(std::string("\"") + key + "\" must be a list of file paths");
+      if (!item.is_string() || item.get<std::string>().empty() ||
+          item.get<std::string>().find('\0') != std::string::npos)
+        Fail(std::string("\"") + key + "\" must be a list of file paths");
       const std::filesystem::path p = item.get<std::string>();
       out.push_back((p.is_absolute() ? p : m_base / p).string());
     }
@@ -122,9 +126,12 @@ SwfCheck CheckProgramFile(const std::string& path) {
 // Text stored in the package as the library stores it: a name or value
 // that does not come back the same from its wide form would be stored as
 // some other text, or meet another one.
+// A zero character ends a stored text (and the message: escaped here).
 std::string Stored(const std::string& what, const std::string& text) {
+  if (text.find('\0') != std::string::npos)
+    throw ToolError(kExitUsage, what + " \"" + Shown(text) + "\" is refused: a zero character would end it");
   if (Utf8(Wide(text)) != text)
-    throw ToolError(kExitUsage, what + " \"" + text + "\" is refused: it is not UTF-8 text");
+    throw ToolError(kExitUsage, what + " \"" + Shown(text) + "\" is refused: it is not UTF-8 text");
   return text;
 }
 

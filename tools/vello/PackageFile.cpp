@@ -129,7 +129,7 @@ void RefuseToDropDuplicates(const LoadedPackage& loaded, const std::string& path
   std::cerr << Shown(path + ": dropping the earlier record of " + list) << "\n";
 }
 
-void SavePackage(CPackage& package, const std::string& path, const WrittenCheck& check) {
+void SavePackage(CPackage& package, const std::string& path, const WrittenCheck& check, bool mayReplace) {
   struct stat before;
   const char* unchanged = lstat(path.c_str(), &before) == 0 ? "; it is left as it was" : "; nothing was written";
   const auto fail = [&path, unchanged](const std::string& why) {
@@ -141,6 +141,7 @@ void SavePackage(CPackage& package, const std::string& path, const WrittenCheck&
   if (!folder.empty() && stat(folder.c_str(), &st) != 0 && errno == ENOENT)
     fail("the folder " + folder + " does not exist");
   AtomicFile atomic(path);
+  atomic.SetMayReplace(mayReplace);
   if (!atomic.Begin()) fail(atomic.Failure());
   CSysFile file(atomic.Handle());
   errno = 0;

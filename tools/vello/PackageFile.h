@@ -66,5 +66,7 @@ using WrittenCheck = std::function<void(FILE* written)>;
 
 // Saves atomically (AtomicFile): throws ToolError(kExitFaults) naming the
 // file and why when it is refused or cannot be written; the old file, or
-// whatever stands at the path, is then left as it was.
-void SavePackage(CPackage& package, const std::string& path, const WrittenCheck& check = nullptr);
+// whatever stands at the path, is then left as it was. With mayReplace
+// false a file at the path, or one made there meanwhile, is refused.
+void SavePackage(CPackage& package, const std::string& path, const WrittenCheck& check = nullptr,
+                 bool mayReplace = true);

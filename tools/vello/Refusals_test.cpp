@@ -179,6 +179,10 @@ TEST(Refusals, PackRefusesWhatItCannotStandBehind) {
   badCws[4] = 200, badCws[5] = 0;  // states 200 bytes, inflates to 300
   const std::string cws = dir.Write("bad.swf", badCws);
   const std::string existing = dir.Write("existing.dat", Text("mine"));
+  const std::string zero = R"({"forms": [{"main": "m.swf"}], "files": {"a\u0000b": "m.swf", "a": "m.swf"}})";
+  const std::string manifest = dir.Write("zero.json", Bytes(zero.begin(), zero.end()));
+  const std::string cutPath = R"({"forms": [{"main": "m.swf\u0000.jpg"}]})";
+  const std::string cutManifest = dir.Write("cut.json", Bytes(cutPath.begin(), cutPath.end()));
   const std::string fifo = dir.File("fifo.json");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string out = dir.File("out.dat");
@@ -210,6 +214,8 @@ TEST(Refusals, PackRefusesWhatItCannotStandBehind) {
        "cannot read the preview program " + dir.File("nope.swf") + ": No such file or directory"},
       {pack({"--main", main, "--splash", main}), 1, "the splash " + main + ": cannot be packed"},
       {pack({"--manifest", fifo}), 3, fifo + ": it is a FIFO, not a regular file"},
+      {pack({"--manifest", manifest}), 2, "the file name \"a\\x00b\" is refused: a zero character would end it"},
+      {pack({"--manifest", cutManifest}), 3, "form 0: \"main\" must be a file path"},
       {withFiles({"../../evil"}), 2, "the file name \"../../evil\" is refused: the name climbs out of the folder"},
       {withFiles({"/etc/evil"}), 2, "the file name \"/etc/evil\" is refused: the name is absolute"},
       {withFiles({"a", "./a"}), 2, "the file names are refused: \"a\" and \"./a\" name the same file"},
@@ -229,7 +235,7 @@ TEST(Refusals, PackRefusesWhatItCannotStandBehind) {
   }
   EXPECT_EQ(TempDir::ReadAll(main), vellorun::Fws(64, 9, 1));
   EXPECT_EQ(TempDir::ReadAll(existing), Text("mine"));
-  EXPECT_EQ(dir.EntryCount(), 9u) << "the inputs, the captured output and nothing else";
+  EXPECT_EQ(dir.EntryCount(), 11u) << "the inputs, the captured output and nothing else";
 
   const auto anyway = Vello(dir, pack({"--main", jpeg, "--no-check"}));
   EXPECT_EQ(anyway.exitCode, 0);

@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -106,11 +107,12 @@ bool SmallerThanItsMonitor(unsigned long id, int width, int height) {
                                                 height / 2, &x, &y, &child);
   gdk_x11_display_error_trap_pop_ignored(display);
   if (!translated) return false;
-  GdkMonitor* monitor = gdk_display_get_monitor_at_point(display, x, y);
+  // X counts device pixels, GDK's monitors logical ones.
+  const int scale = std::max(1, gdk_window_get_scale_factor(gdk_get_default_root_window()));
+  GdkMonitor* monitor = gdk_display_get_monitor_at_point(display, x / scale, y / scale);
   if (monitor == nullptr) return false;
   GdkRectangle area = {};
   gdk_monitor_get_geometry(monitor, &area);
-  const int scale = gdk_monitor_get_scale_factor(monitor);
   return width < area.width * scale || height < area.height * scale;
 }
 

@@ -104,10 +104,63 @@ std::vector<pid_t> ChildrenOf(pid_t pid) {
   return children;
 }
 
+// With no window manager, a top-level window is a child of the root
+// window; the mapped one with that name, or 0.
+Window FindMappedWindow(Display* display, const std::string& title) {
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  Window found = 0;
+  if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) return 0;
+  for (unsigned i = 0; i < count && found == 0; ++i) {
+    XWindowAttributes attributes = {};
+    char* name = nullptr;
+    if (XGetWindowAttributes(display, children[i], &attributes) &&
+        attributes.map_state == IsViewable && XFetchName(display, children[i], &name) &&
+        name != nullptr && title == name)
+      found = children[i];
+    if (name != nullptr) XFree(name);
+  }
+  if (children != nullptr) XFree(children);
+  return found;
+}
+
+// A pixel of an image of this display's 24-bit TrueColor visual.
+Rgb PixelAt(XImage* image, int x, int y) {
+  const unsigned long pixel = XGetPixel(image, x, y);
+  return Rgb{static_cast<unsigned char>(pixel >> 16), static_cast<unsigned char>(pixel >> 8),
+             static_cast<unsigned char>(pixel)};
+}
+
 }  // namespace
 
+// Until the player's first frame, the window shows nothing brighter than
+// a dark screen (any channel above 24) but the demo's own colours.
 TEST_F(LumettaWindowTest, PlaysTheDemoInAWindow) {
+  Display* display = XOpenDisplay(s_server->display().c_str());
+  ASSERT_NE(display, nullptr);
   auto lumetta = Start({"--platform", "gtk", "--window-size", "550x400"});
+  std::vector<std::string> lit;
+  for (const auto end = std::chrono::steady_clock::now() + kPlayLimit;
+       lumetta->output().find("first frame drawn") == std::string::npos &&
+       std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
+    const Window window = FindMappedWindow(display, "lumetta");
+    XImage* image = window == 0 ? nullptr
+                                : XGetImage(display, window, 0, 0, 550, 400, AllPlanes, ZPixmap);
+    if (image == nullptr) continue;
+    size_t bright = 0;
+    for (int y = 0; y < 400; y += 2) {
+      for (int x = 0; x < 550; x += 2) {
+        const Rgb c = PixelAt(image, x, y);
+        bright += std::max({c.red, c.green, c.blue}) > 24 && !Near(c, kDemoMain.background) &&
+                  !Near(c, kDemoMain.square);
+      }
+    }
+    XDestroyImage(image);
+    if (bright > 0) lit.push_back(std::to_string(bright) + " bright pixels");
+  }
+  XCloseDisplay(display);
+  EXPECT_EQ(lit, std::vector<std::string>{}) << "the window lit up before the first frame";
   ASSERT_TRUE(lumetta->waitForOutput("snapshot: ", kPlayLimit)) << lumetta->output();
   // The canvas player needs no OpenGL in lumetta itself: the toolkit did not
   // set up the display's (a vendor's libGLX_*), which costs start-up time.
@@ -196,26 +249,6 @@ TEST_F(LumettaWindowTest, DrawsInsideXScreenSaverWindows) {
   XCloseDisplay(display);
 }
 
-// With no window manager, a top-level window is a child of the root
-// window; the mapped one with that name, or 0.
-Window FindMappedWindow(Display* display, const std::string& title) {
-  Window root = 0, parent = 0, *children = nullptr;
-  unsigned count = 0;
-  Window found = 0;
-  if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) return 0;
-  for (unsigned i = 0; i < count && found == 0; ++i) {
-    XWindowAttributes attributes = {};
-    char* name = nullptr;
-    if (XGetWindowAttributes(display, children[i], &attributes) &&
-        attributes.map_state == IsViewable && XFetchName(display, children[i], &name) &&
-        name != nullptr && title == name)
-      found = children[i];
-    if (name != nullptr) XFree(name);
-  }
-  if (children != nullptr) XFree(children);
-  return found;
-}
-
 // A locked or blanked screen puts a window over everything, or takes the
 // saver's window away; either way the player stops until it shows again.
 TEST_F(LumettaWindowTest, PausesWhileCoveredOrUnmappedAndPlaysAgain) {
@@ -258,13 +291,6 @@ TEST_F(LumettaWindowTest, PausesWhileCoveredOrUnmappedAndPlaysAgain) {
   XCloseDisplay(display);
 }
 
-
-// A pixel of an image of this display's 24-bit TrueColor visual.
-Rgb PixelAt(XImage* image, int x, int y) {
-  const unsigned long pixel = XGetPixel(image, x, y);
-  return Rgb{static_cast<unsigned char>(pixel >> 16), static_cast<unsigned char>(pixel >> 8),
-             static_cast<unsigned char>(pixel)};
-}
 
 // XScreenSaver resizes its window when the screen changes size; the view
 // must follow and lay the program out in the new area.
@@ -320,11 +346,16 @@ TEST_F(LumettaWindowTest, ConfigurationSheetSaysWhenThereIsNoSettingsProgram) {
   form.main = MakeDemoSwf(kDemoMain);
   form.preview = MakeDemoSwf(kDemoPreview);
   ASSERT_TRUE(SavePackage(package.string(), {form}));
+  std::filesystem::remove(m_output);  // an earlier run's would be read as this one's
   LumettaProcess lumetta({"--platform", "gtk", "--configure", "--window-size", "320x240",
                           "--resources", package.string(), "--seconds", "300"},
                          s_server->display(), m_temp.string(), m_output);
   ASSERT_TRUE(lumetta.waitForOutput("page: loaded ", kPlayLimit)) << lumetta.output();
-  const Window sheet = FindMappedWindow(display, "lumetta settings");
+  Window sheet = 0;
+  for (const auto end = std::chrono::steady_clock::now() + kStopLimit;
+       sheet == 0 && std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(std::chrono::milliseconds(100)))
+    sheet = FindMappedWindow(display, "lumetta settings");
   ASSERT_NE(sheet, 0u) << "no mapped window named \"lumetta settings\"";
 
   // Above the button row: some pixels of the text, and nothing else lit.
