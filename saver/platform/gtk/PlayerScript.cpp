@@ -56,14 +56,20 @@ std::string PlayerConfigScript(double volume, bool canvas) {
       // innerText keeps the panel's line breaks as white space.
       return found ? (found.innerText || found.textContent).replace(/\s+/g, " ").trim() : "";
     };
+    reveal(node);
     const details = panel.querySelector("#panic-details-content");
     const message = details && /Error message: ([^\n]*)/.exec(details.textContent);
     post("failed " + (text("#panic-body") || text("#panic-title")) +
          (message ? " (" + message[1].trim() + ")" : ""));
   };
+  // The player draws its stage in white until the program's first frame
+  // has set the stage's colour: it stays transparent over the black page
+  // until then (two of the program's frames), or until it shows its panel.
+  const reveal = (node) => { node.style.opacity = ""; };
   const watch = (node) => {
     if (players.has(node)) return;
     players.add(node);
+    node.style.opacity = "0";
     post("player");
     if (node.shadowRoot) {
       new MutationObserver(() => reportFailure(node))
@@ -71,6 +77,9 @@ std::string PlayerConfigScript(double volume, bool canvas) {
     }
     node.addEventListener("loadedmetadata", () => { node.volume = volume; });
     node.addEventListener("loadeddata", () => {
+      const rate = node.metadata && node.metadata.frameRate > 0 ? node.metadata.frameRate : 30;
+      setTimeout(() => requestAnimationFrame(() => requestAnimationFrame(() => reveal(node))),
+                 Math.min(500, 2000 / rate));
       node.volume = volume;
       post("loaded " + (node.loadedSwf || node.getAttribute("src") || ""));
       // What the player took, so that muting can be seen from outside.
