@@ -108,6 +108,7 @@ enum TagCode {
   kShowFrame = 1,
   kDefineShape = 2,
   kSetBackgroundColor = 9,
+  kDoAction = 12,
   kPlaceObject2 = 26,
   kFileAttributes = 69,
   kSymbolClass = 76,
@@ -230,4 +231,77 @@ std::vector<unsigned char> MakeCorruptCodeSwf(const Rgb& background) {
   Append(tags, Tag(kShowFrame, {}));
   Append(tags, Tag(kEnd, {}));
   return Movie(tags, 1);
+}
+
+namespace {
+
+// ActionScript 1 byte code: one action record each.
+enum ActionCode : std::uint8_t {
+  kActionEnd = 0x00,
+  kActionPop = 0x17,
+  kActionGetVariable = 0x1c,
+  kActionGetMember = 0x4e,
+  kActionCallMethod = 0x52,
+  kActionGetUrl = 0x83,
+  kActionPush = 0x96,
+};
+
+// An action with a body: code, UI16 length, body.
+void Action(std::vector<unsigned char>& code, ActionCode action, const std::vector<unsigned char>& body) {
+  code.push_back(action);
+  code.push_back(static_cast<unsigned char>(body.size() & 0xff));
+  code.push_back(static_cast<unsigned char>(body.size() >> 8));
+  Append(code, body);
+}
+
+void PushString(std::vector<unsigned char>& code, const std::string& text) {
+  std::vector<unsigned char> body = {0};  // type 0: string
+  Append(body, SwfString(text));
+  Action(code, kActionPush, body);
+}
+
+void PushInteger(std::vector<unsigned char>& code, std::uint32_t value) {
+  Action(code, kActionPush,
+         {7, static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+          static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)});
+}
+
+std::vector<unsigned char> ActionMovie(const Rgb& background, const std::vector<unsigned char>& code) {
+  std::vector<unsigned char> tags;
+  Append(tags, Tag(kFileAttributes, {0, 0, 0, 0}));  // ActionScript 1
+  BitWriter color;
+  color.Color(background);
+  Append(tags, Tag(kSetBackgroundColor, color.Take()));
+  Append(tags, Tag(kDoAction, code));
+  Append(tags, Tag(kShowFrame, {}));
+  Append(tags, Tag(kEnd, {}));
+  return Movie(tags, 1);
+}
+
+}  // namespace
+
+std::vector<unsigned char> MakePageActionSwf(const Rgb& background, const std::string& script,
+                                             const std::string& url, const std::string& target) {
+  std::vector<unsigned char> code;
+  if (!script.empty()) {
+    // Arguments first, then their count, the object and the method's name.
+    PushString(code, script);
+    PushInteger(code, 1);
+    PushString(code, "flash");
+    code.push_back(kActionGetVariable);
+    PushString(code, "external");
+    code.push_back(kActionGetMember);
+    PushString(code, "ExternalInterface");
+    code.push_back(kActionGetMember);
+    PushString(code, "call");
+    code.push_back(kActionCallMethod);
+    code.push_back(kActionPop);
+  }
+  if (!url.empty()) {
+    std::vector<unsigned char> body = SwfString(url);
+    Append(body, SwfString(target));
+    Action(code, kActionGetUrl, body);
+  }
+  code.push_back(kActionEnd);
+  return ActionMovie(background, code);
 }

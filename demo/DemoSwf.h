@@ -36,3 +36,12 @@ std::vector<unsigned char> MakeDemoSwf(const DemoSwfStyle& style);
 // player loads it, logs why it cannot run it, and shows nothing but the
 // background.
 std::vector<unsigned char> MakeCorruptCodeSwf(const Rgb& background);
+
+// An ActionScript 1 movie of the demo's stage for tests of what a program
+// may do to the page it plays in; it acts once, in its first frame. Unless
+// script is empty it calls flash.external.ExternalInterface.call(script):
+// the player runs script, a JavaScript expression whose value is a
+// function, in the page. Then, unless url is empty, getURL(url, target).
+std::vector<unsigned char> MakePageActionSwf(const Rgb& background, const std::string& script,
+                                             const std::string& url = "",
+                                             const std::string& target = "");

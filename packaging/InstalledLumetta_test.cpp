@@ -33,6 +33,9 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPlayLimit = 120s;
 constexpr auto kStopLimit = 20s;
 
+// The unpacked package, or the root the package was installed in.
+std::string DebRoot() { return InstalledRoot(LUMETTA_DEB_ROOT); }
+
 std::string ReadFile(const fs::path& file) {
   std::ifstream in(file);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -73,13 +76,21 @@ TEST(DebPackage, UnpackedLumettaPlaysItsOwnDemoWithItsOwnPlayer) {
   LumettaProcess lumetta({"--platform", "gtk", "--window-size", "550x400", "--snapshot", png,
                           "--seconds", "300"},
                          server.display(), temp.string(), (work / "lumetta.log").string(), "",
-                         LUMETTA_DEB_ROOT "/usr/bin/lumetta");
+                         DebRoot() + "/usr/bin/lumetta");
   ASSERT_TRUE(lumetta.waitForOutput("snapshot: ", kPlayLimit)) << lumetta.output();
   EXPECT_NE(lumetta.output().find("page: loaded "), std::string::npos)
       << "the player did not report the program loaded:\n" << lumetta.output();
   EXPECT_EQ(lumetta.stopWith(SIGTERM, kStopLimit), 0) << lumetta.output();
   EXPECT_EQ(EntriesIn(temp), 0u) << "extracted programs left behind";
   ExpectDemoProgram(png, 550, 400, kDemoMain);
+}
+
+// Whether the process runs that program. By the file, not by the path the
+// process's exe link shows: seen from another mount namespace inside a
+// chroot (MATE's session in a Debian root), that path starts outside it.
+bool Runs(pid_t pid, const std::string& program) {
+  std::error_code ec;
+  return fs::equivalent("/proc/" + std::to_string(pid) + "/exe", program, ec);
 }
 
 // The pid of every process on that display (DISPLAY in its environment)
@@ -92,7 +103,7 @@ std::vector<pid_t> SaverProcesses(const std::string& display, const std::string&
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
     std::error_code ec;
     const std::string exe = fs::read_symlink(proc.path() / "exe", ec).string();
-    if (ec || (exe != lumetta && exe.find("WebKit") == std::string::npos)) continue;
+    if (ec || (!Runs(std::stoi(name), lumetta) && exe.find("WebKit") == std::string::npos)) continue;
     if (('\0' + ReadFile(proc.path() / "environ")).find(entry) != std::string::npos)
       found.push_back(std::stoi(name));
   }
@@ -108,9 +119,10 @@ std::set<fs::path> ProgramsOpenedBy(const std::vector<pid_t>& pids) {
   for (pid_t pid : pids) {
     std::error_code ec;
     for (const fs::directory_entry& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
-      const fs::path file = fs::read_symlink(fd.path(), ec);
-      const std::string name = file.filename().string();
-      if (ec || file.parent_path() != "/tmp") continue;
+      const std::string name = fs::read_symlink(fd.path(), ec).filename().string();
+      // The file itself in /tmp (the link's path may start outside, as above).
+      const fs::path file = fs::path("/tmp") / name;
+      if (ec || !fs::equivalent(fd.path(), file, ec)) continue;
       for (const char* prefix : {"ssftemp.", "ssptemp.", "ssstemp."})
         if (name.rfind(prefix, 0) == 0) found.insert(file);
     }
@@ -163,7 +175,7 @@ class MateSession {
     fs::create_directories(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
     fs::create_directories(work / "hacks");
-    fs::create_symlink(LUMETTA_DEB_ROOT "/usr/bin/lumetta", work / "hacks" / "lumetta");
+    fs::create_symlink(DebRoot() + "/usr/bin/lumetta", work / "hacks" / "lumetta");
     m_pid = fork();
     if (m_pid == 0) {
       // A group of its own, so that whatever it leaves can be ended at once.
@@ -177,7 +189,7 @@ class MateSession {
       setenv("XDG_CACHE_HOME", (home / ".cache").c_str(), 1);
       setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
       setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-      setenv("XDG_DATA_DIRS", LUMETTA_DEB_ROOT "/usr/share:/usr/share", 1);
+      setenv("XDG_DATA_DIRS", (DebRoot() + "/usr/share:/usr/share").c_str(), 1);
       setenv("XDG_CURRENT_DESKTOP", "MATE", 1);
       // Settings in a file under HOME, read by every process of the session.
       setenv("GSETTINGS_BACKEND", "keyfile", 1);
@@ -225,7 +237,7 @@ TEST(MateScreensaver, RunsTheInstalledLumettaOnThePackageOfTheSettingsFile) {
   const Scratch scratch;
   const fs::path& work = scratch.path;
   const std::string png = (work / "screen.png").string();
-  const std::string lumetta = LUMETTA_DEB_ROOT "/usr/bin/lumetta";
+  const std::string lumetta = DebRoot() + "/usr/bin/lumetta";
   const fs::path second = work / "second";
   fs::create_directories(second);
   FormContent form;
@@ -266,11 +278,8 @@ TEST(MateScreensaver, RunsTheInstalledLumettaOnThePackageOfTheSettingsFile) {
             std::string::npos)
       << daemonLog;
   std::vector<pid_t> lumettas;
-  for (pid_t pid : SaverProcesses(server.display(), lumetta)) {
-    std::error_code ec;
-    if (fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string() == lumetta)
-      lumettas.push_back(pid);
-  }
+  for (pid_t pid : SaverProcesses(server.display(), lumetta))
+    if (Runs(pid, lumetta)) lumettas.push_back(pid);
   EXPECT_EQ(lumettas.size(), 1u);
   // The second package holds a main program only.
   const std::set<fs::path> extracted = ProgramsOpenedBy(lumettas);

@@ -51,6 +51,7 @@ namespace {
 struct MadeFile {
   std::string path;
   int fd;
+  bool named = true;  // the path still names it
 };
 std::vector<MadeFile>& MadeFiles() {
   static auto* files = new std::vector<MadeFile>;
@@ -98,7 +99,7 @@ bool WriteSwfFile(const std::string& pathTemplate, const FileContent& content, s
     return false;
   }
   path = name.data();
-  MadeFiles().push_back(MadeFile{path, fd});
+  MadeFiles().push_back(MadeFile{path, fd, true});
   return true;
 }
 
@@ -128,9 +129,16 @@ SwfData ReadMadeSwfFile(const std::string& path) {
   return nullptr;
 }
 
+void RemoveMadeSwfFileNames() {
+  for (MadeFile& file : MadeFiles()) {
+    if (file.named) unlink(file.path.c_str());
+    file.named = false;
+  }
+}
+
 void DeleteMadeSwfFiles() {
   for (const MadeFile& file : MadeFiles()) {
-    unlink(file.path.c_str());
+    if (file.named) unlink(file.path.c_str());
     close(file.fd);
   }
   MadeFiles().clear();
@@ -308,8 +316,17 @@ bool UnpackSwfs(const std::string& resourceDir, const std::string& tempDir,
 void DeleteSwfFiles() {
   // Failures are expected (an empty path, a path deleted a moment before)
   // and change nothing.
-  for (const std::string* path : {&g_full, &g_preview, &g_settings}) {
-    unlink(path->c_str());
-    Forget(*path);
-  }
+  // A name already removed is left alone (it may be someone else's by
+  // now), also when a second path repeats it.
+  const auto unnamed = [](const std::string& path) {
+    for (const MadeFile& file : MadeFiles())
+      if (file.path == path && !file.named) return true;
+    return false;
+  };
+  const std::string* paths[] = {&g_full, &g_preview, &g_settings};
+  bool leave[3];
+  for (int i = 0; i < 3; ++i) leave[i] = unnamed(*paths[i]);
+  for (int i = 0; i < 3; ++i)
+    if (!leave[i]) unlink(paths[i]->c_str());
+  for (const std::string* path : paths) Forget(*path);
 }

@@ -91,6 +91,14 @@ SwfData ReadWholeFile(int fd);
 // when no file of ours has that path or it cannot be read.
 SwfData ReadMadeSwfFile(const std::string& path);
 
+// Removes the names of every file this process made, keeping the files
+// themselves open for ReadMadeSwfFile: for a host that reads its programs
+// through the descriptors only, so that nothing is left in the temporary
+// folder however the process ends (SIGKILL, the out-of-memory killer).
+// The deletions below then leave those names alone: by then they may be
+// someone else's.
+void RemoveMadeSwfFileNames();
+
 // Deletes every file this process made and has not deleted yet, also those
 // whose paths a later extraction replaced: for the ways out of the process.
 void DeleteMadeSwfFiles();

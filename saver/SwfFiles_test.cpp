@@ -66,6 +66,25 @@ TEST_F(SwfFilesTest, WritesTheFirstFormsThreeProgramsToPrivateFiles) {
   EXPECT_EQ(FileCount(dir), 3u);
 }
 
+// Once their names are removed the programs still read through their
+// descriptors, and the deletions later leave alone whatever someone has
+// put under those names meanwhile.
+TEST_F(SwfFilesTest, ProgramsWithoutNamesStillReadAndTheirOldNamesAreNotOurs) {
+  ASSERT_TRUE(SavePackage(resources, {{kMain, {}, kSettings}}));
+  ASSERT_TRUE(UnpackSwfs(resources, temp));
+  RemoveMadeSwfFileNames();
+  EXPECT_EQ(FileCount(temp), 0u);
+  ASSERT_NE(ReadMadeSwfFile(g_full), nullptr);
+  EXPECT_EQ(*ReadMadeSwfFile(g_full), kMain);
+  EXPECT_EQ(*ReadMadeSwfFile(g_settings), kSettings);
+  std::ofstream(g_full) << "someone else's";
+  DeleteSwfFiles();
+  EXPECT_EQ(ReadMadeSwfFile(g_full), nullptr);
+  EXPECT_EQ(ReadBytes(g_full), BytesOf("someone else's"));
+  DeleteMadeSwfFiles();
+  EXPECT_EQ(FileCount(temp), 1u);
+}
+
 // The file system takes names as bytes: a folder whose name is not UTF-8
 // is read as it is, never as the name cut at its first bad byte.
 TEST_F(SwfFilesTest, PackageInAFolderWhoseNameIsNotUTF8IsReadByItsBytes) {

@@ -72,7 +72,14 @@ bool lumettaView::unpackSwfs() {
 }
 
 bool lumettaView::disableLocalSecurity() {
+#if defined(__APPLE__)
   return CallModuleFunction(kFlashPlayerModulePath, kDisableLocalSecuritySymbol);
+#else
+  // No Flash Player plug-in exists for this platform, so nothing is looked
+  // for: loading whatever someone put at that path would run their code in
+  // every user's screen saver, twice per view.
+  return false;
+#endif
 }
 
 void lumettaView::loadSwfOfType(int type, WebView& webView) {

@@ -57,6 +57,12 @@ bool SpecialProtocol::canInitWithRequest(const std::string& url) {
 void SpecialProtocol::setPlayerFolder(const std::string& folder) { g_playerFolder = folder; }
 
 void SpecialProtocol::startLoading() {
+  // The programs may be protected ones, deciphered: no other page gets them.
+  const std::string origin = m_request.origin();
+  if (!origin.empty() && origin != "null") {
+    m_request.didFailWithError("special: serves the saver's own page only, not " + origin);
+    return;
+  }
   const std::string path = PathOfURL(m_request.url());
   if (path.rfind(kPlayerPathPrefix, 0) == 0) {
     servePlayerFile(path.substr(std::char_traits<char>::length(kPlayerPathPrefix)));

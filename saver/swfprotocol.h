@@ -30,6 +30,10 @@ class SpecialRequest {
   virtual ~SpecialRequest() = default;
   // The whole URL as the page asked for it.
   virtual std::string url() const = 0;
+  // The origin of the document that asks (its Origin header): "null" for
+  // the saver's own page, which has none of its own; empty when the
+  // request says none (a script or media element of the page).
+  virtual std::string origin() const { return ""; }
 
   virtual void didReceiveResponse(const SpecialResponse& response) = 0;
   virtual void didLoadData(SwfData data) = 0;
@@ -52,6 +56,9 @@ class SpecialProtocol {
 
   static std::string specialProtocolScheme() { return "special"; }
   static std::string specialProtocolVarsKey() { return "specialVarsKey"; }
+
+  // Only the saver's page is served: a request from a document of another
+  // origin (a web page in a frame, say) fails, whatever it names.
 
   // Registers the scheme with the registry on the first call of the
   // process; later calls do nothing.

@@ -17,8 +17,10 @@ namespace {
 // A request that records what the protocol told its client, in order.
 class RecordedRequest : public SpecialRequest {
  public:
-  explicit RecordedRequest(std::string url) : m_url(std::move(url)) {}
+  explicit RecordedRequest(std::string url, std::string origin = "")
+      : m_url(std::move(url)), m_origin(std::move(origin)) {}
   std::string url() const override { return m_url; }
+  std::string origin() const override { return m_origin; }
   void didReceiveResponse(const SpecialResponse& r) override {
     events.push_back("response");
     response = r;
@@ -40,6 +42,7 @@ class RecordedRequest : public SpecialRequest {
 
  private:
   std::string m_url;
+  std::string m_origin;
 };
 
 class CountingRegistry : public URLProtocolRegistry {
@@ -67,8 +70,8 @@ class SpecialProtocolTest : public ::testing::Test {
     SpecialProtocol::setPlayerFolder("");
   }
 
-  static RecordedRequest Serve(const std::string& url) {
-    RecordedRequest request(url);
+  static RecordedRequest Serve(const std::string& url, const std::string& origin = "") {
+    RecordedRequest request(url, origin);
     SpecialProtocol protocol(request);
     protocol.startLoading();
     protocol.stopLoading();
@@ -132,6 +135,21 @@ TEST_F(SpecialProtocolTest, ChoosesTheProgramBySubstringInOrder) {
     EXPECT_EQ(request.response.headers.at("Content-Type"), "application/x-shockwave-flash");
     EXPECT_EQ(request.response.headers.at("Access-Control-Allow-Origin"), "*");
   }
+}
+
+// The saver's page has no origin of its own ("null"); a document of any
+// other origin is refused the programs and the player alike.
+TEST_F(SpecialProtocolTest, ServesTheSaversOwnPageOnly) {
+  for (const char* origin : {"http://127.0.0.1:8080", "https://example.org", "file://", "special://"}) {
+    SCOPED_TRACE(origin);
+    for (const char* url : {"special:///full.swf", "special:///preview.swf", "special:///ruffle/ruffle.js"}) {
+      const RecordedRequest request = Serve(url, origin);
+      EXPECT_EQ(request.events, kRefused) << url;
+      EXPECT_EQ(request.failure, std::string("special: serves the saver's own page only, not ") + origin);
+    }
+  }
+  EXPECT_EQ(Serve("special:///full.swf", "null").events, kServed);
+  EXPECT_EQ(Serve("special:///full.swf", "").events, kServed);
 }
 
 TEST_F(SpecialProtocolTest, RefusesPathsThatNameNoProgramAndUnsetPrograms) {

@@ -8,18 +8,25 @@
 #   outside by the same X poller for both, and the CPU (all processes)
 #   spent until then;
 # - CPU while playing, in % of one core, for the whole process tree (for
-#   lumetta also split into lumetta and its web engine);
+#   lumetta also split into lumetta and its web engine), and apart from it
+#   the X server's, which draws what either side puts on the screen;
 # - frames shown per second meanwhile, counted from outside by the X
 #   server's damage reports on the screen (updates less than 8 ms apart
 #   count as one), so that a side drawing fewer frames is seen, and the CPU
 #   per frame shown.
 #
-#   scripts/measure-lumetta.sh [RUNS] [CPU_SECONDS] [SIZES]    (after make build)
+#   scripts/measure-lumetta.sh [--root DIR] [RUNS] [CPU_SECONDS] [SIZES]    (after make build)
+#
+# --root DIR measures inside the Debian root DIR (packaging/debian-root.sh
+# makes it when missing, e.g. /var/cache/lumetta-test/trixie for Debian 13,
+# and adds that release's chromium): the .deb of this build (make deb) is
+# installed there with apt and its /usr/bin/lumetta is measured against the
+# root's own browser, X server and libraries.
 #
 # SIZES defaults to "800x600 1920x1080". Each run starts lumetta and then
 # the browser, so that both meet the same load; the summary gives medians
 # and the spread (min-max) and the ratio lumetta / browser.
-# Both run at niceness $MEASURE_NICE (default -10, when allowed) so that a
+# Both, and the X server, run at niceness $MEASURE_NICE (default -10, when allowed) so that a
 # busy machine's other work throttles them less; the figures are still
 # noisy then, and only a comparison within one run means much.
 # Extra environment (e.g. JSC_ options) is passed on to lumetta, and
@@ -27,6 +34,26 @@
 # older build) to compare. PEER=none measures lumetta alone.
 # The browser comes from scripts/install-deps.sh measure.
 set -euo pipefail
+
+if [[ ${1-} == --root ]]; then
+  [[ $# -ge 2 ]] || { echo "measure-lumetta: --root needs a folder" >&2; exit 2; }
+  root_dir=$(realpath -m "$2")
+  shift 2
+  checkout=$(cd "$(dirname "$0")/.." && pwd)
+  build_dir=$(realpath "${BUILD_DIR:-build/default}")
+  # make deb's, or the one the package test made.
+  deb=$(ls "$build_dir"/lumetta_*_amd64.deb "$build_dir"/packaging/deb/lumetta_*_amd64.deb 2>/dev/null |
+        head -1 || true)
+  [[ -n $deb ]] || { echo "measure-lumetta: no package in $build_dir; run make deb" >&2; exit 1; }
+  forwarded=(--env "BUILD_DIR=$build_dir" --env LUMETTA=/usr/bin/lumetta)
+  for name in MEASURE_NICE PEER LUMETTA_ARGS; do
+    [[ -n ${!name-} ]] && forwarded+=(--env "$name=${!name}")
+  done
+  echo "measure-lumetta: inside $root_dir ($deb installed there)"
+  LUMETTA_TEST_ROOT=$root_dir exec bash "$checkout/packaging/debian-root.sh" run --measure \
+    --deb "$deb" --bind "$checkout" --bind "$build_dir" "${forwarded[@]}" \
+    -- bash "$checkout/scripts/measure-lumetta.sh" "$@"
+fi
 
 runs=${1:-3}
 cpu_seconds=${2:-10}
@@ -228,16 +255,18 @@ measure() {
     tail -5 "$work/$name.log" >&2
   fi
   sleep 1
-  before=$(tree_ticks "$pid"); own_before=$(own_ticks "$pid")
+  local x_before x_after
+  before=$(tree_ticks "$pid"); own_before=$(own_ticks "$pid"); x_before=$(own_ticks "$xvfb")
   fps=$(python3 "$work/frames.py" "$cpu_seconds")
-  after=$(tree_ticks "$pid"); own_after=$(own_ticks "$pid")
+  after=$(tree_ticks "$pid"); own_after=$(own_ticks "$pid"); x_after=$(own_ticks "$xvfb")
   stop_tree "$pid"
-  local cpu split=""
+  local cpu xcpu split=""
   cpu=$(percent $((after - before)))
+  xcpu=$(percent $((x_after - x_before)))
   if [[ $name == lumetta ]]; then
     split=" $(percent $((own_after - own_before))) $(percent $((after - before - own_after + own_before)))"
   fi
-  echo "$name $first $cpu_first $cpu $fps$split" >>"$results"
+  echo "$name $first $cpu_first $cpu $fps $xcpu" >>"$results"
   local parts=""
   if [[ $name == lumetta ]]; then
     # When the player's parts arrived, as lumetta reports them.
@@ -247,8 +276,8 @@ measure() {
     parts+=", loaded $(sed -n 's/^page: loaded .*(\([0-9.]*\) s)/\1/p' "$work/$name.log")]"
     split=" (lumetta $(cut -d' ' -f2 <<<"$split") %, web engine $(cut -d' ' -f3 <<<"$split") %)"
   fi
-  printf '  %-8s first frame %s s (CPU %s s), CPU while playing %s %% at %s frames/s%s%s\n' "$name" \
-    "$first" "$cpu_first" "$cpu" "$fps" "$split" "$parts"
+  printf '  %-8s first frame %s s (CPU %s s), CPU while playing %s %% at %s frames/s%s, its X server %s %%%s\n' \
+    "$name" "$first" "$cpu_first" "$cpu" "$fps" "$split" "$xcpu" "$parts"
 }
 
 summary=$work/summary
@@ -258,7 +287,10 @@ for size in $sizes; do
   results=$work/results-$size
   : >"$results"
   exec 3>"$work/display"
-  Xvfb -displayfd 3 -screen 0 "${width}x${height}x24" -nolisten tcp >/dev/null 2>&1 &
+  # At the sides' niceness: an X server behind them works harder per frame
+  # (about twice, for lumetta at 1920x1080), which would be charged to them.
+  nice -n "${MEASURE_NICE:--10}" Xvfb -displayfd 3 -screen 0 "${width}x${height}x24" -nolisten tcp \
+    >/dev/null 2>&1 &
   xvfb=$!
   exec 3>&-
   for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
@@ -286,16 +318,17 @@ for size in $sizes; do
     {
       k = ++n[$1]; v[$1, 1, k] = $2; v[$1, 2, k] = $3; v[$1, 3, k] = $4; v[$1, 4, k] = $5
       v[$1, 5, k] = $5 > 0 ? sprintf("%.1f", 10 * $4 / $5) + 0 : "-"
+      v[$1, 6, k] = $6; v[$1, 7, k] = $4 + $6
     }
     function column(who, what,   a, i) {
       for (i = 1; i <= n[who]; i++) a[i] = v[who, what, i]
       m[who, what] = median(a, n[who]); s[who, what] = spread(a, n[who])
     }
     END {
-      for (w = 1; w <= 5; w++) { column("lumetta", w); if (n[peer]) column(peer, w) }
-      split("first frame (s)|CPU to first frame (s)|CPU while playing (% of a core)|frames shown per second|CPU per frame shown (ms)", label, "|")
+      for (w = 1; w <= 7; w++) { column("lumetta", w); if (n[peer]) column(peer, w) }
+      split("first frame (s)|CPU to first frame (s)|CPU while playing (% of a core)|frames shown per second|CPU per frame shown (ms)|X server CPU (% of a core)|CPU with X server (% of a core)", label, "|")
       printf "%-10s %-32s %-18s %-18s %s\n", size, "median (min-max)", "lumetta", peer, "lumetta/" peer
-      for (w = 1; w <= 5; w++) {
+      for (w = 1; w <= 7; w++) {
         ratio = (n[peer] && m[peer, w] > 0) ? sprintf("%.2f", m["lumetta", w] / m[peer, w]) : "-"
         printf "%-10s %-32s %-18s %-18s %s\n", "", label[w], m["lumetta", w] " (" s["lumetta", w] ")",
                n[peer] ? m[peer, w] " (" s[peer, w] ")" : "-", ratio

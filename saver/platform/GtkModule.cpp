@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "saver/platform/TerminalText.h"
 #include "system/ResourcePath.h"
 
 std::string GtkModulePathFor(const std::string& programFolder) {
@@ -26,13 +27,14 @@ int RunGtkModule(const LumettaOptions& options) {
   // Never closed: the toolkit's libraries are not made to be unloaded.
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) {
-    std::cerr << "lumetta: cannot load the window layer: " << dlerror()
+    std::cerr << "lumetta: cannot load the window layer: " << Printable(dlerror())
               << "\nTry 'lumetta --platform headless'.\n";
     return 1;
   }
   const auto run = reinterpret_cast<GtkModuleEntry>(dlsym(module, kGtkModuleEntry));
   if (run == nullptr) {
-    std::cerr << "lumetta: " << path << " is not lumetta's window layer: " << dlerror() << "\n";
+    std::cerr << "lumetta: " << Printable(path) << " is not lumetta's window layer: "
+              << Printable(dlerror()) << "\n";
     return 1;
   }
   return run(options);

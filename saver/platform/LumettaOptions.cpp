@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <locale>
+#include <sstream>
 
 namespace {
 
@@ -22,10 +24,13 @@ bool ParseSeconds(const std::string& text, double& seconds) {
     }
   }
   if (!digit) return false;
-  errno = 0;
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !std::isfinite(value)) return false;
+  // The decimal mark is '.' whatever the person's locale says (lumetta
+  // sets it from the environment before the options are read).
+  double value = 0;
+  std::istringstream in(text);
+  in.imbue(std::locale::classic());
+  in >> value;
+  if (in.fail() || !in.eof() || !std::isfinite(value)) return false;
   seconds = value;
   return true;
 }
@@ -63,6 +68,8 @@ const OptionEntry kOptions[] = {
     {"configure", nullptr, [](const std::string&, LumettaOptions& o) { return o.configure = true; }},
     {"fullscreen", nullptr, [](const std::string&, LumettaOptions& o) { return o.fullscreen = true; }},
     {"sound", nullptr, [](const std::string&, LumettaOptions& o) { return o.sound = true; }},
+    {"network", nullptr, [](const std::string&, LumettaOptions& o) { return o.network = true; }},
+    {"verbose", nullptr, [](const std::string&, LumettaOptions& o) { return o.verbose = true; }},
     {"help", nullptr, [](const std::string&, LumettaOptions& o) { return o.help = true; }},
     {"h", nullptr, [](const std::string&, LumettaOptions& o) { return o.help = true; }},
     {"set", "NAME=VALUE",
@@ -210,6 +217,11 @@ std::string LumettaUsage() {
          "  --configure      also open the configuration sheet (the settings\n"
          "                   program), which its OK button closes\n"
          "  --sound          gtk: let the program be heard (muted by default)\n"
+         "  --network        gtk: let the main or preview program reach the network\n"
+         "                   (refused by default, and always to the settings\n"
+         "                   program; only programs that load from or talk to a\n"
+         "                   server need it)\n"
+         "  --verbose        also say how the player draws\n"
          "  --resources DIR  the package: a folder holding vello.dat, or that file\n"
          "                   (default: the settings file's, else the installed\n"
          "                   share/lumetta, or the demo package of the build)\n"
@@ -236,6 +248,7 @@ std::string LumettaUsage() {
          "~/.config/lumetta/lumetta.conf), lines NAME = VALUE as --set writes them;\n"
          "the command line wins over it.\n"
          "\n"
-         "Exit status: 0 when the package was shown, 1 when it could not be,\n"
-         "2 for a bad command line.\n";
+         "Exit status: 0 when the package was shown, 1 when it could not be\n"
+         "(no package, or the player could not show its program), 2 for a bad\n"
+         "command line.\n";
 }

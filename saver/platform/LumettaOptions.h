@@ -36,6 +36,8 @@ struct LumettaOptions {
   bool configure = false;   // also open the configuration sheet
   bool fullscreen = false;  // gtk: cover the screen
   bool sound = false;       // gtk: the player is muted unless asked
+  bool network = false;     // gtk: the page may reach the network
+  bool verbose = false;     // also say how the player draws
   bool help = false;
   std::optional<WindowSize> windowSize;  // unset: 800x600, or 200x150 for a preview
   std::string resources;                 // empty: the default resource folder

@@ -26,6 +26,8 @@ TEST(LumettaOptions, EverySpellingOfEveryOption) {
         {"-preview", "-configure", "-fullscreen", "-sound"}},
        [](LumettaOptions& o) { o.preview = o.configure = o.fullscreen = o.sound = true; }},
       {{{"--help"}, {"-help"}, {"-h"}, {"--h"}}, [](LumettaOptions& o) { o.help = true; }},
+      {{{"--network", "--verbose"}, {"-network", "-verbose"}},
+       [](LumettaOptions& o) { o.network = o.verbose = true; }},
       {{{"--resources", "/r", "--snapshot", "/s.png"},
         {"--resources=/r", "--snapshot=/s.png"},
         {"-resources", "/r", "-snapshot=/s.png"}},
@@ -153,7 +155,7 @@ TEST(LumettaOptions, HelpNamesEveryOption) {
   for (const char* option :
        {"--preview", "--configure", "--resources DIR", "--seconds N", "--help",
         "--platform headless|gtk", "--renderer auto|webgl|canvas", "--fullscreen",
-        "--window-size WxH", "--sound", "--snapshot FILE", "--root", "--window ",
+        "--window-size WxH", "--sound", "--network", "--verbose", "--snapshot FILE", "--root", "--window ",
         "--window-id ID", "XSCREENSAVER_WINDOW", "--fps", "--install", "--mono",
         "--visual V", "--delay N", "--set NAME=VALUE", "lumetta.conf", "one dash or two"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;

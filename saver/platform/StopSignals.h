@@ -5,16 +5,35 @@
 // - SIGHUP, SIGINT, SIGQUIT and SIGTERM ask it to stop (the terminal
 //   closed, the person pressed Ctrl-C or Ctrl-\, XScreenSaver ended the
 //   hack); it then exits as after a normal stop;
-// - SIGPIPE (whoever read our output went away), SIGUSR1, SIGUSR2 and
-//   SIGALRM would otherwise kill it on the spot; once the files are gone
-//   it ends by that same signal (FinishStopSignal), so that its parent
-//   still sees what happened.
-// A signal that was ignored when the process started is left ignored.
+// - every other signal whose default action ends the process without a
+//   fault of its own (SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+//   SIGPROF, SIGXCPU, SIGIO, SIGPWR, SIGSYS, SIGTRAP, SIGSTKFLT and the
+//   real-time signals) would otherwise kill it on the spot; once the files
+//   are gone it ends by that same signal (FinishStopSignal), so that its
+//   parent still sees what happened.
+// SIGXFSZ is ignored: past the file-size limit a write fails with a reason
+// instead of ending the process in the middle of it.
+// A signal that was ignored when the process started is left ignored, and
+// one that already had a handler keeps it.
+//
+// The web engine suspends its threads for garbage collection with a signal
+// of its own (JavaScriptCore's: SIGUSR1, or what JSC_SIGNAL_FOR_GC names).
+// A host that runs the engine leaves that signal to it, and the handlers
+// are installed once only, before the engine starts: a handler put over
+// the engine's leaves the collector waiting for threads that never answer.
+// (Giving the engine another signal through JSC_SIGNAL_FOR_GC instead
+// makes every one of its processes print an error about an option it does
+// not know.)
 
-// Installs the handlers. Returns a descriptor that becomes readable once a
-// stop was asked for (for a main loop to watch), or -1 when none could be
-// made; StopRequested works either way.
-int InstallStopSignals();
+// Installs the handlers on the first call, leaving WebEngineSignal alone
+// when webEngine is set; later calls change nothing. Returns a descriptor
+// that becomes readable once a stop was asked for (for a main loop to
+// watch), or -1 when none could be made; StopRequested works either way.
+int InstallStopSignals(bool webEngine = false);
+
+// The signal the web engine suspends threads with: the one
+// JSC_SIGNAL_FOR_GC names when it is set to a signal number, else SIGUSR1.
+int WebEngineSignal();
 
 bool StopRequested();
 

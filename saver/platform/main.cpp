@@ -17,6 +17,7 @@
 #include "saver/platform/LumettaSettings.h"
 #include "saver/platform/ResourceFolders.h"
 #include "saver/platform/StopSignals.h"
+#include "saver/platform/TerminalText.h"
 #include "saver/platform/headless/HeadlessHost.h"
 
 namespace {
@@ -42,7 +43,7 @@ int Run(int argc, char** argv) {
   LumettaOptions given;
   std::string error;
   if (!ParseLumettaOptions(args, given, error)) {
-    std::cerr << "lumetta: " << error << "\nTry 'lumetta --help'.\n";
+    std::cerr << "lumetta: " << Printable(error) << "\nTry 'lumetta --help'.\n";
     return 2;
   }
   if (given.help) {
@@ -57,11 +58,11 @@ int Run(int argc, char** argv) {
     }
     for (const std::string& assignment : given.settings) {
       if (!WriteSetting(settingsFile, assignment, error)) {
-        std::cerr << "lumetta: " << error << "\n";
+        std::cerr << "lumetta: " << Printable(error) << "\n";
         return 1;
       }
     }
-    std::cout << "lumetta: settings written to " << settingsFile << "\n";
+    std::cout << "lumetta: settings written to " << Printable(settingsFile) << "\n";
     return 0;
   }
 
@@ -69,20 +70,19 @@ int Run(int argc, char** argv) {
   // screen to cover: it is ignored, and the demo plays.
   LumettaOptions options;
   if (!settingsFile.empty() && !ReadSettingsFile(settingsFile, options, error)) {
-    std::cerr << "lumetta: " << error << "; the settings file is ignored\n";
+    std::cerr << "lumetta: " << Printable(error) << "; the settings file is ignored\n";
     options = LumettaOptions{};
   }
   const bool packageFromFile = given.resources.empty() && !options.resources.empty();
   ParseLumettaOptions(args, options, error);  // read once already
-  if (packageFromFile) std::cout << "package from " << settingsFile << "\n";
+  if (packageFromFile) std::cout << "package from " << Printable(settingsFile) << "\n";
   if (options.resources.empty()) {
     options.resources = DefaultResources();
   } else if (!ResourceFolderOf(options.resources, options.resources, error)) {
-    std::cerr << "lumetta: " << error << "\n";
+    std::cerr << "lumetta: " << Printable(error) << "\n";
     return 1;
   }
 
-  InstallStopSignals();
   const bool hack = options.root || options.windowId || std::getenv("XSCREENSAVER_WINDOW");
   LumettaPlatformChoice platform = options.platform;
   if (platform == LumettaPlatformChoice::automatic) {
@@ -90,6 +90,8 @@ int Run(int argc, char** argv) {
     if (platform == LumettaPlatformChoice::headless)
       std::cerr << "lumetta: no display ($DISPLAY is not set): showing what would be shown\n";
   }
+  // Before the window layer starts the web engine, whose signal it leaves.
+  InstallStopSignals(platform == LumettaPlatformChoice::gtk);
   return platform == LumettaPlatformChoice::gtk ? RunGtkModule(options) : RunHeadless(options);
 }
 
@@ -111,7 +113,7 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     std::cerr << "lumetta: out of memory\n";
   } catch (const std::exception& e) {
-    std::cerr << "lumetta: " << e.what() << "\n";
+    std::cerr << "lumetta: " << Printable(e.what()) << "\n";
   } catch (...) {
     std::cerr << "lumetta: stopped by an unexpected error\n";
   }

@@ -180,8 +180,9 @@ class CorpusTest : public XvfbTest {
     // Left from an earlier run, they would be taken for this run's.
     std::filesystem::remove(m_snapshot);
     std::filesystem::remove(m_output);
-    args.insert(args.end(), {"--platform", "gtk", "--resources", m_package.path().string(),
-                             "--snapshot", m_snapshot, "--seconds", "300"});
+    args.insert(args.end(), {"--platform", "gtk", "--verbose", "--resources",
+                             m_package.path().string(), "--snapshot", m_snapshot, "--seconds",
+                             "300"});
     return std::make_unique<LumettaProcess>(args, s_server->display(), m_temp.path().string(),
                                             m_output);
   }
@@ -328,7 +329,8 @@ TEST_F(CorpusTest, APlayerThatCannotDrawTheProgramSaysWhyOnce) {
                            "direct rendering)"),
             1u)
       << lumetta->output();
-  EXPECT_EQ(lumetta->stopWith(SIGTERM, kStopLimit), 0) << lumetta->output();
+  // Not shown: the host shows what it shows instead.
+  EXPECT_EQ(lumetta->stopWith(SIGTERM, kStopLimit), 1) << lumetta->output();
   EXPECT_EQ(lumetta->count("lumetta: the player cannot show the program: Ruffle cannot parse the "
                            "requested file. The most likely reason is that the requested file is "
                            "not a valid SWF. (Not a valid swf: "),

@@ -17,12 +17,14 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "saver/SwfFiles.h"
 #include "saver/lumettaView.h"
 #include "saver/platform/HostReport.h"
 #include "saver/platform/ResourceFolders.h"
 #include "saver/platform/StopSignals.h"
+#include "saver/platform/TerminalText.h"
 #include "saver/platform/gtk/BlankStageWatch.h"
 #include "saver/platform/gtk/FirstFrameProbe.h"
 #include "saver/platform/gtk/GtkPlatform.h"
@@ -30,6 +32,11 @@
 #include "saver/platform/gtk/WebKitSpecialScheme.h"
 
 namespace {
+
+// The most of a page's text (an error, a URL) shown in one line.
+constexpr size_t kLongestShown = 500;
+// The most requests of the special scheme reported.
+constexpr int kMostRequestsShown = 100;
 
 // How long after the player loaded the program a stage showing one colour
 // only counts as blank: a few seconds of frames, even on a busy machine.
@@ -63,7 +70,8 @@ std::optional<unsigned long> EmbedWindow(const LumettaOptions& options) {
   if (!options.window) {
     if (const char* env = std::getenv("XSCREENSAVER_WINDOW")) {
       if (auto id = ParseWindowId(env)) return id;
-      std::cerr << "lumetta: ignoring XSCREENSAVER_WINDOW='" << env << "', not a window id\n";
+      std::cerr << "lumetta: ignoring XSCREENSAVER_WINDOW='" << Printable(env, 100)
+                << "', not a window id\n";
     }
   }
   if (options.root) return GDK_WINDOW_XID(gdk_get_default_root_window());
@@ -157,9 +165,27 @@ void WatchForXFailures() {
   g_xWatch.gdkHandler = XSetErrorHandler(OnXError);
 }
 
+// The web engine warns on every start that it cannot use OpenGL, which is
+// what we asked for when it does not composite (PrepareGtkForPlayer): that
+// warning is dropped, every other message goes where it would have gone.
+bool g_glDisabledOnPurpose = false;
+
+GLogWriterOutput WriteLog(GLogLevelFlags level, const GLogField* fields, gsize count, gpointer data) {
+  if (g_glDisabledOnPurpose) {
+    for (gsize i = 0; i < count; ++i) {
+      if (std::string_view(fields[i].key) != "MESSAGE" || fields[i].length != -1) continue;
+      if (std::string_view(static_cast<const char*>(fields[i].value))
+              .rfind("Disabled hardware acceleration because GTK failed to initialize GL", 0) == 0)
+        return G_LOG_WRITER_HANDLED;
+    }
+  }
+  return g_log_writer_default(level, fields, count, data);
+}
+
 }  // namespace
 
 int RunGtk(const LumettaOptions& options) {
+  g_log_set_writer_func(WriteLog, nullptr, nullptr);
   // Embedding in another program's window and the snapshots are X11's.
   gdk_set_allowed_backends("x11");
   // Decided before the toolkit opens the display, which it then sets up
@@ -169,13 +195,14 @@ int RunGtk(const LumettaOptions& options) {
   const RendererDecision renderer =
       DecideRenderer(options.renderer, asked != nullptr ? ProbeDisplayOpenGL(asked) : DisplayOpenGL{});
   PrepareGtkForPlayer(renderer.compositing);
+  g_glDisabledOnPurpose = !renderer.compositing;
   const bool opened = gtk_init_check(nullptr, nullptr);
   // Only now: a server whose last client leaves resets, and refuses
   // connections meanwhile.
   if (asked != nullptr) XCloseDisplay(asked);
   if (!opened) {
     std::cerr << "lumetta: cannot open the X display '"
-              << (std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "")
+              << Printable(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "", 100)
               << "'; try --platform headless\n";
     return 1;
   }
@@ -186,9 +213,10 @@ int RunGtk(const LumettaOptions& options) {
   platformOptions.shareFolder = ShareFolder();
   platformOptions.fullscreen = options.fullscreen;
   platformOptions.sound = options.sound;
+  platformOptions.network = options.network;
   // Before any web view exists: the web engine's settings follow it.
   platformOptions.renderer = renderer;
-  std::cerr << DescribeDecision(platformOptions.renderer) << "\n";
+  if (options.verbose) std::cerr << Printable(DescribeDecision(platformOptions.renderer)) << "\n";
 
   bool preview = options.preview;
   WindowSize size = options.windowSize.value_or(preview ? WindowSize{200, 150} : WindowSize{800, 600});
@@ -205,26 +233,45 @@ int RunGtk(const LumettaOptions& options) {
   Session session;
   GtkPlatform platform(platformOptions);
   SetSpecialSchemeObserver([](const std::string& url, bool served) {
-    std::cout << (served ? "served " : "refused ") << url << " (" << Elapsed() << ")\n";
+    // A page may ask for thousands; the first ones say what it loads.
+    static int shown = 0;
+    if (++shown > kMostRequestsShown) {
+      if (shown == kMostRequestsShown + 1) std::cout << "(further requests are not shown)\n";
+      return;
+    }
+    std::cout << (served ? "served " : "refused ") << Printable(url, kLongestShown) << " ("
+              << Elapsed() << ")\n";
   });
   std::unique_ptr<FirstFrameProbe> probe;
   std::unique_ptr<BlankStageWatch> blankWatch;
   bool playerFailed = false;
+  bool pageLeft = false;
   platform.setCloseListener([&session] { session.stop(); });
+  platform.setLeaveListener([&pageLeft](const std::string& url) {
+    if (pageLeft) return;
+    pageLeft = true;
+    std::cerr << "lumetta: the page tried to leave for " << Printable(url, kLongestShown)
+              << "; it stays on the saver's page\n";
+  });
   platform.setMessageListener([&](const std::string& message) {
-    std::cout << "page: " << message << " (" << Elapsed() << ")\n";
-    // The page says it once per player; the person is told once.
+    std::cout << "page: " << Printable(message, kLongestShown) << " (" << Elapsed() << ")\n";
+    // The page says it once per player; the person is told once. The host
+    // shows something of its own instead when we end with status 1.
     if (message.rfind("failed ", 0) == 0 && !playerFailed) {
       playerFailed = true;
-      std::cerr << "lumetta: the player cannot show the program: " << message.substr(7) << "\n";
+      session.status = 1;
+      std::cerr << "lumetta: the player cannot show the program: "
+                << Printable(message.substr(7), kLongestShown) << "\n";
     }
     if (message.rfind("loaded ", 0) == 0) {
       if (probe) probe->start();
       if (!blankWatch) {
         blankWatch = std::make_unique<BlankStageWatch>(
             platform.mainWebView(), kBlankStageMilliseconds, [&](const std::string& error) {
-              if (!playerFailed)
-                std::cerr << "lumetta: the player shows nothing of the program: " << error << "\n";
+              if (playerFailed) return;
+              session.status = 1;
+              std::cerr << "lumetta: the player shows nothing of the program: "
+                        << Printable(error, kLongestShown) << "\n";
             });
       }
     }
@@ -256,9 +303,10 @@ int RunGtk(const LumettaOptions& options) {
           [] { std::cout << "first frame drawn after " << Elapsed() << "\n"; },
           [&](bool saved) {
             if (saved) {
-              std::cout << "snapshot: " << options.snapshot << "\n";
+              std::cout << "snapshot: " << Printable(options.snapshot) << "\n";
             } else {
-              std::cerr << "lumetta: the snapshot could not be saved to " << options.snapshot << "\n";
+              std::cerr << "lumetta: the snapshot could not be saved to " << Printable(options.snapshot)
+                        << "\n";
               session.status = 1;
             }
           });
@@ -275,18 +323,22 @@ int RunGtk(const LumettaOptions& options) {
 
     guint timer = 0;
     if (options.seconds) {
-      timer = g_timeout_add(static_cast<guint>(*options.seconds * 1000), [](gpointer s) -> gboolean {
-        static_cast<Session*>(s)->stop();
-        return G_SOURCE_REMOVE;
-      }, &session);
+      // Above the web engine's sources: a page that keeps the engine busy
+      // does not hold the stop back.
+      timer = g_timeout_add_full(G_PRIORITY_HIGH, static_cast<guint>(*options.seconds * 1000),
+                                 [](gpointer s) -> gboolean {
+                                   static_cast<Session*>(s)->stop();
+                                   return G_SOURCE_REMOVE;
+                                 }, &session, nullptr);
     }
     guint stopWatch = 0;
-    const int stopFd = InstallStopSignals();
+    const int stopFd = InstallStopSignals(true);
     if (stopFd >= 0) {
-      stopWatch = g_unix_fd_add(stopFd, G_IO_IN, [](gint, GIOCondition, gpointer s) -> gboolean {
-        static_cast<Session*>(s)->stop();
-        return G_SOURCE_REMOVE;
-      }, &session);
+      stopWatch = g_unix_fd_add_full(G_PRIORITY_HIGH, stopFd, G_IO_IN,
+                                     [](gint, GIOCondition, gpointer s) -> gboolean {
+                                       static_cast<Session*>(s)->stop();
+                                       return G_SOURCE_REMOVE;
+                                     }, &session, nullptr);
     }
 
     view.startAnimation();

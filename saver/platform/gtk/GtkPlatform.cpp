@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "saver/SwfFiles.h"
 #include "saver/platform/ResourceFolders.h"
 
 #include "saver/platform/gtk/PlayerScript.h"
@@ -40,6 +41,13 @@ class GtkSheet : public SheetWindow {
 void OnOkClicked(GtkButton* button, gpointer owner) {
   static_cast<SheetOwner*>(owner)->onOkClick(button);
 }
+
+// What the page may load without --network: the player and the programs
+// (special:), and what it makes itself (data:, blob:); inline script and
+// eval, which the player and the programs' calls into the page need.
+// ConfigureSheet.ui gives the sheet's web view the same.
+constexpr char kNoNetworkPolicy[] =
+    "default-src special: data: blob: 'unsafe-inline' 'unsafe-eval'";
 
 // Nothing the person sees may be brighter than the screen the host has
 // just faded to black, until the player draws its first frame: the
@@ -136,9 +144,16 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
   AddUserScript(m_content, PlayerConfigScript(m_options.sound ? 1.0 : 0.0, !webgl),
                 WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START);
   AddUserScript(m_content, PlayerLoaderScript(), WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END);
+  WebKitUserScript* reporter = webkit_user_script_new_for_world(
+      PlayerReportScript(m_token).c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kPlayerScriptWorld, nullptr, nullptr);
+  webkit_user_content_manager_add_script(m_content, reporter);
+  webkit_user_script_unref(reporter);
   const std::string signal = std::string("script-message-received::") + kPlayerMessageHandler;
   g_signal_connect(m_content, signal.c_str(), G_CALLBACK(OnScriptMessage), this);
-  webkit_user_content_manager_register_script_message_handler(m_content, kPlayerMessageHandler);
+  // Only in the reporter's world: no script of the page can post to it.
+  webkit_user_content_manager_register_script_message_handler_in_world(
+      m_content, kPlayerMessageHandler, kPlayerScriptWorld);
 
   // The web process takes about half a second to start: the first view's
   // starts now, while the view extracts its programs, not once the page is
@@ -201,12 +216,55 @@ void GtkPlatform::setAnimationTimeInterval(double /*seconds*/) {}
 std::string GtkPlatform::temporaryDirectory() { return UserTemporaryDirectory(); }
 
 WebKitWebView* GtkPlatform::makeWebView() {
-  WebKitWebView* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", m_context,
-                                                     "user-content-manager", m_content,
-                                                     "settings", m_settings, nullptr));
+  // Without --network the page reaches only what the player and the
+  // programs are served from; a policy the engine applies to every load of
+  // the page, before anything is sent.
+  WebKitWebView* view = WEBKIT_WEB_VIEW(g_object_new(
+      WEBKIT_TYPE_WEB_VIEW, "web-context", m_context, "user-content-manager", m_content,
+      "settings", m_settings, "default-content-security-policy",
+      m_options.network ? nullptr : kNoNetworkPolicy, nullptr));
   // Under the page, which sets no colour of its own, until the stage draws.
   webkit_web_view_set_background_color(view, &kBlack);
+  confine(view);
   return view;
+}
+
+void GtkPlatform::confine(WebKitWebView* view) {
+  g_signal_connect(view, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
+  g_signal_connect(view, "create", G_CALLBACK(OnCreate), this);
+}
+
+namespace {
+
+// The documents a view may show: the page it was given (a string, so
+// about:blank) and the empty or inline frames of that page.
+bool IsOwnDocument(const char* uri) {
+  const std::string_view url = uri != nullptr ? uri : "";
+  const std::string_view blank = "about:blank";
+  return url == "about:srcdoc" ||
+         (url.rfind(blank, 0) == 0 && (url.size() == blank.size() || url[blank.size()] == '#'));
+}
+
+}  // namespace
+
+gboolean GtkPlatform::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                     WebKitPolicyDecisionType type, gpointer self) {
+  if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+  WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+      WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && IsOwnDocument(uri)) return FALSE;
+  webkit_policy_decision_ignore(decision);
+  auto* platform = static_cast<GtkPlatform*>(self);
+  if (platform->m_leaveListener) platform->m_leaveListener(uri != nullptr ? uri : "");
+  return TRUE;
+}
+
+GtkWidget* GtkPlatform::OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
+  auto* platform = static_cast<GtkPlatform*>(self);
+  const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+  if (platform->m_leaveListener) platform->m_leaveListener(uri != nullptr ? uri : "");
+  return nullptr;
 }
 
 std::unique_ptr<WebView> GtkPlatform::createWebView(const Rect& /*frame*/) {
@@ -236,6 +294,9 @@ void GtkPlatform::loadHTMLString(WebView& webView, const std::string& html) {
   // The page names the extracted files; the player asks for them through
   // the special scheme, which serves them from memory.
   LoadProgramsIntoMemory();
+  // From here on nothing needs the files by name (a later page reads them
+  // through their descriptors): a process killed outright leaves none.
+  RemoveMadeSwfFileNames();
   webkit_web_view_load_html(static_cast<GtkSaverWebView&>(webView).widget(), html.c_str(),
                             nullptr);
 }
@@ -267,6 +328,7 @@ bool GtkPlatform::loadNibNamed(const std::string& name, SheetOwner& owner,
   g_object_ref(dialog);
   PaintBlackFromTheStart(GTK_WIDGET(dialog));
   webkit_web_view_set_background_color(WEBKIT_WEB_VIEW(view), &kBlack);
+  confine(WEBKIT_WEB_VIEW(view));
   auto webView = std::make_unique<GtkSaverWebView>(WEBKIT_WEB_VIEW(view));
   g_object_unref(builder);
   if (m_window != nullptr) gtk_window_set_transient_for(GTK_WINDOW(dialog), GTK_WINDOW(m_window));
@@ -302,7 +364,47 @@ void GtkPlatform::setPlaying(bool playing) {
   if (m_mainView == nullptr) return;
   const std::string script = PlayerPlayingScript(playing);
   webkit_web_view_evaluate_javascript(m_mainView, script.c_str(), -1, nullptr, nullptr, nullptr,
-                                      nullptr, nullptr);
+                                      OnPlayingOutcome, this);
+}
+
+void GtkPlatform::OnPlayingOutcome(GObject* view, GAsyncResult* result, gpointer self) {
+  JSCValue* value =
+      webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, nullptr);
+  if (value == nullptr) return;
+  if (jsc_value_is_string(value)) {
+    gchar* text = jsc_value_to_string(value);
+    auto* platform = static_cast<GtkPlatform*>(self);
+    platform->deliver(platform->m_token + text);
+    g_free(text);
+  }
+  g_object_unref(value);
+}
+
+void GtkPlatform::deliver(std::string_view posted) {
+  const double now = static_cast<double>(g_get_monotonic_time()) / 1e6;
+  const std::optional<std::string> message = m_messages.accept(posted, now);
+  if (!message) return;
+  if (message->rfind("loaded ", 0) == 0 && m_mainView != nullptr) {
+    // A player that arrives while the window is hidden starts paused.
+    if (!m_playing) setPlaying(false);
+    // What the player took, so that muting can be seen from outside.
+    webkit_web_view_evaluate_javascript(m_mainView, PlayerVolumeExpression().c_str(), -1, nullptr,
+                                        nullptr, nullptr, OnVolume, this);
+  }
+  if (m_listener) m_listener(*message);
+}
+
+void GtkPlatform::OnVolume(GObject* view, GAsyncResult* result, gpointer self) {
+  JSCValue* value =
+      webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, nullptr);
+  if (value == nullptr) return;
+  if (jsc_value_is_string(value)) {
+    gchar* text = jsc_value_to_string(value);
+    auto* platform = static_cast<GtkPlatform*>(self);
+    platform->deliver(platform->m_token + "volume " + text);
+    g_free(text);
+  }
+  g_object_unref(value);
 }
 
 void GtkPlatform::followEmbedWindowSize() {
@@ -320,11 +422,10 @@ void GtkPlatform::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptRes
                                   gpointer self) {
   auto* platform = static_cast<GtkPlatform*>(self);
   JSCValue* value = webkit_javascript_result_get_js_value(result);
+  // Our script posts strings only.
+  if (!jsc_value_is_string(value)) return;
   gchar* text = jsc_value_to_string(value);
-  // A player that arrives while the window is hidden starts paused.
-  if (!platform->m_playing && text != nullptr && g_str_has_prefix(text, "loaded "))
-    platform->setPlaying(false);
-  if (platform->m_listener) platform->m_listener(text != nullptr ? text : "");
+  if (text != nullptr) platform->deliver(text);
   g_free(text);
 }
 

@@ -5,8 +5,10 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "saver/SaverPlatform.h"
+#include "saver/platform/gtk/PlayerScript.h"
 #include "saver/platform/gtk/RendererChoice.h"
 
 // How the gtk layer shows the view.
@@ -15,6 +17,9 @@ struct GtkPlatformOptions {
   std::string shareFolder;  // holds ruffle/ and ConfigureSheet.ui
   bool fullscreen = false;
   bool sound = false;
+  // The page may reach the network; else only its own scheme, data: and
+  // blob: URLs.
+  bool network = false;
   // Non-zero: draw inside this X window (XScreenSaver's) instead of a
   // window of our own.
   unsigned long embedWindow = 0;
@@ -67,9 +72,16 @@ class GtkPlatform : public SaverPlatform {
   // The web view draws over the whole window; nothing shows through.
   void fillRect(const Rect& rect, const Color& color) override;
 
-  // Called with each message the page posts (see PlayerScript.h).
+  // Called with each message of our page's script the page posts (see
+  // PlayerScript.h), and the outcome of each pause or resume.
   void setMessageListener(std::function<void(const std::string&)> listener) {
     m_listener = std::move(listener);
+  }
+  // Called with the URL each time a page tries to leave the page the view
+  // composed (a navigation elsewhere, in any frame, or a new window); the
+  // page stays.
+  void setLeaveListener(std::function<void(const std::string&)> listener) {
+    m_leaveListener = std::move(listener);
   }
   // Called when the person closes the window.
   void setCloseListener(std::function<void()> listener) { m_closeListener = std::move(listener); }
@@ -83,12 +95,20 @@ class GtkPlatform : public SaverPlatform {
 
  private:
   WebKitWebView* makeWebView();
+  // Keeps the page the view composed in the web view.
+  void confine(WebKitWebView* view);
+  void deliver(std::string_view posted);
   void setPlaying(bool playing);
   // Pauses the players while the window is unmapped, iconified or fully
   // covered, and resumes them when it shows again.
   void followVisibility();
   void followEmbedWindowSize();
 
+  static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                 WebKitPolicyDecisionType type, gpointer self);
+  static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self);
+  static void OnPlayingOutcome(GObject* view, GAsyncResult* result, gpointer self);
+  static void OnVolume(GObject* view, GAsyncResult* result, gpointer self);
   static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                               gpointer self);
   static gboolean OnVisibility(GtkWidget*, GdkEventVisibility* event, gpointer self);
@@ -107,6 +127,9 @@ class GtkPlatform : public SaverPlatform {
   bool m_obscured = false;
   bool m_hidden = false;
   bool m_playing = true;  // what the players were last told
+  std::string m_token = NewPageToken();
+  PageMessages m_messages{m_token};
   std::function<void(const std::string&)> m_listener;
+  std::function<void(const std::string&)> m_leaveListener;
   std::function<void()> m_closeListener;
 };

@@ -31,10 +31,14 @@ struct Exit {
 // closedOutput its standard output is a pipe nobody reads, as under
 // `| head -1` once head is gone; else, once the extraction is reported,
 // it is sent signal (unless 0) and its output read to the end.
-// With addressSpace, the child's address space is limited to that many
-// bytes.
+// With a limit, the child's resource of that kind (RLIMIT_AS, RLIMIT_FSIZE)
+// is limited to that many bytes.
+struct Limit {
+  int resource = RLIMIT_AS;
+  rlim_t bytes = RLIM_INFINITY;
+};
 Exit RunLumetta(const std::string& resources, const std::string& temp, int signal, bool closedOutput,
-                const std::string& errFile, rlim_t addressSpace = RLIM_INFINITY) {
+                const std::string& errFile, Limit limit = {}) {
   int out[2];
   if (pipe(out) != 0) return {};
   const pid_t pid = fork();
@@ -46,8 +50,8 @@ Exit RunLumetta(const std::string& resources, const std::string& temp, int signa
     close(out[1]);
     setenv("TMPDIR", temp.c_str(), 1);
     unsetenv("DISPLAY");
-    const struct rlimit limit = {addressSpace, addressSpace};
-    setrlimit(RLIMIT_AS, &limit);
+    const struct rlimit bytes = {limit.bytes, limit.bytes};
+    setrlimit(limit.resource, &bytes);
     execl(LUMETTA_PROGRAM, LUMETTA_PROGRAM, "--platform", "headless", "--resources", resources.c_str(),
           "--seconds", signal != 0 ? "120" : "0", static_cast<char*>(nullptr));
     _exit(127);
@@ -105,13 +109,18 @@ TEST_F(LumettaExitTest, EverySignalThatEndsItDeletesThePrograms) {
     bool closedOutput;
     int status;  // expected exit status, or -1 when it ends by the signal
   };
-  for (const Case& c : {Case{SIGTERM, false, 0}, Case{SIGPIPE, true, -1}, Case{SIGUSR1, false, -1},
-                        Case{SIGUSR2, false, -1}, Case{SIGALRM, false, -1}}) {
+  std::vector<Case> cases = {Case{SIGTERM, false, 0}, Case{SIGPIPE, true, -1}};
+  for (int signal : {SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGIO, SIGPWR, SIGSYS,
+                     SIGTRAP, SIGSTKFLT, SIGRTMIN, SIGRTMIN + 7, SIGRTMAX - 1})
+    cases.push_back(Case{signal, false, -1});
+  for (const Case& c : cases) {
     SCOPED_TRACE(strsignal(c.signal));
     const Exit exit = RunLumetta(LUMETTA_DEMO_RESOURCES, Temp(), c.signal, c.closedOutput, ErrFile());
     EXPECT_EQ(exit.status, c.status) << exit.out << exit.err;
     EXPECT_EQ(exit.signal, c.status < 0 ? c.signal : 0) << exit.out << exit.err;
-    if (!c.closedOutput) EXPECT_NE(exit.out.find("deleted: "), std::string::npos) << exit.out;
+    if (!c.closedOutput) {
+      EXPECT_NE(exit.out.find("deleted: "), std::string::npos) << exit.out;
+    }
     EXPECT_EQ(LeftBehind(), 0u) << exit.out << exit.err;
     std::filesystem::remove_all(Temp());  // each case counts its own
     std::filesystem::create_directories(Temp());
@@ -137,6 +146,47 @@ TEST_F(LumettaExitTest, PackageFolderByItsBytesAndOnlyARegularFileAsPackage) {
   EXPECT_NE(exit.err.find((fifo / "vello.dat").string() + " is not a regular file"), std::string::npos)
       << exit.err;
   EXPECT_EQ(LeftBehind(), 0u);
+}
+
+// Past the file-size limit a program's write fails and says why, instead
+// of the signal ending lumetta with part of a program left behind.
+TEST_F(LumettaExitTest, AFileSizeLimitIsAFailedWriteNotAKill) {
+  const std::string resources = (m_scratch / "resources").string();
+  std::filesystem::create_directories(resources);
+  ASSERT_TRUE(SavePackage(resources, {FormContent{Bytes(256 << 10, 0x5a), {}, {}}}));
+  std::filesystem::remove(resources + "/source.swf");
+  const Exit exit = RunLumetta(resources, Temp(), 0, false, ErrFile(), Limit{RLIMIT_FSIZE, 64 << 10});
+  EXPECT_EQ(exit.status, 1) << exit.out << exit.err;
+  EXPECT_NE(exit.err.find("the main program cannot be written to the temporary folder " + Temp() +
+                          ": File too large"),
+            std::string::npos)
+      << exit.err;
+  EXPECT_EQ(LeftBehind(), 0u);
+}
+
+// Numbers on the command line read the same under a locale whose decimal
+// mark is a comma.
+TEST_F(LumettaExitTest, NumbersReadTheSameInEveryLocale) {
+  const std::filesystem::path locales = m_scratch / "locales";
+  std::filesystem::create_directories(locales);
+  const std::string make = "localedef -i de_DE -f UTF-8 " + (locales / "de_DE.UTF-8").string() +
+                           " >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "no de_DE locale could be made";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("LOCPATH", locales.c_str(), 1);
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    setenv("TMPDIR", Temp().c_str(), 1);
+    const int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, STDOUT_FILENO);
+    dup2(devnull, STDERR_FILENO);
+    execl(LUMETTA_PROGRAM, LUMETTA_PROGRAM, "--platform", "headless", "--resources",
+          LUMETTA_DEMO_RESOURCES, "--seconds", "0.5", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // The largest address space the process had, from /proc while it runs.
@@ -183,7 +233,7 @@ TEST_F(LumettaExitTest, RunningOutOfMemoryDeletesThePrograms) {
 
   // Room for the stored preview, not for its copy as well.
   const Exit exit = RunLumetta(resources, Temp(), 0, false, ErrFile(),
-                               static_cast<rlim_t>(peak) - kPreviewSize * 3 / 4);
+                               Limit{RLIMIT_AS, static_cast<rlim_t>(peak) - kPreviewSize * 3 / 4});
   EXPECT_EQ(exit.status, 1) << exit.out << exit.err;
   EXPECT_NE(exit.err.find("lumetta: out of memory"), std::string::npos) << exit.err;
   EXPECT_EQ(LeftBehind(), 0u) << exit.out << exit.err;

@@ -18,9 +18,10 @@ class WebKitRequest : public SpecialRequest {
   // The URL is read now: once the request is finished WebKit lets go of
   // it, and asking it anything afterwards reads freed or null memory.
   explicit WebKitRequest(WebKitURISchemeRequest* request)
-      : m_request(request), m_url(UriOf(request)) {}
+      : m_request(request), m_url(UriOf(request)), m_origin(OriginOf(request)) {}
 
   std::string url() const override { return m_url; }
+  std::string origin() const override { return m_origin; }
 
   void didReceiveResponse(const SpecialResponse& response) override { m_response = response; }
 
@@ -62,8 +63,15 @@ class WebKitRequest : public SpecialRequest {
     return uri != nullptr ? uri : "";
   }
 
+  static std::string OriginOf(WebKitURISchemeRequest* request) {
+    SoupMessageHeaders* headers = webkit_uri_scheme_request_get_http_headers(request);
+    const char* origin = headers != nullptr ? soup_message_headers_get_one(headers, "Origin") : nullptr;
+    return origin != nullptr ? origin : "";
+  }
+
   WebKitURISchemeRequest* m_request;  // null once finished
   const std::string m_url;
+  const std::string m_origin;
   SpecialResponse m_response;
   SwfData m_data;
 };

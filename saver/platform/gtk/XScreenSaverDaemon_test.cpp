@@ -242,12 +242,18 @@ class XScreenSaverTest : public ::testing::Test {
     }
     s_folder = folder;
     chmod(folder, 0755);
+    // Installed already where a package manager put it, or installed
+    // from the build tree here.
+    s_lumetta = InstalledRoot("") + "/usr/bin/lumetta";
     const fs::path log = s_folder / "install.log";
-    if (RunToEnd({LUMETTA_CMAKE_COMMAND, "--install", VELLO_BINARY_DIR, "--prefix",
-             (s_folder / "prefix").string()},
-            {}, log.string()) != 0) {
-      s_installFailure = "cmake --install failed (is everything built?):\n" + ReadFile(log);
-      return;
+    if (std::getenv("LUMETTA_TEST_INSTALLED_ROOT") == nullptr) {
+      s_lumetta = s_folder / "prefix/bin/lumetta";
+      if (RunToEnd({LUMETTA_CMAKE_COMMAND, "--install", VELLO_BINARY_DIR, "--prefix",
+                    (s_folder / "prefix").string()},
+                   {}, log.string()) != 0) {
+        s_installFailure = "cmake --install failed (is everything built?):\n" + ReadFile(log);
+        return;
+      }
     }
     for (const char* file : {"lsan.supp", "ubsan.supp"})
       fs::copy_file(fs::path(LUMETTA_SANITIZER_SUPPRESSIONS) / file, s_folder / file);
@@ -285,7 +291,7 @@ class XScreenSaverTest : public ::testing::Test {
     if (m_display != nullptr) XCloseDisplay(m_display);
   }
 
-  static fs::path Lumetta() { return s_folder / "prefix/bin/lumetta"; }
+  static fs::path Lumetta() { return s_lumetta; }
 
   // Starts the daemon with a .xscreensaver that blanks with lumetta alone,
   // in the README's words, as the user chosen above.
@@ -344,6 +350,7 @@ class XScreenSaverTest : public ::testing::Test {
   }
 
   static inline fs::path s_folder;
+  static inline fs::path s_lumetta;
   static inline std::string s_why;
   static inline std::string s_installFailure;
   static inline uid_t s_uid = 0;
@@ -386,7 +393,9 @@ TEST_F(XScreenSaverTest, ActivateShowsTheDemoAndDeactivateEndsItClean) {
   size_t engines = 0;
   for (const auto& [pid, program] : lumetta) engines += program.find("WebKit") != std::string::npos;
   EXPECT_GE(engines, 1u) << "no web engine process below lumetta";
-  EXPECT_EQ(LeftFiles().size(), 3u) << "the three programs are extracted while it plays";
+  // Read through their descriptors once the player has them, the programs
+  // keep no names while it plays.
+  EXPECT_EQ(LeftFiles(), std::vector<std::string>{}) << "programs named while it plays";
 
   ASSERT_EQ(Command("-deactivate"), 0);
   const auto asked = Clock::now();

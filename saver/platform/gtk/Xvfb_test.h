@@ -10,11 +10,23 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
+
+// The root folder below which the tests of the installed program find it
+// (ROOT/usr/bin/lumetta, ROOT/usr/share/...): LUMETTA_TEST_INSTALLED_ROOT
+// when set (in a Debian root where apt installed the package, "/"), else
+// `fallback` (the build's own copy of what the package holds).
+inline std::string InstalledRoot(const std::string& fallback) {
+  const char* root = std::getenv("LUMETTA_TEST_INSTALLED_ROOT");
+  std::string chosen = root != nullptr ? root : fallback;
+  while (!chosen.empty() && chosen.back() == '/') chosen.pop_back();
+  return chosen;
+}
 
 class XvfbServer {
  public:

@@ -1,5 +1,10 @@
 #include "saver/platform/headless/HeadlessPlatform.h"
 
+#include <algorithm>
+#include <string_view>
+
+#include "saver/platform/TerminalText.h"
+
 #include <cstdlib>
 #include <utility>
 
@@ -60,9 +65,14 @@ void HeadlessPlatform::loadHTMLString(WebView& webView, const std::string& html)
   auto& view = static_cast<HeadlessWebView&>(webView);
   view.setPage(html);
   *m_out << "web view " << view.number() << ": loads this page (" << html.size()
-        << " bytes, no base URL):\n"
-        << html;
-  if (!html.empty() && html.back() != '\n') *m_out << "\n";
+        << " bytes, no base URL):\n";
+  // Line by line, each shown as it is but for what would drive a terminal
+  // (the paths in it come from $TMPDIR).
+  for (size_t at = 0; at < html.size();) {
+    const size_t end = std::min(html.find('\n', at), html.size());
+    *m_out << Printable(std::string_view(html).substr(at, end - at)) << "\n";
+    at = end + 1;
+  }
 }
 
 bool HeadlessPlatform::loadNibNamed(const std::string& name, SheetOwner& /*owner*/,
