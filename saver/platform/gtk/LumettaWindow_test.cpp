@@ -1,6 +1,8 @@
 // lumetta on a real X display: it plays the demo package, and snapshots of
 // its web view show the demo's colours where the demo program puts them.
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -39,7 +41,7 @@ class LumettaWindowTest : public XvfbTest {
     std::filesystem::create_directories(LUMETTA_SNAPSHOT_DIR);
     m_snapshot = std::string(LUMETTA_SNAPSHOT_DIR) + "/" + name + ".png";
     m_output = std::string(LUMETTA_SNAPSHOT_DIR) + "/" + name + ".log";
-    m_temp = std::filesystem::path(::testing::TempDir()) / ("lumetta-" + name);
+    m_temp = std::filesystem::path(::testing::TempDir()) / ("lumetta-" + name + "-" + std::to_string(getpid()));
     std::filesystem::remove_all(m_temp);
     std::filesystem::create_directories(m_temp);
   }
@@ -339,7 +341,7 @@ TEST_F(LumettaWindowTest, FollowsTheXScreenSaverWindowsSize) {
 TEST_F(LumettaWindowTest, ConfigurationSheetSaysWhenThereIsNoSettingsProgram) {
   Display* display = XOpenDisplay(s_server->display().c_str());
   ASSERT_NE(display, nullptr);
-  const std::filesystem::path package = m_temp.parent_path() / "lumetta-no-settings-package";
+  const std::filesystem::path package = m_temp.string() + "-package";
   std::filesystem::create_directories(package);
   FormContent form;
   form.main = MakeDemoSwf(kDemoMain);
