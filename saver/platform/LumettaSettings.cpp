@@ -126,7 +126,7 @@ bool ReadLines(const std::string& path, std::vector<std::string>& lines, std::st
 
 std::string SettingsFilePath() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
-  // The base directory specification ignores a relative value.
+  // XDG says a relative value is to be ignored.
   if (config != nullptr && config[0] == '/') return (fs::path(config) / kSettingsTail).string();
   const char* home = std::getenv("HOME");
   if (home != nullptr && *home != '\0') return (fs::path(home) / ".config" / kSettingsTail).string();
