@@ -8,6 +8,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -124,7 +126,7 @@ class PageConfinementTest : public XvfbTest {
     XvfbTest::SetUp();
     if (IsSkipped()) return;
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    m_root = std::filesystem::path(::testing::TempDir()) / ("lumetta-page-" + name);
+    m_root = std::filesystem::path(::testing::TempDir()) / ("lumetta-page-" + name + "-" + std::to_string(getpid()));
     std::filesystem::remove_all(m_root);
     std::filesystem::create_directories(m_root / "resources");
     std::filesystem::create_directories(m_root / "tmp");

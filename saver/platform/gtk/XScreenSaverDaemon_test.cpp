@@ -201,7 +201,8 @@ double WaitForDemo(Display* display, Window window, const DemoSwfStyle& style, D
     seen = CountDemoPixels(display, window, style);
     const double now = std::chrono::duration<double>(Clock::now() - start).count();
     if (ShowsDemo(seen, attributes.width, attributes.height)) return now;
-    if (lit != nullptr && seen.bright > 0)
+    // Once the stage shows, what is lit is the program's own drawing.
+    if (lit != nullptr && seen.bright > 0 && seen.background == 0)
       lit->push_back(std::to_string(now) + " s: " + std::to_string(seen.bright) +
                      " bright pixels, the brightest " + Describe(seen.brightest));
     std::this_thread::sleep_for(200ms);
