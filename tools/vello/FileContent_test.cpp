@@ -18,7 +18,6 @@
 #include "tools/vello/VelloRun_test.h"
 
 using vellorun::Bytes;
-using vellorun::Vello;
 
 namespace {
 
@@ -95,24 +94,6 @@ TEST(FileContentTest, HeldBytesAreHandedOutInPlace) {
   EXPECT_NE(piece, scratch);
   EXPECT_EQ(Bytes(piece, piece + 50), Bytes(bytes.begin() + 100, bytes.begin() + 150));
   EXPECT_EQ(FileContent::Held({}).size(), 0u);
-}
-
-// Larger than the pieces extract writes in, and not a multiple of the
-// scramble's 256-byte period; the program streams from the package file.
-TEST(FileContentTest, LargeProgramsAndFilesComeBackFromExtractByteForByte) {
-  TempDir dir;
-  Bytes program = Pattern((5u << 20) + 3, 7);
-  const char header[] = {'F', 'W', 'S', 10};
-  std::copy(header, header + 4, program.begin());
-  for (int i = 0; i < 4; ++i) program[4 + i] = static_cast<unsigned char>(program.size() >> (8 * i));
-  const Bytes file = Pattern((2u << 20) + 1, 9);
-  const auto packed = Vello(dir, {"pack", "-q", "-o", dir.File("big.dat"), "--main", dir.Write("main.swf", program),
-                                  "--file", "data.bin=" + dir.Write("data.bin", file)});
-  ASSERT_EQ(packed.exitCode, 0) << packed.err;
-  const auto extracted = Vello(dir, {"extract", "-q", dir.File("big.dat"), "-o", dir.File("out")});
-  ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
-  EXPECT_TRUE(TempDir::ReadAll(dir.File("out/main.swf")) == program);
-  EXPECT_TRUE(TempDir::ReadAll(dir.File("out/files/data.bin")) == file);
 }
 
 // A compressed item inflates a piece at a time to exactly its recorded
