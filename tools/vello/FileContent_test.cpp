@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "system/RandomBytes_test.h"
 #include "system/SysFile.h"
 #include "tools/vello/OutputFolder.h"
 #include "tools/vello/PackageContent.h"
@@ -19,21 +20,9 @@
 
 using vellorun::Bytes;
 
-namespace {
-
-Bytes Pattern(std::size_t n, std::uint32_t seed) {
-  Bytes bytes(n);
-  for (auto& b : bytes) {
-    seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
-    b = static_cast<unsigned char>(seed);
-  }
-  return bytes;
-}
-
-}  // namespace
 
 TEST(FileContentTest, StoredRunsAreDescrambledPieceByPieceFromAnyOffset) {
-  const Bytes stored = Pattern(1000, 3);
+  const Bytes stored = RandomBytes(1000, 3);
   const int k = 125;
   const FileContent content = FileContent::Descrambled(stored.data(), 1000, k);
   EXPECT_EQ(content.size(), 1000u);
@@ -53,8 +42,8 @@ TEST(FileContentTest, StoredRunsAreDescrambledPieceByPieceFromAnyOffset) {
 TEST(FileContentTest, RunsInThePackageFileAreStreamedAndAShrunkFileIsAnError) {
   TempDir dir;
   const std::size_t length = 600001;  // three pieces of writing
-  const Bytes stored = Pattern(length, 11);
-  Bytes file = Pattern(100, 13);
+  const Bytes stored = RandomBytes(length, 11);
+  Bytes file = RandomBytes(100, 13);
   file.insert(file.end(), stored.begin(), stored.end());
   dir.Write("package.dat", file);
   CSysFile package;
@@ -86,7 +75,7 @@ TEST(FileContentTest, RunsInThePackageFileAreStreamedAndAShrunkFileIsAnError) {
 }
 
 TEST(FileContentTest, HeldBytesAreHandedOutInPlace) {
-  const Bytes bytes = Pattern(300, 5);
+  const Bytes bytes = RandomBytes(300, 5);
   const FileContent content = FileContent::Held(RunBytes(bytes.begin(), bytes.end()));
   EXPECT_EQ(content.size(), 300u);
   unsigned char scratch[300] = {};

@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -313,28 +310,16 @@ TEST(Refusals, ExtractReplacesNothingButRegularFiles) {
   const std::string out = dir.File("out"), target = dir.File("out/main.swf");
   const struct {
     const char* what;
-    std::function<bool()> make;
+    vellorun::Maker make;
     mode_t type;
-  } cases[] = {
-      {"a FIFO", [&] { return mkfifo(target.c_str(), 0600) == 0; }, S_IFIFO},
-      {"a twin of /dev/null", [&] { return mknod(target.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; }, S_IFCHR},
-      {"a socket",
-       [&] {
-         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-         sockaddr_un address{};
-         address.sun_family = AF_UNIX;
-         std::snprintf(address.sun_path, sizeof address.sun_path, "%s", target.c_str());
-         const bool made = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-         close(fd);
-         return made;
-       },
-       S_IFSOCK},
-  };
+  } cases[] = {{"a FIFO", vellorun::MakeFifo, S_IFIFO},
+               {"a twin of /dev/null", vellorun::MakeCharacterDevice, S_IFCHR},
+               {"a socket", vellorun::MakeSocket, S_IFSOCK}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::filesystem::remove_all(out);
     std::filesystem::create_directory(out);
-    if (!c.make()) {
+    if (!c.make(target)) {
       std::cout << "skipped " << c.what << ": " << std::strerror(errno) << " (mknod needs root)\n";
       continue;
     }

@@ -4,12 +4,17 @@
 // tests of the tool.
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <utility>
@@ -107,6 +112,22 @@ inline Bytes Cws(const Bytes& fws) {
   b[0] = 'C';
   recordbytes::Append(b, Deflated(Bytes(fws.begin() + 8, fws.end()), 9));
   return b;
+}
+
+// Makes a thing of a kind at the path; false when this user cannot.
+using Maker = bool (*)(const std::string& path);
+inline bool MakeCharacterDevice(const std::string& path) {  // a twin of /dev/null
+  return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+}
+inline bool MakeFifo(const std::string& path) { return mkfifo(path.c_str(), 0644) == 0; }
+inline bool MakeSocket(const std::string& path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  const bool made = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return made;
 }
 
 // Text that deflate shrinks well.
