@@ -74,17 +74,6 @@ TEST(FileContentTest, RunsInThePackageFileAreStreamedAndAShrunkFileIsAnError) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("out")), {}), 1) << "no temporary file left";
 }
 
-TEST(FileContentTest, HeldBytesAreHandedOutInPlace) {
-  const Bytes bytes = RandomBytes(300, 5);
-  const FileContent content = FileContent::Held(RunBytes(bytes.begin(), bytes.end()));
-  EXPECT_EQ(content.size(), 300u);
-  unsigned char scratch[300] = {};
-  const unsigned char* piece = content.Piece(100, 50, scratch);
-  EXPECT_NE(piece, scratch);
-  EXPECT_EQ(Bytes(piece, piece + 50), Bytes(bytes.begin() + 100, bytes.begin() + 150));
-  EXPECT_EQ(FileContent::Held({}).size(), 0u);
-}
-
 // A compressed item inflates a piece at a time to exactly its recorded
 // size: a stream that ends sooner or goes on longer, or is damaged, fails
 // at the piece where that shows. Pieces asked out of order still come right.

@@ -49,10 +49,9 @@ std::vector<std::vector<std::string>> RewritesOf(const std::string& package) {
           {"set-swf-version", package, "--form", "0", "7", "--drop-duplicates"}};
 }
 
-// Runs a vello command as another user, in the child only.
-// vello as another user runs from a copy in scratch (which the test opens
-// to others): the build folder may lie where that user cannot enter, as in
-// a clone under /root or in a mktemp -d folder.
+// Runs a vello command as another user, from a copy in scratch (which the
+// test opens to others): the build folder may lie where that user cannot
+// enter, as in a clone under /root or in a mktemp -d folder.
 vellorun::Result VelloAs(uid_t uid, gid_t gid, const TempDir& scratch, const std::vector<std::string>& args) {
   const std::string program = scratch.File(".vello");
   if (!fs::exists(program)) {
@@ -61,12 +60,7 @@ vellorun::Result VelloAs(uid_t uid, gid_t gid, const TempDir& scratch, const std
   }
   return vellorun::FinishVello(scratch, vellorun::StartVello(scratch, args, [&] {
                                  if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
-                                 std::vector<char*> argv{const_cast<char*>(program.c_str())};
-                                 for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-                                 argv.push_back(nullptr);
-                                 execv(program.c_str(), argv.data());
-                                 _exit(127);
-                               }));
+                               }, program));
 }
 
 // ---- bytes a rewrite would drop ----

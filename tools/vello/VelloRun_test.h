@@ -33,12 +33,13 @@ struct Result {
   std::string out, err;
 };
 
-// Starts VELLO_PROGRAM with the arguments, standard output and error
-// caught in files of scratch; inChild runs in the child just before the
-// program (to set limits or become another user). A run that hangs is
-// ended by SIGALRM after half a minute.
+// Starts the program (VELLO_PROGRAM or a copy of it) with the arguments,
+// standard output and error caught in files of scratch; inChild runs in
+// the child just before the program (to set limits or become another
+// user). A run that hangs is ended by SIGALRM after half a minute.
 inline pid_t StartVello(const TempDir& scratch, const std::vector<std::string>& args,
-                        const std::function<void()>& inChild = nullptr) {
+                        const std::function<void()>& inChild = nullptr,
+                        const std::string& program = VELLO_PROGRAM) {
   const std::string outPath = scratch.File(".stdout"), errPath = scratch.File(".stderr");
   const pid_t pid = fork();
   if (pid == 0) {
@@ -48,10 +49,10 @@ inline pid_t StartVello(const TempDir& scratch, const std::vector<std::string>& 
     dup2(err, STDERR_FILENO);
     alarm(30);
     if (inChild) inChild();
-    std::vector<char*> argv{const_cast<char*>(VELLO_PROGRAM)};
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(VELLO_PROGRAM, argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   return pid;
