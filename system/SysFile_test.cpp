@@ -339,7 +339,7 @@ TEST_F(SysFileTest, AdoptedHandlesStayOpenOwnOnesAreClosed) {
 
 // ---- whole files, text mode ----------------------------------------------------
 
-TEST_F(SysFileTest, WholeFilesWriteAndReadBackEmptyOnesToo) {
+TEST_F(SysFileTest, WholeFilesWriteAndReadBackOrFailLeavingTheOutputs) {
   for (const std::string& bytes : {Hex("00ff10") + AsciiText(5000), std::string()}) {
     const int size = static_cast<int>(bytes.size());
     EXPECT_TRUE(CSysFile::WriteFromRamToDisk(path, bytes.data(), size));
@@ -352,22 +352,19 @@ TEST_F(SysFileTest, WholeFilesWriteAndReadBackEmptyOnesToo) {
     EXPECT_EQ(bytes, std::string(reinterpret_cast<char*>(data), bytes.size()));
     delete[] data;
   }
-}
-
-TEST_F(SysFileTest, WholeFileFailures) {
+  // Failures.
   unsigned char sentinel = 0;
   unsigned char* data = &sentinel;
   int length = 1234;
-  EXPECT_FALSE(CSysFile::ReadToRamFromDisk(path, &data, length)) << "missing";
+  EXPECT_FALSE(CSysFile::ReadToRamFromDisk(dir.WideFile("missing"), &data, length)) << "missing";
   EXPECT_EQ(&sentinel, data) << "a file that does not open leaves the outputs alone";
   EXPECT_EQ(1234, length);
   EXPECT_FALSE(CSysFile::ReadToRamFromDisk(dir.path().wstring(), &data, length)) << "directory";
   EXPECT_EQ(nullptr, data);
   EXPECT_EQ(0, length);
   EXPECT_FALSE(CSysFile::WriteFromRamToDisk(dir.path().wstring(), "x", 1));
-  const int size = 100;
   if (std::filesystem::exists("/dev/full")) {
-    EXPECT_FALSE(CSysFile::WriteFromRamToDisk(L"/dev/full", AsciiText(100).data(), size));
+    EXPECT_FALSE(CSysFile::WriteFromRamToDisk(L"/dev/full", AsciiText(100).data(), 100));
   }
 }
 
