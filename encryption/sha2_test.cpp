@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
