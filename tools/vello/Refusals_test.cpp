@@ -139,22 +139,6 @@ TEST(Refusals, ExtractRefusesNamesLeadingOutOfTheFolder) {
   }
 }
 
-TEST(Refusals, ExtractReplacesOnlyWithForce) {
-  TempDir dir;
-  const Bytes program = vellorun::Fws(64, 9, 1);
-  const std::string package = dir.Write("p.dat", PackageWith(program, {}));
-  const Bytes mine = {'m', 'i', 'n', 'e'};
-  dir.Write("out/main.swf", {});
-  std::filesystem::create_directories(dir.File("out"));
-  dir.Write("out/main.swf", mine);
-  const auto refused = Vello(dir, {"extract", package, "-o", dir.File("out")});
-  EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_NE(refused.err.find("main.swf exists (use --force to replace it)"), std::string::npos) << refused.err;
-  EXPECT_EQ(TempDir::ReadAll(dir.File("out/main.swf")), mine);
-  EXPECT_EQ(Vello(dir, {"extract", package, "-o", dir.File("out"), "--force"}).exitCode, 0);
-  EXPECT_EQ(TempDir::ReadAll(dir.File("out/main.swf")), program);
-}
-
 // What pack refuses: each case names the input and why, exits with its
 // code, and leaves every file as it was and no output.
 TEST(Refusals, PackRefusesWhatItCannotStandBehind) {
@@ -297,11 +281,12 @@ TEST(Refusals, ExtractRefusesNamesThatCollide) {
   }
 }
 
-// Something other than a regular file where an output goes is never written
-// into, waited on or replaced, even with --force.
-TEST(Refusals, ExtractReplacesNothingButRegularFiles) {
+// A file where an output goes is replaced only with --force; something
+// other than a regular file is never written into, waited on or replaced.
+TEST(Refusals, ExtractReplacesOnlyRegularFilesAndOnlyWithForce) {
   TempDir dir;
-  const std::string package = dir.Write("p.dat", PackageWith(vellorun::Fws(64, 9, 1), {}));
+  const Bytes program = vellorun::Fws(64, 9, 1);
+  const std::string package = dir.Write("p.dat", PackageWith(program, {}));
   const std::string out = dir.File("out"), target = dir.File("out/main.swf");
   const struct {
     const char* what;
@@ -325,6 +310,16 @@ TEST(Refusals, ExtractReplacesNothingButRegularFiles) {
     ASSERT_EQ(lstat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & S_IFMT, c.type);
   }
+  std::filesystem::remove_all(out);
+  std::filesystem::create_directory(out);
+  const Bytes mine = {'m', 'i', 'n', 'e'};
+  dir.Write("out/main.swf", mine);
+  const auto refused = Vello(dir, {"extract", package, "-o", out});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("main.swf exists (use --force to replace it)"), std::string::npos) << refused.err;
+  EXPECT_EQ(TempDir::ReadAll(target), mine);
+  EXPECT_EQ(Vello(dir, {"extract", package, "-o", out, "--force"}).exitCode, 0);
+  EXPECT_EQ(TempDir::ReadAll(target), program);
 }
 
 // Inputs are looked at before they are opened: a FIFO would block, and a
