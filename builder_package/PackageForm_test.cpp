@@ -330,22 +330,4 @@ TEST(FormMaskTest, MaskIsItsLevel9StreamScrambledAndAFailedPackLeavesTheFormWrit
   }
 }
 
-TEST(FormMaskTest, DamagedMaskFailsToUnpack) {
-  const std::pair<Bytes, int> cases[] = {
-      {{1, 2, 3, 4, 5, 6, 7, 8}, 100},  // not a zlib stream
-      {{1, 2, 3}, INT32_MAX},           // impossible ratio
-      {{1, 2, 3}, 0}};
-  for (const auto& [stored, unpacked] : cases) {
-    recordbytes::Form fields;
-    fields.mask = stored;
-    fields.unpackedMask = unpacked;
-    FormFromBytes read(recordbytes::FormRecord(14, fields));
-    ASSERT_TRUE(read.ok);
-    unsigned char* out = nullptr;
-    int size = 0;
-    EXPECT_FALSE(read.form.UnpackMaskToRam(&out, size)) << unpacked;
-    delete[] out;
-  }
-}
-
 }  // namespace

@@ -263,16 +263,20 @@ TEST(SectionDamageTest, ReasonNamesTheFormTheFieldAndTheBytesLeft) {
   EXPECT_EQ(p.GetReadFailure().ToString(), "the file does not open");
 }
 
+// The mask of a form and every resource unpack through one routine.
 TEST(SectionDamageTest, ResourcesThatCannotInflateToTheirSizeAreRefused) {
   const Bytes stored = recordbytes::Scrambled(recordbytes::Compressed(kXul, 1), 76);
   const int32_t packed = static_cast<int32_t>(stored.size());
   const int32_t real = static_cast<int32_t>(kXul.size());
+  const std::pair<Bytes, int32_t> cases[] = {
+      {stored, real + 1}, {stored, real - 1}, {stored, packed * 1100}, {stored, INT32_MAX}, {stored, 0},
+      {{1, 2, 3, 4, 5, 6, 7, 8}, 100}};  // the last no zlib stream
   TempDir dir;
-  for (int32_t unpacked : {real + 1, real - 1, packed * 1100, INT32_MAX}) {
+  for (const auto& [bytes, unpacked] : cases) {
     Bytes file = recordbytes::PackageFile(14, {}, Bytes(28 * 4, 0));  // sections up to the xul
-    Int(file, packed);
+    Int(file, static_cast<int32_t>(bytes.size()));
     Int(file, unpacked);
-    recordbytes::Append(file, stored);
+    recordbytes::Append(file, bytes);
     CPackage p;
     ASSERT_TRUE(p.Load(0, dir.Put("p.dat", file))) << p.GetReadFailure().ToString();
     unsigned char* out = nullptr;

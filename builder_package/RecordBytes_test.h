@@ -157,17 +157,6 @@ inline Bytes Compressed(const Bytes& plain, int level) {
   return out;
 }
 
-// A resource as stored: its packed and unpacked sizes, then its zlib
-// stream at the level scrambled with constant k.
-inline Bytes Resource(const Bytes& plain, int level, int k) {
-  const Bytes stored = Scrambled(Compressed(plain, level), k);
-  Bytes out;
-  Int(out, static_cast<int32_t>(stored.size()));
-  Int(out, static_cast<int32_t>(plain.size()));
-  Append(out, stored);
-  return out;
-}
-
 // The bytes an unpack operation hands out (none when it fails), released
 // here; expectSuccess adds the check that it succeeds.
 template <class T>

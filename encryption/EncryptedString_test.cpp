@@ -101,10 +101,6 @@ TEST(EncryptedString, CipherIsCbcUnderTheHashedPassPhraseAsOpenSslComputesIt) {
     const Bytes plain = PlainForm(c.text);
     ASSERT_EQ(cipher.size(), c.length);
     EXPECT_EQ(cipher, PeerCbc(plain));
-    // Zero IV: the first block is its plain block's ECB encipherment.
-    EXPECT_EQ(Bytes(cipher.begin(), cipher.begin() + 8),
-              vello_test::OpenSslBf("BF-ECB", true, PassPhraseKey(), {},
-                                    Bytes(plain.begin(), plain.begin() + 8)));
     EXPECT_EQ(s.GetString(), Wide(c.text));
   }
 

@@ -1,7 +1,6 @@
 #include "encryption/Encryption.h"
 
 #include <gtest/gtest.h>
-#include <openssl/bn.h>
 #include <openssl/evp.h>
 
 #include <cstdio>
@@ -49,58 +48,6 @@ Bytes RandomBytes(std::mt19937& rng, std::size_t n) {
   Bytes b(n);
   for (auto& c : b) c = static_cast<unsigned char>(rng());
   return b;
-}
-
-// ---- Initial tables ----
-
-// Pi's fractional hexadecimal digits, recomputed with Machin's formula
-// (pi = 16 atan 1/5 - 4 atan 1/239) in OpenSSL big-number fixed point.
-std::vector<uint32_t> PiWords(int words) {
-  const int bits = words * 32 + 64;  // 64 guard bits
-  auto atan_inv = [&](unsigned long x) {
-    BIGNUM* sum = BN_new();
-    BIGNUM* term = BN_new();
-    BIGNUM* q = BN_new();
-    BN_zero(sum);
-    BN_one(term);
-    BN_lshift(term, term, bits + 4);
-    BN_div_word(term, x);
-    for (unsigned long k = 1, sign = 0; !BN_is_zero(term); k += 2, sign ^= 1) {
-      BN_copy(q, term);
-      BN_div_word(q, k);
-      sign ? BN_sub(sum, sum, q) : BN_add(sum, sum, q);
-      BN_div_word(term, x * x);
-    }
-    BN_free(term);
-    BN_free(q);
-    return sum;
-  };
-  BIGNUM* a = atan_inv(5);
-  BIGNUM* b = atan_inv(239);
-  BN_mul_word(a, 16);
-  BN_mul_word(b, 4);
-  BIGNUM* pi = BN_new();
-  BN_sub(pi, a, b);  // pi * 2^(bits + 4)
-  BN_rshift(pi, pi, 4 + 64);
-  BN_mask_bits(pi, words * 32);  // drop the integer part 3
-  Bytes be(static_cast<std::size_t>(words) * 4);
-  BN_bn2binpad(pi, be.data(), static_cast<int>(be.size()));
-  std::vector<uint32_t> out(static_cast<std::size_t>(words));
-  for (int i = 0; i < words; ++i)
-    out[i] = (uint32_t(be[4 * i]) << 24) | (uint32_t(be[4 * i + 1]) << 16) |
-             (uint32_t(be[4 * i + 2]) << 8) | be[4 * i + 3];
-  BN_free(a);
-  BN_free(b);
-  BN_free(pi);
-  return out;
-}
-
-TEST(EncryptionTablesTest, InitialTablesAreTheHexDigitsOfPi) {
-  std::vector<uint32_t> pi = PiWords(18 + 4 * 256);
-  for (int i = 0; i < 18; ++i) EXPECT_EQ(Encryption::m_INIT_PA[i], pi[i]) << "P " << i;
-  for (int box = 0; box < 4; ++box)
-    for (int i = 0; i < 256; ++i)
-      ASSERT_EQ(Encryption::m_INIT_SB[box][i], pi[18 + 256 * box + i]) << "S" << box << " " << i;
 }
 
 // ---- Published vectors and the internals ----

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -156,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(Fips180, Sha2VectorTest, ::testing::ValuesIn(kVectors),
 
 class Sha2FamilyTest : public ::testing::TestWithParam<const Family*> {};
 
-TEST_P(Sha2FamilyTest, MessagesMatchEvp) {
+TEST_P(Sha2FamilyTest, MessagesOfEveryTailAndInAnyPiecesMatchEvp) {
   const Family& f = *GetParam();
   std::mt19937_64 rng(2024);
   // Every tail length over two blocks: tails that leave no room for the
@@ -166,11 +165,7 @@ TEST_P(Sha2FamilyTest, MessagesMatchEvp) {
     ASSERT_EQ(f.hex({msg}), EvpHex(f.name, msg)) << "length " << len;
   }
   EXPECT_EQ(f.data(reinterpret_cast<const sha2_byte*>("abc"), 3, nullptr), nullptr);
-}
-
-TEST_P(Sha2FamilyTest, EverySplitOfAMessageGivesTheSameDigest) {
-  const Family& f = *GetParam();
-  std::mt19937_64 rng(11);
+  // Every split of one message into three pieces, and one byte at a time.
   Message msg = RandomMessage(rng, 3 * f.block_length + 5);
   const std::string whole = EvpHex(f.name, msg);
   for (std::size_t a = 0; a <= msg.size(); a += 3) {
@@ -285,54 +280,6 @@ TEST(Sha2Test, EveryAvailableCompressionAgreesWithThePortableOne) {
       CompareWithPortable<uint32_t>(kCompress256Variants, kCompress256VariantCount, 64) +
       CompareWithPortable<uint64_t>(kCompress512Variants, kCompress512VariantCount, 128);
   if (compared == 0) GTEST_SKIP() << "only the portable compressions run on this host";
-}
-
-// Runs SHA-512 and SHA-384 on one variant for its lifetime.
-class UsingCompress512 {
- public:
-  explicit UsingCompress512(const char* name) : ok_(sha2_detail::UseCompress512(name)) {}
-  ~UsingCompress512() { sha2_detail::UseCompress512(nullptr); }
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_;
-};
-
-// Each SHA-512 variant the host runs, selected for the whole module and
-// driven through the public entry points: every length over nine blocks
-// (lone and paired blocks, every tail) and a long message in uneven pieces.
-TEST(Sha2Test, EverySha512VariantMatchesEvpThroughTheEntryPoints) {
-  using namespace sha2_detail;
-  const std::string host_choice = Compress512Name();
-  EXPECT_FALSE(UseCompress512("no-such-variant"));
-  EXPECT_EQ(Compress512Name(), host_choice);
-  std::mt19937_64 rng(512);
-  const Message all = RandomMessage(rng, 9 * 128 + 1);
-  Message long_message = RandomMessage(rng, 100000);
-  std::vector<Message> pieces;
-  for (std::size_t at = 0; at < long_message.size();) {
-    const std::size_t n = std::min<std::size_t>(rng() % 3000, long_message.size() - at);
-    pieces.emplace_back(long_message.begin() + at, long_message.begin() + at + n);
-    at += n;
-  }
-  for (std::size_t v = 0; v < kCompress512VariantCount; ++v) {
-    const char* name = kCompress512Variants[v].name;
-    if (!kCompress512Variants[v].available()) {
-      EXPECT_FALSE(UseCompress512(name)) << name;
-      continue;
-    }
-    UsingCompress512 using_it(name);
-    ASSERT_TRUE(using_it.ok()) << name;
-    ASSERT_STREQ(Compress512Name(), name);
-    for (const Family* f : {&kSha512, &kSha384}) {
-      for (std::size_t len = 0; len <= all.size(); ++len) {
-        const Message msg(all.begin(), all.begin() + len);
-        ASSERT_EQ(f->hex({msg}), EvpHex(f->name, msg)) << name << " " << f->name << " " << len;
-      }
-      EXPECT_EQ(f->hex(pieces), EvpHex(f->name, long_message)) << name << " " << f->name;
-    }
-  }
-  EXPECT_EQ(Compress512Name(), host_choice);
 }
 
 TEST(Sha2DeathTest, NullContextsAreProgrammingErrors) {

@@ -47,17 +47,6 @@ constexpr bool kSanitized = false;
 
 }  // namespace
 
-TEST(ByteRunTest, RunsOfEverySizeHoldTheirBytes) {
-  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{4096},
-                                 kByteRunPage - 1, kByteRunPage, 3 * kByteRunPage + 5}) {
-    ByteRun run = NewByteRun(size);
-    ASSERT_NE(run, nullptr) << size;
-    const Bytes bytes = Pattern(size);
-    std::copy(bytes.begin(), bytes.end(), run.get());
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), run.get())) << size;
-  }
-}
-
 TEST(ByteRunTest, LargeRunsHaveWholeHugePagesOfTheirOwnAndGiveThemBack) {
   if (kSanitized) GTEST_SKIP() << "under the address sanitizer every run comes from the heap";
   ByteRun run = NewByteRun(3 * kByteRunPage + 5);

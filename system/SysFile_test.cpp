@@ -243,7 +243,7 @@ TEST_F(SysFileTest, RemainingFollowsWritesThatGrowTheFile) {
 
 // Bytes read at an offset leave the stream where it was, and its buffer
 // too; positions past 2 GiB are told (a sparse file costs no space).
-TEST_F(SysFileTest, ReadAtTellAndSkip) {
+TEST_F(SysFileTest, ReadAtTellAndSkipWhereTheFileSeeks) {
   Store("0123456789abcdef");
   CSysFile f;
   ASSERT_TRUE(f.Open(path, L"rb"));
@@ -263,35 +263,31 @@ TEST_F(SysFileTest, ReadAtTellAndSkip) {
   ASSERT_TRUE(f.ReadChar(c));
   EXPECT_EQ('a', c);
 
-  ASSERT_EQ(0, truncate(dir.File("f").c_str(), 3LL << 30));
-  ASSERT_TRUE(f.Skip(3LL << 30));
-  EXPECT_EQ((3LL << 30) + 11, f.Tell());
-  EXPECT_EQ(2, f.ReadAt((3LL << 30) - 2, piece, 8));
-  EXPECT_EQ(std::string(2, '\0'), std::string(piece, 2));
-}
-
-// Pipes and streams in memory have no offsets to read at.
-TEST_F(SysFileTest, ReadAtNeedsAFileThatSeeks) {
-  Store("abc");
+  // Pipes and streams in memory have no offsets to read at.
   FILE* pipe = popen(("cat '" + dir.File("f") + "'").c_str(), "r");
   ASSERT_NE(nullptr, pipe);
   {
-    CSysFile f(pipe);
-    EXPECT_FALSE(f.CanReadAt());
-    EXPECT_EQ(-1, f.Tell());
-    EXPECT_FALSE(f.Skip(1));
+    CSysFile piped(pipe);
+    EXPECT_FALSE(piped.CanReadAt());
+    EXPECT_EQ(-1, piped.Tell());
+    EXPECT_FALSE(piped.Skip(1));
   }
   pclose(pipe);
   char memory[] = "abc";
   FILE* inMemory = fmemopen(memory, 3, "rb");
   ASSERT_NE(nullptr, inMemory);
   {
-    CSysFile f(inMemory);
-    EXPECT_FALSE(f.CanReadAt());
-    char piece[3];
-    EXPECT_EQ(-1, f.ReadAt(0, piece, 3));
+    CSysFile inRam(inMemory);
+    EXPECT_FALSE(inRam.CanReadAt());
+    EXPECT_EQ(-1, inRam.ReadAt(0, piece, 3));
   }
   std::fclose(inMemory);
+
+  ASSERT_EQ(0, truncate(dir.File("f").c_str(), 3LL << 30));
+  ASSERT_TRUE(f.Skip(3LL << 30));
+  EXPECT_EQ((3LL << 30) + 11, f.Tell());
+  EXPECT_EQ(2, f.ReadAt((3LL << 30) - 2, piece, 8));
+  EXPECT_EQ(std::string(2, '\0'), std::string(piece, 2));
 }
 
 // ---- opening and handles -----------------------------------------------------
@@ -339,7 +335,7 @@ TEST_F(SysFileTest, AdoptedHandlesStayOpenOwnOnesAreClosed) {
 
 // ---- whole files, text mode ----------------------------------------------------
 
-TEST_F(SysFileTest, WholeFilesWriteAndReadBackEmptyOnesToo) {
+TEST_F(SysFileTest, WholeFilesWriteAndReadBackOrFailLeavingTheOutputs) {
   for (const std::string& bytes : {Hex("00ff10") + AsciiText(5000), std::string()}) {
     const int size = static_cast<int>(bytes.size());
     EXPECT_TRUE(CSysFile::WriteFromRamToDisk(path, bytes.data(), size));
@@ -352,22 +348,19 @@ TEST_F(SysFileTest, WholeFilesWriteAndReadBackEmptyOnesToo) {
     EXPECT_EQ(bytes, std::string(reinterpret_cast<char*>(data), bytes.size()));
     delete[] data;
   }
-}
-
-TEST_F(SysFileTest, WholeFileFailures) {
+  // Failures.
   unsigned char sentinel = 0;
   unsigned char* data = &sentinel;
   int length = 1234;
-  EXPECT_FALSE(CSysFile::ReadToRamFromDisk(path, &data, length)) << "missing";
+  EXPECT_FALSE(CSysFile::ReadToRamFromDisk(dir.WideFile("missing"), &data, length)) << "missing";
   EXPECT_EQ(&sentinel, data) << "a file that does not open leaves the outputs alone";
   EXPECT_EQ(1234, length);
   EXPECT_FALSE(CSysFile::ReadToRamFromDisk(dir.path().wstring(), &data, length)) << "directory";
   EXPECT_EQ(nullptr, data);
   EXPECT_EQ(0, length);
   EXPECT_FALSE(CSysFile::WriteFromRamToDisk(dir.path().wstring(), "x", 1));
-  const int size = 100;
   if (std::filesystem::exists("/dev/full")) {
-    EXPECT_FALSE(CSysFile::WriteFromRamToDisk(L"/dev/full", AsciiText(100).data(), size));
+    EXPECT_FALSE(CSysFile::WriteFromRamToDisk(L"/dev/full", AsciiText(100).data(), 100));
   }
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "system/RandomBytes_test.h"
 #include "system/SysFile.h"
 #include "tools/vello/OutputFolder.h"
 #include "tools/vello/PackageContent.h"
@@ -18,23 +19,10 @@
 #include "tools/vello/VelloRun_test.h"
 
 using vellorun::Bytes;
-using vellorun::Vello;
 
-namespace {
-
-Bytes Pattern(std::size_t n, std::uint32_t seed) {
-  Bytes bytes(n);
-  for (auto& b : bytes) {
-    seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
-    b = static_cast<unsigned char>(seed);
-  }
-  return bytes;
-}
-
-}  // namespace
 
 TEST(FileContentTest, StoredRunsAreDescrambledPieceByPieceFromAnyOffset) {
-  const Bytes stored = Pattern(1000, 3);
+  const Bytes stored = RandomBytes(1000, 3);
   const int k = 125;
   const FileContent content = FileContent::Descrambled(stored.data(), 1000, k);
   EXPECT_EQ(content.size(), 1000u);
@@ -54,8 +42,8 @@ TEST(FileContentTest, StoredRunsAreDescrambledPieceByPieceFromAnyOffset) {
 TEST(FileContentTest, RunsInThePackageFileAreStreamedAndAShrunkFileIsAnError) {
   TempDir dir;
   const std::size_t length = 600001;  // three pieces of writing
-  const Bytes stored = Pattern(length, 11);
-  Bytes file = Pattern(100, 13);
+  const Bytes stored = RandomBytes(length, 11);
+  Bytes file = RandomBytes(100, 13);
   file.insert(file.end(), stored.begin(), stored.end());
   dir.Write("package.dat", file);
   CSysFile package;
@@ -84,35 +72,6 @@ TEST(FileContentTest, RunsInThePackageFileAreStreamedAndAShrunkFileIsAnError) {
   folder.Discard();
   EXPECT_FALSE(std::filesystem::exists(dir.File("out/cut.swf")));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("out")), {}), 1) << "no temporary file left";
-}
-
-TEST(FileContentTest, HeldBytesAreHandedOutInPlace) {
-  const Bytes bytes = Pattern(300, 5);
-  const FileContent content = FileContent::Held(RunBytes(bytes.begin(), bytes.end()));
-  EXPECT_EQ(content.size(), 300u);
-  unsigned char scratch[300] = {};
-  const unsigned char* piece = content.Piece(100, 50, scratch);
-  EXPECT_NE(piece, scratch);
-  EXPECT_EQ(Bytes(piece, piece + 50), Bytes(bytes.begin() + 100, bytes.begin() + 150));
-  EXPECT_EQ(FileContent::Held({}).size(), 0u);
-}
-
-// Larger than the pieces extract writes in, and not a multiple of the
-// scramble's 256-byte period; the program streams from the package file.
-TEST(FileContentTest, LargeProgramsAndFilesComeBackFromExtractByteForByte) {
-  TempDir dir;
-  Bytes program = Pattern((5u << 20) + 3, 7);
-  const char header[] = {'F', 'W', 'S', 10};
-  std::copy(header, header + 4, program.begin());
-  for (int i = 0; i < 4; ++i) program[4 + i] = static_cast<unsigned char>(program.size() >> (8 * i));
-  const Bytes file = Pattern((2u << 20) + 1, 9);
-  const auto packed = Vello(dir, {"pack", "-q", "-o", dir.File("big.dat"), "--main", dir.Write("main.swf", program),
-                                  "--file", "data.bin=" + dir.Write("data.bin", file)});
-  ASSERT_EQ(packed.exitCode, 0) << packed.err;
-  const auto extracted = Vello(dir, {"extract", "-q", dir.File("big.dat"), "-o", dir.File("out")});
-  ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
-  EXPECT_TRUE(TempDir::ReadAll(dir.File("out/main.swf")) == program);
-  EXPECT_TRUE(TempDir::ReadAll(dir.File("out/files/data.bin")) == file);
 }
 
 // A compressed item inflates a piece at a time to exactly its recorded

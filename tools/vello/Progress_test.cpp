@@ -36,7 +36,7 @@ TEST(Progress, ShownOnlyForBigContentOnATerminal) {
   EXPECT_NE(line.find(dir.File("c.dat") + ": packed 1 form, "), std::string::npos) << line;
   // The protected program decodes to half the bytes it is stored in: the
   // bar still ends full.
-  for (const std::string command : {"extract " + dir.File("a.dat") + " -o " + dir.File("x"),
+  for (const std::string& command : {"extract " + dir.File("a.dat") + " -o " + dir.File("x"),
                                     "verify " + dir.File("a.dat")}) {
     const std::string bar = OnTerminal(command);
     const std::string label = command.substr(0, command.find(' ')) == "extract" ? "\rextracting [" : "\rverifying [";

@@ -7,10 +7,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <sys/inotify.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
 
 #include <csignal>
 #include <cstring>
@@ -52,10 +49,9 @@ std::vector<std::vector<std::string>> RewritesOf(const std::string& package) {
           {"set-swf-version", package, "--form", "0", "7", "--drop-duplicates"}};
 }
 
-// Runs a vello command as another user, in the child only.
-// vello as another user runs from a copy in scratch (which the test opens
-// to others): the build folder may lie where that user cannot enter, as in
-// a clone under /root or in a mktemp -d folder.
+// Runs a vello command as another user, from a copy in scratch (which the
+// test opens to others): the build folder may lie where that user cannot
+// enter, as in a clone under /root or in a mktemp -d folder.
 vellorun::Result VelloAs(uid_t uid, gid_t gid, const TempDir& scratch, const std::vector<std::string>& args) {
   const std::string program = scratch.File(".vello");
   if (!fs::exists(program)) {
@@ -64,12 +60,7 @@ vellorun::Result VelloAs(uid_t uid, gid_t gid, const TempDir& scratch, const std
   }
   return vellorun::FinishVello(scratch, vellorun::StartVello(scratch, args, [&] {
                                  if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
-                                 std::vector<char*> argv{const_cast<char*>(program.c_str())};
-                                 for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-                                 argv.push_back(nullptr);
-                                 execv(program.c_str(), argv.data());
-                                 _exit(127);
-                               }));
+                               }, program));
 }
 
 // ---- bytes a rewrite would drop ----
@@ -160,22 +151,6 @@ TEST(Saving, RewritesRefuseToDropDuplicateRecordsUnlessTold) {
 
 // ---- what stands at the target ----
 
-// Makes a thing of a kind at the path; false when this user cannot.
-using Maker = bool (*)(const std::string& path);
-
-bool MakeCharacterDevice(const std::string& path) {  // a twin of /dev/null
-  return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
-}
-bool MakeFifo(const std::string& path) { return mkfifo(path.c_str(), 0644) == 0; }
-bool MakeSocket(const std::string& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address = {};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  const bool made = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return made;
-}
 bool MakeFolder(const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }
 
 TEST(Saving, ATargetThatIsNotARegularFileIsLeftAsItWas) {
@@ -184,10 +159,10 @@ TEST(Saving, ATargetThatIsNotARegularFileIsLeftAsItWas) {
   const std::string package = dir.Write("p.dat", Package());
   fs::create_directory(dir.path() / "work");
   const std::string work = dir.File("work");
-  const std::pair<const char*, Maker> kinds[] = {{"a character device", MakeCharacterDevice},
-                                                 {"a FIFO", MakeFifo},
-                                                 {"a socket", MakeSocket},
-                                                 {"a folder", MakeFolder}};
+  const std::pair<const char*, vellorun::Maker> kinds[] = {{"a character device", vellorun::MakeCharacterDevice},
+                                                           {"a FIFO", vellorun::MakeFifo},
+                                                           {"a socket", vellorun::MakeSocket},
+                                                           {"a folder", MakeFolder}};
   for (const auto& [kind, make] : kinds) {
     const std::string target = work + "/target";
     if (!make(target)) {

@@ -45,17 +45,4 @@ TEST(Upgrade, EveryOlderVersionKeepsItsContent) {
   EXPECT_EQ(v12["forms"][0]["mask"]["size"], kMask.size());
 }
 
-TEST(Upgrade, InPlaceKeepsThePermissionBits) {
-  TempDir dir;
-  const std::string package = dir.Write("p.dat", OldPackage(5));
-  chmod(package.c_str(), 0640);
-  ASSERT_EQ(Vello(dir, {"upgrade", package, "--drop-duplicates"}).exitCode, 0);
-  EXPECT_EQ(Info(dir, package)["version"], 14);
-  struct stat st;
-  ASSERT_EQ(stat(package.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(dir.EntryCount(), 3u)
-      << "only the package and the captured output";
-}
-
 }  // namespace

@@ -4,12 +4,17 @@
 // tests of the tool.
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <utility>
@@ -28,12 +33,13 @@ struct Result {
   std::string out, err;
 };
 
-// Starts VELLO_PROGRAM with the arguments, standard output and error
-// caught in files of scratch; inChild runs in the child just before the
-// program (to set limits or become another user). A run that hangs is
-// ended by SIGALRM after half a minute.
+// Starts the program (VELLO_PROGRAM or a copy of it) with the arguments,
+// standard output and error caught in files of scratch; inChild runs in
+// the child just before the program (to set limits or become another
+// user). A run that hangs is ended by SIGALRM after half a minute.
 inline pid_t StartVello(const TempDir& scratch, const std::vector<std::string>& args,
-                        const std::function<void()>& inChild = nullptr) {
+                        const std::function<void()>& inChild = nullptr,
+                        const std::string& program = VELLO_PROGRAM) {
   const std::string outPath = scratch.File(".stdout"), errPath = scratch.File(".stderr");
   const pid_t pid = fork();
   if (pid == 0) {
@@ -43,10 +49,10 @@ inline pid_t StartVello(const TempDir& scratch, const std::vector<std::string>& 
     dup2(err, STDERR_FILENO);
     alarm(30);
     if (inChild) inChild();
-    std::vector<char*> argv{const_cast<char*>(VELLO_PROGRAM)};
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(VELLO_PROGRAM, argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   return pid;
@@ -107,6 +113,22 @@ inline Bytes Cws(const Bytes& fws) {
   b[0] = 'C';
   recordbytes::Append(b, Deflated(Bytes(fws.begin() + 8, fws.end()), 9));
   return b;
+}
+
+// Makes a thing of a kind at the path; false when this user cannot.
+using Maker = bool (*)(const std::string& path);
+inline bool MakeCharacterDevice(const std::string& path) {  // a twin of /dev/null
+  return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+}
+inline bool MakeFifo(const std::string& path) { return mkfifo(path.c_str(), 0644) == 0; }
+inline bool MakeSocket(const std::string& path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  const bool made = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return made;
 }
 
 // Text that deflate shrinks well.
