@@ -12,6 +12,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -110,24 +111,34 @@ std::vector<pid_t> SaverProcesses(const std::string& display, const std::string&
   return found;
 }
 
-// The programs the given processes extracted: lumetta keeps each file it
-// made open until it deletes it. Only these: other lumettas on the
-// machine make files of the same names in the same /tmp (MATE's
-// screensaver hands its hacks a few variables only, not TMPDIR).
-std::set<fs::path> ProgramsOpenedBy(const std::vector<pid_t>& pids) {
-  std::set<fs::path> found;
+// The programs the given processes hold open, and how many of them still
+// have their name in /tmp. Only these: other lumettas on the machine make
+// files of the same names in the same /tmp (MATE's screensaver hands its
+// hacks a few variables only, not TMPDIR). By the link's last part only:
+// its path may start outside a chroot, as above.
+struct HeldPrograms {
+  std::set<fs::path> files;  // /tmp/<name> of each
+  size_t named = 0;
+};
+HeldPrograms ProgramsOpenedBy(const std::vector<pid_t>& pids) {
+  HeldPrograms held;
+  constexpr std::string_view kDeleted = " (deleted)";
   for (pid_t pid : pids) {
     std::error_code ec;
     for (const fs::directory_entry& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
-      const std::string name = fs::read_symlink(fd.path(), ec).filename().string();
-      // The file itself in /tmp (the link's path may start outside, as above).
+      std::string name = fs::read_symlink(fd.path(), ec).filename().string();
+      if (ec) continue;
+      const bool deleted = name.ends_with(kDeleted);
+      if (deleted) name.resize(name.size() - kDeleted.size());
       const fs::path file = fs::path("/tmp") / name;
-      if (ec || !fs::equivalent(fd.path(), file, ec)) continue;
-      for (const char* prefix : {"ssftemp.", "ssptemp.", "ssstemp."})
-        if (name.rfind(prefix, 0) == 0) found.insert(file);
+      for (const char* prefix : {"ssftemp.", "ssptemp.", "ssstemp."}) {
+        if (name.rfind(prefix, 0) != 0) continue;
+        held.files.insert(file);
+        if (!deleted && fs::equivalent(fd.path(), file, ec)) ++held.named;
+      }
     }
   }
-  return found;
+  return held;
 }
 
 // The whole screen as a PNG.
@@ -282,8 +293,12 @@ TEST(MateScreensaver, RunsTheInstalledLumettaOnThePackageOfTheSettingsFile) {
     if (Runs(pid, lumetta)) lumettas.push_back(pid);
   EXPECT_EQ(lumettas.size(), 1u);
   // The second package holds a main program only.
-  const std::set<fs::path> extracted = ProgramsOpenedBy(lumettas);
-  EXPECT_EQ(extracted.size(), 1u) << "the one extracted program while it plays";
+  const HeldPrograms held = ProgramsOpenedBy(lumettas);
+  const std::set<fs::path>& extracted = held.files;
+  EXPECT_EQ(extracted.size(), 1u) << "the one extracted program, held while it plays";
+  // Read through its descriptor once the player has it, the program keeps
+  // no name in /tmp while it plays.
+  EXPECT_EQ(held.named, 0u) << "extracted programs named in /tmp while it plays";
   const auto anyLeft = [&] {
     for (const fs::path& file : extracted)
       if (fs::exists(file)) return true;
