@@ -4,6 +4,8 @@
 // file, runs that lumetta in its window on the package the user's
 // settings file names.
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,7 +14,6 @@
 #include <iterator>
 #include <set>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -111,34 +112,42 @@ std::vector<pid_t> SaverProcesses(const std::string& display, const std::string&
   return found;
 }
 
-// The programs the given processes hold open, and how many of them still
-// have their name in /tmp. Only these: other lumettas on the machine make
-// files of the same names in the same /tmp (MATE's screensaver hands its
-// hacks a few variables only, not TMPDIR). By the link's last part only:
-// its path may start outside a chroot, as above.
-struct HeldPrograms {
-  std::set<fs::path> files;  // /tmp/<name> of each
-  size_t named = 0;
+// The programs the given processes extracted: lumetta keeps each file it
+// made open until it deletes it, its name removed from /tmp as soon as the
+// player has it. Only these: other lumettas on the machine make files of
+// the same names in the same /tmp (MATE's screensaver hands its hacks a
+// few variables only, not TMPDIR). Known by the file (device and inode)
+// and by the name in /tmp it had: the link's path may start outside /tmp
+// (a chroot seen from another mount namespace) and ends in " (deleted)"
+// once the name is gone.
+struct ExtractedProgram {
+  fs::path file;
+  dev_t device;
+  ino_t inode;
 };
-HeldPrograms ProgramsOpenedBy(const std::vector<pid_t>& pids) {
-  HeldPrograms held;
-  constexpr std::string_view kDeleted = " (deleted)";
+
+std::vector<ExtractedProgram> ProgramsOpenedBy(const std::vector<pid_t>& pids) {
+  std::vector<ExtractedProgram> found;
   for (pid_t pid : pids) {
     std::error_code ec;
     for (const fs::directory_entry& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
       std::string name = fs::read_symlink(fd.path(), ec).filename().string();
-      if (ec) continue;
-      const bool deleted = name.ends_with(kDeleted);
-      if (deleted) name.resize(name.size() - kDeleted.size());
-      const fs::path file = fs::path("/tmp") / name;
-      for (const char* prefix : {"ssftemp.", "ssptemp.", "ssstemp."}) {
-        if (name.rfind(prefix, 0) != 0) continue;
-        held.files.insert(file);
-        if (!deleted && fs::equivalent(fd.path(), file, ec)) ++held.named;
-      }
+      const std::string deleted = " (deleted)";
+      if (name.size() > deleted.size() && name.ends_with(deleted)) name.resize(name.size() - deleted.size());
+      struct stat st = {};
+      if (ec || stat(fd.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+      for (const char* prefix : {"ssftemp.", "ssptemp.", "ssstemp."})
+        if (name.rfind(prefix, 0) == 0) found.push_back({fs::path("/tmp") / name, st.st_dev, st.st_ino});
     }
   }
-  return held;
+  return found;
+}
+
+// The program still has its name in /tmp.
+bool StillNamed(const ExtractedProgram& program) {
+  struct stat st = {};
+  return stat(program.file.c_str(), &st) == 0 && st.st_dev == program.device &&
+         st.st_ino == program.inode;
 }
 
 // The whole screen as a PNG.
@@ -293,15 +302,11 @@ TEST(MateScreensaver, RunsTheInstalledLumettaOnThePackageOfTheSettingsFile) {
     if (Runs(pid, lumetta)) lumettas.push_back(pid);
   EXPECT_EQ(lumettas.size(), 1u);
   // The second package holds a main program only.
-  const HeldPrograms held = ProgramsOpenedBy(lumettas);
-  const std::set<fs::path>& extracted = held.files;
-  EXPECT_EQ(extracted.size(), 1u) << "the one extracted program, held while it plays";
-  // Read through its descriptor once the player has it, the program keeps
-  // no name in /tmp while it plays.
-  EXPECT_EQ(held.named, 0u) << "extracted programs named in /tmp while it plays";
+  const std::vector<ExtractedProgram> extracted = ProgramsOpenedBy(lumettas);
+  EXPECT_EQ(extracted.size(), 1u) << "the one extracted program while it plays";
   const auto anyLeft = [&] {
-    for (const fs::path& file : extracted)
-      if (fs::exists(file)) return true;
+    for (const ExtractedProgram& program : extracted)
+      if (StillNamed(program)) return true;
     return false;
   };
 

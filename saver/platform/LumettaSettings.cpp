@@ -51,6 +51,7 @@ struct YesNoSetting {
 };
 constexpr YesNoSetting kYesNoSettings[] = {
     {"sound", &LumettaOptions::sound},
+    {"network", &LumettaOptions::network},
 };
 
 std::string KnownSettings() {

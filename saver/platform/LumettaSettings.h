@@ -11,6 +11,7 @@
 //   resources  the package: a folder holding vello.dat, or that file
 //   renderer   auto, webgl or canvas
 //   sound      yes or no
+//   network    yes or no
 // Values mean what the command-line options of the same names mean, and
 // the command line wins over the file.
 

@@ -36,7 +36,7 @@ class SettingsFile : public ::testing::Test {
 };
 
 TEST_F(SettingsFile, GoodLinesSetTheirOptions) {
-  Write("# mine\n\n  resources = /srv/pkg  \nrenderer=canvas\nsound = yes\n");
+  Write("# mine\n\n  resources = /srv/pkg  \nrenderer=canvas\nsound = yes\nnetwork = on\n");
   LumettaOptions options;
   std::string error;
   ASSERT_TRUE(ReadSettingsFile(m_file, options, error)) << error;
@@ -44,6 +44,7 @@ TEST_F(SettingsFile, GoodLinesSetTheirOptions) {
   expected.resources = "/srv/pkg";
   expected.renderer = LumettaRendererChoice::canvas;
   expected.sound = true;
+  expected.network = true;
   EXPECT_EQ(options, expected);
 }
 
@@ -55,7 +56,7 @@ TEST_F(SettingsFile, ABadLineIsNamedAndNothingIsTaken) {
     const char* error;
   } cases[] = {
       {"resources = /a\nrenderer = fast\n", ":2: renderer needs auto, webgl or canvas, not 'fast'"},
-      {"resources = /a\n# c\ncolour = red\n", ":3: unknown setting 'colour' (known: resources, renderer, sound)"},
+      {"resources = /a\n# c\ncolour = red\n", ":3: unknown setting 'colour' (known: resources, renderer, sound, network)"},
       {"resources = /a\nsound\n", ":2: not a setting (name = value)"},
       {"sound = maybe\n", ":1: sound needs yes or no, not 'maybe'"},
       {"resources =\n", ":1: resources needs a folder or a vello.dat"},

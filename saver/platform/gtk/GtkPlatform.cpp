@@ -141,6 +141,13 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
   webkit_settings_set_media_playback_requires_user_gesture(m_settings, FALSE);
 
   m_content = webkit_user_content_manager_new();
+  // The page's own embed element, until the player takes its place, would
+  // show the engine's grey box for a missing plug-in.
+  WebKitUserStyleSheet* unseen = webkit_user_style_sheet_new(
+      "embed, object { visibility: hidden !important; }", WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+      WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
+  webkit_user_content_manager_add_style_sheet(m_content, unseen);
+  webkit_user_style_sheet_unref(unseen);
   AddUserScript(m_content, PlayerConfigScript(m_options.sound ? 1.0 : 0.0, !webgl),
                 WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START);
   AddUserScript(m_content, PlayerLoaderScript(), WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END);

@@ -85,7 +85,8 @@ class LumettaExitTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_scratch = std::filesystem::path(::testing::TempDir()) /
-                ("lumetta-exit-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                ("lumetta-exit-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                 "-" + std::to_string(getpid()));
     std::filesystem::remove_all(m_scratch);
     std::filesystem::create_directories(m_scratch / "tmp");
   }

@@ -2,6 +2,8 @@
 // window, the window it draws in destroyed, the X server gone. Each time a
 // clear message, exit status 1, and no extracted program left behind.
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -34,7 +36,7 @@ class LumettaXErrorsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    m_temp = std::filesystem::path(::testing::TempDir()) / ("lumetta-x-" + name);
+    m_temp = std::filesystem::path(::testing::TempDir()) / ("lumetta-x-" + name + "-" + std::to_string(getpid()));
     std::filesystem::remove_all(m_temp);
     std::filesystem::create_directories(m_temp / "tmp");
     m_output = (m_temp / "output.log").string();

@@ -46,13 +46,22 @@ std::string PlayerConfigScript(double volume, bool canvas) {
     };
   }
   const players = new Set();
+  // The player draws its stage in white until the program's first frame
+  // has set the stage's colour: it stays transparent over the black page
+  // until two of the program's frames have passed (at most half a second),
+  // or until it shows its error panel (PlayerReportScript).
   const watch = (node) => {
     if (players.has(node)) return;
     players.add(node);
+    node.style.opacity = "0";
     node.addEventListener("loadedmetadata", () => { node.volume = volume; });
     node.addEventListener("loadeddata", () => {
       node.volume = volume;
       node.lumettaVolume = String(node.volume);
+      const rate = node.metadata && node.metadata.frameRate > 0 ? node.metadata.frameRate : 30;
+      setTimeout(() => requestAnimationFrame(() => requestAnimationFrame(() => {
+        node.style.opacity = "";
+      })), Math.min(500, 2000 / rate));
     });
   };
   const scan = (root) => {
@@ -99,6 +108,7 @@ std::string PlayerReportScript(const std::string& token) {
       // innerText keeps the panel's line breaks as white space.
       return found ? (found.innerText || found.textContent).replace(/\s+/g, " ").trim() : "";
     };
+    node.style.opacity = "";  // hidden until the first frames (PlayerConfigScript)
     const details = panel.querySelector("#panic-details-content");
     const message = details && /Error message: ([^\n]*)/.exec(details.textContent);
     post("failed " + (text("#panic-body") || text("#panic-title")) +
