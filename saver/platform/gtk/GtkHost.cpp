@@ -131,6 +131,7 @@ struct XFailureWatch {
   XErrorHandler gdkHandler = nullptr;
   unsigned long embedWindow = 0;  // the window given to us
   unsigned long plugWindow = 0;   // ours, inside it
+  bool lastErrorWasAGoneWindow = false;
 } g_xWatch;
 
 [[noreturn]] void FailOnX(const std::string& why) {
@@ -145,6 +146,10 @@ std::string Hex(unsigned long id) {
   return out.str();
 }
 
+std::string WindowDestroyed() {
+  return "the X window " + Hex(g_xWatch.embedWindow) + " or ours inside it was destroyed";
+}
+
 int OnXConnectionLost(Display* display) {
   FailOnX(std::string("the connection to the X server ") + DisplayString(display) + " was lost");
 }
@@ -155,8 +160,12 @@ int OnXConnectionLost(Display* display) {
 int OnXError(Display* display, XErrorEvent* error) {
   const bool ours = error->resourceid != 0 && (error->resourceid == g_xWatch.embedWindow ||
                                                error->resourceid == g_xWatch.plugWindow);
-  if (ours && (error->error_code == BadWindow || error->error_code == BadDrawable))
-    FailOnX("the X window " + Hex(g_xWatch.embedWindow) + " or ours inside it was destroyed");
+  const bool gone = error->error_code == BadWindow || error->error_code == BadDrawable;
+  if (ours && gone) FailOnX(WindowDestroyed());
+  // Which window an error names depends on the toolkit's version (one of
+  // its own inside ours, as often as ours): GDK decides whether it expected
+  // the error, and WriteLog hears if it did not.
+  g_xWatch.lastErrorWasAGoneWindow = gone;
   return g_xWatch.gdkHandler != nullptr ? g_xWatch.gdkHandler(display, error) : 0;
 }
 
@@ -170,13 +179,23 @@ void WatchForXFailures() {
 // warning is dropped, every other message goes where it would have gone.
 bool g_glDisabledOnPurpose = false;
 
+//
+// GDK says "The program '...' received an X Window System error." only of
+// an error none of its traps expected, and ends the process with _exit
+// right after: the programs are deleted before that, and lumetta says why.
 GLogWriterOutput WriteLog(GLogLevelFlags level, const GLogField* fields, gsize count, gpointer data) {
-  if (g_glDisabledOnPurpose) {
-    for (gsize i = 0; i < count; ++i) {
-      if (std::string_view(fields[i].key) != "MESSAGE" || fields[i].length != -1) continue;
-      if (std::string_view(static_cast<const char*>(fields[i].value))
-              .rfind("Disabled hardware acceleration because GTK failed to initialize GL", 0) == 0)
-        return G_LOG_WRITER_HANDLED;
+  for (gsize i = 0; i < count; ++i) {
+    if (std::string_view(fields[i].key) != "MESSAGE" || fields[i].length != -1) continue;
+    const std::string_view message(static_cast<const char*>(fields[i].value));
+    if (g_glDisabledOnPurpose &&
+        message.rfind("Disabled hardware acceleration because GTK failed to initialize GL", 0) == 0)
+      return G_LOG_WRITER_HANDLED;
+    if (message.find("received an X Window System error") != std::string_view::npos) {
+      if (g_xWatch.embedWindow != 0 && g_xWatch.lastErrorWasAGoneWindow) FailOnX(WindowDestroyed());
+      // Its line naming the error, e.g. "The error was 'BadAlloc (...)'."
+      std::string_view cause = message.substr(std::min(message.find("The error was"), message.size()));
+      cause = cause.substr(0, cause.find('\n'));
+      FailOnX("an X error the toolkit did not expect: " + Printable(cause, 200));
     }
   }
   return g_log_writer_default(level, fields, count, data);
