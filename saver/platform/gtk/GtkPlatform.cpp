@@ -374,17 +374,23 @@ void GtkPlatform::setPlaying(bool playing) {
                                       OnPlayingOutcome, this);
 }
 
-void GtkPlatform::OnPlayingOutcome(GObject* view, GAsyncResult* result, gpointer self) {
+void GtkPlatform::DeliverScriptResult(GObject* view, GAsyncResult* result, gpointer self,
+                                      std::string_view kind) {
   JSCValue* value =
       webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, nullptr);
   if (value == nullptr) return;
   if (jsc_value_is_string(value)) {
     gchar* text = jsc_value_to_string(value);
     auto* platform = static_cast<GtkPlatform*>(self);
-    platform->deliver(platform->m_token + text);
+    platform->deliver(platform->m_token + std::string(kind) + text);
     g_free(text);
   }
   g_object_unref(value);
+}
+
+void GtkPlatform::OnPlayingOutcome(GObject* view, GAsyncResult* result, gpointer self) {
+  // The script's result names its kind ("paused", "playing") itself.
+  DeliverScriptResult(view, result, self, "");
 }
 
 void GtkPlatform::deliver(std::string_view posted) {
@@ -402,16 +408,7 @@ void GtkPlatform::deliver(std::string_view posted) {
 }
 
 void GtkPlatform::OnVolume(GObject* view, GAsyncResult* result, gpointer self) {
-  JSCValue* value =
-      webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, nullptr);
-  if (value == nullptr) return;
-  if (jsc_value_is_string(value)) {
-    gchar* text = jsc_value_to_string(value);
-    auto* platform = static_cast<GtkPlatform*>(self);
-    platform->deliver(platform->m_token + "volume " + text);
-    g_free(text);
-  }
-  g_object_unref(value);
+  DeliverScriptResult(view, result, self, "volume ");
 }
 
 void GtkPlatform::followEmbedWindowSize() {

@@ -107,6 +107,9 @@ class GtkPlatform : public SaverPlatform {
   static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                  WebKitPolicyDecisionType type, gpointer self);
   static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self);
+  // An evaluated script's text result, delivered as our page's message of `kind`.
+  static void DeliverScriptResult(GObject* view, GAsyncResult* result, gpointer self,
+                                  std::string_view kind);
   static void OnPlayingOutcome(GObject* view, GAsyncResult* result, gpointer self);
   static void OnVolume(GObject* view, GAsyncResult* result, gpointer self);
   static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,

@@ -6,6 +6,18 @@
 #include <cstdio>
 #include <sstream>
 
+// Hands watch() every player element: those in the page now and those the
+// player adds later. Both scripts, each in its own world, need it.
+constexpr const char* kWatchEveryPlayer = R"JS(  const scan = (root) => {
+    if (!root.querySelectorAll) return;
+    if (root.tagName && root.tagName.startsWith("RUFFLE-")) watch(root);
+    root.querySelectorAll("ruffle-embed, ruffle-object, ruffle-player").forEach(watch);
+  };
+  new MutationObserver((changes) => {
+    for (const change of changes) change.addedNodes.forEach(scan);
+  }).observe(document, { childList: true, subtree: true });
+)JS";
+
 std::string PlayerConfigScript(double volume, bool canvas) {
   std::ostringstream js;
   // Runs among the page's scripts: it posts nothing (the handler lives in
@@ -64,15 +76,7 @@ std::string PlayerConfigScript(double volume, bool canvas) {
       })), Math.min(500, 2000 / rate));
     });
   };
-  const scan = (root) => {
-    if (!root.querySelectorAll) return;
-    if (root.tagName && root.tagName.startsWith("RUFFLE-")) watch(root);
-    root.querySelectorAll("ruffle-embed, ruffle-object, ruffle-player").forEach(watch);
-  };
-  new MutationObserver((changes) => {
-    for (const change of changes) change.addedNodes.forEach(scan);
-  }).observe(document, { childList: true, subtree: true });
-  window.lumettaPlayers = players;
+)JS" << kWatchEveryPlayer << R"JS(  window.lumettaPlayers = players;
 })();
 )JS";
   return js.str();
@@ -132,15 +136,7 @@ std::string PlayerReportScript(const std::string& token) {
       post("loaded " + (node.getAttribute("src") || node.getAttribute("data") || ""));
     });
   };
-  const scan = (root) => {
-    if (!root.querySelectorAll) return;
-    if (root.tagName && root.tagName.startsWith("RUFFLE-")) watch(root);
-    root.querySelectorAll("ruffle-embed, ruffle-object, ruffle-player").forEach(watch);
-  };
-  new MutationObserver((changes) => {
-    for (const change of changes) change.addedNodes.forEach(scan);
-  }).observe(document, { childList: true, subtree: true });
-})();
+)JS" << kWatchEveryPlayer << R"JS(})();
 )JS";
   return js.str();
 }
