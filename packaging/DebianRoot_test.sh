@@ -83,8 +83,18 @@ kill)
     for _ in $(seq 50); do kill -0 "$inner" 2>/dev/null || break; sleep 0.1; done
     kill -0 "$inner" 2>/dev/null && { fail "the command still runs after the harness was killed"; kill "$inner"; }
     # No process is left in that mount namespace, so its mounts are gone.
-    for proc in /proc/[0-9]*; do
-      [[ $(readlink "$proc/ns/mnt" 2>/dev/null) == "$ns" ]] && fail "process ${proc#/proc/} left in the run's namespace"
+    # The others in it are killed with the command, but may take a moment
+    # to be reaped.
+    in_namespace() {
+      local proc
+      for proc in /proc/[0-9]*; do
+        [[ $(readlink "$proc/ns/mnt" 2>/dev/null) == "$ns" ]] && echo "${proc#/proc/}"
+      done
+      return 0
+    }
+    for _ in $(seq 50); do [[ -z $(in_namespace) ]] && break; sleep 0.1; done
+    for pid in $(in_namespace); do
+      fail "process $pid ($(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)) left in the run's namespace"
     done
   fi
   ;;
