@@ -1,6 +1,8 @@
 #include "saver/platform/LumettaSettings.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -10,6 +12,8 @@
 #include <sstream>
 #include <system_error>
 #include <vector>
+
+#include "system/UniqueFd.h"
 
 namespace fs = std::filesystem;
 
@@ -107,18 +111,38 @@ bool ApplySetting(const std::string& name, const std::string& value, LumettaOpti
   return false;
 }
 
+// A settings file is a few lines; anything larger is not one.
+constexpr off_t kMostSettingsBytes = 64 * 1024;
+
+// Opened without waiting and checked on the descriptor: a FIFO or a device
+// put where the file belongs must not hang or flood a screen saver.
 bool ReadLines(const std::string& path, std::vector<std::string>& lines, std::string& error) {
-  std::ifstream in(path);
-  if (!in) {
+  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat info = {};
+  if (fd.get() < 0 || fstat(fd.get(), &info) != 0) {
     error = std::strerror(errno);
     return false;
   }
+  if (S_ISDIR(info.st_mode)) error = "it is a folder";
+  else if (!S_ISREG(info.st_mode)) error = "it is not a regular file";
+  else if (info.st_size > kMostSettingsBytes) error = "it is larger than 64 KiB";
+  if (!error.empty()) return false;
+  std::string text(static_cast<size_t>(info.st_size), '\0');
+  size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = read(fd.get(), text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = std::strerror(errno);
+      return false;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  text.resize(got);
+  std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) lines.push_back(line);
-  if (in.bad()) {
-    error = std::strerror(errno);
-    return false;
-  }
   return true;
 }
 
@@ -138,8 +162,7 @@ bool ReadSettingsFile(const std::string& path, LumettaOptions& options, std::str
   if (!fs::exists(path, ec) && !ec) return true;
   std::vector<std::string> lines;
   std::string why;
-  if (fs::is_directory(path, ec)) why = "it is a folder";
-  if (!why.empty() || !ReadLines(path, lines, why)) {
+  if (!ReadLines(path, lines, why)) {
     error = "cannot read the settings file " + path + ": " + why;
     return false;
   }

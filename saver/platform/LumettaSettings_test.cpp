@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -71,13 +75,26 @@ TEST_F(SettingsFile, ABadLineIsNamedAndNothingIsTaken) {
   }
 }
 
-TEST_F(SettingsFile, MissingIsNoErrorAndAFolderCannotBeRead) {
+// What stands where the file belongs is refused without waiting on it (a
+// FIFO would hang the screen saver) or reading without end.
+TEST_F(SettingsFile, MissingIsNoErrorAndWhatIsNoSettingsFileIsRefused) {
   LumettaOptions options;
   std::string error;
   EXPECT_TRUE(ReadSettingsFile(m_file, options, error));
-  fs::create_directories(m_file);
-  EXPECT_FALSE(ReadSettingsFile(m_file, options, error));
-  EXPECT_EQ(error, "cannot read the settings file " + m_file + ": it is a folder");
+  const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+      {[&] { fs::create_directories(m_file); }, "it is a folder"},
+      {[&] { ASSERT_EQ(mkfifo(m_file.c_str(), 0600), 0); }, "it is not a regular file"},
+      {[&] { fs::create_symlink("/dev/zero", m_file); }, "it is not a regular file"},
+      {[&] { Write(std::string(64 * 1024 + 1, '#')); }, "it is larger than 64 KiB"},
+  };
+  for (const auto& [make, why] : cases) {
+    fs::remove_all(fs::path(m_file).parent_path());
+    fs::create_directories(fs::path(m_file).parent_path());
+    make();
+    error.clear();
+    EXPECT_FALSE(ReadSettingsFile(m_file, options, error)) << why;
+    EXPECT_EQ(error, "cannot read the settings file " + m_file + ": " + why);
+  }
 }
 
 // Written without an editor: made with its folder, a setting replaced
