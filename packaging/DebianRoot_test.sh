@@ -78,22 +78,28 @@ kill)
   else
     ns=$(readlink "/proc/$inner/ns/mnt")
     [[ $ns != "$(readlink /proc/self/ns/mnt)" ]] || fail "the command runs in this mount namespace"
+    # The run's processes, known before the kill: once the namespace is
+    # gone its number may be given to another run's (tests run side by
+    # side), so only these are looked for afterwards.
+    members=()
+    for proc in /proc/[0-9]*; do
+      [[ $(readlink "$proc/ns/mnt" 2>/dev/null) == "$ns" ]] && members+=("${proc#/proc/}")
+    done
     kill -KILL $harness_pid
     wait $harness_pid 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$inner" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$inner" 2>/dev/null && { fail "the command still runs after the harness was killed"; kill "$inner"; }
-    # No process is left in that mount namespace, so its mounts are gone.
-    # The others in it are killed with the command, but may take a moment
-    # to be reaped.
-    in_namespace() {
-      local proc
-      for proc in /proc/[0-9]*; do
-        [[ $(readlink "$proc/ns/mnt" 2>/dev/null) == "$ns" ]] && echo "${proc#/proc/}"
+    # No process of the run is left in that mount namespace, so its mounts
+    # are gone; they are killed with the command, but may take a moment to
+    # be reaped.
+    left() {
+      local pid
+      for pid in "${members[@]}"; do
+        [[ $(readlink "/proc/$pid/ns/mnt" 2>/dev/null) == "$ns" ]] && echo "$pid"
       done
       return 0
     }
-    for _ in $(seq 50); do [[ -z $(in_namespace) ]] && break; sleep 0.1; done
-    for pid in $(in_namespace); do
+    for _ in $(seq 50); do [[ -z $(left) ]] && break; sleep 0.1; done
+    kill -0 "$inner" 2>/dev/null && { fail "the command still runs after the harness was killed"; kill "$inner"; }
+    for pid in $(left); do
       fail "process $pid ($(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)) left in the run's namespace"
     done
   fi
