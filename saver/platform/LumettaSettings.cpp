@@ -195,7 +195,18 @@ bool WriteSetting(const std::string& path, const std::string& assignment, std::s
   if (!value.empty()) {
     LumettaOptions check;
     if (!ApplySetting(name, value, check, error)) return false;
-    if (name == "resources") value = fs::absolute(check.resources).lexically_normal().string();
+    if (name == "resources") {
+      // Refused now rather than at the next start, which would be the
+      // screen saver's, where nobody reads the reason.
+      std::string folder;
+      if (!ResourceFolderOf(value, folder, error)) return false;
+      std::error_code ec;
+      if (fs::exists(folder, ec) && !fs::is_directory(folder, ec)) {
+        error = "resources needs a folder or a vello.dat, and " + value + " is neither";
+        return false;
+      }
+      value = fs::absolute(check.resources).lexically_normal().string();
+    }
   } else if (!IsKnown(name)) {
     error = "unknown setting '" + name + "' (known: " + KnownSettings() + ")";
     return false;

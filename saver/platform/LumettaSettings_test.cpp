@@ -119,7 +119,7 @@ TEST_F(SettingsFile, SetWritesWhatReadingTakes) {
   EXPECT_EQ(options.resources, cwd + "/mine");
   EXPECT_EQ(options.renderer, LumettaRendererChoice::canvas);
 
-  for (const char* bad : {"renderer=fast", "colour=red", "colour=", "sound"})
+  for (const char* bad : {"renderer=fast", "colour=red", "colour=", "sound", "resources=/dev/null"})
     EXPECT_FALSE(WriteSetting(m_file, bad, error)) << bad;
   EXPECT_EQ(Read(), "# mine\nrenderer = canvas\nresources = " + cwd + "/mine\n");
 }
