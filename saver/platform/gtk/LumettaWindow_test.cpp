@@ -37,13 +37,11 @@ class LumettaWindowTest : public XvfbTest {
   void SetUp() override {
     XvfbTest::SetUp();
     if (IsSkipped()) return;
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string name = TestName();
     std::filesystem::create_directories(LUMETTA_SNAPSHOT_DIR);
     m_snapshot = std::string(LUMETTA_SNAPSHOT_DIR) + "/" + name + ".png";
     m_output = std::string(LUMETTA_SNAPSHOT_DIR) + "/" + name + ".log";
-    m_temp = std::filesystem::path(::testing::TempDir()) / ("lumetta-" + name + "-" + std::to_string(getpid()));
-    std::filesystem::remove_all(m_temp);
-    std::filesystem::create_directories(m_temp);
+    m_temp = FreshTestFolder("lumetta-");
   }
   void TearDown() override { std::filesystem::remove_all(m_temp); }
 

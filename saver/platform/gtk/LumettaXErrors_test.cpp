@@ -35,9 +35,7 @@ std::string Hex(unsigned long id) {
 class LumettaXErrorsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    m_temp = std::filesystem::path(::testing::TempDir()) / ("lumetta-x-" + name + "-" + std::to_string(getpid()));
-    std::filesystem::remove_all(m_temp);
+    m_temp = FreshTestFolder("lumetta-x-");
     std::filesystem::create_directories(m_temp / "tmp");
     m_output = (m_temp / "output.log").string();
   }

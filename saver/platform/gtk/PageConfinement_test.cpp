@@ -125,9 +125,8 @@ class PageConfinementTest : public XvfbTest {
   void SetUp() override {
     XvfbTest::SetUp();
     if (IsSkipped()) return;
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    m_root = std::filesystem::path(::testing::TempDir()) / ("lumetta-page-" + name + "-" + std::to_string(getpid()));
-    std::filesystem::remove_all(m_root);
+    const std::string name = TestName();
+    m_root = FreshTestFolder("lumetta-page-");
     std::filesystem::create_directories(m_root / "resources");
     std::filesystem::create_directories(m_root / "tmp");
     std::filesystem::create_directories(LUMETTA_SNAPSHOT_DIR);

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -203,6 +204,19 @@ class LumettaProcess {
 
 // Tests that share one Xvfb per test program; each test is skipped when
 // it could not start.
+// The running test's name, for its files.
+inline std::string TestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+
+// A new, empty folder for the running test: named after it and this
+// process, so runs side by side (another checkout's too) never share one.
+inline std::filesystem::path FreshTestFolder(const std::string& prefix) {
+  const std::filesystem::path folder =
+      std::filesystem::path(::testing::TempDir()) / (prefix + TestName() + "-" + std::to_string(getpid()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
 class XvfbTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { s_server = new XvfbServer(); }
