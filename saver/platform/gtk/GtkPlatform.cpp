@@ -206,6 +206,13 @@ bool GtkPlatform::initSaverView(const Rect& frame, bool /*isPreview*/) {
   }
   g_object_ref_sink(m_window);
   PaintBlackFromTheStart(m_window);
+  // The web view covers the whole window, so the window paints no
+  // background of its own: the toolkit's buffer for each frame then stays
+  // clear under the view, and cairo copies the view's picture into it
+  // instead of having the X server blend the whole view over a fill every
+  // frame (with the fill, most of a software X server's work). Where the
+  // view does not draw, the cleared buffer shows black.
+  gtk_widget_set_app_paintable(m_window, TRUE);
   gtk_window_set_default_size(GTK_WINDOW(m_window), static_cast<int>(frame.width),
                               static_cast<int>(frame.height));
   gtk_widget_add_events(m_window, GDK_VISIBILITY_NOTIFY_MASK | GDK_STRUCTURE_MASK);
