@@ -14,6 +14,7 @@
 #include "saver/SwfFiles.h"
 #include "saver/platform/ResourceFolders.h"
 
+#include "saver/platform/gtk/DirectPaint.h"
 #include "saver/platform/gtk/PlayerScript.h"
 #include "saver/platform/gtk/WebKitSpecialScheme.h"
 #include "saver/swfprotocol.h"
@@ -292,7 +293,12 @@ std::unique_ptr<WebView> GtkPlatform::createWebView(const Rect& /*frame*/) {
 
 void GtkPlatform::addSubview(WebView& webView) {
   WebKitWebView* view = static_cast<GtkSaverWebView&>(webView).widget();
-  if (m_mainView == nullptr) m_mainView = view;
+  if (m_mainView == nullptr) {
+    m_mainView = view;
+    // Without the compositor the engine's picture is in memory; the
+    // compositor draws with OpenGL through the toolkit's own path.
+    if (!m_options.renderer.compositing) PaintWebViewDirectly(m_window, view);
+  }
   gtk_container_add(GTK_CONTAINER(m_window), GTK_WIDGET(view));
   gtk_widget_show_all(m_window);
   if (m_embedWindow != nullptr) {

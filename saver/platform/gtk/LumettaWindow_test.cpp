@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -165,9 +166,29 @@ TEST_F(LumettaWindowTest, PlaysTheDemoInAWindow) {
     if (stage > 0) break;
     if (bright > 0) lit.push_back(std::to_string(bright) + " bright pixels, one " + Describe(seen));
   }
-  XCloseDisplay(display);
   EXPECT_EQ(lit, std::vector<std::string>{}) << "the window lit up before the first frame";
   ASSERT_TRUE(lumetta->waitForOutput("snapshot: ", kPlayLimit)) << lumetta->output();
+  // The window itself keeps up with the program, not only the engine's
+  // picture: the square is seen on the screen at several places of its row.
+  const Window window = FindMappedWindow(display, "lumetta");
+  ASSERT_NE(window, 0u);
+  const Stage stage(550, 400);
+  const int squareRow = stage.y(kDemoStageHeight / 2.0);
+  std::set<int> squareAt;
+  for (const auto end = std::chrono::steady_clock::now() + kStopLimit;
+       squareAt.size() < 3 && std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+    XImage* row = XGetImage(display, window, 0, squareRow, 550, 1, AllPlanes, ZPixmap);
+    if (row == nullptr) continue;
+    for (int x = 0; x < 550; ++x) {
+      if (!Near(PixelAt(row, x, 0), kDemoMain.square)) continue;
+      squareAt.insert(x);
+      break;
+    }
+    XDestroyImage(row);
+  }
+  XCloseDisplay(display);
+  EXPECT_GE(squareAt.size(), 3u) << "the square does not move on the screen";
   // The canvas player needs no OpenGL in lumetta itself: the toolkit did not
   // set up the display's (a vendor's libGLX_*), which costs start-up time.
   EXPECT_EQ(ProcFile(lumetta->pid(), "maps").find("/libGLX_"), std::string::npos);
