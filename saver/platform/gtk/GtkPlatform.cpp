@@ -11,12 +11,8 @@
 #include <string>
 #include <utility>
 
-#include "saver/SwfFiles.h"
-#include "saver/platform/ResourceFolders.h"
-
 #include "saver/platform/gtk/PlayerScript.h"
 #include "saver/platform/gtk/WebKitSpecialScheme.h"
-#include "saver/swfprotocol.h"
 
 namespace {
 
@@ -120,8 +116,7 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
   // language it knows.
   const gchar* languages[] = {"en-US", nullptr};
   webkit_web_context_set_preferred_languages(m_context, languages);
-  RegisterSpecialScheme(m_context);
-  SpecialProtocol::setPlayerFolder(m_options.shareFolder + "/ruffle");
+  RegisterSpecialScheme(m_context, m_options.scheme, m_options.host);
 
   m_settings = webkit_settings_new();
   g_object_ref_sink(m_settings);
@@ -220,7 +215,6 @@ void GtkPlatform::stopAnimation() {}
 // The player keeps its own frame rate.
 void GtkPlatform::setAnimationTimeInterval(double /*seconds*/) {}
 
-std::string GtkPlatform::temporaryDirectory() { return UserTemporaryDirectory(); }
 
 WebKitWebView* GtkPlatform::makeWebView() {
   // Without --network the page reaches only what the player and the
@@ -298,12 +292,7 @@ void GtkPlatform::addSubview(WebView& webView) {
 }
 
 void GtkPlatform::loadHTMLString(WebView& webView, const std::string& html) {
-  // The page names the extracted files; the player asks for them through
-  // the special scheme, which serves them from memory.
-  LoadProgramsIntoMemory();
-  // From here on nothing needs the files by name (a later page reads them
-  // through their descriptors): a process killed outright leaves none.
-  RemoveMadeSwfFileNames();
+  m_options.host.pageWillLoad();
   webkit_web_view_load_html(static_cast<GtkSaverWebView&>(webView).widget(), html.c_str(),
                             nullptr);
 }
