@@ -41,7 +41,7 @@ class CollectedRequest : public SpecialRequest {
 class Host : public WindowLayerHost {
  public:
   void report(bool error, std::string_view line) override {
-    (error ? std::cerr : std::cout) << line << std::endl;
+    (error ? std::cerr : std::cout) << line << '\n';
   }
 
   void answer(const std::string& url, const std::string& origin, SchemeAnswer& answer) override {
@@ -52,8 +52,6 @@ class Host : public WindowLayerHost {
       return;
     }
     SpecialProtocol(request).startLoading();
-    // Never served half: a failure after a response leaves no bytes.
-    if (!answer.failure.empty()) answer.bytes.reset();
   }
 
   void pageWillLoad() override {

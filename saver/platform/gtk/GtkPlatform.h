@@ -98,6 +98,11 @@ class GtkPlatform : public SaverPlatform {
   WebKitWebView* mainWebView() const { return m_mainView; }
 
  private:
+  // The steps of construction: the web engine's process and context, the
+  // settings every web view shares, the player's scripts and styles.
+  void prepareEngine();
+  void makeSettings();
+  void addPlayerContent();
   WebKitWebView* makeWebView();
   // Keeps the page the view composed in the web view.
   void confine(WebKitWebView* view);
