@@ -9,8 +9,22 @@ module=$1
 program=$2
 sanitized=$3
 status=0
+names=$(mktemp)
+trap 'rm -f "$names"' EXIT
 
+# The names the libraries matching $2 among those $1 loads define.
+defined_by() {
+  : >"$names"
+  for library in $(ldd "$1" | awk -v pattern="$2" '$2 == "=>" && $3 ~ pattern { print $3 }'); do
+    nm -D --defined-only "$library" | awk '{ sub(/@.*/, "", $NF); print $NF }' >>"$names"
+  done
+}
+
+# A sanitizer's runtime, when a shared library, stands in for some of the
+# C and C++ runtimes' functions (memcpy, operator new).
+defined_by "$module" '/lib(a|ub|l)san[.]so'
 for symbol in $(nm -D --undefined-only "$module" | awk '{ print $NF }'); do
+  [ "$sanitized" = 1 ] && grep -Fqx -e "$symbol" "$names" && continue
   case $symbol in
     # The C and C++ runtimes version every symbol they export.
     *@GLIBC_* | *@GLIBCXX_* | *@CXXABI_* | *@GCC_*) continue ;;
@@ -26,13 +40,9 @@ done
 # A program also exports what it holds of a name its runtime libraries
 # define (the C++ library's templates, the data it copies in), so that
 # both use one: those are the runtimes' names, not lumetta's.
-runtime=$(mktemp)
-trap 'rm -f "$runtime"' EXIT
-for library in $(ldd "$program" | awk '$2 == "=>" && $3 ~ /^\// { print $3 }'); do
-  nm -D --defined-only "$library" | awk '{ sub(/@.*/, "", $NF); print $NF }' >>"$runtime"
-done
+defined_by "$program" '^/'
 for symbol in $(nm -D --defined-only "$program" | awk '{ sub(/@.*/, "", $NF); print $NF }'); do
-  grep -Fqx -e "$symbol" "$runtime" && continue
+  grep -Fqx -e "$symbol" "$names" && continue
   case $symbol in
     _IO_stdin_used) continue ;;  # the C runtime's, in every program
     __lsan_default_options) [ "$sanitized" = 1 ] && continue ;;
@@ -40,4 +50,9 @@ for symbol in $(nm -D --defined-only "$program" | awk '{ sub(/@.*/, "", $NF); pr
   echo "$program exports $(echo "$symbol" | c++filt)"
   status=1
 done
+# The sanitizer's runtime looks its options up among the program's exports.
+if [ "$sanitized" = 1 ] && ! nm -D --defined-only "$program" | grep -q ' __lsan_default_options$'; then
+  echo "$program does not export __lsan_default_options"
+  status=1
+fi
 exit $status
