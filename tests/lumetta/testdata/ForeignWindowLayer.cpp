@@ -1,5 +1,6 @@
 // A module where lumetta looks for its window layer, from another build:
-// its entry names another ABI number, or (NO_ENTRY) it has no entry at all.
+// its entry names another ABI number, or (NO_ENTRY) it has only the entry
+// of an older kind of layer.
 #include "saver/platform/WindowLayer.h"
 
 #ifdef NO_ENTRY
