@@ -18,18 +18,32 @@ std::string GtkModulePathFor(const std::string& programFolder) {
   return (folder / kWindowLayerModuleName).string();
 }
 
+namespace {
+
+// The loader's last error. glibc keeps its text in a buffer of the thread's
+// own until dlerror is called again: called again here, so that a run
+// refused this way leaves nothing behind for the leak checker.
+std::string TakeLoaderError() {
+  const char* text = dlerror();
+  std::string error = text != nullptr ? text : "";
+  dlerror();
+  return error;
+}
+
+}  // namespace
+
 const WindowLayerEntry* LoadWindowLayer(const std::string& path) {
   // Never closed: the toolkit's libraries are not made to be unloaded.
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) {
-    std::cerr << "lumetta: cannot load the window layer: " << Printable(dlerror())
+    std::cerr << "lumetta: cannot load the window layer: " << Printable(TakeLoaderError())
               << "\nTry 'lumetta --platform headless'.\n";
     return nullptr;
   }
   const auto* entry = static_cast<const WindowLayerEntry*>(dlsym(module, kWindowLayerEntryName));
   if (entry == nullptr) {
     std::cerr << "lumetta: " << Printable(path) << " is not lumetta's window layer: "
-              << Printable(dlerror()) << "\n";
+              << Printable(TakeLoaderError()) << "\n";
     return nullptr;
   }
   // A module from another build of lumetta (an upgrade half done) would
