@@ -6,31 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "builder_package/RecordBytes_test.h"
-#include "system/RandomBytes_test.h"
 
 namespace {
 
 using recordbytes::Bytes;
-
-TEST(FileContentTest, StoredRunsAreDescrambledPieceByPieceFromAnyOffset) {
-  const Bytes stored = RandomBytes(1000, 3);
-  const int k = 125;
-  const FileContent content = FileContent::Descrambled(stored.data(), 1000, k);
-  EXPECT_EQ(content.size(), 1000u);
-  unsigned char scratch[1000];
-  // Byte i of L stored bytes is XORed with (L + 33 i + k) mod 256.
-  for (const auto& [at, n] : {std::pair<std::size_t, std::size_t>{0, 1000}, {1, 255}, {257, 600}, {999, 1}}) {
-    const unsigned char* piece = content.Piece(at, n, scratch);
-    for (std::size_t i = 0; i < n; ++i)
-      ASSERT_EQ(piece[i], stored[at + i] ^ static_cast<unsigned char>((1000 + 33 * (at + i) + k) % 256))
-          << at << "+" << i;
-  }
-}
 
 // A compressed item inflates a piece at a time to exactly its recorded
 // size: a stream that ends sooner or goes on longer, or is damaged, fails

@@ -18,58 +18,61 @@ Outcome Fail(std::string& why, std::string reason) {
   return Outcome::failed;
 }
 
-// A protected program decoded from its stored blocks. The buffer starts
-// zeroed: for Length::stored the bytes after the decoded ones go out too.
-Outcome Decode(const CPackageForm& form, const unsigned char* stored, Length length, FileContent& out,
-               std::string& why) {
-  const int size = form.GetSWFSize();
-  RunBytes program(static_cast<std::size_t>(size));
-  int decoded = 0;
-  if (!ProtectedSWF::Unpack(stored, size, form.GetKeyText(), form.GetKeyTextLength(), program.data(), size,
-                            decoded))
-    return Fail(why, "does not decode: its key text or protected blocks are damaged");
-  // Nothing past the decoded bytes was written, so the shrink leaves no
-  // secret behind the size that the wipe covers.
-  if (length == Length::decoded) program.resize(static_cast<std::size_t>(decoded));
-  out = FileContent::Secret(std::move(program));
-  return Outcome::taken;
-}
+// A program's stored bytes once found: plain content to take as it is, or
+// the blocks of a protected main program, read from the package file into
+// held when the read left them there.
+struct Stored {
+  FileContent plain;
+  bool isProtected = false;
+  const unsigned char* blocks = nullptr;
+  RunBytes held;
+};
 
-}  // namespace
-
-Outcome Take(const CPackageForm& form, Program which, CSysFile* packageFile, Length length, FileContent& out,
-             std::string& why) {
+Outcome Find(const CPackageForm& form, Program which, CSysFile* packageFile, Stored& stored, std::string& why) {
   why.clear();
   const bool main = which == Program::main;
   const int size = main                          ? form.GetSWFSize()
                    : which == Program::preview ? form.GetSaverPreviewSize()
                                                : form.GetSaverSettingsSize();
-  const unsigned char* stored = main                          ? form.GetStoredSWF()
-                                : which == Program::preview ? form.GetStoredSaverPreview()
-                                                            : form.GetStoredSaverSettings();
+  const unsigned char* bytes = main                          ? form.GetStoredSWF()
+                               : which == Program::preview ? form.GetStoredSaverPreview()
+                                                           : form.GetStoredSaverSettings();
   if (!main && size == 0) return Outcome::absent;
   if (size < 0) return Fail(why, "has a negative size " + std::to_string(size));
   const long long offset = main ? form.GetStoredSWFOffset() : -1;
-  if (offset < 0 && size > 0 && stored == nullptr)
+  if (offset < 0 && size > 0 && bytes == nullptr)
     return Fail(why, "has no stored bytes for its size " + std::to_string(size));
   if (offset >= 0 && packageFile == nullptr) return Fail(why, "was left in a package file that is not at hand");
 
   if (!main || !form.IsProtected()) {
-    out = offset >= 0 ? FileContent::DescrambledFromFile(*packageFile, offset, size, Scramble::kProgram)
-                      : FileContent::Descrambled(stored, size, Scramble::kProgram);
+    stored.plain = offset >= 0 ? FileContent::DescrambledFromFile(*packageFile, offset, size, Scramble::kProgram)
+                               : FileContent::Descrambled(bytes, size, Scramble::kProgram);
     return Outcome::taken;
   }
-  if (offset < 0) return Decode(form, stored, length, out, why);
-  RunBytes blocks(static_cast<std::size_t>(size));
-  const int got = packageFile->ReadAt(offset, blocks.data(), size);
+  stored.isProtected = true;
+  stored.blocks = bytes;
+  if (offset < 0) return Outcome::taken;
+  stored.held.resize(static_cast<std::size_t>(size));
+  const int got = packageFile->ReadAt(offset, stored.held.data(), size);
   if (got != size) {
     if (got >= 0) errno = 0;  // the file ends early
     return Fail(why, "cannot be read: " + FileContent::WhyNotRead());
   }
-  return Decode(form, blocks.data(), length, out, why);
+  stored.blocks = stored.held.data();
+  return Outcome::taken;
 }
 
-namespace {
+// Decodes protected blocks into out, the stored length of zeroed bytes:
+// those after the decoded ones are zeros still. The length handed out.
+Outcome Decode(const CPackageForm& form, const unsigned char* blocks, Length length, unsigned char* out,
+               int& size, std::string& why) {
+  int decoded = 0;
+  if (!ProtectedSWF::Unpack(blocks, form.GetSWFSize(), form.GetKeyText(), form.GetKeyTextLength(), out,
+                            form.GetSWFSize(), decoded))
+    return Fail(why, "does not decode: its key text or protected blocks are damaged");
+  size = length == Length::stored ? form.GetSWFSize() : decoded;
+  return Outcome::taken;
+}
 
 // Copies the whole content into out, descrambling straight into place, in
 // pieces of a few huge pages (ByteRun.h); false with why set when its
@@ -91,6 +94,25 @@ bool CopyOut(const FileContent& content, unsigned char* out, std::string& why) {
 
 }  // namespace
 
+Outcome Take(const CPackageForm& form, Program which, CSysFile* packageFile, Length length, FileContent& out,
+             std::string& why) {
+  Stored stored;
+  const Outcome found = Find(form, which, packageFile, stored, why);
+  if (found != Outcome::taken) return found;
+  if (!stored.isProtected) {
+    out = std::move(stored.plain);
+    return Outcome::taken;
+  }
+  RunBytes program(static_cast<std::size_t>(form.GetSWFSize()));
+  int size = 0;
+  if (Decode(form, stored.blocks, length, program.data(), size, why) != Outcome::taken) return Outcome::failed;
+  // Nothing past the decoded bytes was written, so the shrink leaves no
+  // secret outside the size that the wipe covers.
+  program.resize(static_cast<std::size_t>(size));
+  out = FileContent::Secret(std::move(program));
+  return Outcome::taken;
+}
+
 Outcome Read(const CPackageForm& form, Program which, CSysFile* packageFile, Length length, RunBytes& out,
              std::string& why) {
   FileContent content;
@@ -104,15 +126,20 @@ Outcome Read(const CPackageForm& form, Program which, CSysFile* packageFile, Len
 
 Outcome ReadArray(const CPackageForm& form, Program which, CSysFile* packageFile, Length length,
                   std::unique_ptr<unsigned char[]>& out, int& size, std::string& why) {
-  FileContent content;
-  const Outcome taken = Take(form, which, packageFile, length, content, why);
-  if (taken != Outcome::taken) return taken;
-  const auto n = static_cast<std::size_t>(content.size());
-  std::unique_ptr<unsigned char[]> bytes(new unsigned char[n]);
+  Stored stored;
+  const Outcome found = Find(form, which, packageFile, stored, why);
+  if (found != Outcome::taken) return found;
+  // A protected program is decoded straight into the array handed out, so
+  // that no second copy of it is made.
+  const auto n = static_cast<std::size_t>(stored.isProtected ? form.GetSWFSize() : stored.plain.size());
+  std::unique_ptr<unsigned char[]> bytes(stored.isProtected ? new unsigned char[n]() : new unsigned char[n]);
   AdviseHugePages(bytes.get(), n);
-  if (!CopyOut(content, bytes.get(), why)) return Outcome::failed;
+  int handedOut = static_cast<int>(n);
+  if (stored.isProtected ? Decode(form, stored.blocks, length, bytes.get(), handedOut, why) != Outcome::taken
+                         : !CopyOut(stored.plain, bytes.get(), why))
+    return Outcome::failed;
   out = std::move(bytes);
-  size = static_cast<int>(n);
+  size = handedOut;
   return Outcome::taken;
 }
 
