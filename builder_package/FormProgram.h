@@ -52,8 +52,9 @@ Outcome Take(const CPackageForm& form, Program which, CSysFile* packageFile, Len
 // why also tells a program that cannot be read from the package file.
 Outcome Read(const CPackageForm& form, Program which, CSysFile* packageFile, Length length, RunBytes& out,
              std::string& why);
-// The same into a new array (array new) of size bytes, as the form's
-// Unpack...ToRam operations hand a program out.
+// The same into a new array (array new) holding size bytes, as the form's
+// Unpack...ToRam operations hand a program out. For a protected program
+// the array is always its stored length: zeros follow the decoded bytes.
 Outcome ReadArray(const CPackageForm& form, Program which, CSysFile* packageFile, Length length,
                   std::unique_ptr<unsigned char[]>& out, int& size, std::string& why);
 

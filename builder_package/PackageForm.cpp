@@ -326,17 +326,15 @@ bool CPackageForm::UnpackSWFToRam(unsigned char** out, int& size) {
 
 bool CPackageForm::UnpackSWF(const std::wstring& path) {
   if (!IsProtected()) return WriteDescrambled(path, m_pSWF.get(), m_SWFLength);
-  RunBytes program;
+  std::unique_ptr<unsigned char[]> program;
+  int decoded = 0;
   std::string why;
-  if (FormProgram::Read(*this, FormProgram::Program::main, nullptr, FormProgram::Length::decoded, program, why) !=
-      FormProgram::Outcome::taken)
+  if (FormProgram::ReadArray(*this, FormProgram::Program::main, nullptr, FormProgram::Length::decoded, program,
+                             decoded, why) != FormProgram::Outcome::taken)
     return false;
-  // An empty vector may hold no array at all, which the write requires.
-  const unsigned char none = 0;
-  const bool written = CSysFile::WriteFromRamToDisk(path, program.empty() ? &none : program.data(),
-                                                    static_cast<int>(program.size()));
+  const bool written = CSysFile::WriteFromRamToDisk(path, program.get(), decoded);
   // Deciphered content stays in memory no longer than it is needed.
-  OPENSSL_cleanse(program.data(), program.size());
+  OPENSSL_cleanse(program.get(), static_cast<std::size_t>(m_SWFLength));
   return written;
 }
 

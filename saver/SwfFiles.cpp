@@ -150,10 +150,11 @@ std::string WriteProblem(const char* programName, const std::string& tempDir, in
 }
 
 // Takes one program of the form and writes it to a new file from the
-// template, recording the file's path; false, with path and report
-// untouched, when the form does not give the program. A main program is
-// taken as the form hands it out (UnpackSWFToRam), also when the read left
-// it in the package file, from which it then streams.
+// template, recording the file's path (empty when the write fails); false,
+// with path and report untouched, when the form does not give the program;
+// unread when its bytes could not be read from the package file. A main
+// program is taken as the form hands it out (UnpackSWFToRam), also when
+// the read left it in the package file, from which it then streams.
 bool WriteProgram(const CPackageForm& form, FormProgram::Program which, CSysFile& package,
                   const char* programName, const std::string& tempDir, const std::string& pathTemplate,
                   std::string& path, SwfFileReport& report, bool& unread) {
