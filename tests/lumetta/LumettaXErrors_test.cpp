@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "saver/platform/gtk/Xvfb_test.h"
+#include "tests/lumetta/LumettaProcess_test.h"
 
 // Last: its macros clash with names inside GoogleTest.
 #include <X11/Xlib.h>

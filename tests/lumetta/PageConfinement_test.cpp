@@ -26,7 +26,7 @@
 
 #include "demo/DemoSwf.h"
 #include "saver/SaverTestSupport_test.h"
-#include "saver/platform/gtk/Xvfb_test.h"
+#include "tests/lumetta/LumettaProcess_test.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 
 #include "demo/DemoSwf.h"
 #include "saver/SaverTestSupport_test.h"
-#include "saver/platform/gtk/DemoPixels_test.h"
-#include "saver/platform/gtk/Xvfb_test.h"
+#include "tests/lumetta/DemoPixels_test.h"
+#include "tests/lumetta/LumettaProcess_test.h"
 
 // Last: its macros clash with names inside GoogleTest.
 #include <X11/Xlib.h>

@@ -18,8 +18,8 @@
 #include <utility>
 #include <vector>
 
-#include "saver/platform/gtk/DemoPixels_test.h"
-#include "saver/platform/gtk/Xvfb_test.h"
+#include "tests/lumetta/DemoPixels_test.h"
+#include "tests/lumetta/LumettaProcess_test.h"
 #include "tools/vello/VelloRun_test.h"
 
 namespace {
