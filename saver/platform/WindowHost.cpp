@@ -146,6 +146,12 @@ int RunWindowLayer(const WindowLayerEntry& entry, const LumettaOptions& options)
   given.embedWindow = EmbedWindow(options);
   given.embedRoot = given.embedWindow == 0 && options.root;
   given.stopFd = InstallStopSignals(true);
+  // A window whose loop cannot see a stop would outlive the host that asked
+  // for it: none is shown.
+  if (given.stopFd < 0) {
+    std::cerr << "lumetta: cannot watch for stop signals: no descriptor is left for it\n";
+    return 1;
+  }
 
   Host host;
   const std::unique_ptr<WindowLayer> layer(entry.open(host, given));
