@@ -38,8 +38,12 @@ TEST(SwfFileNames, PackagePathAndTemplates) {
   EXPECT_EQ(FormatTemplate(kSettingsTemplate, "/a%@b"), "/a%@b/ssstemp.XXXXXX");
 }
 
+// A main program of several write pieces streams from the package file
+// into its own, byte for byte.
 TEST_F(SwfFilesTest, WritesTheFirstFormsThreeProgramsToPrivateFiles) {
-  ASSERT_TRUE(SavePackage(resources, {{kMain, kPreview, kSettings}, {kPreview, kMain, kMain}}));
+  Bytes big(3 * 256 * 1024 + 7);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<unsigned char>((i * 2654435761u) >> 13);
+  ASSERT_TRUE(SavePackage(resources, {{big, kPreview, kSettings}, {kPreview, kMain, kMain}}));
   // A long folder: the file names are built in a buffer that must fit it.
   std::string dir = temp;
   for (char c : std::string("abcdef")) dir += "/" + std::string(200, c);
@@ -48,9 +52,10 @@ TEST_F(SwfFilesTest, WritesTheFirstFormsThreeProgramsToPrivateFiles) {
   ASSERT_TRUE(UnpackSwfs(resources, dir, &report));
   EXPECT_TRUE(report.loaded);
   EXPECT_TRUE(report.full.written && report.preview.written && report.settings.written);
+  EXPECT_EQ(report.full.size, static_cast<int>(big.size()));
 
   const std::tuple<const std::string&, const char*, const Bytes&> programs[] = {
-      {g_full, "/ssftemp.", kMain},
+      {g_full, "/ssftemp.", big},
       {g_preview, "/ssptemp.", kPreview},
       {g_settings, "/ssstemp.", kSettings},
   };
@@ -67,17 +72,20 @@ TEST_F(SwfFilesTest, WritesTheFirstFormsThreeProgramsToPrivateFiles) {
 }
 
 // Once their names are removed the programs still read through their
-// descriptors, and the deletions later leave alone whatever someone has
-// put under those names meanwhile.
+// descriptors: a file someone puts under such a name is never what is
+// read, and a path that names no file of ours reads as nothing. The
+// deletions later leave that file alone.
 TEST_F(SwfFilesTest, ProgramsWithoutNamesStillReadAndTheirOldNamesAreNotOurs) {
   ASSERT_TRUE(SavePackage(resources, {{kMain, {}, kSettings}}));
   ASSERT_TRUE(UnpackSwfs(resources, temp));
   RemoveMadeSwfFileNames();
   EXPECT_EQ(FileCount(temp), 0u);
+  std::ofstream(g_full) << "someone else's";
+  std::ofstream(scratch + "/other") << "FWS not ours";
   ASSERT_NE(ReadMadeSwfFile(g_full), nullptr);
   EXPECT_EQ(*ReadMadeSwfFile(g_full), kMain);
   EXPECT_EQ(*ReadMadeSwfFile(g_settings), kSettings);
-  std::ofstream(g_full) << "someone else's";
+  EXPECT_EQ(ReadMadeSwfFile(scratch + "/other"), nullptr);
   DeleteSwfFiles();
   EXPECT_EQ(ReadMadeSwfFile(g_full), nullptr);
   EXPECT_EQ(ReadBytes(g_full), BytesOf("someone else's"));
@@ -98,18 +106,6 @@ TEST_F(SwfFilesTest, PackageInAFolderWhoseNameIsNotUTF8IsReadByItsBytes) {
   ASSERT_TRUE(UnpackSwfs(folder, temp, &report)) << report.problem;
   EXPECT_EQ(report.packagePath, folder + "/vello.dat");
   EXPECT_EQ(ReadBytes(g_full), kMain);
-}
-
-// A main program of several write pieces streams from the package file
-// into its own, byte for byte.
-TEST_F(SwfFilesTest, LargeMainProgramStreamsWhole) {
-  Bytes big(3 * 256 * 1024 + 7);
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<unsigned char>((i * 2654435761u) >> 13);
-  ASSERT_TRUE(SavePackage(resources, {{big, std::nullopt, std::nullopt}}));
-  SwfExtractionReport report;
-  ASSERT_TRUE(UnpackSwfs(resources, temp, &report)) << report.problem;
-  EXPECT_EQ(report.full.size, static_cast<int>(big.size()));
-  EXPECT_EQ(ReadBytes(g_full), big);
 }
 
 TEST_F(SwfFilesTest, ProtectedMainProgramIsDecodedIntoItsFile) {
