@@ -239,17 +239,15 @@ TEST(ProtectedSWF, BadKeyTextOrPayloadIsRefused) {
   EXPECT_EQ(decoded, (RunBytes{7, 7, 7}));
 }
 
-TEST(ProtectedSWF, BytesAfterTheLastWholeBlockAreIgnored) {
+// Only RSA blocks can be checked: bytes after the last whole block are
+// ignored, and damaged Blowfish blocks (1 to 47) decode to other bytes,
+// never past the capacity given.
+TEST(ProtectedSWF, ChangesOutsideTheRsaBlocksPassUnseenButStayInBounds) {
   for (int extra : {1, K - 1}) {
     ProtectedSWF::Packed packed = Sample();
     packed.payload.resize(packed.payload.size() + extra, 0x3D);  // "=" would stop a decoder
     EXPECT_EQ(UnpackOrDie(packed), kSample) << extra;
   }
-}
-
-TEST(ProtectedSWF, BlowfishBlockDamageIsNotDetectedButStaysInBounds) {
-  // Only RSA blocks can be checked; damaged Blowfish blocks (1 to 47)
-  // decode to other bytes, never past the capacity given.
   ProtectedSWF::Packed packed = Sample();
   for (std::size_t i = K; i < 48 * K; ++i) packed.payload[i] = static_cast<unsigned char>(i * 7);
   const int length = static_cast<int>(packed.payload.size());

@@ -85,6 +85,14 @@ inline Result Vello(const TempDir& scratch, const std::vector<std::string>& args
                      }));
 }
 
+// That the run ended with the exit code and said the text on standard
+// error.
+inline ::testing::AssertionResult Said(const Result& r, int exitCode, const std::string& text) {
+  if (r.exitCode == exitCode && r.err.find(text) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "exit " << r.exitCode << " (wanted " << exitCode << "), said:\n"
+                                       << r.err << "wanted it to say: " << text;
+}
+
 // What `vello info --json` says of the package, values shown or not.
 inline nlohmann::json Info(const TempDir& scratch, const std::string& package, bool showValues) {
   std::vector<std::string> args = {"info", "--json", package};
