@@ -49,6 +49,9 @@ TEST(PackageTest, LoadAddsFormsAndCloseDropsThem) {
   EXPECT_EQ(package.GetFormCount(), 0);
   EXPECT_EQ(package.GetHeaderString1(), L"header one");  // the header stays
   EXPECT_FALSE(package.Save(0, dir.WideFile("no/such/folder/p.dat")));
+  EXPECT_EQ(package.GetSaveFailure().problem, "the folder " + dir.File("no/such/folder") + " does not exist");
+  EXPECT_FALSE(package.Save(0, std::wstring(L"p\0.dat", 6)));
+  EXPECT_EQ(package.GetSaveFailure().problem, "is no file name: it holds U+0000 or a character UTF-8 cannot hold");
 }
 
 TEST(PackageSaveTest, KeepsPermissionBitsAndRefusesSymbolicLinks) {
@@ -59,10 +62,12 @@ TEST(PackageSaveTest, KeepsPermissionBitsAndRefusesSymbolicLinks) {
   CPackage package;
   package.AddForm(new CPackageForm);
   EXPECT_FALSE(package.Save(0, dir.WideFile("link.dat")));
+  EXPECT_EQ(package.GetSaveFailure().problem, "is a symbolic link, which a save does not follow: name the file itself");
   EXPECT_TRUE(fs::is_symlink(dir.path() / "link.dat"));
   EXPECT_EQ(TempDir::ReadAll(real), (Bytes{1, 2, 3}));
 
   ASSERT_TRUE(package.Save(0, dir.WideFile("real.dat")));
+  EXPECT_FALSE(package.GetSaveFailure().failed());
   struct stat info;
   ASSERT_EQ(stat(real.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
@@ -88,12 +93,13 @@ TEST(PackageSaveTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
     form->SetFormName(std::wstring(20000, L'x'));
     CPackage package;
     package.AddForm(form);
-    _exit(package.Save(0, dir.WideFile("vello.dat")) ? 1 : 0);
+    if (package.Save(0, dir.WideFile("vello.dat"))) _exit(1);
+    _exit(package.GetSaveFailure().problem == "cannot write: File too large" ? 0 : 2);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "Save reported success despite the size limit";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: Save succeeded despite the size limit; 2: it did not say why it failed";
   EXPECT_EQ(TempDir::ReadAll(target), original);
   EXPECT_EQ(dir.EntryCount(), 1u);
 }
