@@ -67,17 +67,20 @@ TEST_F(SwfFilesTest, WritesTheFirstFormsThreeProgramsToPrivateFiles) {
 }
 
 // Once their names are removed the programs still read through their
-// descriptors, and the deletions later leave alone whatever someone has
-// put under those names meanwhile.
+// descriptors: a file someone puts under such a name is never what is
+// read, and a path that names no file of ours reads as nothing. The
+// deletions later leave that file alone.
 TEST_F(SwfFilesTest, ProgramsWithoutNamesStillReadAndTheirOldNamesAreNotOurs) {
   ASSERT_TRUE(SavePackage(resources, {{kMain, {}, kSettings}}));
   ASSERT_TRUE(UnpackSwfs(resources, temp));
   RemoveMadeSwfFileNames();
   EXPECT_EQ(FileCount(temp), 0u);
+  std::ofstream(g_full) << "someone else's";
+  std::ofstream(scratch + "/other") << "FWS not ours";
   ASSERT_NE(ReadMadeSwfFile(g_full), nullptr);
   EXPECT_EQ(*ReadMadeSwfFile(g_full), kMain);
   EXPECT_EQ(*ReadMadeSwfFile(g_settings), kSettings);
-  std::ofstream(g_full) << "someone else's";
+  EXPECT_EQ(ReadMadeSwfFile(scratch + "/other"), nullptr);
   DeleteSwfFiles();
   EXPECT_EQ(ReadMadeSwfFile(g_full), nullptr);
   EXPECT_EQ(ReadBytes(g_full), BytesOf("someone else's"));

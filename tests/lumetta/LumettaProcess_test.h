@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,7 +19,61 @@
 #include <thread>
 #include <vector>
 
+#include "saver/SaverTestSupport_test.h"
 #include "saver/platform/gtk/Xvfb_test.h"
+
+// The whole text of a file; empty when it cannot be read.
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The direct children of a process; none once it is gone.
+inline std::vector<pid_t> ChildrenOf(pid_t pid) {
+  std::vector<pid_t> children;
+  std::error_code gone;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", gone)) {
+    std::ifstream in(task.path() / "children");
+    for (pid_t child; in >> child;) children.push_back(child);
+  }
+  return children;
+}
+
+// A size the kernel keeps of a process (VmPeak, VmHWM), in bytes; -1 when
+// it is gone.
+inline long long ProcessBytes(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(field + ":", 0) == 0) return std::stoll(line.substr(field.size() + 1)) * 1024;
+  return -1;
+}
+
+// An X window id as XScreenSaver writes it.
+inline std::string Hex(unsigned long id) {
+  char text[24];
+  snprintf(text, sizeof text, "0x%lx", id);
+  return text;
+}
+
+// The programs lumetta extracted (ssftemp.XXXXXX and its kind) still named
+// in the folder, which may hold the toolkit's own files too.
+inline size_t ExtractedPrograms(const std::filesystem::path& folder) {
+  size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    count += name.size() == 14 && name.rfind("ss", 0) == 0 && name.substr(3, 5) == "temp.";
+  }
+  return count;
+}
+
+// A resource folder made to hold a package of these forms and nothing else
+// (not the file each program was packed from).
+inline bool MakePackageFolder(const std::filesystem::path& folder, const std::vector<FormContent>& forms) {
+  std::filesystem::create_directories(folder);
+  const bool saved = SavePackage(folder.string(), forms);
+  std::filesystem::remove(folder / "source.swf");
+  return saved;
+}
 
 // The root folder below which the tests of the installed program find it
 // (ROOT/usr/bin/lumetta, ROOT/usr/share/...): LUMETTA_TEST_INSTALLED_ROOT
@@ -83,10 +138,7 @@ class LumettaProcess {
     setenv(variable, options.c_str(), 1);
   }
 
-  std::string output() const {
-    std::ifstream in(m_outputFile);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string output() const { return ReadFile(m_outputFile); }
 
   // Waits until the output holds text, `times` times (true), or the
   // process ended or the time ran out (false).
