@@ -373,22 +373,4 @@ TEST(PackageSaveTest, PathsThatDoNotConvertWholeAreRefusedAndTouchNothing) {
   }
 }
 
-TEST(PackageDeathTest, ProgrammingErrorsAreFatal) {
-  CPackage p;
-  EXPECT_DEATH(p.AddForm(nullptr),
-               "pForm != __null\\), function AddForm, file builder_package/Package, line");
-  unsigned char* out = nullptr;
-  int size = 0;
-  EXPECT_FALSE(p.UnpackTrayIconToRam(&out, size));
-  EXPECT_DEATH(p.UnpackSplashToRam(&out, size),
-               "m_pSplash != __null\\), function UnpackSplashToRam, file builder_package/Package");
-  CPackageForm form;
-  EXPECT_DEATH(form.UnpackMaskToRam(&out, size), "m_pMask != __null");
-  CPackageBinary binary;
-  EXPECT_DEATH(binary.PackDataAndEncrypt(nullptr, 0), "pData != __null");
-  EXPECT_DEATH(binary.UnPackDataAndDecrypt(&out, size),
-               "m_pData != __null\\), function UnPackDataAndDecrypt, file "
-               "builder_package/PackageBinary");
-}
-
 }  // namespace
