@@ -313,7 +313,7 @@ TEST(Refusals, LargeCompressedItemsNeedLittleMemory) {
 #endif
   TempDir dir;
   const Bytes zeros(48 << 20, 0);
-  const Bytes stream = vellorun::Deflated(zeros, 1);
+  const Bytes stream = recordbytes::Compressed(zeros, 1);
   Bytes splash;
   Int(splash, static_cast<int32_t>(stream.size())), Int(splash, static_cast<int32_t>(zeros.size()));
   Append(splash, Scrambled(stream, 182));
