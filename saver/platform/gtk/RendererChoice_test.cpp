@@ -51,7 +51,7 @@ TEST(RendererChoice, AutomaticFollowsTheRendererString) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const RendererDecision decision = DecideRenderer(LumettaRendererChoice::automatic, c.gl);
+    const RendererDecision decision = DecideRenderer(WindowRenderer::automatic, c.gl);
     EXPECT_EQ(DescribeDecision(decision), c.line);
     // Compositing goes with WebGL, and only with it.
     EXPECT_EQ(decision.compositing, decision.renderer == PlayerRenderer::webgl);
@@ -61,11 +61,11 @@ TEST(RendererChoice, AutomaticFollowsTheRendererString) {
 TEST(RendererChoice, AskedForWinsOverTheDisplay) {
   for (const DisplayOpenGL& gl : {Direct("llvmpipe (LLVM 15.0.6, 256 bits)"),
                                   Direct("NVIDIA GeForce GTX 1650/PCIe/SSE2"), DisplayOpenGL{}}) {
-    const RendererDecision webgl = DecideRenderer(LumettaRendererChoice::webgl, gl);
+    const RendererDecision webgl = DecideRenderer(WindowRenderer::webgl, gl);
     EXPECT_EQ(webgl.renderer, PlayerRenderer::webgl);
     EXPECT_TRUE(webgl.compositing);
     EXPECT_EQ(DescribeDecision(webgl), "player: webgl renderer (asked for with --renderer webgl)");
-    const RendererDecision canvas = DecideRenderer(LumettaRendererChoice::canvas, gl);
+    const RendererDecision canvas = DecideRenderer(WindowRenderer::canvas, gl);
     EXPECT_EQ(canvas.renderer, PlayerRenderer::canvas);
     EXPECT_FALSE(canvas.compositing);
     EXPECT_EQ(DescribeDecision(canvas), "player: canvas renderer (asked for with --renderer canvas)");
@@ -84,7 +84,7 @@ TEST(RendererChoice, ProbeOnXvfbFindsOnlySoftwareOpenGL) {
   EXPECT_TRUE(quick.glx);
   EXPECT_FALSE(quick.direct);
   EXPECT_EQ(quick.renderer, "") << "the driver was loaded without need";
-  EXPECT_EQ(DecideRenderer(LumettaRendererChoice::automatic, quick).renderer, PlayerRenderer::canvas);
+  EXPECT_EQ(DecideRenderer(WindowRenderer::automatic, quick).renderer, PlayerRenderer::canvas);
 
   XCloseDisplay(display);
 
@@ -115,7 +115,7 @@ TEST(RendererChoice, ProbeOnXvfbFindsOnlySoftwareOpenGL) {
   ASSERT_EQ(report.rfind("glx ", 0), 0u) << report;
   const DisplayOpenGL asked{true, false, report.substr(4)};
   EXPECT_NE(SoftwareRasteriser(asked.renderer), "") << "renderer: '" << asked.renderer << "'";
-  EXPECT_EQ(DecideRenderer(LumettaRendererChoice::automatic, asked).renderer, PlayerRenderer::canvas);
+  EXPECT_EQ(DecideRenderer(WindowRenderer::automatic, asked).renderer, PlayerRenderer::canvas);
 }
 
 }  // namespace
