@@ -2,13 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <filesystem>
 #include <utility>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "builder_package/PackageForm.h"
 #include "builder_package/RecordBytes_test.h"
@@ -20,7 +14,6 @@ namespace {
 using recordbytes::Bytes;
 using recordbytes::FormRecord;
 using recordbytes::Unpacked;
-namespace fs = std::filesystem;
 
 TEST(PackageTest, LoadAddsFormsAndCloseDropsThem) {
   TempDir dir;
@@ -52,56 +45,6 @@ TEST(PackageTest, LoadAddsFormsAndCloseDropsThem) {
   EXPECT_EQ(package.GetSaveFailure().problem, "the folder " + dir.File("no/such/folder") + " does not exist");
   EXPECT_FALSE(package.Save(0, std::wstring(L"p\0.dat", 6)));
   EXPECT_EQ(package.GetSaveFailure().problem, "is no file name: it holds U+0000 or a character UTF-8 cannot hold");
-}
-
-TEST(PackageSaveTest, KeepsPermissionBitsAndRefusesSymbolicLinks) {
-  TempDir dir;
-  const std::string real = dir.Write("real.dat", {1, 2, 3});
-  ASSERT_EQ(chmod(real.c_str(), 0640), 0);
-  fs::create_symlink("real.dat", dir.path() / "link.dat");
-  CPackage package;
-  package.AddForm(new CPackageForm);
-  EXPECT_FALSE(package.Save(0, dir.WideFile("link.dat")));
-  EXPECT_EQ(package.GetSaveFailure().problem, "is a symbolic link, which a save does not follow: name the file itself");
-  EXPECT_TRUE(fs::is_symlink(dir.path() / "link.dat"));
-  EXPECT_EQ(TempDir::ReadAll(real), (Bytes{1, 2, 3}));
-
-  ASSERT_TRUE(package.Save(0, dir.WideFile("real.dat")));
-  EXPECT_FALSE(package.GetSaveFailure().failed());
-  struct stat info;
-  ASSERT_EQ(stat(real.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0640u);
-  CPackage loaded;
-  ASSERT_TRUE(loaded.Load(0, dir.WideFile("real.dat")));
-  EXPECT_EQ(loaded.GetFormCount(), 1);
-  EXPECT_EQ(dir.EntryCount(), 2u);  // no temporary file left beside the target
-}
-
-TEST(PackageSaveTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
-  TempDir dir;
-  const Bytes original(100, 0xAB);
-  const std::string target = dir.Write("vello.dat", original);
-
-  // A file-size limit makes the write fail part-way in a child process.
-  const pid_t child = fork();
-  ASSERT_NE(child, -1);
-  if (child == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = {4096, 4096};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    auto* form = new CPackageForm;
-    form->SetFormName(std::wstring(20000, L'x'));
-    CPackage package;
-    package.AddForm(form);
-    if (package.Save(0, dir.WideFile("vello.dat"))) _exit(1);
-    _exit(package.GetSaveFailure().problem == "cannot write: File too large" ? 0 : 2);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: Save succeeded despite the size limit; 2: it did not say why it failed";
-  EXPECT_EQ(TempDir::ReadAll(target), original);
-  EXPECT_EQ(dir.EntryCount(), 1u);
 }
 
 // Protected programs through a whole package: packed into a form, saved,

@@ -1,7 +1,6 @@
 #include "encryption/Encryption.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <cstdio>
 #include <cstring>
@@ -21,10 +20,6 @@ struct EncryptionInspector {
   static bool Unkeyed(const Encryption& e) {
     return std::memcmp(e.m_PA, Encryption::m_INIT_PA, sizeof e.m_PA) == 0 &&
            std::memcmp(e.m_SB, Encryption::m_INIT_SB, sizeof e.m_SB) == 0;
-  }
-  static void Schedule(Encryption& e, const unsigned char* key, int len) {
-    e.Close();
-    e.KeySchedule(key, len);
   }
   static const uint32_t* PArray(const Encryption& e) { return e.m_PA; }
 };
@@ -96,28 +91,6 @@ TEST(EncryptionTest, WordFunctionsFollowTheByteOrder) {
 }
 
 // ---- Opening ----
-
-// The key is the lowercase hex text with its terminating zero; that
-// OpenSSL's Blowfish keyed with its first 72 bytes enciphers alike is shown
-// by the encrypted string's tests.
-TEST(EncryptionTest, HashedOpenIsTheKeyScheduleOverTheSha384Text) {
-  const char* phrases[] = {"", "pass",
-                           "a rather longer pass phrase of more than fifty-six chars!!"};
-  for (const char* pass : phrases) {
-    // The key text, computed independently with EVP.
-    Bytes md(48);
-    ASSERT_EQ(EVP_Digest(pass, std::strlen(pass), md.data(), nullptr, EVP_sha384(), nullptr), 1);
-    const std::string text = ToHex(md, "0123456789abcdef");
-    Bytes key(text.begin(), text.end());
-    key.push_back(0);
-    ASSERT_EQ(key.size(), 97u);
-
-    Encryption hashed, scheduled;
-    ASSERT_TRUE(hashed.Open(pass, true));
-    EncryptionInspector::Schedule(scheduled, key.data(), 97);
-    EXPECT_TRUE(EncryptionInspector::SameTables(hashed, scheduled)) << pass;
-  }
-}
 
 TEST(EncryptionTest, KeyLimitsAndResets) {
   Encryption e, reference;

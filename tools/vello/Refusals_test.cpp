@@ -4,10 +4,6 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/rsa.h>
-
 #include "tools/vello/VelloRun_test.h"
 
 using vellorun::Said;
@@ -34,21 +30,6 @@ Bytes PackageWith(const Bytes& program, const std::vector<std::string>& fileName
   Append(sections, splashSection.empty() ? Bytes(8, 0) : splashSection);
   Append(sections, Bytes(16 * 4, 0));  // the sections after the splash
   return PackageFile(14, {FormRecord(14, form)}, sections);
-}
-
-// The key text of a protected form as an RSA key enciphered under a pass
-// phrase, which no package holds: OpenSSL would ask for the phrase.
-Bytes EncryptedKeyText() {
-  EVP_PKEY* key = EVP_RSA_gen(1024);
-  BIO* bio = BIO_new(BIO_s_mem());
-  char phrase[] = "phrase";
-  PEM_write_bio_PrivateKey(bio, key, EVP_aes_128_cbc(), nullptr, 0, nullptr, phrase);
-  char* pem = nullptr;
-  const long n = BIO_get_mem_data(bio, &pem);
-  const Bytes text(pem, pem + n);
-  BIO_free_all(bio);
-  EVP_PKEY_free(key);
-  return Scrambled(text, 63);
 }
 
 TEST(Refusals, DamagedPackage) {
@@ -99,7 +80,7 @@ TEST(Refusals, VerifyReportsEachFaultOnItsOwnLine) {
         "files \"./a\" and \"a\" name the same file"}},
       {PackageWith(vellorun::Fws(64, 9, 1), {"twice", "twice"}),
        {"the file \"twice\" is stored more than once; only the later record is read"}},
-      {PackageWith(vellorun::Fws(64, 9, 1), {}, {}, {}, EncryptedKeyText()),
+      {PackageWith(vellorun::Fws(64, 9, 1), {}, {}, {}, NewKeyText(EVP_aes_128_cbc())),
        {"form 0 key text is encrypted; it cannot be used"}},
       {trailing,
        {"1 bytes after the last section", "form 0 main program states 200 bytes but holds 64 bytes",
@@ -332,7 +313,7 @@ TEST(Refusals, LargeCompressedItemsNeedLittleMemory) {
 #endif
   TempDir dir;
   const Bytes zeros(48 << 20, 0);
-  const Bytes stream = vellorun::Deflated(zeros, 1);
+  const Bytes stream = recordbytes::Compressed(zeros, 1);
   Bytes splash;
   Int(splash, static_cast<int32_t>(stream.size())), Int(splash, static_cast<int32_t>(zeros.size()));
   Append(splash, Scrambled(stream, 182));

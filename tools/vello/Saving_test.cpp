@@ -322,7 +322,7 @@ TEST(Saving, ASignalDuringASaveRemovesWhatItMade) {
   fs::create_directory(dir.path() / "work");
   const std::string work = dir.File("work");
   // A package that takes a while to write: a files-map entry of 16 MiB.
-  const Bytes big = vellorun::Compressible(16 << 20, 'b');
+  const Bytes big = recordbytes::Words(16, 16 << 20);
   const std::string bigFile = dir.Write("big.bin", big);
   Bytes sections(8, 0);
   Int(sections, 1);
