@@ -8,6 +8,7 @@
 #include <memory>
 #include <utility>
 
+#include <openssl/crypto.h>
 #include <zlib.h>
 
 #include "builder_package/Scramble.h"
@@ -15,7 +16,16 @@
 
 FileContent FileContent::Held(RunBytes bytes) {
   FileContent content;
-  content.m_bytes = std::move(bytes);
+  content.m_bytes = std::make_shared<const RunBytes>(std::move(bytes));
+  return content;
+}
+
+FileContent FileContent::Secret(RunBytes bytes) {
+  FileContent content;
+  content.m_bytes = std::shared_ptr<const RunBytes>(new RunBytes(std::move(bytes)), [](const RunBytes* held) {
+    OPENSSL_cleanse(const_cast<unsigned char*>(held->data()), held->size());
+    delete held;
+  });
   return content;
 }
 
@@ -128,7 +138,7 @@ std::string FileContent::WhyNotRead() {
 
 std::uint64_t FileContent::size() const {
   return m_stored != nullptr || m_file != nullptr || m_inflater ? static_cast<std::uint64_t>(m_length)
-                                                                : m_bytes.size();
+                                                                : m_bytes ? m_bytes->size() : 0;
 }
 
 const unsigned char* FileContent::Piece(std::size_t at, std::size_t n, unsigned char* scratch) const {
@@ -158,7 +168,7 @@ const unsigned char* FileContent::Piece(std::size_t at, std::size_t n, unsigned 
     Scramble::ApplyPiece(scratch, scratch, n, m_length, at, m_k);
     return scratch;
   }
-  if (m_stored == nullptr) return m_bytes.data() + at;
+  if (m_stored == nullptr) return m_bytes->data() + at;
   if (!m_scrambled) return m_stored + at;
   Scramble::ApplyPiece(m_stored + at, scratch, n, m_length, at, m_k);
   return scratch;

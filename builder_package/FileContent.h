@@ -22,6 +22,9 @@ class CSysFile;
 class FileContent {
  public:
   static FileContent Held(RunBytes bytes);
+  // Held bytes that are secret (a deciphered program): wiped when the last
+  // copy of the content goes.
+  static FileContent Secret(RunBytes bytes);
   // length >= 0 bytes that stay the caller's and must outlive the content.
   static FileContent Borrowed(const unsigned char* bytes, int length);
   // stored must outlive the content; length >= 0; k is the scramble's
@@ -56,7 +59,8 @@ class FileContent {
   WriteResult WriteTo(int fd, const std::function<void(std::uint64_t)>& progress = {}) const;
 
  private:
-  RunBytes m_bytes;
+  // Shared by the copies of a content, which only read them.
+  std::shared_ptr<const RunBytes> m_bytes;
   const unsigned char* m_stored = nullptr;
   CSysFile* m_file = nullptr;
   long long m_offset = 0;

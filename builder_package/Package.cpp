@@ -4,8 +4,13 @@
 // each version gate, is in docs/format.md ("Package"), and the reader and
 // the writer below follow it in order.
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "builder_package/PackageBinary.h"
@@ -214,19 +219,49 @@ bool CPackage::Load(unsigned int version, const std::wstring& path) {
 }
 
 bool CPackage::Save(unsigned int version, const std::wstring& path) {
+  m_saveFailure.Clear();
   // A name that does not convert whole would name some other file, which
   // the rename below would replace.
   std::string target;
   if (path.find(L'\0') != std::wstring::npos ||
-      !CSysStringHelper::GetSingleton().NativeToUTF8(path, target))
+      !CSysStringHelper::GetSingleton().NativeToUTF8(path, target)) {
+    m_saveFailure.problem = "is no file name: it holds U+0000 or a character UTF-8 cannot hold";
     return false;
+  }
+  return Save(version, target, PackageSaveOptions{});
+}
+
+bool CPackage::Save(unsigned int version, const std::string& path, const PackageSaveOptions& options) {
+  m_saveFailure.Clear();
+  const auto fail = [this](std::string why) {
+    m_saveFailure.problem = std::move(why);
+    return false;
+  };
   // Written beside the target and renamed over it only when complete, so a
   // failed save leaves the old package as it was.
-  AtomicFile atomic(target);
-  if (!atomic.Begin()) return false;
+  AtomicFile atomic(path);
+  atomic.SetMayReplace(options.mayReplace);
+  if (!atomic.Begin()) {
+    // Named as such: "cannot make a temporary file beside it" would not
+    // say why.
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    struct stat st;
+    if (!folder.empty() && stat(folder.c_str(), &st) != 0 && errno == ENOENT)
+      return fail("the folder " + folder + " does not exist");
+    return fail(atomic.Failure());
+  }
   CSysFile file(atomic.Handle());
-  if (!Write(version, file)) return false;
-  return atomic.Commit();
+  errno = 0;
+  if (!Write(version, file))
+    return fail("cannot write: " +
+                std::string(errno != 0 ? std::strerror(errno) : "the package could not be written whole"));
+  if (options.checkWritten) {
+    if (std::fflush(atomic.Handle()) != 0) return fail("cannot write: " + std::string(std::strerror(errno)));
+    std::rewind(atomic.Handle());
+    options.checkWritten(atomic.Handle());
+  }
+  if (!atomic.Commit()) return fail(atomic.Failure());
+  return true;
 }
 
 bool CPackage::Read(unsigned int version, CSysFile& file) { return Read(version, file, PackageReadOptions{}); }

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "builder_package/PackageReadOptions.h"
+#include "builder_package/PackageSaveOptions.h"
 #include "builder_package/ReadFailure.h"
+#include "builder_package/SaveFailure.h"
 #include "system/ByteRun.h"
 
 class CSysFile;
@@ -43,10 +45,13 @@ class CPackage {
   // Load: false when the path does not open or Read fails. Save: false,
   // touching nothing, when the path does not convert whole to a file name
   // (an unconvertible character or U+0000); false with the old file kept
-  // when writing fails. The unsigned argument is handed to every record
-  // and used by none.
+  // when writing fails; GetSaveFailure() then says why. The unsigned
+  // argument is handed to every record and used by none.
   bool Load(unsigned int version, const std::wstring& path);
   bool Save(unsigned int version, const std::wstring& path);
+  // Save to the path as the file system's own bytes (a name that need not
+  // be UTF-8), as the options ask.
+  bool Save(unsigned int version, const std::string& path, const PackageSaveOptions& options);
   // Reads every section the stored version has. On failure: false, the
   // reason in GetReadFailure(), records read before stay, the failed one
   // is deleted. No count, size or byte run beyond the bytes left in the
@@ -61,6 +66,8 @@ class CPackage {
 
   // The reason of the last failed Read or Load; cleared when one starts.
   const ReadFailure& GetReadFailure() const { return m_readFailure; }
+  // The reason of the last failed Save; cleared when one starts.
+  const SaveFailure& GetSaveFailure() const { return m_saveFailure; }
 
   // A key that the last Read found more than once in a map: the map keeps
   // the later record, so writing the package again drops the earlier one.
@@ -205,5 +212,6 @@ class CPackage {
 
   int m_storedVersion;
   ReadFailure m_readFailure;
+  SaveFailure m_saveFailure;
   std::vector<DuplicateKey> m_duplicateKeys;
 };

@@ -9,6 +9,7 @@
 
 #include <openssl/crypto.h>
 
+#include "builder_package/FormProgram.h"
 #include "builder_package/PackedResource.h"
 #include "builder_package/ProtectedSWF.h"
 #include "builder_package/RecordReader.h"
@@ -46,16 +47,6 @@ bool ReadScrambledProgram(const std::wstring& path, ByteRun& buffer, int& size) 
   return true;
 }
 
-// Hands out a descrambled copy of a stored plain program.
-bool CopyDescrambled(const unsigned char* stored, int size, unsigned char** out) {
-  if (size < 0 || (size > 0 && stored == nullptr)) return false;
-  auto* copy = new unsigned char[size];
-  AdviseHugePages(copy, static_cast<std::size_t>(size));
-  Scramble::ApplyPiece(stored, copy, static_cast<std::size_t>(size), size, 0, Scramble::kProgram);
-  *out = copy;
-  return true;
-}
-
 // Writes a stored plain program descrambled, a piece at a time, so that no
 // copy of the whole program is made.
 bool WriteDescrambled(const std::wstring& path, const unsigned char* stored, int size) {
@@ -73,6 +64,20 @@ bool WriteDescrambled(const std::wstring& path, const unsigned char* stored, int
     if (file.Write(piece.get(), static_cast<int>(n)) != static_cast<int>(n)) return false;
   }
   return file.Flush();
+}
+
+// A program handed out as the Unpack...ToRam operations promise: out and
+// size change only when it is taken.
+bool HandOut(const CPackageForm& form, FormProgram::Program which, unsigned char** out, int& size) {
+  std::unique_ptr<unsigned char[]> program;
+  int n = 0;
+  std::string why;
+  if (FormProgram::ReadArray(form, which, nullptr, FormProgram::Length::stored, program, n, why) !=
+      FormProgram::Outcome::taken)
+    return false;
+  *out = program.release();
+  size = n;
+  return true;
 }
 
 // The plain scramble's mask of byte 3, (L + 33*3 + 122) mod 256, in a type
@@ -314,41 +319,20 @@ bool CPackageForm::PackProtected(const std::wstring& path, const std::string& te
   return true;
 }
 
-bool CPackageForm::DecodeSWF(std::unique_ptr<unsigned char[]>& program, int& decodedLength) const {
-  if (m_SWFLength < 0 || (m_SWFLength > 0 && m_pSWF == nullptr)) return false;
-  if (!IsProtected()) {
-    unsigned char* plain = nullptr;
-    if (!CopyDescrambled(m_pSWF.get(), m_SWFLength, &plain)) return false;
-    program.reset(plain);
-    decodedLength = m_SWFLength;
-    return true;
-  }
-  // Zero-filled: the decoded program is shorter than the payload, and the
-  // bytes after it are handed out too.
-  std::unique_ptr<unsigned char[]> decoded(new unsigned char[m_SWFLength]());
-  if (!ProtectedSWF::Unpack(m_pSWF.get(), m_SWFLength, m_pKeyText.get(), m_keyTextLength, decoded.get(),
-                            m_SWFLength, decodedLength))
-    return false;
-  program = std::move(decoded);
-  return true;
-}
-
 bool CPackageForm::UnpackSWFToRam(unsigned char** out, int& size) {
   VELLO_ASSERT(out != NULL);
-  std::unique_ptr<unsigned char[]> program;
-  int decodedLength = 0;
-  if (!DecodeSWF(program, decodedLength)) return false;
-  *out = program.release();
-  size = m_SWFLength;  // the payload length, also for protected content
-  return true;
+  return HandOut(*this, FormProgram::Program::main, out, size);
 }
 
 bool CPackageForm::UnpackSWF(const std::wstring& path) {
   if (!IsProtected()) return WriteDescrambled(path, m_pSWF.get(), m_SWFLength);
   std::unique_ptr<unsigned char[]> program;
-  int decodedLength = 0;
-  if (!DecodeSWF(program, decodedLength)) return false;
-  const bool written = CSysFile::WriteFromRamToDisk(path, program.get(), decodedLength);
+  int decoded = 0;
+  std::string why;
+  if (FormProgram::ReadArray(*this, FormProgram::Program::main, nullptr, FormProgram::Length::decoded, program,
+                             decoded, why) != FormProgram::Outcome::taken)
+    return false;
+  const bool written = CSysFile::WriteFromRamToDisk(path, program.get(), decoded);
   // Deciphered content stays in memory no longer than it is needed.
   OPENSSL_cleanse(program.get(), static_cast<std::size_t>(m_SWFLength));
   return written;
@@ -389,12 +373,12 @@ bool CPackageForm::UnpackSaverPreviewToRam(unsigned char** out, int& size) {
   VELLO_ASSERT(out != NULL);
   *out = nullptr;
   size = m_saverPreviewSize;
-  return m_saverPreviewSize > 0 && CopyDescrambled(m_pSaverPreview.get(), m_saverPreviewSize, out);
+  return HandOut(*this, FormProgram::Program::preview, out, size);
 }
 
 bool CPackageForm::UnpackSaverSettingsToRam(unsigned char** out, int& size) {
   VELLO_ASSERT(out != NULL);
   *out = nullptr;
   size = m_saverSettingsSize;
-  return m_saverSettingsSize > 0 && CopyDescrambled(m_pSaverSettings.get(), m_saverSettingsSize, out);
+  return HandOut(*this, FormProgram::Program::settings, out, size);
 }

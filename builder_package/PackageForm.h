@@ -62,6 +62,9 @@ class CPackageForm {
   bool UnpackSaverSettingsToRam(unsigned char** out, int& size);
   int GetSaverPreviewSize() const { return m_saverPreviewSize; }
   int GetSaverSettingsSize() const { return m_saverSettingsSize; }
+  // The programs as stored (scrambled), or null.
+  const unsigned char* GetStoredSaverPreview() const { return m_pSaverPreview.get(); }
+  const unsigned char* GetStoredSaverSettings() const { return m_pSaverSettings.get(); }
 
   void ReleaseSWF();
   void ReleaseMask();
@@ -127,9 +130,6 @@ class CPackageForm {
  private:
   bool PackProtected(const std::wstring& path, const std::string& text);
   bool ReadMainProgram(RecordReader& in, const PackageReadOptions& options);
-  // The main program as its reader sees it: descrambled, or decoded from
-  // its protected blocks into a payload-sized, zero-filled buffer.
-  bool DecodeSWF(std::unique_ptr<unsigned char[]>& program, int& decodedLength) const;
 
   std::wstring m_formString1;
   bool m_formFlag1;

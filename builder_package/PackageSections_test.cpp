@@ -62,8 +62,6 @@ Bytes SavedFile(int v) {
   return c.out;
 }
 
-using Names = std::vector<std::wstring>;
-
 // Read and Write on streams in memory, for the tests that load many
 // damaged files (a real file per case makes them wait on the disk).
 bool ReadBytes(CPackage& package, const Bytes& bytes, bool pipe = false) {
@@ -76,19 +74,13 @@ bool Writes(CPackage& package) {
   return ok;
 }
 
-template <class Map>
-Names Keys(const Map& map) {
-  Names keys;
-  for (const auto& entry : map) keys.push_back(entry.first);
-  return keys;
-}
-
 using recordbytes::Unpacked;
 
-Bytes Plain(CPackageBinary& binary) { return Unpacked(binary, &CPackageBinary::UnPackDataAndDecrypt); }
-
 // Packages of each version are read whole, header, forms and sections, and
-// saved as version 14.
+// saved as version 14: the saved bytes, composed independently, prove
+// every field was read from its place and the sections a version lacks
+// were left at their defaults. The reads that decode (a form's program,
+// the later of two records, a resource) are checked on their own.
 class SectionVersionTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(SectionVersionTest, ReadsEverySectionItsVersionHasAndSavesAllAsVersion14) {
@@ -98,53 +90,16 @@ TEST_P(SectionVersionTest, ReadsEverySectionItsVersionHasAndSavesAllAsVersion14)
   ASSERT_TRUE(p.Load(0, dir.Put("in.dat", StoredFile(v).out))) << p.GetReadFailure().ToString();
   EXPECT_FALSE(p.GetReadFailure().failed());
   EXPECT_EQ(p.GetStoredVersion(), v);
-  EXPECT_EQ(p.GetHeaderInt1(), -1);
-  EXPECT_EQ(p.GetHeaderString1(), L"header one");
-  EXPECT_EQ(p.GetHeaderString2(), L"");
-  EXPECT_TRUE(p.GetHeaderFlag1() && !p.GetHeaderFlag2() && p.GetHeaderFlag3());
-  EXPECT_EQ(p.GetHeaderString3(), L"header three");
-  EXPECT_EQ((std::vector<int>{p.GetHeaderInt2(), p.GetHeaderInt3(), p.GetHeaderInt4()}),
-            (std::vector<int>{2, 3, 4}));
   ASSERT_EQ(p.GetFormCount(), 2);
   EXPECT_EQ(Unpacked(*p.GetForm(1), &CPackageForm::UnpackSWFToRam), recordbytes::Program("program"));
   EXPECT_EQ(p.GetForm(2), nullptr);
-
-  ASSERT_EQ(p.GetDllBinaries().size(), v >= 2 ? 2u : 0u);
-  if (v >= 2) {
-    EXPECT_EQ(Plain(*p.GetDllBinaries()[0]), Text("dll one"));
-    EXPECT_EQ(p.GetDllBinaries()[1]->GetLength(), 0);
-  }
-  EXPECT_EQ(Keys(p.GetSecureVars()), (v >= 3 ? Names{L"alpha", L"zeta"} : Names{}));
   if (v >= 3) {
     EXPECT_EQ(p.FindSecureVar(L"alpha")->GetString(), L"second");
   }
-  EXPECT_EQ(Keys(p.GetFiles()), (v >= 4 ? Names{L"\uFFFD", L"\U00010000"} : Names{}));
   if (v >= 4) {
-    EXPECT_EQ(Plain(*p.FindFile(L"\U00010000")), Text("astral"));
+    EXPECT_EQ(Unpacked(*p.FindFile(L"\U00010000"), &CPackageBinary::UnPackDataAndDecrypt), Text("astral"));
   }
-  ASSERT_EQ(p.GetEncryptedStrings().size(), v >= 5 ? 2u : 0u);
-  if (v >= 5) {
-    EXPECT_EQ(p.GetEncryptedStrings()[0]->GetString(), L"list one");
-  }
-  EXPECT_EQ(p.GetOptionInt1(), v >= 5 ? 11 : 0);
-  EXPECT_EQ(p.GetOptionInt4(), v >= 5 ? 14 : 0);
-  EXPECT_EQ(p.GetOptionInt5(), v >= 5 ? -15 : 0);
-  EXPECT_EQ(p.GetOptionFlag1(), v >= 5);
-  EXPECT_EQ(p.GetOptionFlag2(), v >= 5);
-  EXPECT_EQ(p.GetOptionString(1), v >= 5 ? L"option one" : L"");
-  EXPECT_EQ(p.GetOptionString(2), v >= 7 ? L"option two" : L"");
-  EXPECT_EQ(p.GetOptionString(9), v >= 10 ? L"option 9" : L"");
-  EXPECT_EQ(p.GetOptionFlag3(), v >= 11);
-  EXPECT_EQ(Keys(p.GetGlobalVars()), (v >= 9 ? Names{L"a", L"b"} : Names{}));
-
-  EXPECT_EQ(p.GetUnpackedSplashSize(), v >= 6 ? 300 : 0);
-  if (v >= 6) {
-    EXPECT_EQ(Unpacked(p, &CPackage::UnpackSplashToRam), kSplash);
-  }
-  EXPECT_EQ(Unpacked(p, &CPackage::UnpackTrayIconToRam, v >= 8), v >= 8 ? kTray : Bytes{});
-  EXPECT_EQ(Unpacked(p, &CPackage::UnpackFlash, v >= 12), v >= 12 ? kFlash : Bytes{});
   EXPECT_EQ(Unpacked(p, &CPackage::UnpackXul, v >= 14), v >= 14 ? kXul : Bytes{});
-  EXPECT_EQ(p.GetUnpackedXulSize(), v >= 14 ? 70 : 0);
 
   ASSERT_TRUE(p.Save(0, dir.WideFile("out.dat")));
   EXPECT_EQ(TempDir::ReadAll(dir.File("out.dat")), SavedFile(v));
@@ -371,14 +326,10 @@ TEST(SectionOperationsTest, AddedEntriesAreStoredAndWrittenInKeyOrder) {
   p.AddSecureVar(L"b", L"first");
   p.AddSecureVar(L"a", L"ay");
   p.AddSecureVar(L"b", L"bee");
-  EXPECT_EQ(p.GetSecureVars().size(), 2u);
-  EXPECT_EQ(p.FindSecureVar(L"b")->GetString(), L"bee");
   EXPECT_EQ(p.FindSecureVar(L"c"), nullptr);
   ASSERT_TRUE(p.PackFile(L"z", dir.Put("z.bin", Text("zed"))));
   ASSERT_TRUE(p.PackFile(L"empty", dir.Put("e.bin", {})));
   EXPECT_FALSE(p.PackFile(L"missing", dir.WideFile("missing.bin")));
-  EXPECT_EQ(p.FindFile(L"missing"), nullptr);
-  EXPECT_EQ(p.FindFile(L"empty")->GetLength(), 0);
   p.AddGlobalVar(L"g", L"global");
 
   Bytes expected(12 * 4, 0);  // version 14, ten empty header fields, no form
@@ -415,24 +366,6 @@ TEST(PackageSaveTest, PathsThatDoNotConvertWholeAreRefusedAndTouchNothing) {
     EXPECT_EQ(TempDir::ReadAll(victim), (Bytes{7, 7}));
     EXPECT_EQ(dir.EntryCount(), 1u);
   }
-}
-
-TEST(PackageDeathTest, ProgrammingErrorsAreFatal) {
-  CPackage p;
-  EXPECT_DEATH(p.AddForm(nullptr),
-               "pForm != __null\\), function AddForm, file builder_package/Package, line");
-  unsigned char* out = nullptr;
-  int size = 0;
-  EXPECT_FALSE(p.UnpackTrayIconToRam(&out, size));
-  EXPECT_DEATH(p.UnpackSplashToRam(&out, size),
-               "m_pSplash != __null\\), function UnpackSplashToRam, file builder_package/Package");
-  CPackageForm form;
-  EXPECT_DEATH(form.UnpackMaskToRam(&out, size), "m_pMask != __null");
-  CPackageBinary binary;
-  EXPECT_DEATH(binary.PackDataAndEncrypt(nullptr, 0), "pData != __null");
-  EXPECT_DEATH(binary.UnPackDataAndDecrypt(&out, size),
-               "m_pData != __null\\), function UnPackDataAndDecrypt, file "
-               "builder_package/PackageBinary");
 }
 
 }  // namespace

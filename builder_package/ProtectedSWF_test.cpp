@@ -200,21 +200,6 @@ void ExpectRefused(const Bytes& payload, const Bytes& keyText, const char* what,
   EXPECT_EQ(n, -1) << what;
 }
 
-// A fresh 1024-bit RSA key as stored key text, behind a pass phrase when a
-// cipher is given.
-Bytes NewKeyText(const EVP_CIPHER* cipher) {
-  EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(1024));
-  BIO* bio = BIO_new(BIO_s_mem());
-  char pass[] = "secret";
-  PEM_write_bio_PrivateKey(bio, key, cipher, nullptr, 0, nullptr, pass);
-  char* data = nullptr;
-  const long n = BIO_get_mem_data(bio, &data);
-  const Bytes pem(data, data + n);
-  BIO_free(bio);
-  EVP_PKEY_free(key);
-  return recordbytes::Scrambled(pem, 63);
-}
-
 TEST(ProtectedSWF, BadKeyTextOrPayloadIsRefused) {
   const Bytes payload(Sample().payload.begin(), Sample().payload.end());
   const Bytes& keyText = Sample().keyText;
@@ -226,8 +211,8 @@ TEST(ProtectedSWF, BadKeyTextOrPayloadIsRefused) {
   Bytes body = keyText;
   for (std::size_t i = 100; i < 400; ++i) body[i] ^= 0x01;  // inside the Base64 body
   ExpectRefused(payload, body, "corrupted key body");
-  ExpectRefused(payload, NewKeyText(nullptr), "key of another pair");
-  ExpectRefused(payload, NewKeyText(EVP_aes_128_cbc()), "key behind a pass phrase");
+  ExpectRefused(payload, recordbytes::NewKeyText(nullptr), "key of another pair");
+  ExpectRefused(payload, recordbytes::NewKeyText(EVP_aes_128_cbc()), "key behind a pass phrase");
   ExpectRefused(Bytes(payload.begin() + 1, payload.end()), keyText, "payload shifted");
   Bytes corrupt = payload;
   corrupt[5] ^= 0x80;  // inside RSA block 0
@@ -239,17 +224,15 @@ TEST(ProtectedSWF, BadKeyTextOrPayloadIsRefused) {
   EXPECT_EQ(decoded, (RunBytes{7, 7, 7}));
 }
 
-TEST(ProtectedSWF, BytesAfterTheLastWholeBlockAreIgnored) {
+// Only RSA blocks can be checked: bytes after the last whole block are
+// ignored, and damaged Blowfish blocks (1 to 47) decode to other bytes,
+// never past the capacity given.
+TEST(ProtectedSWF, ChangesOutsideTheRsaBlocksPassUnseenButStayInBounds) {
   for (int extra : {1, K - 1}) {
     ProtectedSWF::Packed packed = Sample();
     packed.payload.resize(packed.payload.size() + extra, 0x3D);  // "=" would stop a decoder
     EXPECT_EQ(UnpackOrDie(packed), kSample) << extra;
   }
-}
-
-TEST(ProtectedSWF, BlowfishBlockDamageIsNotDetectedButStaysInBounds) {
-  // Only RSA blocks can be checked; damaged Blowfish blocks (1 to 47)
-  // decode to other bytes, never past the capacity given.
   ProtectedSWF::Packed packed = Sample();
   for (std::size_t i = K; i < 48 * K; ++i) packed.payload[i] = static_cast<unsigned char>(i * 7);
   const int length = static_cast<int>(packed.payload.size());

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <zlib.h>
 
 #include "builder_package/PackageForm.h"
@@ -248,6 +250,21 @@ inline Bytes Program(const std::string& body) {
   Int(out, static_cast<int32_t>(8 + body.size()));
   Append(out, Text(body));
   return out;
+}
+
+// The key text of a protected form holding a fresh 1024-bit RSA key, behind
+// a pass phrase (which no package holds) when a cipher is given.
+inline Bytes NewKeyText(const EVP_CIPHER* cipher) {
+  EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(1024));
+  BIO* bio = BIO_new(BIO_s_mem());
+  char pass[] = "secret";
+  PEM_write_bio_PrivateKey(bio, key, cipher, nullptr, 0, nullptr, pass);
+  char* data = nullptr;
+  const long n = BIO_get_mem_data(bio, &data);
+  const Bytes pem(data, data + n);
+  BIO_free(bio);
+  EVP_PKEY_free(key);
+  return Scrambled(pem, 63);
 }
 
 // A form whose program and preview are sound and whose mask inflates.

@@ -39,6 +39,6 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/README ${CMAKE_SOURCE_DIR}/packaging
   DESTINATION ${VELLO_DOC_DIR})
 install(FILES ${doc_files} DESTINATION ${VELLO_DOC_DIR})
 # The tests of lumetta under XScreenSaver install the build as a person would.
-if(TARGET lumetta_gtk_tests)
-  add_dependencies(lumetta_gtk_tests vello_docs)
+if(TARGET lumetta_program_tests)
+  add_dependencies(lumetta_program_tests vello_docs)
 endif()

@@ -18,7 +18,8 @@ set(VELLO_PUBLIC_HEADERS
   encryption/Encryption.h encryption/EncryptedString.h encryption/sha2.h
   encryption/Blowfish.h encryption/Base64.h encryption/BaseEncode.h encryption/BaseDecode.h
   builder_package/Package.h builder_package/PackageForm.h builder_package/PackageBinary.h
-  builder_package/ReadFailure.h builder_package/PackageReadOptions.h)
+  builder_package/ReadFailure.h builder_package/PackageReadOptions.h
+  builder_package/SaveFailure.h builder_package/PackageSaveOptions.h)
 foreach(header IN LISTS VELLO_PUBLIC_HEADERS)
   get_filename_component(dir ${header} DIRECTORY)
   install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vello/${dir} COMPONENT development)

@@ -83,7 +83,7 @@ std::string RunCommand(const std::string& command, const std::string& input, int
 
 class BaseEncodeCommandTest : public ::testing::TestWithParam<const Codec*> {};
 
-TEST_P(BaseEncodeCommandTest, RandomBytesEncodeAsTheCommandDoes) {
+TEST_P(BaseEncodeCommandTest, RandomBytesEncodeAsTheCommandDoesAndDecodeBack) {
   const Codec& c = *GetParam();
   std::mt19937 rng(42);
   std::vector<std::size_t> sizes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 63, 64, 65, 1000, 4097};
@@ -96,6 +96,10 @@ TEST_P(BaseEncodeCommandTest, RandomBytesEncodeAsTheCommandDoes) {
     if (WIFEXITED(status) && WEXITSTATUS(status) == 127) GTEST_SKIP() << c.command << " missing";
     ASSERT_EQ(status, 0) << c.command;
     ASSERT_EQ(Encode(c, data), expected) << c.command << " on " << size << " bytes";
+    // And back, into exactly the room GetLength gives.
+    std::vector<char> back(c.decodeLength(expected.size()));
+    back.resize(c.decode(back.data(), expected.data(), expected.size()));
+    ASSERT_EQ(std::string(back.begin(), back.end()), data) << c.command << " on " << size << " bytes";
   }
 }
 

@@ -99,20 +99,13 @@ TEST(Blowfish, EmptyKeyLeavesInitialTables) {
   EXPECT_EQ(Encrypted(fresh, plain), expected);
 }
 
-TEST(Blowfish, KeyScheduleRepeatsKeysAndIgnoresBytesAfterThe72nd) {
+// Repetition of shorter keys is OpenSSL's too (the comparison above);
+// only the 72-byte cut is ours to prove.
+TEST(Blowfish, KeyScheduleIgnoresBytesAfterThe72nd) {
   const Bytes plain = {1, 1, 2, 3, 5, 8, 13, 21};
-  EXPECT_EQ(Encrypted("abc", plain), Encrypted("abcabc", plain));
   const std::string k72(72, 'x');
   EXPECT_EQ(Encrypted(k72.c_str(), plain), Encrypted((k72 + "anything after").c_str(), plain));
   EXPECT_NE(Encrypted(k72.c_str(), plain), Encrypted((k72.substr(0, 71) + "y").c_str(), plain));
-  // SetPassword starts over; GenerateSubkeys mixes into what is there.
-  Blowfish twice, mixed;
-  twice.SetPassword("other");
-  twice.SetPassword("key");
-  EXPECT_EQ(Encrypted(twice, plain), Encrypted("key", plain));
-  mixed.SetPassword("key");
-  mixed.GenerateSubkeys("key");
-  EXPECT_NE(Encrypted(mixed, plain), Encrypted("key", plain));
 }
 
 TEST(Blowfish, EncryptStringPadsWithZerosToWholeBlocks) {

@@ -159,15 +159,6 @@ TEST(EncryptedString, Utf8FormsLeaveTheirOutputsWhereThereIsNothingToDo) {
   EXPECT_EQ(none, nullptr);
 }
 
-TEST(EncryptedStringDeathTest, NullOutputPointersAreProgrammingErrors) {
-  CEncryptedString s(L"abc");
-  int length = 8;
-  EXPECT_DEATH(s.EncryptAsUTF8(nullptr, length),
-               "\\(out != __null\\), function EncryptAsUTF8, file encryption/EncryptedString,");
-  EXPECT_DEATH(s.DecryptAsUTF8(nullptr, length),
-               "\\(buf != __null\\), function DecryptAsUTF8, file encryption/EncryptedString,");
-}
-
 // ---- The Base64 form ----
 
 TEST(EncryptedString, Base64IsTheCipherAsOpenSslEncodesIt) {

@@ -1,7 +1,6 @@
 #include "encryption/Encryption.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <cstdio>
 #include <cstring>
@@ -21,10 +20,6 @@ struct EncryptionInspector {
   static bool Unkeyed(const Encryption& e) {
     return std::memcmp(e.m_PA, Encryption::m_INIT_PA, sizeof e.m_PA) == 0 &&
            std::memcmp(e.m_SB, Encryption::m_INIT_SB, sizeof e.m_SB) == 0;
-  }
-  static void Schedule(Encryption& e, const unsigned char* key, int len) {
-    e.Close();
-    e.KeySchedule(key, len);
   }
   static const uint32_t* PArray(const Encryption& e) { return e.m_PA; }
 };
@@ -96,35 +91,6 @@ TEST(EncryptionTest, WordFunctionsFollowTheByteOrder) {
 }
 
 // ---- Opening ----
-
-TEST(EncryptionTest, HashedOpenIsTheKeyScheduleOverTheSha384Text) {
-  const char* phrases[] = {"", "pass",
-                           "a rather longer pass phrase of more than fifty-six chars!!"};
-  for (const char* pass : phrases) {
-    // The key text, computed independently with EVP.
-    Bytes md(48);
-    ASSERT_EQ(EVP_Digest(pass, std::strlen(pass), md.data(), nullptr, EVP_sha384(), nullptr), 1);
-    const std::string text = ToHex(md, "0123456789abcdef");
-    Bytes key(text.begin(), text.end());
-    key.push_back(0);
-    ASSERT_EQ(key.size(), 97u);
-
-    Encryption hashed, scheduled;
-    ASSERT_TRUE(hashed.Open(pass, true));
-    EncryptionInspector::Schedule(scheduled, key.data(), 97);
-    EXPECT_TRUE(EncryptionInspector::SameTables(hashed, scheduled)) << pass;
-
-    // Only the first 72 key bytes take effect: OpenSSL's Blowfish keyed
-    // with them enciphers exactly as the hashed engine.
-    if (vello_test::LoadLegacyProvider()) {
-      std::mt19937 rng(5);
-      Bytes plain = RandomBytes(rng, 64), ours = plain;
-      ASSERT_EQ(hashed.sencrypt(ours.data(), 64, "ecb"), 0);
-      Bytes first72(key.begin(), key.begin() + 72);
-      EXPECT_EQ(ours, OpenSslBf("BF-ECB", true, first72, {}, plain)) << pass;
-    }
-  }
-}
 
 TEST(EncryptionTest, KeyLimitsAndResets) {
   Encryption e, reference;
@@ -217,22 +183,6 @@ TEST(EncryptionTest, ModesMatchOpenSslBlowfish) {
       ASSERT_EQ(iv, iv_copy) << names[0];
     }
   }
-}
-
-TEST(EncryptionTest, StrongPairIsCbcWithAZeroIv) {
-  Encryption e;
-  ASSERT_TRUE(e.Open("CEncryptedString", true));
-  std::mt19937 rng(23);
-  const Bytes plain = RandomBytes(rng, 48);
-  Bytes strong = plain, null_iv = plain, zero_iv = plain;
-  const unsigned char zeros[8] = {};
-  ASSERT_EQ(e.EncryptStrong(strong.data(), 48), 0);
-  ASSERT_EQ(e.sencrypt(null_iv.data(), 48, "cbc", nullptr), 0);
-  ASSERT_EQ(e.sencrypt(zero_iv.data(), 48, "cbc", zeros), 0);
-  EXPECT_EQ(strong, null_iv);
-  EXPECT_EQ(strong, zero_iv);
-  ASSERT_EQ(e.DecryptStrong(strong.data(), 48), 0);
-  EXPECT_EQ(strong, plain);
 }
 
 // ---- Weak scramble ----

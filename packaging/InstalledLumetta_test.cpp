@@ -18,12 +18,8 @@
 #include <vector>
 
 #include "saver/SaverTestSupport_test.h"
-#include "saver/platform/gtk/DemoPixels_test.h"
-#include "saver/platform/gtk/Xvfb_test.h"
-
-// Last: its macros clash with names inside GoogleTest.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "tests/lumetta/LumettaProcess_test.h"
+#include "tests/lumetta/WindowPixels_test.h"  // last: Xlib
 
 namespace {
 
@@ -37,11 +33,6 @@ constexpr auto kStopLimit = 20s;
 
 // The unpacked package, or the root the package was installed in.
 std::string DebRoot() { return InstalledRoot(LUMETTA_DEB_ROOT); }
-
-std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A fresh scratch folder named after the running test and this process
 // (checkouts side by side may run the same test at once), kept when the
@@ -59,10 +50,6 @@ struct Scratch {
     if (!::testing::Test::HasFailure()) fs::remove_all(path);
   }
 };
-
-size_t EntriesIn(const fs::path& dir) {
-  return static_cast<size_t>(std::distance(fs::directory_iterator(dir), {}));
-}
 
 TEST(DebPackage, UnpackedLumettaPlaysItsOwnDemoWithItsOwnPlayer) {
   XvfbServer server;
@@ -83,7 +70,7 @@ TEST(DebPackage, UnpackedLumettaPlaysItsOwnDemoWithItsOwnPlayer) {
   EXPECT_NE(lumetta.output().find("page: loaded "), std::string::npos)
       << "the player did not report the program loaded:\n" << lumetta.output();
   EXPECT_EQ(lumetta.stopWith(SIGTERM, kStopLimit), 0) << lumetta.output();
-  EXPECT_EQ(EntriesIn(temp), 0u) << "extracted programs left behind";
+  EXPECT_EQ(FileCount(temp), 0u) << "extracted programs left behind";
   ExpectDemoProgram(png, 550, 400, kDemoMain);
 }
 
@@ -152,36 +139,8 @@ bool StillNamed(const ExtractedProgram& program) {
 
 // The whole screen as a PNG.
 bool SaveScreen(Display* display, const std::string& png) {
-  const Screen* screen = DefaultScreenOfDisplay(display);
-  const int width = WidthOfScreen(screen), height = HeightOfScreen(screen);
-  XImage* image = XGetImage(display, DefaultRootWindow(display), 0, 0, static_cast<unsigned>(width),
-                            static_cast<unsigned>(height), AllPlanes, ZPixmap);
-  if (image == nullptr) return false;
-  GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
-  guchar* rows = gdk_pixbuf_get_pixels(pixbuf);
-  const int stride = gdk_pixbuf_get_rowstride(pixbuf);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      // This display's 24-bit TrueColor visual.
-      const unsigned long pixel = XGetPixel(image, x, y);
-      guchar* p = rows + y * stride + x * 3;
-      p[0] = static_cast<guchar>(pixel >> 16);
-      p[1] = static_cast<guchar>(pixel >> 8);
-      p[2] = static_cast<guchar>(pixel);
-    }
-  }
-  XDestroyImage(image);
-  const bool saved = gdk_pixbuf_save(pixbuf, png.c_str(), "png", nullptr, nullptr);
-  g_object_unref(pixbuf);
-  return saved;
-}
-
-// The screen shows the program's square across the middle of the stage.
-bool SquareShown(const std::string& png, int width, int height, const DemoSwfStyle& style) {
-  const Pixels image(png);
-  if (image.pixbuf == nullptr) return false;
-  const Stage stage(width, height);
-  return RunOf(image, stage.y(kDemoStageHeight / 2.0), style.square).count > 0;
+  const Pixels screen = WindowPixels(display, DefaultRootWindow(display));
+  return screen.pixbuf != nullptr && gdk_pixbuf_save(screen.pixbuf, png.c_str(), "png", nullptr, nullptr);
 }
 
 // The session script in a mount namespace of its own, with the environment
@@ -281,17 +240,13 @@ TEST(MateScreensaver, RunsTheInstalledLumettaOnThePackageOfTheSettingsFile) {
       GTEST_SKIP() << session.output();
     FAIL() << session.output() << ReadFile(work / "daemon.log");
   }
-  const auto activated = Clock::now();
-  bool shown = false;
-  while (!shown && Clock::now() < activated + kPlayLimit) {
-    std::this_thread::sleep_for(100ms);
-    shown = SaveScreen(display, png) && SquareShown(png, width, height, style);
-  }
-  const double seconds = std::chrono::duration<double>(Clock::now() - activated).count();
+  DemoShown seen;
+  const double seconds = WaitForDemo(display, DefaultRootWindow(display), style, kPlayLimit, seen, nullptr, 100ms);
   const std::string daemonLog = ReadFile(work / "daemon.log");
-  ASSERT_TRUE(shown) << "no program of the second package on the screen after " << seconds
-                     << " s; the daemon:\n" << daemonLog;
+  ASSERT_GE(seconds, 0) << "no program of the second package on the screen: " << seen.describe()
+                        << "; the daemon:\n" << daemonLog;
   std::cout << "first frame on the screen " << seconds << " s after activation\n";
+  ASSERT_TRUE(SaveScreen(display, png));
   ExpectDemoProgram(png, width, height, style);
   // It ran the theme's command line as the package has it.
   EXPECT_NE(daemonLog.find("Setting command for job: '/usr/libexec/xscreensaver/lumetta --root'"),

@@ -17,8 +17,11 @@ extern std::string g_preview;
 // One SWF program held in memory.
 using SwfData = std::shared_ptr<const std::vector<unsigned char>>;
 
-// Programs in memory, served by the special URL scheme. Null at start;
-// nothing in the saver assigns them.
+// Programs in memory, served by the special URL scheme. Null until a window
+// layer is about to load its page: lumetta's host for it (WindowHost.cpp)
+// then calls LoadProgramsIntoMemory (swfprotocol.h), which reads
+// them from the files g_full, g_preview and g_settings name, null where a
+// path names no file of ours. The headless layer leaves them null.
 extern SwfData g_swfFull;
 extern SwfData g_swfPreview;
 extern SwfData g_swfSettings;

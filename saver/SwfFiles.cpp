@@ -1,7 +1,6 @@
 #include "saver/SwfFiles.h"
 
 #include <fcntl.h>
-#include <openssl/crypto.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,11 +12,10 @@
 #include <vector>
 
 #include "builder_package/FileContent.h"
+#include "builder_package/FormProgram.h"
 #include "builder_package/Package.h"
 #include "builder_package/PackageForm.h"
 #include "builder_package/PackageReadOptions.h"
-#include "builder_package/ProtectedSWF.h"
-#include "builder_package/Scramble.h"
 #include "saver/PackageProblem.h"
 #include "saver/SaverGlobals.h"
 #include "system/SysFile.h"
@@ -146,75 +144,33 @@ void DeleteMadeSwfFiles() {
 
 namespace {
 
-// One program recovered from a form: the buffer the form handed out.
-struct Unpacked {
-  std::unique_ptr<unsigned char[]> bytes;
-  int size = 0;
-};
-
-template <typename UnpackFn>
-bool UnpackProgram(UnpackFn unpack, Unpacked& program) {
-  unsigned char* buffer = nullptr;
-  int size = 0;
-  if (!unpack(&buffer, size)) return false;  // nothing was handed out
-  program.bytes.reset(buffer);
-  program.size = size;
-  return true;
-}
-
 std::string WriteProblem(const char* programName, const std::string& tempDir, int error) {
   return std::string("the ") + programName + " cannot be written to the temporary folder " + tempDir +
          ": " + std::strerror(error);
 }
 
-void WriteProgram(const char* programName, const std::string& tempDir,
-                  const std::string& pathTemplate, const Unpacked& program, std::string& path,
-                  SwfFileReport& report) {
+// Takes one program of the form and writes it to a new file from the
+// template, recording the file's path (empty when the write fails); false,
+// with path and report untouched, when the form does not give the program;
+// unread when its bytes could not be read from the package file. A main
+// program is taken as the form hands it out (UnpackSWFToRam), also when
+// the read left it in the package file, from which it then streams.
+bool WriteProgram(const CPackageForm& form, FormProgram::Program which, CSysFile& package,
+                  const char* programName, const std::string& tempDir, const std::string& pathTemplate,
+                  std::string& path, SwfFileReport& report, bool& unread) {
+  FileContent content;
+  std::string why;
+  unread = false;
+  if (FormProgram::Take(form, which, &package, FormProgram::Length::stored, content, why) !=
+      FormProgram::Outcome::taken)
+    return false;
   report.unpacked = true;
-  report.size = program.size;
+  report.size = static_cast<int>(content.size());
   int error = 0;
-  report.written = WriteSwfFile(pathTemplate, program.bytes.get(), program.size, path, error);
-  if (!report.written) report.problem = WriteProblem(programName, tempDir, error);
-}
-
-// The main program of a form whose read left it in the package file:
-// a plain one streams from the file into its own; a protected one is read
-// and decoded whole, as the form would have.
-void WriteMainProgramFromFile(CSysFile& package, const CPackageForm& form, const std::string& packagePath,
-                              const std::string& tempDir, const std::string& pathTemplate,
-                              SwfExtractionReport& out) {
-  const int length = form.GetSWFSize();
-  out.full.size = length;
-  int error = 0;
-  bool unread = false;
-  if (!form.IsProtected()) {
-    out.full.unpacked = true;
-    out.full.written = WriteSwfFile(
-        pathTemplate,
-        FileContent::DescrambledFromFile(package, form.GetStoredSWFOffset(), length, Scramble::kProgram),
-        g_full, error, &unread);
-    if (unread) {
-      out.full.unpacked = false;
-      out.problem = MainProgramProblem(packagePath);
-    } else if (!out.full.written) {
-      out.full.problem = WriteProblem("main program", tempDir, error);
-    }
-    return;
-  }
-  std::vector<unsigned char> stored(static_cast<size_t>(length));
-  Unpacked program;
-  program.size = length;
-  program.bytes.reset(new unsigned char[static_cast<size_t>(length)]());
-  int decoded = 0;
-  if (package.ReadAt(form.GetStoredSWFOffset(), stored.data(), length) != length ||
-      !ProtectedSWF::Unpack(stored.data(), length, form.GetKeyText(), form.GetKeyTextLength(),
-                            program.bytes.get(), length, decoded)) {
-    out.problem = MainProgramProblem(packagePath);
-  } else {
-    WriteProgram("main program", tempDir, pathTemplate, program, g_full, out.full);
-  }
-  // Deciphered content stays in memory no longer than it is needed.
-  OPENSSL_cleanse(program.bytes.get(), static_cast<size_t>(length));
+  report.written = WriteSwfFile(pathTemplate, content, path, error, &unread);
+  if (unread) report.unpacked = false;
+  else if (!report.written) report.problem = WriteProblem(programName, tempDir, error);
+  return true;
 }
 
 // Opens the package for reading without following it into anything that
@@ -278,33 +234,19 @@ bool UnpackSwfs(const std::string& resourceDir, const std::string& tempDir,
   const std::string previewTemplate = FormatTemplate(kPreviewTemplate, tempDir);
   const std::string settingsTemplate = FormatTemplate(kSettingsTemplate, tempDir);
 
-  Unpacked program;
-  if (form->GetStoredSWFOffset() >= 0) {
-    WriteMainProgramFromFile(file, *form, out.packagePath, tempDir, fullTemplate, out);
-  } else if (UnpackProgram([&](unsigned char** p, int& n) { return form->UnpackSWFToRam(p, n); },
-                           program)) {
-    WriteProgram("main program", tempDir, fullTemplate, program, g_full, out.full);
-  } else {
+  bool unread = false;
+  if (!WriteProgram(*form, FormProgram::Program::main, file, "main program", tempDir, fullTemplate, g_full,
+                    out.full, unread) ||
+      unread)
     out.problem = MainProgramProblem(out.packagePath);
-  }
   out.full.path = g_full;
-  program = Unpacked{};
-  if (UnpackProgram(
-          [&](unsigned char** p, int& n) { return form->UnpackSaverPreviewToRam(p, n); },
-          program)) {
-    WriteProgram("preview program", tempDir, previewTemplate, program, g_preview, out.preview);
-  } else {
+  // A form without a preview shows its main program there.
+  if (!WriteProgram(*form, FormProgram::Program::preview, file, "preview program", tempDir, previewTemplate,
+                    g_preview, out.preview, unread))
     g_preview = g_full;
-  }
   out.preview.path = g_preview;
-
-  program = Unpacked{};
-  if (UnpackProgram(
-          [&](unsigned char** p, int& n) { return form->UnpackSaverSettingsToRam(p, n); },
-          program)) {
-    WriteProgram("settings program", tempDir, settingsTemplate, program, g_settings,
-                 out.settings);
-  }
+  WriteProgram(*form, FormProgram::Program::settings, file, "settings program", tempDir, settingsTemplate,
+               g_settings, out.settings, unread);
   out.settings.path = g_settings;
 
   for (const SwfFileReport* file : {&out.full, &out.preview, &out.settings}) {

@@ -158,13 +158,24 @@ TEST_F(LumettaViewTest, TwoViewsShareThePathsAndEitherReleaseDeletesTheCurrentFi
   EXPECT_EQ(FileCount(temp), 3u);
 }
 
+// A sheet whose file does not load gives null and no page, and nothing is
+// cached on failure: each call tries the file again. Once it loads, it
+// loads once and shows the settings program; its OK button ends it.
 TEST_F(LumettaViewTest, ConfigureSheetLoadsOnceAndShowsTheSettingsProgram) {
   Package({kMain, kPreview, kSettings});
   lumettaView view(platform);
   ASSERT_TRUE(view.initWithFrame(frame, false));
   EXPECT_TRUE(view.hasConfigureSheet());
+  platform.nibResult = false;
   platform.calls.clear();
+  EXPECT_EQ(view.configureSheet(), nullptr);
+  EXPECT_EQ(view.configureSheet(), nullptr);
+  view.onOkClick(nullptr);  // no sheet to end
+  EXPECT_EQ(platform.calls, Calls(2, "loadNibNamed ConfigureSheet"));
+  EXPECT_EQ(platform.pages.count(2), 0u);
 
+  platform.nibResult = true;
+  platform.calls.clear();
   SheetWindow* sheet = view.configureSheet();
   ASSERT_NE(sheet, nullptr);
   EXPECT_EQ(view.configureSheet(), sheet);
@@ -175,28 +186,6 @@ TEST_F(LumettaViewTest, ConfigureSheetLoadsOnceAndShowsTheSettingsProgram) {
   ASSERT_EQ(platform.sheetOwner, &view);
   platform.sheetOwner->onOkClick(nullptr);  // the sheet's OK button
   EXPECT_EQ(platform.calls, Calls{"endSheet 2"});
-}
-
-TEST_F(LumettaViewTest, SheetThatDoesNotLoadGivesNullAndNoPage) {
-  Package({kMain, kPreview, kSettings});
-  lumettaView view(platform);
-  ASSERT_TRUE(view.initWithFrame(frame, false));
-  platform.nibResult = false;
-  platform.calls.clear();
-  EXPECT_EQ(view.configureSheet(), nullptr);
-  EXPECT_EQ(view.configureSheet(), nullptr);
-  view.onOkClick(nullptr);  // no sheet to end
-  // Nothing is cached on failure: each call tries the file again.
-  EXPECT_EQ(platform.calls, Calls(2, "loadNibNamed ConfigureSheet"));
-  EXPECT_EQ(platform.pages.count(2), 0u);
-}
-
-TEST_F(LumettaViewTest, DrawRectPaintsTheBaseThenRedOverTheBounds) {
-  lumettaView view(platform);
-  ASSERT_TRUE(view.initWithFrame(frame, false));
-  platform.calls.clear();
-  view.drawRect(Rect{5, 5, 10, 10});
-  EXPECT_EQ(platform.calls, (Calls{"fillRect 5,5,10,10 black", "fillRect 0,0,640,480 red"}));
 }
 
 TEST_F(LumettaViewTest, WebViewThatCannotBeMadeIsSkipped) {

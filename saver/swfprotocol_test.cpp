@@ -106,7 +106,8 @@ TEST(SpecialProtocolRegistration, RegistersOncePerProcess) {
   EXPECT_TRUE(SpecialProtocol::isRegistered());
 }
 
-TEST_F(SpecialProtocolTest, ChoosesTheProgramBySubstringInOrder) {
+// Null: refused.
+TEST_F(SpecialProtocolTest, ChoosesTheProgramBySubstringInOrderOrRefuses) {
   struct Case {
     const char* url;
     const SwfData* expected;
@@ -122,11 +123,21 @@ TEST_F(SpecialProtocolTest, ChoosesTheProgramBySubstringInOrder) {
       {"special:///a/b/preview.swf", &g_swfPreview},
       {"special://host/full.swf?preview.swf", &g_swfFull},
       {"SPECIAL:///preview.swf#settings.swf", &g_swfPreview},
+      {"special:///", nullptr},
+      {"special:///other.swf", nullptr},
+      {"special:///full.sw", nullptr},
+      {"special://full.swf/", nullptr},
+      {"special:///ruffle/ruffle.js", nullptr},  // no player folder
   };
   // Every answer carries the type and an open origin.
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
     const RecordedRequest request = Serve(c.url);
+    if (c.expected == nullptr) {
+      EXPECT_EQ(request.events, kRefused);
+      EXPECT_FALSE(request.failure.empty());
+      continue;
+    }
     ASSERT_EQ(request.events, kServed);
     EXPECT_EQ(request.data, *c.expected);
     EXPECT_EQ(request.response.url, c.url);
@@ -135,6 +146,8 @@ TEST_F(SpecialProtocolTest, ChoosesTheProgramBySubstringInOrder) {
     EXPECT_EQ(request.response.headers.at("Content-Type"), "application/x-shockwave-flash");
     EXPECT_EQ(request.response.headers.at("Access-Control-Allow-Origin"), "*");
   }
+  g_swfSettings = nullptr;
+  EXPECT_EQ(Serve("special:///settings.swf").events, kRefused);
 }
 
 // The saver's page has no origin of its own ("null"); a document of any
@@ -150,17 +163,6 @@ TEST_F(SpecialProtocolTest, ServesTheSaversOwnPageOnly) {
   }
   EXPECT_EQ(Serve("special:///full.swf", "null").events, kServed);
   EXPECT_EQ(Serve("special:///full.swf", "").events, kServed);
-}
-
-TEST_F(SpecialProtocolTest, RefusesPathsThatNameNoProgramAndUnsetPrograms) {
-  for (const char* url : {"special:///", "special:///other.swf", "special:///full.sw",
-                          "special://full.swf/", "special:///ruffle/ruffle.js"}) {
-    const RecordedRequest request = Serve(url);
-    EXPECT_EQ(request.events, kRefused) << url;
-    EXPECT_FALSE(request.failure.empty()) << url;
-  }
-  g_swfSettings = nullptr;
-  EXPECT_EQ(Serve("special:///settings.swf").events, kRefused);
 }
 
 // The player's files, served from its folder with their types.
@@ -235,37 +237,6 @@ TEST_F(SpecialProtocolPlayerTest, RefusesOtherFilesAndPathsOutOfTheFolder) {
   }
   SpecialProtocol::setPlayerFolder("");
   EXPECT_EQ(Serve("special:///ruffle/ruffle.js").events, kRefused);
-}
-
-// Read back through the descriptors the files were written with: a file
-// put in place of one (same name) is never what the player gets, and a
-// path that names no file of ours gives nothing.
-TEST(SpecialProtocolMemory, ProgramsComeFromTheExtractedFilesNotTheirNames) {
-  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "programs-in-memory";
-  std::filesystem::create_directories(dir);
-  const std::string pathTemplate = (dir / "ssftemp.XXXXXX").string();
-  int error = 0;
-  const Bytes full = BytesOf("FWS full");
-  ASSERT_TRUE(WriteSwfFile(pathTemplate, full.data(), static_cast<int>(full.size()), g_full, error));
-  g_preview = g_full;
-  std::ofstream(dir / "settings", std::ios::binary) << "FWS not ours";
-  g_settings = (dir / "settings").string();
-  // Someone swaps the file for another under the same name.
-  std::ofstream(dir / "swapped", std::ios::binary) << "FWS swapped in";
-  std::filesystem::rename(dir / "swapped", g_full);
-
-  LoadProgramsIntoMemory();
-  ASSERT_NE(g_swfFull, nullptr);
-  EXPECT_EQ(*g_swfFull, full);
-  ASSERT_NE(g_swfPreview, nullptr);
-  EXPECT_EQ(*g_swfPreview, full);
-  EXPECT_EQ(g_swfSettings, nullptr);
-
-  g_full.clear();
-  LoadProgramsIntoMemory();
-  EXPECT_EQ(g_swfFull, nullptr);
-  ResetSaverGlobals();
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

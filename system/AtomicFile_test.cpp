@@ -50,7 +50,9 @@ TEST(AtomicFileTest, WhatStandsAtTheTargetAtCommitIsCheckedAgain) {
     EXPECT_NE(file.Failure().find(swap.failure), std::string::npos) << file.Failure();
     EXPECT_EQ(fs::symlink_status(target).type(), put.type()) << "what was put there stays";
     EXPECT_EQ(dir.EntryCount(), 1u) << "the temporary file is gone";
-    if (!swap.mayReplace) EXPECT_EQ(fs::file_size(target), 0u) << "the file made meanwhile keeps its content";
+    if (!swap.mayReplace) {
+      EXPECT_EQ(fs::file_size(target), 0u) << "the file made meanwhile keeps its content";
+    }
   }
 }
 

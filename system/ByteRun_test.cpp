@@ -7,17 +7,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
-
-#include "system/RandomBytes_test.h"
-#include "system/SysFile.h"
-#include "system/TempDir_test.h"
 
 namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-Bytes Pattern(std::size_t n) { return RandomBytes(n, 2463534242u); }
 
 // The VmFlags line of the mapping that holds address, or "" when no
 // mapping holds it.
@@ -81,23 +72,4 @@ TEST(ByteRunTest, LargeRunsHaveWholeHugePagesOfTheirOwnAndGiveThemBack) {
     EXPECT_EQ(bytes.back(), 0x5A);
   }
   EXPECT_EQ(MappingFlags(held), "");
-}
-
-TEST(ByteRunTest, WholeFilesAreReadIntoRunsByteForByte) {
-  TempDir dir;
-  const Bytes content = Pattern(2 * kByteRunPage + 3);
-  std::ofstream(dir.File("big"), std::ios::binary)
-      .write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
-  ByteRun run;
-  int size = 0;
-  ASSERT_TRUE(CSysFile::ReadRunFromDisk(dir.WideFile("big"), run, size));
-  ASSERT_EQ(size, static_cast<int>(content.size()));
-  EXPECT_TRUE(std::equal(content.begin(), content.end(), run.get()));
-
-  // Failures leave the outputs as they were.
-  const unsigned char* kept = run.get();
-  EXPECT_FALSE(CSysFile::ReadRunFromDisk(dir.WideFile("missing"), run, size));
-  EXPECT_FALSE(CSysFile::ReadRunFromDisk(dir.path().wstring(), run, size)) << "a folder";
-  EXPECT_EQ(run.get(), kept);
-  EXPECT_EQ(size, static_cast<int>(content.size()));
 }

@@ -384,22 +384,4 @@ TEST_F(SysFileTest, TextModeLinesAndTheBufferLimit) {
   EXPECT_EQ(L"kept", line);
 }
 
-// ---- programming errors ------------------------------------------------------
-
-TEST(SysFileDeathTest, AssertionTexts) {
-  CSysFile closed;
-  char buffer[4];
-  EXPECT_DEATH(closed.Read(buffer, 4),
-               "\\(m_fp != __null\\), function Read, file system/SysFile, line [0-9]+");
-  // Checked before the handle, so a closed stream still reports the origin.
-  EXPECT_DEATH(closed.Seek(0, static_cast<CSysFile::SEEK_FLAGS>(3)),
-               "Assertion failed: \\(origin == VELLO_SEEK_START \\|\\| origin == "
-               "VELLO_SEEK_CURRENT \\|\\| origin == VELLO_SEEK_END\\), function Seek, "
-               "file system/SysFile, line [0-9]+\\.");
-  TempDir dir;
-  CSysFile open;
-  ASSERT_TRUE(open.Open(dir.WideFile("f"), L"wb"));
-  EXPECT_DEATH(open.Write(nullptr, 4), "\\(pv != __null\\), function Write, file system/SysFile");
-}
-
 }  // namespace

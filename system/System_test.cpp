@@ -176,42 +176,4 @@ TEST(SystemPlaces, ProgramAndResourceFolders) {
   EXPECT_EQ("", ResourceFolderFor(""));
 }
 
-// The texts as the assertion must quote them, whole.
-const char* const kIconCheck =
-    "( ( flags & VELLO_MSGBOX_ICON_MASK ) == VELLO_MSGBOX_ICON_QUESTION ) || ( ( flags & "
-    "VELLO_MSGBOX_ICON_MASK ) == VELLO_MSGBOX_ICON_ERROR ) || ( ( flags & VELLO_MSGBOX_ICON_MASK ) "
-    "== VELLO_MSGBOX_ICON_INFO ) || ( ( flags & VELLO_MSGBOX_ICON_MASK ) == "
-    "VELLO_MSGBOX_ICON_WARNING ) || ( ( flags & VELLO_MSGBOX_ICON_MASK ) == 0 )";
-const char* const kTypeCheck =
-    "( ( flags & VELLO_MSGBOX_TYPE_MASK ) == VELLO_MSGBOX_TYPE_OK ) || ( ( flags & "
-    "VELLO_MSGBOX_TYPE_MASK ) == VELLO_MSGBOX_TYPE_OKCANCEL ) || ( ( flags & VELLO_MSGBOX_TYPE_MASK "
-    ") == VELLO_MSGBOX_TYPE_RETRYCANCEL ) || ( ( flags & VELLO_MSGBOX_TYPE_MASK ) == "
-    "VELLO_MSGBOX_TYPE_YESNO ) || ( ( flags & VELLO_MSGBOX_TYPE_MASK ) == "
-    "VELLO_MSGBOX_TYPE_YESNOCANCEL ) || ( ( flags & VELLO_MSGBOX_TYPE_MASK ) == "
-    "VELLO_MSGBOX_TYPE_ABORTIGNORE )";
-
-// The report of a failed check, as a regular expression matching it literally.
-std::string Report(const std::string& check) {
-  std::string text = "Assertion failed: (" + check + "), function ShowMessageBox, file system/System,";
-  std::string pattern;
-  for (char c : text) {
-    if (std::string("()|*+?.[]{}^$\\").find(c) != std::string::npos) pattern += '\\';
-    pattern += c;
-  }
-  return pattern;
-}
-
-TEST(SystemMessageBoxDeathTest, FlagsAreCheckedShownNothing) {
-  EXPECT_EQ(0x0001u | 0x0002u, unsigned(VELLO_MSGBOX_ICON_QUESTION | VELLO_MSGBOX_ICON_ERROR));
-  for (unsigned icon : {0u, 1u, 2u, 4u, 8u})
-    for (unsigned type : {0x100u, 0x200u, 0x400u, 0x800u, 0x1000u, 0x2000u})
-      System().ShowMessageBox(L"m", L"t", icon | type, nullptr);
-  EXPECT_DEATH(System().ShowMessageBox(L"m", L"t", 0x0003 | VELLO_MSGBOX_TYPE_OK, nullptr),
-               Report(kIconCheck));
-  EXPECT_DEATH(System().ShowMessageBox(L"m", L"t", VELLO_MSGBOX_ICON_INFO, nullptr),
-               Report(kTypeCheck));
-  EXPECT_DEATH(System().ShowMessageBox(L"m", L"t", VELLO_MSGBOX_ICON_INFO | 0x0300, nullptr),
-               Report(kTypeCheck));
-}
-
 }  // namespace

@@ -5,11 +5,10 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
-#include <cerrno>
 #include <memory>
 
+#include "builder_package/FormProgram.h"
 #include "builder_package/PackageForm.h"
-#include "builder_package/ProtectedSWF.h"
 #include "builder_package/Scramble.h"
 #include "system/SysFile.h"
 #include "tools/vello/PackageContent.h"
@@ -28,104 +27,46 @@ bool Take(CPackageForm& form, Unpacker unpack, ByteVector& out) {
   return true;
 }
 
-bool TakeCompanion(CPackageForm& form, int size, Unpacker unpack, ByteVector& out, std::string& problem) {
-  problem.clear();
-  if (size == 0) return false;
-  if (size < 0) {
-    problem = "has a negative size " + std::to_string(size);
-    return false;
-  }
-  if (Take(form, unpack, out)) return true;
-  problem = "does not unpack";
-  return false;
+bool TakeCompanion(const CPackageForm& form, FormProgram::Program which, ByteVector& out, std::string& problem) {
+  return FormProgram::Read(form, which, nullptr, FormProgram::Length::decoded, out, problem) ==
+         FormProgram::Outcome::taken;
 }
 
 }  // namespace
 
-namespace {
-
-bool HasStoredBytes(const CPackageForm& form, std::string& problem) {
-  const int length = form.GetSWFSize();
-  if (length < 0 || (length > 0 && form.GetStoredSWF() == nullptr)) {
-    problem = "has no stored bytes for its size " + std::to_string(length);
-    return false;
-  }
-  return true;
-}
-
-// A protected program decoded from its stored blocks and cut at the length
-// its SWF header states.
-bool DecodeProtected(const CPackageForm& form, const unsigned char* stored, ByteVector& out, std::string& problem) {
-  ByteVector decoded;
-  if (!ProtectedSWF::Unpack(stored, form.GetSWFSize(), form.GetKeyText(), form.GetKeyTextLength(), decoded)) {
+bool MainProgram(const CPackageForm& form, CSysFile* packageFile, ByteVector& out, std::string& problem) {
+  if (FormProgram::Read(form, FormProgram::Program::main, packageFile, FormProgram::Length::decoded, out,
+                        problem) != FormProgram::Outcome::taken) {
     bool encrypted = false;
-    RsaKeyBits(form, &encrypted);
-    problem = encrypted ? "does not decode: " + std::string(kEncryptedKey)
-                        : "does not decode: its key text or protected blocks are damaged";
+    if (form.IsProtected() && (RsaKeyBits(form, &encrypted), encrypted))
+      problem = "does not decode: " + std::string(kEncryptedKey);
     return false;
   }
-  const SwfCheck swf = CheckSwf(decoded.data(), decoded.size());
-  if (swf.ok()) decoded.resize(swf.fileLength);
-  out = std::move(decoded);
+  // Protected content decodes to the program followed by padding or bytes
+  // decoded from block filler.
+  if (form.IsProtected()) {
+    const SwfCheck swf = CheckSwf(out.data(), out.size());
+    if (swf.ok()) out.resize(swf.fileLength);
+  }
   return true;
 }
-
-}  // namespace
 
 bool MainProgramFile(const CPackageForm& form, CSysFile* packageFile, FileContent& out, std::string& problem) {
-  const int length = form.GetSWFSize();
-  const long long offset = form.GetStoredSWFOffset();
-  if (offset < 0 || length <= 0) {
-    if (!HasStoredBytes(form, problem)) return false;
-    if (!form.IsProtected() && length > 0) {
-      out = FileContent::Descrambled(form.GetStoredSWF(), length, Scramble::kProgram);
-      return true;
-    }
-    ByteVector bytes;
-    if (!MainProgram(form, bytes, problem)) return false;
-    out = FileContent::Held(std::move(bytes));
-    return true;
-  }
-  // Left in the package file by the read.
-  if (packageFile == nullptr) {
-    problem = "was left in a package file that is not at hand";
-    return false;
-  }
-  if (!form.IsProtected()) {
-    out = FileContent::DescrambledFromFile(*packageFile, offset, length, Scramble::kProgram);
-    return true;
-  }
-  ByteVector stored(static_cast<std::size_t>(length));
-  const int got = packageFile->ReadAt(offset, stored.data(), length);
-  if (got != length) {
-    if (got >= 0) errno = 0;  // the file ends early
-    problem = "cannot be read: " + FileContent::WhyNotRead();
-    return false;
-  }
+  if (!form.IsProtected())
+    return FormProgram::Take(form, FormProgram::Program::main, packageFile, FormProgram::Length::decoded, out,
+                             problem) == FormProgram::Outcome::taken;
   ByteVector program;
-  if (!DecodeProtected(form, stored.data(), program, problem)) return false;
-  out = FileContent::Held(std::move(program));
+  if (!MainProgram(form, packageFile, program, problem)) return false;
+  out = FileContent::Secret(std::move(program));
   return true;
-}
-
-bool MainProgram(const CPackageForm& form, ByteVector& out, std::string& problem) {
-  if (!HasStoredBytes(form, problem)) return false;
-  const int length = form.GetSWFSize();
-  if (!form.IsProtected()) {
-    out.assign(form.GetStoredSWF(), form.GetStoredSWF() + length);
-    Scramble::Apply(out.data(), length, Scramble::kProgram);
-    return true;
-  }
-  return DecodeProtected(form, form.GetStoredSWF(), out, problem);
 }
 
 bool PreviewProgram(CPackageForm& form, ByteVector& out, std::string& problem) {
-  return TakeCompanion(form, form.GetSaverPreviewSize(), &CPackageForm::UnpackSaverPreviewToRam, out, problem);
+  return TakeCompanion(form, FormProgram::Program::preview, out, problem);
 }
 
 bool SettingsProgram(CPackageForm& form, ByteVector& out, std::string& problem) {
-  return TakeCompanion(form, form.GetSaverSettingsSize(), &CPackageForm::UnpackSaverSettingsToRam, out,
-                   problem);
+  return TakeCompanion(form, FormProgram::Program::settings, out, problem);
 }
 
 bool Mask(CPackageForm& form, ByteVector& out, std::string& problem) {

@@ -14,13 +14,14 @@ class CSysFile;
 // Content of many megabytes: run memory (system/ByteRun.h).
 using ByteVector = RunBytes;
 
-// The main program. Protected content decodes to the program followed by
-// padding (or bytes decoded from block filler), so it is cut at the length
-// its SWF header states; content that is no sound SWF is left whole.
-bool MainProgram(const CPackageForm& form, ByteVector& out, std::string& problem);
+// The main program (FormProgram). Protected content decodes to the program
+// followed by padding (or bytes decoded from block filler), so it is cut
+// at the length its SWF header states; content that is no sound SWF is
+// left whole. A program the read left in the package file is taken from
+// packageFile, the file it was read from.
+bool MainProgram(const CPackageForm& form, CSysFile* packageFile, ByteVector& out, std::string& problem);
 // The same as extract writes it: a plain program straight from its stored
-// bytes, with no copy of the whole. A program the read left in the
-// package file is taken from packageFile, the file it was read from.
+// bytes, with no copy of the whole.
 bool MainProgramFile(const CPackageForm& form, CSysFile* packageFile, FileContent& out, std::string& problem);
 // Preview and settings programs: false with an empty reason when absent.
 bool PreviewProgram(CPackageForm& form, ByteVector& out, std::string& problem);

@@ -3,13 +3,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <regex>
 
 #include "builder_package/Package.h"
-#include "system/AtomicFile.h"
 #include "system/SysFile.h"
 #include "tools/vello/InputFile.h"
 #include "tools/vello/Text.h"
@@ -132,25 +130,9 @@ void RefuseToDropDuplicates(const LoadedPackage& loaded, const std::string& path
 void SavePackage(CPackage& package, const std::string& path, const WrittenCheck& check, bool mayReplace) {
   struct stat before;
   const char* unchanged = lstat(path.c_str(), &before) == 0 ? "; it is left as it was" : "; nothing was written";
-  const auto fail = [&path, unchanged](const std::string& why) {
-    throw ToolError(kExitFaults, path + ": " + why + unchanged);
-  };
-  // Named as such: "cannot make a file beside it" would not say why.
-  const std::string folder = std::filesystem::path(path).parent_path().string();
-  struct stat st;
-  if (!folder.empty() && stat(folder.c_str(), &st) != 0 && errno == ENOENT)
-    fail("the folder " + folder + " does not exist");
-  AtomicFile atomic(path);
-  atomic.SetMayReplace(mayReplace);
-  if (!atomic.Begin()) fail(atomic.Failure());
-  CSysFile file(atomic.Handle());
-  errno = 0;
-  if (!package.Write(0, file))
-    fail("cannot write: " + (errno != 0 ? LastSystemError() : std::string("the package could not be written whole")));
-  if (check) {
-    if (std::fflush(atomic.Handle()) != 0) fail("cannot write: " + LastSystemError());
-    std::rewind(atomic.Handle());
-    check(atomic.Handle());
-  }
-  if (!atomic.Commit()) fail(atomic.Failure());
+  PackageSaveOptions options;
+  options.mayReplace = mayReplace;
+  options.checkWritten = check;
+  if (!package.Save(0, path, options))
+    throw ToolError(kExitFaults, path + ": " + package.GetSaveFailure().problem + unchanged);
 }

@@ -64,7 +64,7 @@ void RefuseToDropDuplicates(const LoadedPackage& loaded, const std::string& path
 // ToolError to keep the old file.
 using WrittenCheck = std::function<void(FILE* written)>;
 
-// Saves atomically (AtomicFile): throws ToolError(kExitFaults) naming the
+// Saves with CPackage::Save: throws ToolError(kExitFaults) naming the
 // file and why when it is refused or cannot be written; the old file, or
 // whatever stands at the path, is then left as it was. With mayReplace
 // false a file at the path, or one made there meanwhile, is refused.

@@ -85,6 +85,14 @@ inline Result Vello(const TempDir& scratch, const std::vector<std::string>& args
                      }));
 }
 
+// That the run ended with the exit code and said the text on standard
+// error.
+inline ::testing::AssertionResult Said(const Result& r, int exitCode, const std::string& text) {
+  if (r.exitCode == exitCode && r.err.find(text) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "exit " << r.exitCode << " (wanted " << exitCode << "), said:\n"
+                                       << r.err << "wanted it to say: " << text;
+}
+
 // What `vello info --json` says of the package, values shown or not.
 inline nlohmann::json Info(const TempDir& scratch, const std::string& package, bool showValues) {
   std::vector<std::string> args = {"info", "--json", package};
@@ -104,14 +112,11 @@ inline Bytes Fws(size_t n, unsigned char version, int seed) {
   return b;
 }
 
-// zlib's compress2 of the bytes at the level.
-inline Bytes Deflated(const Bytes& in, int level) { return recordbytes::Compressed(in, level); }
-
 // A CWS program: the body of an FWS one compressed with zlib.
 inline Bytes Cws(const Bytes& fws) {
   Bytes b(fws.begin(), fws.begin() + 8);
   b[0] = 'C';
-  recordbytes::Append(b, Deflated(Bytes(fws.begin() + 8, fws.end()), 9));
+  recordbytes::Append(b, recordbytes::Compressed(Bytes(fws.begin() + 8, fws.end()), 9));
   return b;
 }
 
@@ -129,13 +134,6 @@ inline bool MakeSocket(const std::string& path) {
   const bool made = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   close(fd);
   return made;
-}
-
-// Text that deflate shrinks well.
-inline Bytes Compressible(size_t n, char seed) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = static_cast<unsigned char>(seed + (i / 3) % 17);
-  return b;
 }
 
 }  // namespace vellorun

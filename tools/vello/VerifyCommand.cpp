@@ -45,7 +45,7 @@ void CheckForm(Faults& faults, CPackageForm& form, const std::string& where) {
   // A program under an encrypted key cannot be decoded, for the reason
   // just given.
   if (!encrypted) {
-    if (MainProgram(form, bytes, problem))
+    if (MainProgram(form, nullptr, bytes, problem))
       CheckProgram(faults, where + " main program", bytes);
     else
       faults.Report(where + " main program " + problem);

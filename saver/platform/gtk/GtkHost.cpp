@@ -4,26 +4,19 @@
 #include <gdk/gdkx.h>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <poll.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iomanip>
-#include <iostream>
 #include <memory>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
 
-#include "saver/SwfFiles.h"
-#include "saver/lumettaView.h"
-#include "saver/platform/HostReport.h"
-#include "saver/platform/ResourceFolders.h"
-#include "saver/platform/StopSignals.h"
 #include "saver/platform/TerminalText.h"
 #include "saver/platform/gtk/BlankStageWatch.h"
 #include "saver/platform/gtk/FirstFrameProbe.h"
@@ -61,21 +54,6 @@ std::string Elapsed() {
   std::ostringstream out;
   out << std::fixed << std::setprecision(2) << SecondsSinceStart() << " s";
   return out.str();
-}
-
-// The X window to draw in, if any: -window-id, else $XSCREENSAVER_WINDOW
-// unless -window asks for our own, else the root window for -root.
-std::optional<unsigned long> EmbedWindow(const LumettaOptions& options) {
-  if (options.windowId) return options.windowId;
-  if (!options.window) {
-    if (const char* env = std::getenv("XSCREENSAVER_WINDOW")) {
-      if (auto id = ParseWindowId(env)) return id;
-      std::cerr << "lumetta: ignoring XSCREENSAVER_WINDOW='" << Printable(env, 100)
-                << "', not a window id\n";
-    }
-  }
-  if (options.root) return GDK_WINDOW_XID(gdk_get_default_root_window());
-  return std::nullopt;
 }
 
 // The size of a foreign window; false when there is no such window.
@@ -116,17 +94,10 @@ bool SmallerThanItsMonitor(unsigned long id, int width, int height) {
   return width < area.width * scale || height < area.height * scale;
 }
 
-struct Session {
-  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-  int status = 0;
-  ~Session() { g_main_loop_unref(loop); }
-  void stop() { g_main_loop_quit(loop); }
-};
-
 // When the X side fails under us. Xlib ends the process once its handler
 // for a lost connection returns, and GDK's handler for an X error it did
 // not expect ends it with _exit: neither path releases the view, so the
-// extracted programs are deleted here first.
+// program is told first (and deletes the extracted programs).
 struct XFailureWatch {
   XErrorHandler gdkHandler = nullptr;
   unsigned long embedWindow = 0;  // the window given to us
@@ -134,10 +105,15 @@ struct XFailureWatch {
   bool lastErrorWasAGoneWindow = false;
 } g_xWatch;
 
+// Told of every line for the person, and of failures that end the process.
+WindowLayerHost* g_host = nullptr;
+
+void Say(const std::string& line) { g_host->report(false, line); }
+void Complain(const std::string& line) { g_host->report(true, "lumetta: " + line); }
+
 [[noreturn]] void FailOnX(const std::string& why) {
-  std::cerr << "lumetta: " << why << std::endl;
-  DeleteSwfFiles();
-  _exit(1);
+  g_host->fail(why);
+  _exit(1);  // not reached: the compiler cannot see through the call
 }
 
 std::string Hex(unsigned long id) {
@@ -201,178 +177,226 @@ GLogWriterOutput WriteLog(GLogLevelFlags level, const GLogField* fields, gsize c
   return g_log_writer_default(level, fields, count, data);
 }
 
-}  // namespace
 
-int RunGtk(const LumettaOptions& options) {
+// Which renderer the player uses, decided before the toolkit opens the
+// display, which it then sets up for OpenGL only when the web engine
+// composites.
+RendererDecision ChooseRenderer(WindowRenderer asked, Display*& probed) {
+  probed = asked == WindowRenderer::automatic ? XOpenDisplay(nullptr) : nullptr;
+  const RendererDecision renderer =
+      DecideRenderer(asked, probed != nullptr ? ProbeDisplayOpenGL(probed) : DisplayOpenGL{});
+  PrepareGtkForPlayer(renderer.compositing);
+  g_glDisabledOnPurpose = !renderer.compositing;
+  return renderer;
+}
+
+// Starts GTK on X11; false, having said why, without a display.
+bool StartGtk(const WindowLayerOptions& options, RendererDecision& renderer) {
   g_log_set_writer_func(WriteLog, nullptr, nullptr);
   // Embedding in another program's window and the snapshots are X11's.
   gdk_set_allowed_backends("x11");
-  // Decided before the toolkit opens the display, which it then sets up
-  // for OpenGL only when the web engine composites.
-  Display* asked = options.renderer == LumettaRendererChoice::automatic ? XOpenDisplay(nullptr)
-                                                                         : nullptr;
-  const RendererDecision renderer =
-      DecideRenderer(options.renderer, asked != nullptr ? ProbeDisplayOpenGL(asked) : DisplayOpenGL{});
-  PrepareGtkForPlayer(renderer.compositing);
-  g_glDisabledOnPurpose = !renderer.compositing;
+  Display* probed = nullptr;
+  renderer = ChooseRenderer(options.renderer, probed);
   const bool opened = gtk_init_check(nullptr, nullptr);
   // Only now: a server whose last client leaves resets, and refuses
   // connections meanwhile.
-  if (asked != nullptr) XCloseDisplay(asked);
+  if (probed != nullptr) XCloseDisplay(probed);
   if (!opened) {
-    std::cerr << "lumetta: cannot open the X display '"
-              << Printable(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "", 100)
-              << "'; try --platform headless\n";
-    return 1;
+    const char* display = std::getenv("DISPLAY");
+    Complain("cannot open the X display '" + Printable(display != nullptr ? display : "", 100) +
+             "'; try --platform headless");
+    return false;
   }
   WatchForXFailures();
+  if (options.verbose) g_host->report(true, Printable(DescribeDecision(renderer)));
+  return true;
+}
 
-  GtkPlatformOptions platformOptions;
-  platformOptions.resources = options.resources;
-  platformOptions.shareFolder = ShareFolder();
-  platformOptions.fullscreen = options.fullscreen;
-  platformOptions.sound = options.sound;
-  platformOptions.network = options.network;
+// Where the view goes and how large it is.
+struct Geometry {
+  unsigned long embedWindow = 0;
+  int width = 0;
+  int height = 0;
+  bool preview = false;
+};
+
+// False, having said why, when the window given to us is not there.
+bool EmbeddingGeometry(const WindowLayerOptions& options, Geometry& geometry) {
+  geometry.preview = options.preview;
+  geometry.width = options.width > 0 ? options.width : options.preview ? 200 : 800;
+  geometry.height = options.height > 0 ? options.height : options.preview ? 150 : 600;
+  geometry.embedWindow = options.embedRoot ? GDK_WINDOW_XID(gdk_get_default_root_window())
+                                           : options.embedWindow;
+  if (geometry.embedWindow == 0) return true;
+  if (!ForeignWindowSize(geometry.embedWindow, geometry.width, geometry.height)) {
+    Complain("there is no X window " + Hex(geometry.embedWindow));
+    return false;
+  }
+  g_xWatch.embedWindow = geometry.embedWindow;
+  geometry.preview =
+      geometry.preview || SmallerThanItsMonitor(geometry.embedWindow, geometry.width, geometry.height);
+  return true;
+}
+
+// A page may ask for thousands of the scheme's URLs; the first ones say
+// what it loads.
+void ReportSchemeRequest(const std::string& url, bool served) {
+  static int shown = 0;
+  if (++shown > kMostRequestsShown) {
+    if (shown == kMostRequestsShown + 1) Say("(further requests are not shown)");
+    return;
+  }
+  Say((served ? "served " : "refused ") + Printable(url, kLongestShown) + " (" + Elapsed() + ")");
+}
+
+// A GLib source that quits the loop, above the web engine's sources: a
+// page that keeps the engine busy does not hold the stop back.
+gboolean QuitLoop(gpointer loop) {
+  g_main_loop_quit(static_cast<GMainLoop*>(loop));
+  return G_SOURCE_REMOVE;
+}
+
+void RemoveSource(guint id) {
+  if (id != 0 && g_main_context_find_source_by_id(nullptr, id)) g_source_remove(id);
+}
+
+bool Readable(int fd) {
+  struct pollfd ready = {fd, POLLIN, 0};
+  return fd >= 0 && poll(&ready, 1, 0) > 0;
+}
+
+GtkPlatformOptions PlatformOptions(WindowLayerHost& host, const WindowLayerOptions& options,
+                                   const RendererDecision& renderer, unsigned long embedWindow) {
+  GtkPlatformOptions platform(host);
+  platform.resources = options.resources;
+  platform.shareFolder = options.shareFolder;
+  platform.temporaryDirectory = options.temporaryDirectory;
+  platform.scheme = options.scheme;
+  platform.fullscreen = options.fullscreen;
+  platform.sound = options.sound;
+  platform.network = options.network;
+  platform.embedWindow = embedWindow;
   // Before any web view exists: the web engine's settings follow it.
-  platformOptions.renderer = renderer;
-  if (options.verbose) std::cerr << Printable(DescribeDecision(platformOptions.renderer)) << "\n";
+  platform.renderer = renderer;
+  return platform;
+}
 
-  bool preview = options.preview;
-  WindowSize size = options.windowSize.value_or(preview ? WindowSize{200, 150} : WindowSize{800, 600});
-  if (const auto embed = EmbedWindow(options)) {
-    if (!ForeignWindowSize(*embed, size.width, size.height)) {
-      std::cerr << "lumetta: there is no X window " << Hex(*embed) << "\n";
-      return 1;
-    }
-    platformOptions.embedWindow = *embed;
-    g_xWatch.embedWindow = *embed;
-    preview = preview || SmallerThanItsMonitor(*embed, size.width, size.height);
+class GtkLayer : public WindowLayer {
+ public:
+  GtkLayer(const WindowLayerOptions& options, GtkPlatformOptions platformOptions,
+           const Geometry& geometry)
+      : m_snapshot(options.snapshot), m_seconds(options.seconds), m_stopFd(options.stopFd),
+        m_geometry(geometry), m_platform(std::move(platformOptions)) {
+    SetSpecialSchemeObserver(ReportSchemeRequest);
+    m_platform.setCloseListener([this] { g_main_loop_quit(m_loop); });
+    m_platform.setLeaveListener([this](const std::string& url) { onLeave(url); });
+    m_platform.setMessageListener([this](const std::string& message) { onMessage(message); });
+  }
+  ~GtkLayer() override { g_main_loop_unref(m_loop); }
+
+  SaverPlatform& platform() override { return m_platform; }
+  Rect frame() const override {
+    return Rect{0, 0, static_cast<double>(m_geometry.width), static_cast<double>(m_geometry.height)};
+  }
+  bool preview() const override { return m_geometry.preview; }
+  bool embedded() const override { return m_geometry.embedWindow != 0; }
+
+  void viewShown() override {
+    if (GdkWindow* plug = embedded() ? gtk_widget_get_window(m_platform.window()) : nullptr)
+      g_xWatch.plugWindow = GDK_WINDOW_XID(plug);
+    if (!m_snapshot.empty()) watchFirstFrame();
   }
 
-  Session session;
-  GtkPlatform platform(platformOptions);
-  SetSpecialSchemeObserver([](const std::string& url, bool served) {
-    // A page may ask for thousands; the first ones say what it loads.
-    static int shown = 0;
-    if (++shown > kMostRequestsShown) {
-      if (shown == kMostRequestsShown + 1) std::cout << "(further requests are not shown)\n";
-      return;
-    }
-    std::cout << (served ? "served " : "refused ") << Printable(url, kLongestShown) << " ("
-              << Elapsed() << ")\n";
-  });
-  std::unique_ptr<FirstFrameProbe> probe;
-  std::unique_ptr<BlankStageWatch> blankWatch;
-  bool playerFailed = false;
-  bool pageLeft = false;
-  platform.setCloseListener([&session] { session.stop(); });
-  platform.setLeaveListener([&pageLeft](const std::string& url) {
-    if (pageLeft) return;
-    pageLeft = true;
-    std::cerr << "lumetta: the page tried to leave for " << Printable(url, kLongestShown)
-              << "; it stays on the saver's page\n";
-  });
-  platform.setMessageListener([&](const std::string& message) {
-    std::cout << "page: " << Printable(message, kLongestShown) << " (" << Elapsed() << ")\n";
+  void showSheetNotice(SheetWindow& sheet, const std::string& text) override {
+    m_platform.showSheetNotice(sheet, text);
+  }
+
+  int run() override {
+    const guint timer =
+        m_seconds < 0 ? 0
+                      : g_timeout_add_full(G_PRIORITY_HIGH, static_cast<guint>(m_seconds * 1000),
+                                           QuitLoop, m_loop, nullptr);
+    const guint stopWatch =
+        m_stopFd < 0 ? 0
+                     : g_unix_fd_add_full(G_PRIORITY_HIGH, m_stopFd, G_IO_IN,
+                                          [](gint, GIOCondition, gpointer loop) {
+                                            return QuitLoop(loop);
+                                          }, m_loop, nullptr);
+    if (!Readable(m_stopFd)) g_main_loop_run(m_loop);
+    Say(std::string(Readable(m_stopFd) ? "stopped by a signal" : "stopped") + " after " + Elapsed());
+    m_probe.reset();
+    m_blankWatch.reset();
+    RemoveSource(timer);
+    RemoveSource(stopWatch);
+    return m_status;
+  }
+
+ private:
+  void onLeave(const std::string& url) {
+    if (m_pageLeft) return;
+    m_pageLeft = true;
+    Complain("the page tried to leave for " + Printable(url, kLongestShown) +
+             "; it stays on the saver's page");
+  }
+
+  void onMessage(const std::string& message) {
+    Say("page: " + Printable(message, kLongestShown) + " (" + Elapsed() + ")");
     // The page says it once per player; the person is told once. The host
     // shows something of its own instead when we end with status 1.
-    if (message.rfind("failed ", 0) == 0 && !playerFailed) {
-      playerFailed = true;
-      session.status = 1;
-      std::cerr << "lumetta: the player cannot show the program: "
-                << Printable(message.substr(7), kLongestShown) << "\n";
+    if (message.rfind("failed ", 0) == 0 && !m_playerFailed) {
+      m_playerFailed = true;
+      m_status = 1;
+      Complain("the player cannot show the program: " +
+               Printable(message.substr(7), kLongestShown));
     }
     if (message.rfind("loaded ", 0) == 0) {
-      if (probe) probe->start();
-      if (!blankWatch) {
-        blankWatch = std::make_unique<BlankStageWatch>(
-            platform.mainWebView(), kBlankStageMilliseconds, [&](const std::string& error) {
-              if (playerFailed) return;
-              session.status = 1;
-              std::cerr << "lumetta: the player shows nothing of the program: "
-                        << Printable(error, kLongestShown) << "\n";
-            });
-      }
+      if (m_probe) m_probe->start();
+      if (!m_blankWatch) watchStage();
     }
-  });
+  }
 
-  SwfExtractionReport extraction;
-  {
-    lumettaView view(platform);
-    if (!view.initWithFrame(Rect{0, 0, static_cast<double>(size.width),
-                                 static_cast<double>(size.height)},
-                            preview)) {
-      std::cerr << "lumetta: the view could not be created\n";
-      return 1;
-    }
-    extraction = view.lastExtraction();
-    // Released before anything is shown; that deletes whatever was written.
-    if (!ReportExtractionProblem(extraction)) return 1;
-    PrintExtraction(extraction, std::cout);
-    std::cout << "showing the " << (preview ? "preview" : "main") << " program in a " << size.width
-              << "x" << size.height << " "
-              << (platformOptions.embedWindow != 0 ? "X window given to us" : "window") << "\n";
-    if (GdkWindow* plug = platformOptions.embedWindow != 0 ? gtk_widget_get_window(platform.window())
-                                                           : nullptr)
-      g_xWatch.plugWindow = GDK_WINDOW_XID(plug);
+  void watchStage() {
+    m_blankWatch = std::make_unique<BlankStageWatch>(
+        m_platform.mainWebView(), kBlankStageMilliseconds, [this](const std::string& error) {
+          if (m_playerFailed) return;
+          m_status = 1;
+          Complain("the player shows nothing of the program: " + Printable(error, kLongestShown));
+        });
+  }
 
-    if (!options.snapshot.empty()) {
-      probe = std::make_unique<FirstFrameProbe>(
-          platform.mainWebView(), options.snapshot,
-          [] { std::cout << "first frame drawn after " << Elapsed() << "\n"; },
-          [&](bool saved) {
-            if (saved) {
-              std::cout << "snapshot: " << Printable(options.snapshot) << "\n";
-            } else {
-              std::cerr << "lumetta: the snapshot could not be saved to " << Printable(options.snapshot)
-                        << "\n";
-              session.status = 1;
-            }
-          });
-    }
-    if (options.configure) {
-      if (SheetWindow* sheet = view.configureSheet()) {
-        if (!extraction.settings.unpacked)
-          platform.showSheetNotice(*sheet, "This package's form has no settings program:\n"
-                                           "there is nothing to set.");
-      } else {
-        std::cerr << "lumetta: the configuration sheet could not be loaded\n";
-      }
-    }
+  void watchFirstFrame() {
+    m_probe = std::make_unique<FirstFrameProbe>(
+        m_platform.mainWebView(), m_snapshot, [] { Say("first frame drawn after " + Elapsed()); },
+        [this](bool saved) {
+          if (saved) {
+            Say("snapshot: " + Printable(m_snapshot));
+          } else {
+            Complain("the snapshot could not be saved to " + Printable(m_snapshot));
+            m_status = 1;
+          }
+        });
+  }
 
-    guint timer = 0;
-    if (options.seconds) {
-      // Above the web engine's sources: a page that keeps the engine busy
-      // does not hold the stop back.
-      timer = g_timeout_add_full(G_PRIORITY_HIGH, static_cast<guint>(*options.seconds * 1000),
-                                 [](gpointer s) -> gboolean {
-                                   static_cast<Session*>(s)->stop();
-                                   return G_SOURCE_REMOVE;
-                                 }, &session, nullptr);
-    }
-    guint stopWatch = 0;
-    const int stopFd = InstallStopSignals(true);
-    if (stopFd >= 0) {
-      stopWatch = g_unix_fd_add_full(G_PRIORITY_HIGH, stopFd, G_IO_IN,
-                                     [](gint, GIOCondition, gpointer s) -> gboolean {
-                                       static_cast<Session*>(s)->stop();
-                                       return G_SOURCE_REMOVE;
-                                     }, &session, nullptr);
-    }
+  const std::string m_snapshot;
+  const double m_seconds;
+  const int m_stopFd;
+  const Geometry m_geometry;
+  GMainLoop* m_loop = g_main_loop_new(nullptr, FALSE);
+  GtkPlatform m_platform;
+  std::unique_ptr<FirstFrameProbe> m_probe;
+  std::unique_ptr<BlankStageWatch> m_blankWatch;
+  bool m_playerFailed = false;
+  bool m_pageLeft = false;
+  int m_status = 0;
+};
 
-    view.startAnimation();
-    if (!StopRequested()) g_main_loop_run(session.loop);
-    view.stopAnimation();
-    std::cout << (StopRequested() ? "stopped by a signal" : "stopped") << " after " << Elapsed()
-              << "\n";
-    probe.reset();
-    blankWatch.reset();
-    if (timer != 0 && options.seconds && g_main_context_find_source_by_id(nullptr, timer))
-      g_source_remove(timer);
-    if (stopWatch != 0 && g_main_context_find_source_by_id(nullptr, stopWatch))
-      g_source_remove(stopWatch);
-  }  // releasing the view deletes the temporary files
+}  // namespace
 
-  if (!ReportDeletedFiles(extraction, std::cout)) session.status = 1;
-  return session.status;
+WindowLayer* OpenGtkLayer(WindowLayerHost& host, const WindowLayerOptions& options) {
+  g_host = &host;
+  RendererDecision renderer;
+  Geometry geometry;
+  if (!StartGtk(options, renderer) || !EmbeddingGeometry(options, geometry)) return nullptr;
+  return new GtkLayer(options, PlatformOptions(host, options, renderer, geometry.embedWindow),
+                      geometry);
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "saver/platform/LumettaOptions.h"
+#include "saver/platform/WindowLayer.h"
 
-// Runs the saver view on GTK: in a window of its own, or inside the X
-// window XScreenSaver gives (-window-id, $XSCREENSAVER_WINDOW, -root). It
-// plays until the window is closed, a stop signal arrives or the time is
-// up, then releases the view. Returns the exit status.
-int RunGtk(const LumettaOptions& options);
+// The gtk layer: starts GTK on X11 and makes a GtkPlatform in a window of
+// its own or inside the X window given (WindowLayerOptions). Null, having
+// said why through host, when the display or that window is not there.
+// host must outlive the layer.
+WindowLayer* OpenGtkLayer(WindowLayerHost& host, const WindowLayerOptions& options);

@@ -11,13 +11,9 @@
 #include <string>
 #include <utility>
 
-#include "saver/SwfFiles.h"
-#include "saver/platform/ResourceFolders.h"
-
 #include "saver/platform/gtk/DirectPaint.h"
 #include "saver/platform/gtk/PlayerScript.h"
 #include "saver/platform/gtk/WebKitSpecialScheme.h"
-#include "saver/swfprotocol.h"
 
 namespace {
 
@@ -106,6 +102,19 @@ GtkSaverWebView::~GtkSaverWebView() {
 }
 
 GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(options)) {
+  prepareEngine();
+  makeSettings();
+  addPlayerContent();
+  // The web process takes about half a second to start: the first view's
+  // starts now, while the view extracts its programs, not once the page is
+  // loaded. A script, not a page: a page would load the player twice.
+  m_readyView = makeWebView();
+  g_object_ref_sink(m_readyView);
+  webkit_web_view_evaluate_javascript(m_readyView, "0", -1, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr);
+}
+
+void GtkPlatform::prepareEngine() {
   // The web process inherits this. Its baseline WebAssembly compiler spends
   // about two seconds of CPU on the player's 14 MB core before the first
   // frame; the interpreter starts at once and hot code still reaches the
@@ -121,9 +130,10 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
   // language it knows.
   const gchar* languages[] = {"en-US", nullptr};
   webkit_web_context_set_preferred_languages(m_context, languages);
-  RegisterSpecialScheme(m_context);
-  SpecialProtocol::setPlayerFolder(m_options.shareFolder + "/ruffle");
+  RegisterSpecialScheme(m_context, m_options.scheme, m_options.host);
+}
 
+void GtkPlatform::makeSettings() {
   m_settings = webkit_settings_new();
   g_object_ref_sink(m_settings);
   // WebGL draws through the compositor. Without WebGL the compositor costs
@@ -140,7 +150,9 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
   // waits 0.2 s before it asks for the program.
   webkit_settings_set_enable_webaudio(m_settings, m_options.sound ? TRUE : FALSE);
   webkit_settings_set_media_playback_requires_user_gesture(m_settings, FALSE);
+}
 
+void GtkPlatform::addPlayerContent() {
   m_content = webkit_user_content_manager_new();
   // The page's own embed element, until the player takes its place, would
   // show the engine's grey box for a missing plug-in.
@@ -149,6 +161,7 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
       WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr);
   webkit_user_content_manager_add_style_sheet(m_content, unseen);
   webkit_user_style_sheet_unref(unseen);
+  const bool webgl = m_options.renderer.renderer == PlayerRenderer::webgl;
   AddUserScript(m_content, PlayerConfigScript(m_options.sound ? 1.0 : 0.0, !webgl),
                 WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START);
   AddUserScript(m_content, PlayerLoaderScript(), WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END);
@@ -162,14 +175,6 @@ GtkPlatform::GtkPlatform(GtkPlatformOptions options) : m_options(std::move(optio
   // Only in the reporter's world: no script of the page can post to it.
   webkit_user_content_manager_register_script_message_handler_in_world(
       m_content, kPlayerMessageHandler, kPlayerScriptWorld);
-
-  // The web process takes about half a second to start: the first view's
-  // starts now, while the view extracts its programs, not once the page is
-  // loaded. A script, not a page: a page would load the player twice.
-  m_readyView = makeWebView();
-  g_object_ref_sink(m_readyView);
-  webkit_web_view_evaluate_javascript(m_readyView, "0", -1, nullptr, nullptr, nullptr, nullptr,
-                                      nullptr);
 }
 
 void PrepareGtkForPlayer(bool compositing) {
@@ -228,7 +233,6 @@ void GtkPlatform::stopAnimation() {}
 // The player keeps its own frame rate.
 void GtkPlatform::setAnimationTimeInterval(double /*seconds*/) {}
 
-std::string GtkPlatform::temporaryDirectory() { return UserTemporaryDirectory(); }
 
 WebKitWebView* GtkPlatform::makeWebView() {
   // Without --network the page reaches only what the player and the
@@ -311,12 +315,7 @@ void GtkPlatform::addSubview(WebView& webView) {
 }
 
 void GtkPlatform::loadHTMLString(WebView& webView, const std::string& html) {
-  // The page names the extracted files; the player asks for them through
-  // the special scheme, which serves them from memory.
-  LoadProgramsIntoMemory();
-  // From here on nothing needs the files by name (a later page reads them
-  // through their descriptors): a process killed outright leaves none.
-  RemoveMadeSwfFileNames();
+  m_options.host.pageWillLoad();
   webkit_web_view_load_html(static_cast<GtkSaverWebView&>(webView).widget(), html.c_str(),
                             nullptr);
 }

@@ -8,13 +8,18 @@
 #include <string_view>
 
 #include "saver/SaverPlatform.h"
+#include "saver/platform/WindowLayer.h"
 #include "saver/platform/gtk/PlayerScript.h"
 #include "saver/platform/gtk/RendererChoice.h"
 
 // How the gtk layer shows the view.
 struct GtkPlatformOptions {
+  explicit GtkPlatformOptions(WindowLayerHost& host) : host(host) {}
+  WindowLayerHost& host;    // serves the scheme, is told of each page
   std::string resources;    // folder holding vello.dat
   std::string shareFolder;  // holds ruffle/ and ConfigureSheet.ui
+  std::string temporaryDirectory;
+  std::string scheme;       // the program's URL scheme
   bool fullscreen = false;
   bool sound = false;
   // The page may reach the network; else only its own scheme, data: and
@@ -59,8 +64,7 @@ class GtkPlatform : public SaverPlatform {
   void setAnimationTimeInterval(double seconds) override;
 
   std::string resourcePath() override { return m_options.resources; }
-  // $TMPDIR when set and not empty, else "/tmp".
-  std::string temporaryDirectory() override;
+  std::string temporaryDirectory() override { return m_options.temporaryDirectory; }
 
   std::unique_ptr<WebView> createWebView(const Rect& frame) override;
   void addSubview(WebView& webView) override;
@@ -94,6 +98,11 @@ class GtkPlatform : public SaverPlatform {
   WebKitWebView* mainWebView() const { return m_mainView; }
 
  private:
+  // The steps of construction: the web engine's process and context, the
+  // settings every web view shares, the player's scripts and styles.
+  void prepareEngine();
+  void makeSettings();
+  void addPlayerContent();
   WebKitWebView* makeWebView();
   // Keeps the page the view composed in the web view.
   void confine(WebKitWebView* view);

@@ -132,12 +132,12 @@ std::string SoftwareRasteriser(const std::string& glRenderer) {
   return "";
 }
 
-RendererDecision DecideRenderer(LumettaRendererChoice asked, const DisplayOpenGL& gl) {
+RendererDecision DecideRenderer(WindowRenderer asked, const DisplayOpenGL& gl) {
   RendererDecision decision;
-  if (asked != LumettaRendererChoice::automatic) {
-    decision.renderer = asked == LumettaRendererChoice::webgl ? PlayerRenderer::webgl : PlayerRenderer::canvas;
+  if (asked != WindowRenderer::automatic) {
+    decision.renderer = asked == WindowRenderer::webgl ? PlayerRenderer::webgl : PlayerRenderer::canvas;
     decision.reason = std::string("asked for with --renderer ") +
-                      (asked == LumettaRendererChoice::webgl ? "webgl" : "canvas");
+                      (asked == WindowRenderer::webgl ? "webgl" : "canvas");
   } else if (!gl.glx) {
     decision.reason = "no OpenGL: the display has no GLX";
   } else if (!gl.renderer.empty()) {

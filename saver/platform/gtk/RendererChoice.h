@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "saver/platform/LumettaOptions.h"
+#include "saver/platform/WindowLayer.h"
 
 // Which of the player's renderers draws, chosen once at start from what
 // the X display offers. WebGL draws gradients, filters and blurs right but
@@ -37,7 +37,7 @@ std::string SoftwareRasteriser(const std::string& glRenderer);
 
 // The decision for what was asked and what the display offers; gl is only
 // looked at for automatic.
-RendererDecision DecideRenderer(LumettaRendererChoice asked, const DisplayOpenGL& gl);
+RendererDecision DecideRenderer(WindowRenderer asked, const DisplayOpenGL& gl);
 
 // One line for standard error, e.g.
 // "player: canvas renderer (software OpenGL: llvmpipe)".

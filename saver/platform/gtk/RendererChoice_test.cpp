@@ -19,12 +19,16 @@ namespace {
 
 DisplayOpenGL Direct(const std::string& renderer) { return DisplayOpenGL{true, true, renderer}; }
 
-TEST(RendererChoice, AutomaticFollowsTheRendererString) {
+// Automatic follows the renderer string; asked for wins over the display.
+TEST(RendererChoice, AutomaticFollowsTheRendererStringAskedForWins) {
   struct Case {
     const char* what;
     DisplayOpenGL gl;
     const char* line;
+    WindowRenderer choice = WindowRenderer::automatic;
   };
+  const char* askedWebGL = "player: webgl renderer (asked for with --renderer webgl)";
+  const char* askedCanvas = "player: canvas renderer (asked for with --renderer canvas)";
   const Case cases[] = {
       {"Intel", Direct("Mesa Intel(R) UHD Graphics 620 (KBL GT2)"),
        "player: webgl renderer (hardware OpenGL: Mesa Intel(R) UHD Graphics 620 (KBL GT2))"},
@@ -48,27 +52,16 @@ TEST(RendererChoice, AutomaticFollowsTheRendererString) {
        "player: canvas renderer (software OpenGL only: the display offers no direct rendering)"},
       {"a driver that names nothing", Direct(""),
        "player: canvas renderer (no OpenGL: the display's driver names no renderer)"},
+      {"webgl on llvmpipe", Direct("llvmpipe (LLVM 15.0.6, 256 bits)"), askedWebGL, WindowRenderer::webgl},
+      {"webgl without GLX", DisplayOpenGL{}, askedWebGL, WindowRenderer::webgl},
+      {"canvas on NVIDIA", Direct("NVIDIA GeForce GTX 1650/PCIe/SSE2"), askedCanvas, WindowRenderer::canvas},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const RendererDecision decision = DecideRenderer(LumettaRendererChoice::automatic, c.gl);
+    const RendererDecision decision = DecideRenderer(c.choice, c.gl);
     EXPECT_EQ(DescribeDecision(decision), c.line);
     // Compositing goes with WebGL, and only with it.
     EXPECT_EQ(decision.compositing, decision.renderer == PlayerRenderer::webgl);
-  }
-}
-
-TEST(RendererChoice, AskedForWinsOverTheDisplay) {
-  for (const DisplayOpenGL& gl : {Direct("llvmpipe (LLVM 15.0.6, 256 bits)"),
-                                  Direct("NVIDIA GeForce GTX 1650/PCIe/SSE2"), DisplayOpenGL{}}) {
-    const RendererDecision webgl = DecideRenderer(LumettaRendererChoice::webgl, gl);
-    EXPECT_EQ(webgl.renderer, PlayerRenderer::webgl);
-    EXPECT_TRUE(webgl.compositing);
-    EXPECT_EQ(DescribeDecision(webgl), "player: webgl renderer (asked for with --renderer webgl)");
-    const RendererDecision canvas = DecideRenderer(LumettaRendererChoice::canvas, gl);
-    EXPECT_EQ(canvas.renderer, PlayerRenderer::canvas);
-    EXPECT_FALSE(canvas.compositing);
-    EXPECT_EQ(DescribeDecision(canvas), "player: canvas renderer (asked for with --renderer canvas)");
   }
 }
 
@@ -84,7 +77,7 @@ TEST(RendererChoice, ProbeOnXvfbFindsOnlySoftwareOpenGL) {
   EXPECT_TRUE(quick.glx);
   EXPECT_FALSE(quick.direct);
   EXPECT_EQ(quick.renderer, "") << "the driver was loaded without need";
-  EXPECT_EQ(DecideRenderer(LumettaRendererChoice::automatic, quick).renderer, PlayerRenderer::canvas);
+  EXPECT_EQ(DecideRenderer(WindowRenderer::automatic, quick).renderer, PlayerRenderer::canvas);
 
   XCloseDisplay(display);
 
@@ -115,7 +108,7 @@ TEST(RendererChoice, ProbeOnXvfbFindsOnlySoftwareOpenGL) {
   ASSERT_EQ(report.rfind("glx ", 0), 0u) << report;
   const DisplayOpenGL asked{true, false, report.substr(4)};
   EXPECT_NE(SoftwareRasteriser(asked.renderer), "") << "renderer: '" << asked.renderer << "'";
-  EXPECT_EQ(DecideRenderer(LumettaRendererChoice::automatic, asked).renderer, PlayerRenderer::canvas);
+  EXPECT_EQ(DecideRenderer(WindowRenderer::automatic, asked).renderer, PlayerRenderer::canvas);
 }
 
 }  // namespace

@@ -4,10 +4,13 @@
 
 #include <string>
 
-// The special URL scheme on a WebKitGTK web context: registers it once,
+#include "saver/platform/WindowLayer.h"
+
+// The program's URL scheme on a WebKitGTK web context: registers it once,
 // marks it CORS-enabled (the page has no origin and the player fetches with
-// the fetch API) and hands each request to SpecialProtocol.
-void RegisterSpecialScheme(WebKitWebContext* context);
+// the fetch API) and hands each request to host to answer.
+void RegisterSpecialScheme(WebKitWebContext* context, const std::string& scheme,
+                           WindowLayerHost& host);
 
 // Called with the URL of each request once it is answered (or refused),
 // so a host can show when the page's parts arrived; null for none.

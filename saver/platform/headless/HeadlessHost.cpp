@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "saver/lumettaView.h"
-#include "saver/platform/HostReport.h"
+#include "saver/platform/Session.h"
 #include "saver/platform/StopSignals.h"
 #include "saver/platform/headless/HeadlessPlatform.h"
 
@@ -35,38 +35,43 @@ void Run(lumettaView& view, const LumettaOptions& options) {
             << " frames\n";
 }
 
+// Holds the page back until the programs are known to be shown: a page
+// that points at nothing usable is never printed.
+class HeadlessSteps : public SessionSteps {
+ public:
+  HeadlessSteps(HeadlessPlatform& platform, std::ostringstream& pending, const LumettaOptions& options)
+      : m_platform(platform), m_pending(pending), m_options(options) {}
+
+  void accepted() override {
+    std::cout << m_pending.str();
+    m_platform.setOutput(std::cout);
+  }
+
+  void show(lumettaView& view, const SwfExtractionReport&) override {
+    view.drawRect(view.bounds());
+    if (m_options.configure) {
+      std::cout << "configuration sheet offered to the host: "
+                << (view.hasConfigureSheet() ? "yes" : "no") << "\n";
+      if (view.configureSheet() != nullptr) view.onOkClick(nullptr);
+    }
+  }
+
+  int run(lumettaView& view) override {
+    Run(view, m_options);
+    return 0;
+  }
+
+ private:
+  HeadlessPlatform& m_platform;
+  std::ostringstream& m_pending;
+  const LumettaOptions& m_options;
+};
+
 }  // namespace
 
 int RunHeadless(const LumettaOptions& options) {
-  // Held back until the programs are known to be shown: a page that points
-  // at nothing usable is never printed.
   std::ostringstream pending;
   HeadlessPlatform platform(options.resources, pending);
-  SwfExtractionReport extraction;
-  int status = 0;
-  {
-    lumettaView view(platform);
-    if (!view.initWithFrame(Rect{0, 0, 800, 600}, options.preview)) {
-      std::cerr << "lumetta: the view could not be created\n";
-      return 1;
-    }
-    extraction = view.lastExtraction();
-    if (!ReportExtractionProblem(extraction)) {
-      status = 1;
-    } else {
-      std::cout << pending.str();
-      platform.setOutput(std::cout);
-      PrintExtraction(extraction, std::cout);
-      view.drawRect(view.bounds());
-      if (options.configure) {
-        std::cout << "configuration sheet offered to the host: "
-                  << (view.hasConfigureSheet() ? "yes" : "no") << "\n";
-        if (view.configureSheet() != nullptr) view.onOkClick(nullptr);
-      }
-      Run(view, options);
-    }
-  }  // releasing the view deletes the temporary files
-
-  if (!ReportDeletedFiles(extraction, std::cout)) status = 1;
-  return status;
+  HeadlessSteps steps(platform, pending, options);
+  return RunSession(platform, Rect{0, 0, 800, 600}, options.preview, steps);
 }

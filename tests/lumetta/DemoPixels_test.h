@@ -19,6 +19,8 @@ struct Pixels {
   explicit Pixels(const std::string& png) { pixbuf = gdk_pixbuf_new_from_file(png.c_str(), nullptr); }
   // Adopts the reference it is given.
   explicit Pixels(GdkPixbuf* image) : pixbuf(image) {}
+  Pixels(Pixels&& other) noexcept : pixbuf(std::exchange(other.pixbuf, nullptr)) {}
+  Pixels(const Pixels&) = delete;
   ~Pixels() {
     if (pixbuf) g_object_unref(pixbuf);
   }
@@ -34,6 +36,19 @@ struct Pixels {
 inline bool Near(const Rgb& a, const Rgb& b) {
   return std::abs(a.red - b.red) <= 8 && std::abs(a.green - b.green) <= 8 &&
          std::abs(a.blue - b.blue) <= 8;
+}
+
+// Brighter than a dark screen: a channel above 24.
+inline bool Lit(const Rgb& c) { return std::max({c.red, c.green, c.blue}) > 24; }
+
+// How many pixels of the image's top rows (all when rows < 0), every
+// step-th across and down, pass the test.
+template <class Test>
+size_t CountPixels(const Pixels& image, Test test, int step = 1, int rows = -1) {
+  size_t count = 0;
+  for (int y = 0; y < (rows < 0 ? image.height() : std::min(rows, image.height())); y += step)
+    for (int x = 0; x < image.width(); x += step) count += test(image.at(x, y));
+  return count;
 }
 
 inline std::string Describe(const Rgb& c) {

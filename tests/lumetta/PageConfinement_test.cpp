@@ -26,7 +26,7 @@
 
 #include "demo/DemoSwf.h"
 #include "saver/SaverTestSupport_test.h"
-#include "saver/platform/gtk/Xvfb_test.h"
+#include "tests/lumetta/LumettaProcess_test.h"
 
 namespace {
 
@@ -111,34 +111,21 @@ class LocalServer {
   std::vector<std::string> m_requests;
 };
 
-// The largest resident size the process had, in bytes (VmHWM), or -1.
-long long PeakResident(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6)) * 1024;
-  return -1;
-}
-
 class PageConfinementTest : public XvfbTest {
  protected:
   void SetUp() override {
     XvfbTest::SetUp();
     if (IsSkipped()) return;
-    const std::string name = TestName();
     m_root = FreshTestFolder("lumetta-page-");
-    std::filesystem::create_directories(m_root / "resources");
     std::filesystem::create_directories(m_root / "tmp");
     std::filesystem::create_directories(LUMETTA_SNAPSHOT_DIR);
-    m_output = std::string(LUMETTA_SNAPSHOT_DIR) + "/" + name + ".log";
+    m_output = std::string(LUMETTA_SNAPSHOT_DIR) + "/" + TestName() + ".log";
   }
   void TearDown() override { std::filesystem::remove_all(m_root); }
 
   std::unique_ptr<LumettaProcess> Play(const Bytes& program, std::vector<std::string> args,
                                        const std::optional<Bytes>& settings = std::nullopt) {
-    if (!SavePackage((m_root / "resources").string(), {FormContent{program, {}, settings}}))
-      return nullptr;
-    std::filesystem::remove(m_root / "resources" / "source.swf");
+    if (!MakePackageFolder(m_root / "resources", {FormContent{program, {}, settings}})) return nullptr;
     // Given first: the test's own arguments come later and win.
     args.insert(args.begin(), {"--platform", "gtk", "--window-size", "320x240", "--resources",
                                (m_root / "resources").string()});
@@ -146,16 +133,7 @@ class PageConfinementTest : public XvfbTest {
                                             Lumetta());
   }
   std::string Temp() const { return (m_root / "tmp").string(); }
-  // The extracted programs' files in it (the toolkit keeps its settings
-  // there too).
-  size_t Programs() const {
-    size_t count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(Temp())) {
-      const std::string name = entry.path().filename().string();
-      count += name.size() == 14 && name.rfind("ss", 0) == 0 && name.substr(3, 5) == "temp.";
-    }
-    return count;
-  }
+  size_t Programs() const { return ExtractedPrograms(Temp()); }
 
   std::filesystem::path m_root;
   std::string m_output;
@@ -196,7 +174,7 @@ TEST_F(PageConfinementTest, AFloodOfPageMessagesNeitherStopsNorSwampsIt) {
   long long peak = -1;
   int status = -1;
   while (Clock::now() - shown < std::chrono::seconds(kSeconds + 30)) {
-    const long long now = PeakResident(lumetta->pid());
+    const long long now = ProcessBytes(lumetta->pid(), "VmHWM");
     if (now > 0) peak = now;
     status = lumetta->waitForExit(0s);
     if (status >= 0) break;

@@ -1,7 +1,6 @@
 // lumetta under the real XScreenSaver daemon, installed as the README says
 // and named in a programs: line: the daemon starts it with its own options
-// when it blanks the screen and stops it when it unblanks; and the settings
-// dialog's preview, lumetta in a small window given by --window-id 0x...
+// when it blanks the screen and stops it when it unblanks.
 
 #include <fcntl.h>
 #include <grp.h>
@@ -15,7 +14,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,18 +21,13 @@
 #include <map>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "demo/DemoSwf.h"
-#include "saver/platform/gtk/DemoPixels_test.h"
-#include "saver/platform/gtk/Xvfb_test.h"
-
-// Last: its macros clash with names inside GoogleTest.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "tests/lumetta/LumettaProcess_test.h"
+#include "tests/lumetta/WindowPixels_test.h"  // last: Xlib
 
 namespace {
 
@@ -47,15 +40,6 @@ namespace fs = std::filesystem;
 // judged.
 constexpr auto kPlayLimit = 180s;
 constexpr auto kStopLimit = 20s;
-
-bool OnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::istringstream folders(path ? path : "/usr/bin:/bin");
-  std::string folder;
-  while (std::getline(folders, folder, ':'))
-    if (access((folder + "/" + program).c_str(), X_OK) == 0) return true;
-  return false;
-}
 
 // Runs a program to its end with the environment changes given, its output
 // into outputFile (or nowhere); its exit status, or -1. What it makes is
@@ -80,134 +64,23 @@ int RunToEnd(const std::vector<std::string>& args, const std::map<std::string, s
   return WEXITSTATUS(status);
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string Hex(unsigned long id) {
-  std::ostringstream out;
-  out << "0x" << std::hex << id;
-  return out.str();
-}
-
-// The process's parent and state from /proc; false once it is gone.
-bool ProcessStat(pid_t pid, pid_t& parent, char& state) {
+// Not yet ended (a zombie has ended).
+bool Alive(pid_t pid) {
   const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
   const size_t close = stat.rfind(')');
-  if (close == std::string::npos) return false;
-  std::istringstream fields(stat.substr(close + 2));
-  return static_cast<bool>(fields >> state >> parent);
-}
-
-bool Alive(pid_t pid) {
-  pid_t parent = 0;
-  char state = 0;
-  return ProcessStat(pid, parent, state) && state != 'Z' && state != 'X';
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z' &&
+         stat[close + 2] != 'X';
 }
 
 // Every process below root, with the name of its program.
 std::map<pid_t, std::string> Descendants(pid_t root) {
-  std::map<pid_t, pid_t> parents;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    pid_t parent = 0;
-    char state = 0;
-    if (ProcessStat(std::stoi(name), parent, state) && state != 'Z') parents[std::stoi(name)] = parent;
-  }
   std::map<pid_t, std::string> found;
-  for (bool grew = true; grew;) {
-    grew = false;
-    for (const auto& [pid, parent] : parents) {
-      if (found.count(pid) == 0 && (parent == root || found.count(parent) != 0)) {
-        std::string command = ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
-        found[pid] = command.substr(0, command.find('\0'));
-        grew = true;
-      }
-    }
+  for (pid_t child : ChildrenOf(root)) {
+    const std::string command = ReadFile("/proc/" + std::to_string(child) + "/cmdline");
+    found[child] = command.substr(0, command.find('\0'));
+    found.merge(Descendants(child));
   }
   return found;
-}
-
-// How much of an image shows a program of the demo: pixels of its
-// background and of its square; and the pixels that are neither, yet
-// brighter than a dark screen (any channel above 24).
-struct DemoPixels {
-  size_t background = 0;
-  size_t square = 0;
-  size_t bright = 0;
-  Rgb brightest{0, 0, 0};
-  size_t all = 0;
-};
-
-constexpr int kDarkChannel = 24;
-
-DemoPixels CountDemoPixels(Display* display, Window window, const DemoSwfStyle& style) {
-  DemoPixels seen;
-  XWindowAttributes attributes = {};
-  if (!XGetWindowAttributes(display, window, &attributes)) return seen;
-  XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
-                            static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
-  if (image == nullptr) return seen;
-  seen.all = static_cast<size_t>(attributes.width) * static_cast<size_t>(attributes.height);
-  for (int y = 0; y < attributes.height; ++y) {
-    const auto* row = reinterpret_cast<const uint32_t*>(image->data + y * image->bytes_per_line);
-    for (int x = 0; x < attributes.width; ++x) {
-      // 24-bit TrueColor in 32-bit pixels, read directly: a whole screen
-      // a few times a second through XGetPixel costs the player CPU.
-      const unsigned long pixel = image->bits_per_pixel == 32 ? row[x] : XGetPixel(image, x, y);
-      const Rgb colour{static_cast<unsigned char>(pixel >> 16),
-                       static_cast<unsigned char>(pixel >> 8), static_cast<unsigned char>(pixel)};
-      const bool background = Near(style.background, colour);
-      const bool square = Near(style.square, colour);
-      seen.background += background;
-      seen.square += square;
-      const int channel = std::max({colour.red, colour.green, colour.blue});
-      if (!background && !square && channel > kDarkChannel) {
-        if (channel > std::max({seen.brightest.red, seen.brightest.green, seen.brightest.blue}))
-          seen.brightest = colour;
-        ++seen.bright;
-      }
-    }
-  }
-  XDestroyImage(image);
-  return seen;
-}
-
-// The program shows when its background covers most of the window (the
-// stage is letterboxed) and its square is there whole.
-bool ShowsDemo(const DemoPixels& seen, int width, int height) {
-  const double scale = std::min(width / double(kDemoStageWidth), height / double(kDemoStageHeight));
-  const double square = kDemoSquareSize * scale * kDemoSquareSize * scale;
-  const double stage = kDemoStageWidth * scale * kDemoStageHeight * scale;
-  return seen.background > (stage - square) * 0.9 && seen.square > square * 0.8 &&
-         seen.square < square * 1.2;
-}
-
-std::string Describe(const DemoPixels& seen) {
-  return std::to_string(seen.background) + " background and " + std::to_string(seen.square) +
-         " square pixels of " + std::to_string(seen.all);
-}
-
-// Waits until the window shows the program; the seconds that took, or -1.
-// Each picture before that is added to lit when it holds a bright pixel.
-double WaitForDemo(Display* display, Window window, const DemoSwfStyle& style, DemoPixels& seen,
-                   std::vector<std::string>* lit = nullptr) {
-  XWindowAttributes attributes = {};
-  if (!XGetWindowAttributes(display, window, &attributes)) return -1;
-  const auto start = Clock::now();
-  while (Clock::now() - start < kPlayLimit) {
-    seen = CountDemoPixels(display, window, style);
-    const double now = std::chrono::duration<double>(Clock::now() - start).count();
-    if (ShowsDemo(seen, attributes.width, attributes.height)) return now;
-    // Once the stage shows, what is lit is the program's own drawing.
-    if (lit != nullptr && seen.bright > 0 && seen.background == 0)
-      lit->push_back(std::to_string(now) + " s: " + std::to_string(seen.bright) +
-                     " bright pixels, the brightest " + Describe(seen.brightest));
-    std::this_thread::sleep_for(200ms);
-  }
-  return -1;
 }
 
 // One scratch folder for the suite: lumetta installed into prefix/ as a
@@ -217,7 +90,7 @@ class XScreenSaverTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_why.clear();
-    if (!OnPath("xscreensaver") || !OnPath("xscreensaver-command")) {
+    if (RunToEnd({"sh", "-c", "command -v xscreensaver && command -v xscreensaver-command"}, {}) != 0) {
       s_why = "XScreenSaver is not installed (scripts/install-deps.sh installs xscreensaver)";
       return;
     }
@@ -373,11 +246,11 @@ TEST_F(XScreenSaverTest, ActivateShowsTheDemoAndDeactivateEndsItClean) {
     std::this_thread::sleep_for(100ms);
   }
 
-  DemoPixels seen;
+  DemoShown seen;
   std::vector<std::string> lit;
   const double firstFrame =
-      WaitForDemo(m_display, DefaultRootWindow(m_display), kDemoMain, seen, &lit);
-  ASSERT_GE(firstFrame, 0) << "the screen never showed the demo: " << Describe(seen) << "\n"
+      WaitForDemo(m_display, DefaultRootWindow(m_display), kDemoMain, kPlayLimit, seen, &lit);
+  ASSERT_GE(firstFrame, 0) << "the screen never showed the demo: " << seen.describe() << "\n"
                            << DaemonLog();
   EXPECT_EQ(lit, std::vector<std::string>{}) << "the screen lit up before the demo's first frame\n" << DaemonLog();
   std::cout << "seconds from -activate to the demo on the screen: " << firstFrame << "\n";
@@ -413,31 +286,6 @@ TEST_F(XScreenSaverTest, ActivateShowsTheDemoAndDeactivateEndsItClean) {
   EXPECT_EQ(LeftFiles(), std::vector<std::string>{}) << DaemonLog();
   EXPECT_NE(DaemonLog().find("deleted: " + m_temp.string() + "/ssftemp."), std::string::npos)
       << DaemonLog();
-}
-
-// The settings dialog (xscreensaver-settings 6.06, on a 1024x768 screen)
-// previews a hack in a 565x317 window of its own, running the programs:
-// line with "--window-id 0x..." added and the same id in
-// XSCREENSAVER_WINDOW; lumetta finds its installed package and shows the
-// preview program there.
-TEST_F(XScreenSaverTest, SettingsPreviewShowsThePreviewProgram) {
-  constexpr int kWidth = 565, kHeight = 317;
-  const Window window = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 0, 0, kWidth,
-                                            kHeight, 0, 0, BlackPixel(m_display, 0));
-  XMapWindow(m_display, window);
-  XSync(m_display, False);
-  LumettaProcess lumetta({"--root", "--window-id", Hex(window)}, s_server->display(), m_temp.string(),
-                         (m_home / "lumetta.log").string(), Hex(window), Lumetta().string());
-  DemoPixels seen;
-  EXPECT_GE(WaitForDemo(m_display, window, kDemoPreview, seen), 0)
-      << "the preview window never showed the preview program: " << Describe(seen) << "\n"
-      << lumetta.output();
-  EXPECT_NE(lumetta.output().find("showing the preview program in a 565x317 X window given to us"),
-            std::string::npos)
-      << lumetta.output();
-  EXPECT_EQ(lumetta.stopWith(SIGTERM, kStopLimit), 0) << lumetta.output();
-  EXPECT_EQ(LeftFiles(), std::vector<std::string>{}) << lumetta.output();
-  XDestroyWindow(m_display, window);
 }
 
 }  // namespace

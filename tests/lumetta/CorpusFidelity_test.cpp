@@ -18,8 +18,8 @@
 #include <utility>
 #include <vector>
 
-#include "saver/platform/gtk/DemoPixels_test.h"
-#include "saver/platform/gtk/Xvfb_test.h"
+#include "tests/lumetta/DemoPixels_test.h"
+#include "tests/lumetta/LumettaProcess_test.h"
 #include "tools/vello/VelloRun_test.h"
 
 namespace {
@@ -166,36 +166,25 @@ class CorpusTest : public XvfbTest {
     m_output = std::string(LUMETTA_SNAPSHOT_DIR) + "/corpus-" + name + ".log";
   }
 
-  // Packs a package of its own: vello pack with these inputs, over the
-  // one packed before.
-  bool Pack(std::vector<std::string> inputs) {
-    inputs.insert(inputs.begin(), {"pack", "-q", "--force", "-o", m_package.File("vello.dat")});
-    const vellorun::Result packed = vellorun::Vello(m_package, inputs);
+  // The program, plain or protected, packed by vello over the package
+  // packed before, with the renderer in a window of the stage's size.
+  std::unique_ptr<LumettaProcess> Play(const std::string& program, bool protect,
+                                       const std::string& renderer, const Stage& stage) {
+    std::vector<std::string> pack = {"pack", "-q", "--force", "-o", m_package.File("vello.dat"),
+                                     "--main", program};
+    if (protect) pack.push_back("--protect");
+    const vellorun::Result packed = vellorun::Vello(m_package, pack);
     EXPECT_EQ(packed.exitCode, 0) << packed.err;
-    return packed.exitCode == 0;
-  }
-
-  // lumetta on that package with these arguments, saving a snapshot.
-  std::unique_ptr<LumettaProcess> Start(std::vector<std::string> args) {
+    if (packed.exitCode != 0) return nullptr;
     // Left from an earlier run, they would be taken for this run's.
     std::filesystem::remove(m_snapshot);
     std::filesystem::remove(m_output);
-    args.insert(args.end(), {"--platform", "gtk", "--verbose", "--resources",
-                             m_package.path().string(), "--snapshot", m_snapshot, "--seconds",
-                             "300"});
-    return std::make_unique<LumettaProcess>(args, s_server->display(), m_temp.path().string(),
-                                            m_output);
-  }
-
-  // The program, plain or protected, with the renderer in a window of the
-  // stage's size.
-  std::unique_ptr<LumettaProcess> Play(const std::string& program, bool protect,
-                                       const std::string& renderer, const Stage& stage) {
-    std::vector<std::string> inputs = {"--main", program};
-    if (protect) inputs.push_back("--protect");
-    if (!Pack(inputs)) return nullptr;
-    return Start({"--renderer", renderer, "--window-size",
-                  std::to_string(stage.width) + "x" + std::to_string(stage.height)});
+    return std::make_unique<LumettaProcess>(
+        std::vector<std::string>{"--renderer", renderer, "--window-size",
+                                 std::to_string(stage.width) + "x" + std::to_string(stage.height),
+                                 "--platform", "gtk", "--verbose", "--resources", m_package.path().string(),
+                                 "--snapshot", m_snapshot, "--seconds", "300"},
+        s_server->display(), m_temp.path().string(), m_output);
   }
 
   // Waits for the snapshot and stops lumetta; false when there is none.
@@ -314,28 +303,6 @@ TEST_F(CorpusTest, TigerPlaysInBothRenderers) {
     ASSERT_NE(capture.pixbuf, nullptr);
     EXPECT_GT(DrawnShare(capture), 0.10) << "the tiger is (nearly) blank: " << m_snapshot;
   }
-}
-
-// A program the player refuses: the person is told once, with the
-// player's reason, even though the configuration sheet's player refuses
-// its copy too. The renderer is left to lumetta.
-TEST_F(CorpusTest, APlayerThatCannotDrawTheProgramSaysWhyOnce) {
-  const std::string notSwf = m_package.Write("notes.swf", vellorun::Bytes(4000, 'x'));
-  ASSERT_TRUE(Pack({"--main", notSwf, "--settings", notSwf, "--no-check"}));
-  auto lumetta = Start({"--configure", "--window-size", "320x240"});
-  ASSERT_TRUE(lumetta->waitForOutput("page: failed ", kPlayLimit, 2)) << lumetta->output();
-  // Left to choose, under Xvfb it takes canvas without loading a driver.
-  EXPECT_EQ(lumetta->count("player: canvas renderer (software OpenGL only: the display offers no "
-                           "direct rendering)"),
-            1u)
-      << lumetta->output();
-  // Not shown: the host shows what it shows instead.
-  EXPECT_EQ(lumetta->stopWith(SIGTERM, kStopLimit), 1) << lumetta->output();
-  EXPECT_EQ(lumetta->count("lumetta: the player cannot show the program: Ruffle cannot parse the "
-                           "requested file. The most likely reason is that the requested file is "
-                           "not a valid SWF. (Not a valid swf: "),
-            1u)
-      << lumetta->output();
 }
 
 }  // namespace
