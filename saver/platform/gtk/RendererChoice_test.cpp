@@ -25,7 +25,7 @@ TEST(RendererChoice, AutomaticFollowsTheRendererStringAskedForWins) {
     const char* what;
     DisplayOpenGL gl;
     const char* line;
-    LumettaRendererChoice choice = WindowRenderer::automatic;
+    WindowRenderer choice = WindowRenderer::automatic;
   };
   const char* askedWebGL = "player: webgl renderer (asked for with --renderer webgl)";
   const char* askedCanvas = "player: canvas renderer (asked for with --renderer canvas)";
