@@ -217,7 +217,8 @@ bool GtkPlatform::initSaverView(const Rect& frame, bool /*isPreview*/) {
   // clear under the view, and cairo copies the view's picture into it
   // instead of having the X server blend the whole view over a fill every
   // frame (with the fill, most of a software X server's work). Where the
-  // view does not draw, the cleared buffer shows black.
+  // view does not draw, the cleared buffer shows black. Without that buffer
+  // (PaintWebViewDirectly) a background would flash under every frame.
   gtk_widget_set_app_paintable(m_window, TRUE);
   gtk_window_set_default_size(GTK_WINDOW(m_window), static_cast<int>(frame.width),
                               static_cast<int>(frame.height));
