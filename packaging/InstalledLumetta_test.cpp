@@ -34,18 +34,9 @@ constexpr auto kStopLimit = 20s;
 // The unpacked package, or the root the package was installed in.
 std::string DebRoot() { return InstalledRoot(LUMETTA_DEB_ROOT); }
 
-// A fresh scratch folder named after the running test and this process
-// (checkouts side by side may run the same test at once), kept when the
-// test failed.
+// The running test's scratch folder, kept when the test failed.
 struct Scratch {
-  fs::path path;
-  Scratch()
-      : path(fs::path(::testing::TempDir()) /
-             ("installed-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-              "-" + std::to_string(getpid()))) {
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
+  const fs::path path = FreshTestFolder("installed-");
   ~Scratch() {
     if (!::testing::Test::HasFailure()) fs::remove_all(path);
   }

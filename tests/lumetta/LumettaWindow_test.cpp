@@ -153,16 +153,6 @@ TEST_F(LumettaWindowTest, PreviewShowsThePreviewProgramIn200By150) {
   ExpectDemoProgram(m_snapshot, 200, 150, kDemoPreview);
 }
 
-TEST_F(LumettaWindowTest, SaysWhyAPackageCannotBeShownAndStops) {
-  const std::string folder = (m_temp / "no-package-here").string();
-  auto lumetta = Start({"--platform", "gtk", "--resources", folder});
-  EXPECT_EQ(lumetta->waitForExit(kStopLimit), 1) << lumetta->output();
-  EXPECT_NE(lumetta->output().find("lumetta: the package " + folder + "/vello.dat was not found"),
-            std::string::npos)
-      << lumetta->output();
-  EXPECT_EQ(lumetta->output().find("showing"), std::string::npos) << lumetta->output();
-}
-
 // XScreenSaver's way: a window made by someone else, given by its id on
 // the command line or in the environment. One the size of the screen is
 // the daemon's, which it resizes when the screen changes size (the view
@@ -310,54 +300,10 @@ TEST_F(LumettaWindowTest, ConfigurationSheetPlaysTheSettingsProgramOrSaysThereIs
   EXPECT_EQ(lumetta->stopWith(SIGTERM, kStopLimit), 0) << lumetta->output();
 }
 
-// The demo's main program with first-frame actions that ask the player to
-// load each URL into a level of its own, then stop on that frame.
-Bytes DemoLoadingFromURLs(const std::vector<std::string>& urls) {
-  Bytes swf = MakeDemoSwf(kDemoMain);
-  // Header: signature, version, length, stage rectangle, rate and count;
-  // the first tag (FileAttributes, 6 bytes) must stay first.
-  const size_t rectBits = 5 + 4 * (swf[8] >> 3);
-  const size_t firstTag = 8 + (rectBits + 7) / 8 + 4;
-  Bytes actions;
-  for (size_t i = 0; i < urls.size(); ++i) {
-    const std::string target = "_level" + std::to_string(i + 1);
-    const size_t length = urls[i].size() + 1 + target.size() + 1;
-    // GetURL: URL and target, each ending in NUL.
-    actions.insert(actions.end(), {0x83, static_cast<unsigned char>(length),
-                                   static_cast<unsigned char>(length >> 8)});
-    for (const std::string& text : {urls[i], target}) {
-      actions.insert(actions.end(), text.begin(), text.end());
-      actions.push_back(0);
-    }
-  }
-  actions.insert(actions.end(), {0x07, 0x00});  // Stop, end of actions
-  Bytes tag = {0x3f, 0x03};  // DoAction (12) with a long length
-  for (int i = 0; i < 4; ++i) tag.push_back(static_cast<unsigned char>(actions.size() >> (8 * i)));
-  tag.insert(tag.end(), actions.begin(), actions.end());
-  swf.insert(swf.begin() + static_cast<long>(firstTag + 6), tag.begin(), tag.end());
-  for (int i = 0; i < 4; ++i) swf[4 + i] = static_cast<unsigned char>(swf.size() >> (8 * i));
-  return swf;
-}
-
-// A program may ask the special scheme for anything; each refusal is said
-// once, and the player goes on playing the program.
-TEST_F(LumettaWindowTest, KeepsPlayingWhenTheSchemeRefusesARequest) {
-  const std::vector<std::string> refused = {"special:///nope.swf", "special:///ruffle/../x.js"};
-  const std::filesystem::path resources = m_temp / "resources";
-  ASSERT_TRUE(MakePackageFolder(resources, {FormContent{DemoLoadingFromURLs(refused), {}, {}}}));
-  auto lumetta = Start({"--platform", "gtk", "--window-size", "320x240", "--resources", resources});
-  ASSERT_TRUE(lumetta->waitForOutput("refused special:", kPlayLimit, refused.size())) << lumetta->output();
-  ASSERT_TRUE(lumetta->waitForOutput("snapshot: ", kPlayLimit)) << lumetta->output();
-  EXPECT_EQ(lumetta->count("refused special:"), refused.size()) << lumetta->output();
-  Stop(*lumetta);
-  EXPECT_EQ(ExtractedPrograms(m_temp), 0u) << "programs left behind:\n" << lumetta->output();
-}
-
 // A program the player cannot show: one it refuses to parse (though the
 // configuration sheet's player refuses its copy too), or one it loads but
 // cannot run, which shows nothing but its background. The person is told
-// once, with the player's own reason, and lumetta exits 1. The demo, which
-// draws, is not reported however long it plays.
+// once, with the player's own reason, and lumetta exits 1.
 TEST_F(LumettaWindowTest, AProgramThePlayerCannotShowIsReportedOnceWithThePlayersReason) {
   const Bytes notSwf(4000, 'x');
   const std::string blank = "lumetta: the player shows nothing of the program: ";
@@ -394,12 +340,6 @@ TEST_F(LumettaWindowTest, AProgramThePlayerCannotShowIsReportedOnceWithThePlayer
     EXPECT_EQ(lumetta->count(c.said), 1u) << lumetta->output();
     EXPECT_EQ(lumetta->count(c.alsoOnce), 1u) << lumetta->output();
   }
-
-  auto lumetta = Start({"--platform", "gtk", "--window-size", "320x240"});
-  ASSERT_TRUE(lumetta->waitForOutput("snapshot: ", kPlayLimit)) << lumetta->output();
-  std::this_thread::sleep_for(5s);
-  EXPECT_EQ(lumetta->stopWith(SIGTERM, kStopLimit), 0) << lumetta->output();
-  EXPECT_EQ(lumetta->count(blank), 0u) << lumetta->output();
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "demo/DemoSwf.h"
+#include "system/Peer_test.h"
 #include "tests/lumetta/LumettaProcess_test.h"
 #include "tests/lumetta/WindowPixels_test.h"  // last: Xlib
 
@@ -40,29 +41,6 @@ namespace fs = std::filesystem;
 // judged.
 constexpr auto kPlayLimit = 180s;
 constexpr auto kStopLimit = 20s;
-
-// Runs a program to its end with the environment changes given, its output
-// into outputFile (or nowhere); its exit status, or -1. What it makes is
-// readable by everyone, whatever the umask.
-int RunToEnd(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-        const std::string& outputFile = "/dev/null") {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(out, STDOUT_FILENO);
-    dup2(out, STDERR_FILENO);
-    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-    umask(022);
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
 
 // Not yet ended (a zombie has ended).
 bool Alive(pid_t pid) {
@@ -90,7 +68,7 @@ class XScreenSaverTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_why.clear();
-    if (RunToEnd({"sh", "-c", "command -v xscreensaver && command -v xscreensaver-command"}, {}) != 0) {
+    if (RunPeer({"sh", "-c", "command -v xscreensaver && command -v xscreensaver-command"}, "/dev/null") != 0) {
       s_why = "XScreenSaver is not installed (scripts/install-deps.sh installs xscreensaver)";
       return;
     }
@@ -121,9 +99,13 @@ class XScreenSaverTest : public ::testing::Test {
     const fs::path log = s_folder / "install.log";
     if (std::getenv("LUMETTA_TEST_INSTALLED_ROOT") == nullptr) {
       s_lumetta = s_folder / "prefix/bin/lumetta";
-      if (RunToEnd({LUMETTA_CMAKE_COMMAND, "--install", VELLO_BINARY_DIR, "--prefix",
-                    (s_folder / "prefix").string()},
-                   {}, log.string()) != 0) {
+      // What it installs must be readable by everyone, whatever the umask.
+      const mode_t umaskBefore = umask(022);
+      const int installed = RunPeer({LUMETTA_CMAKE_COMMAND, "--install", VELLO_BINARY_DIR, "--prefix",
+                                     (s_folder / "prefix").string()},
+                                    log.string());
+      umask(umaskBefore);
+      if (installed != 0) {
         s_installFailure = "cmake --install failed (is everything built?):\n" + ReadFile(log);
         return;
       }
@@ -211,7 +193,7 @@ class XScreenSaverTest : public ::testing::Test {
 
   // xscreensaver-command with one option; it fails until the daemon is up.
   int Command(const std::string& option) {
-    return RunToEnd({"xscreensaver-command", option}, {{"DISPLAY", s_server->display()}});
+    return RunPeer({"env", "DISPLAY=" + s_server->display(), "xscreensaver-command", option}, "/dev/null");
   }
 
   std::string DaemonLog() const { return ReadFile(m_home / "xscreensaver.log"); }
