@@ -215,7 +215,12 @@ inside() {
   while IFS= read -r e; do
     [[ -n $e ]] && environment+=("$e")
   done <<<"$envs"
-  chroot "$m" env -i "${environment[@]}" "$@"
+  # A network of its own, loopback only: X servers' abstract sockets are
+  # per network namespace, and an Xvfb in here that took the name of one
+  # of the host's displays would receive the host's clients (its display
+  # numbers are chosen by lock files in this root's own /tmp).
+  unshare --net -- bash -c 'ip link set lo up && exec chroot "$@"' bash \
+    "$m" env -i "${environment[@]}" "$@"
 }
 
 run() {

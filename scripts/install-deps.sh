@@ -14,8 +14,9 @@ packages=(
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev xvfb xauth
   # the real XScreenSaver daemon, which the tests of lumetta as its hack run
   xscreensaver
-  # the Debian 13 root the tests of the installed program also run in
-  debootstrap
+  # the Debian 13 root the tests of the installed program also run in, with
+  # a loopback-only network of its own
+  debootstrap iproute2
   # make deb (CPack's DEB generator asks dpkg-shlibdeps for Depends:), and
   # the test that runs MATE's screensaver in a D-Bus session of its own
   # (dbus-run-session, gsettings)
