@@ -161,9 +161,8 @@ class CorpusTest : public XvfbTest {
     if (IsSkipped()) return;
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::replace(name.begin(), name.end(), '/', '-');
-    std::filesystem::create_directories(LUMETTA_SNAPSHOT_DIR);
-    m_snapshot = std::string(LUMETTA_SNAPSHOT_DIR) + "/corpus-" + name + ".png";
-    m_output = std::string(LUMETTA_SNAPSHOT_DIR) + "/corpus-" + name + ".log";
+    m_snapshot = SnapshotDir() + "/corpus-" + name + ".png";
+    m_output = SnapshotDir() + "/corpus-" + name + ".log";
   }
 
   // The program, plain or protected, packed by vello over the package

@@ -75,6 +75,19 @@ inline bool MakePackageFolder(const std::filesystem::path& folder, const std::ve
   return saved;
 }
 
+#ifdef LUMETTA_SNAPSHOT_DIR
+// Where a test keeps its snapshot and log for a person to look at: a folder
+// per release, since the same tests run at once here and in a Debian root
+// that sees this build tree, and would write over each other's files.
+inline std::string SnapshotDir() {
+  const char* release = std::getenv("LUMETTA_TEST_RELEASE");
+  const std::string dir =
+      std::string(LUMETTA_SNAPSHOT_DIR) + "/" + (release != nullptr && *release ? release : "this-machine");
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+#endif
+
 // The root folder below which the tests of the installed program find it
 // (ROOT/usr/bin/lumetta, ROOT/usr/share/...): LUMETTA_TEST_INSTALLED_ROOT
 // when set (in a Debian root where apt installed the package, "/"), else

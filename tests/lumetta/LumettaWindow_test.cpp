@@ -33,7 +33,6 @@ class LumettaWindowTest : public XvfbTest {
   void SetUp() override {
     XvfbTest::SetUp();
     if (IsSkipped()) return;
-    std::filesystem::create_directories(LUMETTA_SNAPSHOT_DIR);
     Name(TestName());
     m_temp = FreshTestFolder("lumetta-");
     m_display = XOpenDisplay(s_server->display().c_str());
@@ -45,8 +44,8 @@ class LumettaWindowTest : public XvfbTest {
   }
   // The snapshot's and the output's file names.
   void Name(const std::string& name) {
-    m_snapshot = std::string(LUMETTA_SNAPSHOT_DIR) + "/" + name + ".png";
-    m_output = std::string(LUMETTA_SNAPSHOT_DIR) + "/" + name + ".log";
+    m_snapshot = SnapshotDir() + "/" + name + ".png";
+    m_output = SnapshotDir() + "/" + name + ".log";
   }
 
   // lumetta on the demo package, saving a snapshot; the test's own

@@ -118,8 +118,7 @@ class PageConfinementTest : public XvfbTest {
     if (IsSkipped()) return;
     m_root = FreshTestFolder("lumetta-page-");
     std::filesystem::create_directories(m_root / "tmp");
-    std::filesystem::create_directories(LUMETTA_SNAPSHOT_DIR);
-    m_output = std::string(LUMETTA_SNAPSHOT_DIR) + "/" + TestName() + ".log";
+    m_output = SnapshotDir() + "/" + TestName() + ".log";
   }
   void TearDown() override { std::filesystem::remove_all(m_root); }
 

@@ -63,6 +63,10 @@ inline Window FindMappedWindow(Display* display, const std::string& title) {
   unsigned count = 0;
   Window found = 0;
   if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) return 0;
+  // A window may go between the listing and the look at it (the toolkit's
+  // short-lived ones at start): such an error is no failure of the test.
+  XSync(display, False);
+  const auto previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
   for (unsigned i = 0; i < count && found == 0; ++i) {
     XWindowAttributes attributes = {};
     char* name = nullptr;
@@ -72,6 +76,8 @@ inline Window FindMappedWindow(Display* display, const std::string& title) {
       found = children[i];
     if (name != nullptr) XFree(name);
   }
+  XSync(display, False);
+  XSetErrorHandler(previous);
   if (children != nullptr) XFree(children);
   return found;
 }
