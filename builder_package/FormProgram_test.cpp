@@ -25,11 +25,16 @@ constexpr FormProgram::Length kDecoded = FormProgram::Length::decoded, kStored =
 // both give the expected bytes, or fail and say why.
 TEST(FormProgramTest, ProgramsComeOutAsPackedPlainOrProtectedInMemoryOrStreamed) {
   const Bytes plain = recordbytes::Words(7, 600001);  // three pieces of a streamed write
-  const Bytes swf = recordbytes::Program(std::string(992, 'p'));  // 1000 bytes: 16 blocks of 128
+  // Large enough to be decoded in more than one piece, and no two pieces
+  // alike; of a length whose text ends in "=", so nothing is decoded from
+  // filler after it.
+  std::string body(40001, 'p');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 23);
+  const Bytes swf = recordbytes::Program(body);
   ProtectedSWF::Packed packed;
   ASSERT_TRUE(ProtectedSWF::Pack(swf.data(), static_cast<int>(swf.size()), "pass", packed));
-  Bytes padded = swf;
-  padded.resize(2048, 0);
+  Bytes padded = swf;  // as the form hands it out: its stored length
+  padded.resize(packed.payload.size(), 0);
   const Bytes preview = recordbytes::Text("FWS\x0a preview");
   const std::string cut = "the package file is shorter than when it was read";
 
