@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -41,9 +40,8 @@ const std::vector<std::string> kNastyNames = {
 // A tree with nested and empty folders, links (relative, absolute, into a
 // loop and dangling) and the nasty names, at root (created).
 void MakeTree(const fs::path& root, const fs::path& outside) {
-  fs::create_directories(root / "nested" / "deeper");
-  fs::create_directories(root / "empty");
-  fs::create_directories(root / "dir.swf");
+  for (const char* folder : {"nested/deeper", "empty", "dir.swf"})
+    fs::create_directories(root / folder);
   std::string binary;
   for (int i = 0; i < 300; ++i) binary.push_back(static_cast<char>(i * 7));
   WriteFile(root / "nested" / "deeper" / "data.swf", binary);
@@ -101,10 +99,7 @@ TEST(DirTreeTest, CopyDirMatchesCpR) {
         });
         ASSERT_EQ(0, RunPeer({"cp", "-r", "--", (twin.peer.path() / source).string(),
                               (twin.peer.path() / "dest").string()}));
-        const auto mine = Snapshot(twin.mine.path());
-        EXPECT_EQ(Snapshot(twin.peer.path()), mine) << "round " << round;
-        EXPECT_TRUE(mine.count(existing ? "dest/" + source + "/nested/deeper/data.swf"
-                                        : "dest/nested/deeper/data.swf"));
+        EXPECT_EQ(Snapshot(twin.peer.path()), Snapshot(twin.mine.path())) << "round " << round;
       }
     }
   }
@@ -115,9 +110,8 @@ TEST(DirTreeTest, CopyDirNeverCopiesAFolderIntoItself) {
   TempDir scratch;
   MakeTree(scratch.path() / "tree", scratch.path());
   const auto before = Snapshot(scratch.path());
-  System().CopyDir(Wide(scratch.path() / "tree"), Wide(scratch.path() / "tree"));
-  System().CopyDir(Wide(scratch.path() / "tree"), Wide(scratch.path() / "tree" / "nested"));
-  System().CopyDir(Wide(scratch.path() / "tree"), Wide(scratch.path() / "tree" / "link"));
+  for (const char* into : {"tree", "tree/nested", "tree/link"})
+    System().CopyDir(Wide(scratch.path() / "tree"), Wide(scratch.path() / into));
   EXPECT_EQ(before, Snapshot(scratch.path()));
 }
 
@@ -130,7 +124,6 @@ TEST(DirTreeTest, DeleteDirMatchesRmR) {
     ASSERT_EQ(0, RunPeer({"rm", "-r", "--", (twin.peer.path() / source).string()}));
     const auto mine = Snapshot(twin.mine.path());
     EXPECT_EQ(Snapshot(twin.peer.path()), mine);
-    EXPECT_EQ(0u, mine.count(source));
     EXPECT_EQ("file:must survive", mine.at("outside/keep.txt"));  // the link was not followed
   }
 }
@@ -200,7 +193,7 @@ TEST(DirTreeTest, RemoveTreeRemovesTreesDeeperThanTheDescriptorLimitAndTellsTheR
 std::vector<std::string> FindPeer(const TempDir& scratch, const fs::path& root,
                                   const std::vector<std::string>& tests) {
   const std::string out = scratch.File("find.out");
-  std::vector<std::string> argv = {"find", root.string()};
+  std::vector<std::string> argv = {"find", root.string(), "-mindepth", "1"};
   argv.insert(argv.end(), tests.begin(), tests.end());
   argv.push_back("-print0");
   EXPECT_EQ(0, RunPeer(argv, out));
@@ -229,14 +222,14 @@ TEST(DirTreeTest, FindFilesAndGetFileListMatchFindByName) {
     SCOPED_TRACE(ext);
     std::vector<std::wstring> list;
     const bool found = CDirEnumerator::GetSingleton()->FindFiles(Wide(root), Wide(ext), list);
-    const std::vector<std::string> expected = FindPeer(scratch, root, {"-mindepth", "1", "-name", "*." + ext});
+    const std::vector<std::string> expected = FindPeer(scratch, root, {"-name", "*." + ext});
     EXPECT_EQ(expected, Narrowed(list));
     EXPECT_EQ(!expected.empty(), found);
   }
-  const std::vector<std::string> swf = FindPeer(scratch, root, {"-mindepth", "1", "-name", "*.swf"});
+  const std::vector<std::string> swf = FindPeer(scratch, root, {"-name", "*.swf"});
   ASSERT_GE(swf.size(), 10u);
   const std::pair<std::string, std::vector<std::string>> patterns[] = {
-      {"/*.swf", swf}, {"/swf", swf}, {"/*", FindPeer(scratch, root, {"-mindepth", "1"})}};
+      {"/*.swf", swf}, {"/swf", swf}, {"/*", FindPeer(scratch, root, {})}};
   for (const auto& [pattern, expected] : patterns) {
     std::vector<std::wstring> list;
     EXPECT_TRUE(System().GetFileList(Wide(root.string() + pattern), list));
