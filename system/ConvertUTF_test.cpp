@@ -8,19 +8,13 @@
 #include <string>
 #include <vector>
 
-// The full-range UTF-8 comparison with iconv is in SysStringHelper_test.cpp;
-// the UTF-16 routines, which nothing in the system calls, are compared with
-// iconv over every scalar value, and share the UTF-8 verdict below.
+// The UTF-16 routines, which the system does not call, are compared with iconv
+// here; the full-range UTF-8 comparison is in SysStringHelper_test.cpp.
 
 namespace {
 
 using Bytes = std::vector<UTF8>;
 using Points = std::vector<UTF32>;
-
-template <typename T>
-std::string Raw(const std::vector<T>& units) {
-  return std::string(reinterpret_cast<const char*>(units.data()), units.size() * sizeof(T));
-}
 
 Bytes Hex(const std::string& hex) {
   Bytes out;
@@ -145,11 +139,11 @@ TEST(ConvertUTF16Test, EveryScalarValueAgreesWithIconv) {
     if (cp < 0xD800 || cp > 0xDFFF) all.push_back(cp);
   const Converted<UTF16> utf16 = Convert(ConvertUTF32toUTF16, all, all.size() * 2, strictConversion);
   ASSERT_EQ(conversionOK, utf16.result);
-  ASSERT_EQ(Iconv(kUtf16, kWide, Raw(all)), Raw(utf16.out));
+  ASSERT_EQ(Iconv(kUtf16, kWide, AsBytes(all)), AsBytes(utf16.out));
 
   const Converted<UTF8> utf8 = Convert(ConvertUTF16toUTF8, utf16.out, all.size() * 4, strictConversion);
   ASSERT_EQ(conversionOK, utf8.result);
-  ASSERT_EQ(Iconv("UTF-8", kUtf16, Raw(utf16.out)), Raw(utf8.out));
+  ASSERT_EQ(Iconv("UTF-8", kUtf16, AsBytes(utf16.out)), AsBytes(utf8.out));
 
   EXPECT_EQ(all, Convert(ConvertUTF16toUTF32, utf16.out, all.size(), strictConversion).out);
   const Converted<UTF16> again = Convert(ConvertUTF8toUTF16, utf8.out, utf16.out.size(), strictConversion);

@@ -29,7 +29,7 @@ inline std::string Iconv(const char* to, const char* from, const std::string& in
 const char* const kWide = std::endian::native == std::endian::little ? "UTF-32LE" : "UTF-32BE";
 const char* const kUtf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 
-template <typename Unit>
-std::string AsBytes(const std::basic_string<Unit>& text) {
-  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(Unit));
+template <typename Units>
+std::string AsBytes(const Units& units) {
+  return std::string(reinterpret_cast<const char*>(units.data()), units.size() * sizeof(units[0]));
 }

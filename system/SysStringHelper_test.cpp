@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <string>
