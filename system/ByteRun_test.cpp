@@ -30,16 +30,12 @@ std::string MappingFlags(const void* address) {
   return "";
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-
 }  // namespace
 
 TEST(ByteRunTest, LargeRunsHaveWholeHugePagesOfTheirOwnAndGiveThemBack) {
-  if (kSanitized) GTEST_SKIP() << "under the address sanitizer every run comes from the heap";
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "under the address sanitizer every run comes from the heap";
+#endif
   ByteRun run = NewByteRun(3 * kByteRunPage + 5);
   const unsigned char* start = run.get();
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(start) % kByteRunPage, 0u);

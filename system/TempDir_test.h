@@ -38,7 +38,6 @@ class TempDir {
     return WideFile(name);
   }
 
-  // How many entries the folder holds.
   size_t EntryCount() const {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(m_path), {}));
   }
