@@ -10,7 +10,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<unsigned char>;
 
 // Something put at the target between Begin and Commit.
 struct Swap {
