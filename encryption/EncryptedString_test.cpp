@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -45,12 +46,6 @@ Bytes PassPhraseKey() {
 
 Bytes PeerCbc(const Bytes& plain) {
   return vello_test::OpenSslBf("BF-CBC", true, PassPhraseKey(), Bytes(8, 0), plain);
-}
-
-// Bytes, at least one zero, zeros to a multiple of 8.
-Bytes Padded(Bytes bytes) {
-  bytes.resize((bytes.size() + 8) / 8 * 8, 0);
-  return bytes;
 }
 
 // The plain form: 4-byte code units in host order, a zero unit, zeros to
@@ -112,7 +107,8 @@ TEST(EncryptedString, Utf8FormIsThePaddedUtf8AsOpenSslEnciphersIt) {
   const std::pair<std::u32string, std::string> texts[] = {
       {U"abc", "abc"}, {U"\u00E9\u20AC\U0001F600", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"}};
   for (const auto& [text, utf8] : texts) {
-    const Bytes plain = Padded(Bytes(utf8.begin(), utf8.end()));
+    Bytes plain(utf8.begin(), utf8.end());
+    plain.resize(utf8.size() / 8 * 8 + 8, 0);  // at least one zero
     CEncryptedString s(Wide(text));
     unsigned char* buffer = nullptr;
     int length = 0;
@@ -138,17 +134,16 @@ TEST(EncryptedString, Utf8FormsLeaveTheirOutputsWhereThereIsNothingToDo) {
   EXPECT_EQ(untouched, &sentinel);
   EXPECT_EQ(untouchedLength, 3);
 
+  // No whole blocks (refused), no bytes, no buffer.
   Bytes data(12, 0xA5);
-  unsigned char* buffer = data.data();
-  for (int length : {12, 0}) {
-    EXPECT_EQ(surrogate.DecryptAsUTF8(&buffer, length), length == 0) << length;
-    EXPECT_EQ(buffer, data.data());
+  const std::tuple<unsigned char*, int, bool> decrypts[] = {
+      {data.data(), 12, false}, {data.data(), 0, true}, {nullptr, 8, true}};
+  for (auto [given, length, ok] : decrypts) {
+    unsigned char* buffer = given;
+    EXPECT_EQ(surrogate.DecryptAsUTF8(&buffer, length), ok) << length;
+    EXPECT_EQ(buffer, given);
   }
   EXPECT_EQ(data, Bytes(12, 0xA5));
-  unsigned char* none = nullptr;
-  int length = 8;
-  EXPECT_TRUE(surrogate.DecryptAsUTF8(&none, length));
-  EXPECT_EQ(none, nullptr);
 }
 
 TEST(EncryptedString, Base64IsTheCipherAsOpenSslEncodesIt) {
