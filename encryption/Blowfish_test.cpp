@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <random>
 #include <string>
 #include <utility>
@@ -12,9 +11,7 @@
 #include "encryption/OpenSslBlowfish_test.h"
 
 using Vello::Encryption::Blowfish;
-using vello_test::Bytes;
-using vello_test::FromHex;
-using vello_test::SwapHalves;
+using namespace vello_test;
 
 namespace {
 
@@ -31,14 +28,13 @@ Bytes Encrypted(const char* key, const Bytes& data) {
 
 // OpenSSL's ECB under a key given as text, in our block layout.
 Bytes PeerEcb(const std::string& key, const Bytes& data) {
-  return SwapHalves(
-      vello_test::OpenSslBf("BF-ECB", true, Bytes(key.begin(), key.end()), {}, SwapHalves(data)));
+  return SwapHalves(OpenSslBf("BF-ECB", true, Bytes(key.begin(), key.end()), {}, SwapHalves(data)));
 }
 
 // The published vectors whose keys hold no zero byte, so they pass
 // through a zero-terminated key.
 TEST(Blowfish, PublishedVectorsThroughLittleEndianHalvesAndTheBlockFunctions) {
-  for (const vello_test::EcbVector& v : vello_test::kEcbVectors) {
+  for (const EcbVector& v : kEcbVectors) {
     const Bytes key = FromHex(v.key);
     if (std::find(key.begin(), key.end(), 0) != key.end()) continue;
     Blowfish bf;
@@ -49,11 +45,11 @@ TEST(Blowfish, PublishedVectorsThroughLittleEndianHalvesAndTheBlockFunctions) {
     ASSERT_TRUE(bf.Decrypt(back.data(), 8));
     EXPECT_EQ(SwapHalves(back), FromHex(v.plain)) << v.key;
     // The block functions take the same words as numbers.
-    auto [l, r] = vello_test::HexWords(v.plain);
+    auto [l, r] = HexWords(v.plain);
     bf.BF_En(&l, &r);
-    EXPECT_EQ(std::pair(l, r), vello_test::HexWords(v.cipher)) << v.key;
+    EXPECT_EQ(std::pair(l, r), HexWords(v.cipher)) << v.key;
     bf.BF_De(&l, &r);
-    EXPECT_EQ(std::pair(l, r), vello_test::HexWords(v.plain)) << v.key;
+    EXPECT_EQ(std::pair(l, r), HexWords(v.plain)) << v.key;
   }
 }
 
@@ -117,7 +113,7 @@ TEST(Blowfish, EncryptStringPadsWithZerosToWholeBlocks) {
     padded.resize((text.size() + 7) / 8 * 8, 0);
     std::string out;
     ASSERT_TRUE(bf.EncryptString(text.c_str(), out));
-    EXPECT_EQ(out, vello_test::OpenSslBase64(PeerEcb("string key", padded)));
+    EXPECT_EQ(out, OpenSslBase64(PeerEcb("string key", padded)));
     std::string back = "old";
     ASSERT_TRUE(bf.DecryptString(out.c_str(), back));
     EXPECT_EQ(back, std::string(padded.begin(), padded.end()));
@@ -127,14 +123,13 @@ TEST(Blowfish, EncryptStringPadsWithZerosToWholeBlocks) {
 TEST(Blowfish, BadInputIsRefusedLeavingTheOutput) {
   Blowfish bf;
   bf.SetPassword("k");
-  unsigned char data[16], copy[16];
-  for (int i = 0; i < 16; ++i) data[i] = copy[i] = static_cast<unsigned char>(i);
+  Bytes data(16, 0x5A);
   for (auto op : {&Blowfish::Encrypt, &Blowfish::Decrypt}) {
-    EXPECT_FALSE((bf.*op)(data, 0));
-    EXPECT_FALSE((bf.*op)(data, 12));
+    EXPECT_FALSE((bf.*op)(data.data(), 0));
+    EXPECT_FALSE((bf.*op)(data.data(), 12));
     EXPECT_FALSE((bf.*op)(nullptr, 8));
   }
-  EXPECT_EQ(std::memcmp(data, copy, 16), 0);
+  EXPECT_EQ(data, Bytes(16, 0x5A));
   std::string out = "kept";
   for (const char* text : {"", static_cast<const char*>(nullptr)}) {
     EXPECT_FALSE(bf.EncryptString(text, out));

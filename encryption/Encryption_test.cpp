@@ -27,9 +27,7 @@ struct EncryptionInspector {
 
 namespace {
 
-using vello_test::Bytes;
-using vello_test::FromHex;
-using vello_test::OpenSslBf;
+using namespace vello_test;
 
 Bytes RandomBytes(std::mt19937& rng, std::size_t n) {
   Bytes b(n);
@@ -40,7 +38,7 @@ Bytes RandomBytes(std::mt19937& rng, std::size_t n) {
 // Published vectors, through the mode, the block primitives and the
 // rounds on host-order words.
 TEST(EncryptionTest, EcbReproducesThePublishedResults) {
-  for (const vello_test::EcbVector& v : vello_test::kEcbVectors) {
+  for (const EcbVector& v : kEcbVectors) {
     SCOPED_TRACE(v.key);
     const Bytes key = FromHex(v.key), plain = FromHex(v.plain), cipher = FromHex(v.cipher);
     Bytes block = plain;
@@ -55,11 +53,11 @@ TEST(EncryptionTest, EcbReproducesThePublishedResults) {
     e.decrypt(block.data());
     EXPECT_EQ(block, plain);
     Encryption::b32 l, r;
-    std::tie(l.word, r.word) = vello_test::HexWords(v.plain);
+    std::tie(l.word, r.word) = HexWords(v.plain);
     e.wencrypt(&l, &r);
-    EXPECT_EQ(std::pair(l.word, r.word), vello_test::HexWords(v.cipher));
+    EXPECT_EQ(std::pair(l.word, r.word), HexWords(v.cipher));
     e.wdecrypt(&l, &r);
-    EXPECT_EQ(std::pair(l.word, r.word), vello_test::HexWords(v.plain));
+    EXPECT_EQ(std::pair(l.word, r.word), HexWords(v.plain));
   }
 }
 
@@ -88,7 +86,6 @@ TEST(EncryptionTest, KeyLimitsAndResets) {
   ASSERT_TRUE(e.Open(raw, 56));
   EXPECT_FALSE(e.Open(raw, 57));
   EXPECT_TRUE(EncryptionInspector::SameTables(e, reference));
-  // Empty keys are refused.
   Encryption empty;
   EXPECT_FALSE(empty.Open("", false));
   EXPECT_FALSE(empty.Open(raw, 0));
