@@ -32,7 +32,7 @@ TEST(Base64, RoundTripsBinaryAgainstOpenSsl) {
   for (std::size_t n = 0; n < 300; ++n) {
     std::string bytes(n, '\0');
     for (auto& c : bytes) c = static_cast<char>(rng());
-    const std::string expected = vello_test::OpenSslBase64(vello_test::Bytes(bytes.begin(), bytes.end()));
+    const std::string expected = vello_test::OpenSslBase64({bytes.begin(), bytes.end()});
     const std::string text = Base64::encode(bytes);
     ASSERT_EQ(text, expected) << n;
     ASSERT_EQ(Base64::decode(text), bytes) << n;

@@ -3,7 +3,10 @@
 // The strict Base16, Base32 and Base64 codecs behind one face, their
 // coreutils peers, and the published RFC 4648 vectors.
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -24,15 +27,15 @@ struct Codec {
   LengthFn decodeLength;
 };
 
-inline const Codec kBase16{"Base16", "basenc --base16 -w0", BaseEncode::Base16Encode,
+inline const Codec kBase16("Base16", "basenc --base16 -w0", BaseEncode::Base16Encode,
                            BaseEncode::Base16EncodeGetLength, BaseDecode::Base16Decode,
-                           BaseDecode::Base16DecodeGetLength};
-inline const Codec kBase32{"Base32", "base32 -w0", BaseEncode::Base32Encode,
+                           BaseDecode::Base16DecodeGetLength);
+inline const Codec kBase32("Base32", "base32 -w0", BaseEncode::Base32Encode,
                            BaseEncode::Base32EncodeGetLength, BaseDecode::Base32Decode,
-                           BaseDecode::Base32DecodeGetLength};
-inline const Codec kBase64{"Base64", "base64 -w0", BaseEncode::Base64Encode,
+                           BaseDecode::Base32DecodeGetLength);
+inline const Codec kBase64("Base64", "base64 -w0", BaseEncode::Base64Encode,
                            BaseEncode::Base64EncodeGetLength, BaseDecode::Base64Decode,
-                           BaseDecode::Base64DecodeGetLength};
+                           BaseDecode::Base64DecodeGetLength);
 inline const Codec* const kCodecs[] = {&kBase16, &kBase32, &kBase64};
 
 // RFC 4648 section 10: the bytes, then their Base16, Base32 and Base64.
@@ -45,6 +48,15 @@ inline const char* const kRfc4648[][4] = {
     {"fooba", "666F6F6261", "MZXW6YTB", "Zm9vYmE="},
     {"foobar", "666F6F626172", "MZXW6YTBOI======", "Zm9vYmFy"},
 };
+
+// Decodes into exactly GetLength bytes of room (so ASan sees any overrun).
+inline std::string Decode(const Codec& c, const std::string& text) {
+  const std::size_t room = c.decodeLength(text.size());
+  std::unique_ptr<unsigned char[]> out(new unsigned char[room]);
+  const std::size_t n = c.decode(out.get(), text.data(), text.size());
+  EXPECT_LE(n, room);
+  return std::string(reinterpret_cast<char*>(out.get()), n);
+}
 
 // The error text of a refused call, or "" when it succeeds.
 template <typename Call>

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <cstring>
 #include <memory>
-#include <stdexcept>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "builder_package/RecordBytes_test.h"
+#include "encryption/BaseCodec_test.h"
 #include "encryption/OpenSslBlowfish_test.h"
 #include "system/MemoryFile_test.h"
 
@@ -32,33 +35,22 @@ using recordbytes::EncryptedRecord;
 Bytes PassPhraseKey() {
   const std::string phrase = "Request rejected.";
   unsigned char digest[48];
-  unsigned int n = 0;
-  EVP_Digest(phrase.data(), phrase.size(), digest, &n, EVP_sha384(), nullptr);
+  EVP_Digest(phrase.data(), phrase.size(), digest, nullptr, EVP_sha384(), nullptr);
   Bytes hex;
-  for (unsigned int i = 0; i < n; ++i)
+  for (int i = 0; i < 36; ++i)
     for (int shift : {4, 0}) hex.push_back("0123456789abcdef"[(digest[i] >> shift) & 15]);
-  hex.resize(72);
   return hex;
 }
 
-// OpenSSL's BF-CBC, zero IV, under that key.
 Bytes PeerCbc(const Bytes& plain) {
   return vello_test::OpenSslBf("BF-CBC", true, PassPhraseKey(), Bytes(8, 0), plain);
 }
 
-// Bytes, at least one zero, zeros to a multiple of 8.
-Bytes Padded(Bytes bytes) {
-  bytes.resize((bytes.size() + 8) / 8 * 8, 0);
-  return bytes;
-}
-
-// The plain form: 4-byte little-endian code units, a zero unit, zeros to
+// The plain form: 4-byte code units in host order, a zero unit, zeros to
 // a multiple of 8.
 Bytes PlainForm(const std::u32string& text) {
-  Bytes out;
-  for (char32_t c : text)
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<unsigned char>(c >> shift));
-  out.resize((out.size() + 4 + 7) / 8 * 8, 0);
+  Bytes out((text.size() + 2) / 2 * 8, 0);
+  std::memcpy(out.data(), text.data(), text.size() * 4);
   return out;
 }
 
@@ -73,9 +65,10 @@ Bytes CipherRecord(int32_t count, const Bytes& bytes) {
 }
 
 // Reads a record from memory, or through a pipe (a stream that cannot tell
-// how much is left); position is where reading stopped.
-bool ReadRecord(CEncryptedString& s, const Bytes& bytes, long* position = nullptr, bool pipe = false) {
-  return ReadFromMemory(bytes, [&](CSysFile& file) { return s.Read(14, file); }, pipe, position);
+// how much is left); at is where reading stopped.
+bool ReadRecord(CEncryptedString& s, const Bytes& bytes, long* at = nullptr, bool pipe = false) {
+  const auto read = [&](CSysFile& file) { return s.Read(14, file); };
+  return ReadFromMemory(bytes, read, pipe, at);
 }
 
 Bytes WrittenRecord(CEncryptedString& s) {
@@ -85,23 +78,14 @@ Bytes WrittenRecord(CEncryptedString& s) {
   return bytes;
 }
 
-// ---- The value in memory and its UTF-8 form ----
-
 TEST(EncryptedString, CipherIsCbcUnderTheHashedPassPhraseAsOpenSslComputesIt) {
   REQUIRE_OPENSSL_BLOWFISH();
-  struct Case {
-    std::u32string text;
-    std::size_t length;
-  };
-  const Case cases[] = {{U"a", 8}, {U"ab", 16}, {U"abc", 16}, {U"Gru\u00DF \U0001F600 \u20AC!", 40}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.length);
-    CEncryptedString s(Wide(c.text));
-    const Bytes cipher = Inspector::Cipher(s);
-    const Bytes plain = PlainForm(c.text);
-    ASSERT_EQ(cipher.size(), c.length);
-    EXPECT_EQ(cipher, PeerCbc(plain));
-    EXPECT_EQ(s.GetString(), Wide(c.text));
+  // The zero unit ends a block ("a", "abc") or starts one ("ab").
+  for (const std::u32string text : {U"a", U"ab", U"abc", U"Gru\u00DF \U0001F600 \u20AC!"}) {
+    SCOPED_TRACE(text.size());
+    CEncryptedString s(Wide(text));
+    EXPECT_EQ(Inspector::Cipher(s), PeerCbc(PlainForm(text)));
+    EXPECT_EQ(s.GetString(), Wide(text));
   }
 
   // Empty texts change nothing; Close empties.
@@ -111,16 +95,17 @@ TEST(EncryptedString, CipherIsCbcUnderTheHashedPassPhraseAsOpenSslComputesIt) {
   EXPECT_EQ(Inspector::Cipher(s), before);
   s.Close();
   EXPECT_TRUE(Inspector::Cipher(s).empty());
-  EXPECT_EQ(s.GetString(), L"");
   EXPECT_TRUE(Inspector::Cipher(CEncryptedString(L"")).empty());
 }
 
 TEST(EncryptedString, Utf8FormIsThePaddedUtf8AsOpenSslEnciphersIt) {
   REQUIRE_OPENSSL_BLOWFISH();
   // "abc" deciphers to itself and five zeros; the other is 2 + 3 + 4 bytes.
-  for (const std::u32string& text : {std::u32string(U"abc"), std::u32string(U"\u00E9\u20AC\U0001F600")}) {
-    const std::string utf8 = text == U"abc" ? "abc" : "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
-    const Bytes plain = Padded(Bytes(utf8.begin(), utf8.end()));
+  const std::pair<std::u32string, std::string> texts[] = {
+      {U"abc", "abc"}, {U"\u00E9\u20AC\U0001F600", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"}};
+  for (const auto& [text, utf8] : texts) {
+    Bytes plain(utf8.begin(), utf8.end());
+    plain.resize(utf8.size() / 8 * 8 + 8, 0);  // at least one zero
     CEncryptedString s(Wide(text));
     unsigned char* buffer = nullptr;
     int length = 0;
@@ -146,20 +131,17 @@ TEST(EncryptedString, Utf8FormsLeaveTheirOutputsWhereThereIsNothingToDo) {
   EXPECT_EQ(untouched, &sentinel);
   EXPECT_EQ(untouchedLength, 3);
 
+  // No whole blocks (refused), no bytes, no buffer.
   Bytes data(12, 0xA5);
-  unsigned char* buffer = data.data();
-  for (int length : {12, 0}) {
-    EXPECT_EQ(surrogate.DecryptAsUTF8(&buffer, length), length == 0) << length;
-    EXPECT_EQ(buffer, data.data());
+  const std::tuple<unsigned char*, int, bool> decrypts[] = {
+      {data.data(), 12, false}, {data.data(), 0, true}, {nullptr, 8, true}};
+  for (auto [given, length, ok] : decrypts) {
+    unsigned char* buffer = given;
+    EXPECT_EQ(surrogate.DecryptAsUTF8(&buffer, length), ok) << length;
+    EXPECT_EQ(buffer, given);
   }
   EXPECT_EQ(data, Bytes(12, 0xA5));
-  unsigned char* none = nullptr;
-  int length = 8;
-  EXPECT_TRUE(surrogate.DecryptAsUTF8(&none, length));
-  EXPECT_EQ(none, nullptr);
 }
-
-// ---- The Base64 form ----
 
 TEST(EncryptedString, Base64IsTheCipherAsOpenSslEncodesIt) {
   REQUIRE_OPENSSL_BLOWFISH();
@@ -183,16 +165,10 @@ TEST(EncryptedString, FromBase64RefusesTextThatIsNoWholeCipher) {
   EXPECT_TRUE(Inspector::Cipher(s).empty());
   // The codec's own error passes to the caller, the value emptied.
   CEncryptedString t(L"old");
-  try {
-    t.FromBase64(L"AAAAAAAAAAA");
-    ADD_FAILURE() << "no error for 11 characters";
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "Invalid source, size is not a multiple of 4");
-  }
+  EXPECT_EQ(basecodec::ErrorOf([&] { t.FromBase64(L"AAAAAAAAAAA"); }),
+            "Invalid source, size is not a multiple of 4");
   EXPECT_TRUE(Inspector::Cipher(t).empty());
 }
-
-// ---- The record ----
 
 TEST(EncryptedString, RecordIsVersionTwoWithTheScrambledText) {
   const std::u32string text = U"Gru\u00DF \U0001F600";

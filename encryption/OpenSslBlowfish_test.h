@@ -1,13 +1,14 @@
 #pragma once
 
-// Test peer: OpenSSL's own Blowfish (from the legacy provider), in the
-// usual big-endian block layout, and its Base64; published Blowfish
-// vectors.
+// Test peers: OpenSSL's Blowfish (legacy provider, usual big-endian block
+// layout) and Base64; the published Blowfish vectors.
 
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vello_test {
@@ -20,6 +21,12 @@ inline Bytes FromHex(const std::string& hex) {
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
     out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return out;
+}
+
+// The two halves of a block of 16 hexadecimal digits, as numbers.
+inline std::pair<uint32_t, uint32_t> HexWords(const char* hex) {
+  auto word = [hex](int at) { return uint32_t(std::stoul(std::string(hex + at, 8), nullptr, 16)); };
+  return {word(0), word(8)};
 }
 
 // Loads the legacy provider (Blowfish lives there) beside the default one,
@@ -37,7 +44,7 @@ inline bool LoadLegacyProvider() {
   return providers.legacy != nullptr && providers.fallback != nullptr;
 }
 
-#define REQUIRE_OPENSSL_BLOWFISH()             \
+#define REQUIRE_OPENSSL_BLOWFISH()       \
   if (!vello_test::LoadLegacyProvider()) \
   GTEST_SKIP() << "OpenSSL's legacy provider (Blowfish) cannot be loaded here"
 
@@ -65,11 +72,6 @@ inline Bytes OpenSslBf(const char* name, bool encrypt, const Bytes& key, const B
   if (!ok) return {};
   out.resize(static_cast<std::size_t>(n + m));
   return out;
-}
-
-// Standard Blowfish ECB encryption under a key given as text.
-inline Bytes OpenSslBfEcb(const std::string& key, const Bytes& data) {
-  return OpenSslBf("BF-ECB", true, Bytes(key.begin(), key.end()), {}, data);
 }
 
 // Base64 of the bytes as OpenSSL writes it.
