@@ -43,6 +43,8 @@ TEST(BaseDecodeTest, CaseRules) {
   EXPECT_EQ(Decode(kBase16, "abcdef"), Decode(kBase16, "ABCDEF"));
   EXPECT_EQ(Decode(kBase32, "mzxw6ytboi======"), "foobar");
   EXPECT_EQ(Decode(kBase32, "MzXw6YtB"), "fooba");
+  EXPECT_EQ(Decode(kBase32, "abcdefghijklmnopqrstuvwxyz234567"),
+            Decode(kBase32, "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567"));
   // Base64 letters of either case are different digits.
   EXPECT_EQ(Decode(kBase64, "zM9V"), "\xcc\xcf\x55");
 }

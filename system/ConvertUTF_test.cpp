@@ -9,12 +9,14 @@
 #include <vector>
 
 // The UTF-16 routines, which the system does not call, are compared with iconv
-// here; the full-range UTF-8 comparison is in SysStringHelper_test.cpp.
+// over every scalar value here, and their refusals case by case; the
+// full-range UTF-8 comparison is in SysStringHelper_test.cpp.
 
 namespace {
 
 using Bytes = std::vector<UTF8>;
 using Points = std::vector<UTF32>;
+using Units = std::vector<UTF16>;
 
 Bytes Hex(const std::string& hex) {
   Bytes out;
@@ -131,6 +133,51 @@ TEST(ConvertUTFTest, LegalAndIllegalSequences) {
   }
   const UTF8 byte = 0x41;
   EXPECT_FALSE(isLegalUTF8Sequence(&byte, &byte)) << "empty";
+}
+
+// Unpaired surrogates in both modes, a high surrogate at the very end,
+// values above U+10FFFF and a target too small for a pair.
+TEST(ConvertUTF16Test, SurrogateRulesAndResultCodes) {
+  using To32 = Converted<UTF32>;
+  using To16 = Converted<UTF16>;
+  using To8 = Converted<UTF8>;
+  for (const Units& lone : {Units{0x41, 0xD800, 0x42}, Units{0x41, 0xDC00, 0x42},
+                            Units{0x41, 0xDBFF, 0xDBFF, 0x42}}) {
+    SCOPED_TRACE(::testing::PrintToString(lone));
+    EXPECT_EQ((To32{sourceIllegal, 1, {0x41}}),
+              Convert(ConvertUTF16toUTF32, lone, 8, strictConversion));
+    EXPECT_EQ((To8{sourceIllegal, 1, Hex("41")}),
+              Convert(ConvertUTF16toUTF8, lone, 16, strictConversion));
+    // Lenient: the surrogate passes through unchanged.
+    const To32 through = Convert(ConvertUTF16toUTF32, lone, 8, lenientConversion);
+    EXPECT_EQ(conversionOK, through.result);
+    EXPECT_EQ(Points(lone.begin(), lone.end()), through.out);
+  }
+  EXPECT_EQ((To8{conversionOK, 3, Hex("41eda08042")}),
+            Convert(ConvertUTF16toUTF8, Units{0x41, 0xD800, 0x42}, 16, lenientConversion));
+  for (ConversionFlags flags : {strictConversion, lenientConversion}) {
+    EXPECT_EQ((To32{sourceExhausted, 1, {0x41}}),
+              Convert(ConvertUTF16toUTF32, Units{0x41, 0xD83D}, 8, flags));
+    EXPECT_EQ((To8{sourceExhausted, 1, Hex("41")}),
+              Convert(ConvertUTF16toUTF8, Units{0x41, 0xD83D}, 8, flags));
+    EXPECT_EQ((To16{sourceIllegal, 3, {0x41, 0xFFFD, 0x42}}),
+              Convert(ConvertUTF32toUTF16, Points{0x41, 0x110000, 0x42}, 8, flags));
+    EXPECT_EQ((To16{sourceIllegal, 1, {0x41}}),
+              Convert(ConvertUTF8toUTF16, Hex("41eda08042"), 8, flags));  // encoded surrogate
+  }
+  EXPECT_EQ((To16{sourceIllegal, 1, {0x41}}),
+            Convert(ConvertUTF32toUTF16, Points{0x41, 0xDC00, 0x42}, 8, strictConversion));
+  EXPECT_EQ((To16{conversionOK, 3, {0x41, 0xFFFD, 0x42}}),
+            Convert(ConvertUTF32toUTF16, Points{0x41, 0xDC00, 0x42}, 8, lenientConversion));
+  // A pair needs two units: nothing of it is written into one.
+  EXPECT_EQ((To16{targetExhausted, 1, {0x41}}),
+            Convert(ConvertUTF32toUTF16, Points{0x41, 0x1F600}, 2, strictConversion));
+  EXPECT_EQ((To16{targetExhausted, 1, {0x41}}),
+            Convert(ConvertUTF8toUTF16, Hex("41f09f9880"), 2, strictConversion));
+  EXPECT_EQ((To8{targetExhausted, 1, Hex("41")}),
+            Convert(ConvertUTF16toUTF8, Units{0x41, 0xD83D, 0xDE00}, 4, strictConversion));
+  EXPECT_EQ((To32{targetExhausted, 1, {0x41}}),
+            Convert(ConvertUTF16toUTF32, Units{0x41, 0xD83D, 0xDE00}, 1, strictConversion));
 }
 
 TEST(ConvertUTF16Test, EveryScalarValueAgreesWithIconv) {
