@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -93,11 +94,7 @@ TEST(LumettaOptions, BadLinesAreRefusedNamingTheOption) {
   };
   // An option that needs a value: without one (last on the line, or empty
   // after '='), and with each bad one; named as it was spelt.
-  const struct {
-    const char* name;
-    const char* needs;
-    Args bad;
-  } needing[] = {
+  const std::tuple<const char*, const char*, Args> needing[] = {
       // Past 4294967 the timer would wrap round to about 1 s, 0.2 s.
       {"seconds",
        "a number of seconds (0 to 4294967)",

@@ -20,12 +20,11 @@ cairo_surface_t* Image(double r, double g, double b, int top, int bottom, double
 }
 
 TEST(FirstFrameProbe, SomeRowMustHoldTwoClearlyDifferentColours) {
-  struct Case {
+  const struct {
     const char* what;
     cairo_surface_t* image;
     bool drawn;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"blank page", Image(1, 1, 1, 0, 0, 1, 1, 1), false},
       {"stage before its shapes", Image(0.1, 0.14, 0.5, 0, 0, 0, 0, 0), false},
       {"square across the middle", Image(0.1, 0.14, 0.5, 60, 90, 1, 0.55, 0.1), true},
@@ -37,7 +36,7 @@ TEST(FirstFrameProbe, SomeRowMustHoldTwoClearlyDifferentColours) {
       // every row is one colour.
       {"letterboxed stage before its shapes", Image(0, 0, 0, 10, 140, 0.1, 0.14, 0.5, 0, 200), false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(SomeRowIsDrawn(c.image), c.drawn) << c.what;
     cairo_surface_destroy(c.image);
   }
