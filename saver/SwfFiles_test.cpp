@@ -132,50 +132,38 @@ TEST_F(SwfFilesTest, FormWithOnlyAnEmptyMainProgram) {
 
 TEST_F(SwfFilesTest, PackageThatGivesNoFormReturnsFalseWritesNothingKeepsPaths) {
   const std::string package = resources + "/vello.dat";
-  // Each makes a resource folder and returns it with the problem it gives.
-  const std::function<std::pair<std::string, std::string>()> cases[] = {
-      [&] {  // no package
-        return std::pair(resources, "the package " + package + " was not found");
-      },
-      [&] {  // no forms
-        EXPECT_TRUE(SavePackage(resources, {}));
-        return std::pair(resources, "the package " + package + " holds no form");
-      },
-      [&] {  // truncated
-        EXPECT_TRUE(SavePackage(resources, {{kMain, kPreview, kSettings}}));
-        std::filesystem::resize_file(package, 9);
-        return std::pair(resources, "the package " + package +
-                                         " is damaged: reading stopped at byte 9, header, m_headerString1: cut short");
-      },
-      [&] {  // a folder in its place
-        std::filesystem::create_directory(package);
-        return std::pair(resources, package + " is a folder, not a package file");
-      },
-      // Not a regular file: a FIFO would block the read for ever, a
-      // device read without end.
-      [&] {
-        EXPECT_EQ(mkfifo(package.c_str(), 0600), 0);
-        return std::pair(resources, package + " is not a regular file, so it is not read as a package");
-      },
-      [&] {
-        std::filesystem::create_symlink("/dev/zero", package);
-        return std::pair(resources, package + " is not a regular file, so it is not read as a package");
-      },
+  // Not a regular file: a FIFO would block the read for ever, a device read
+  // without end.
+  const std::string notRegular = package + " is not a regular file, so it is not read as a package";
+  // Each makes what stands where the package belongs (nothing, at first).
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[] {}, "the package " + package + " was not found"},
+      {[&] { EXPECT_TRUE(SavePackage(resources, {})); }, "the package " + package + " holds no form"},
+      {[&] {
+         EXPECT_TRUE(SavePackage(resources, {{kMain, kPreview, kSettings}}));
+         std::filesystem::resize_file(package, 9);
+       },
+       "the package " + package +
+           " is damaged: reading stopped at byte 9, header, m_headerString1: cut short"},
+      {[&] { std::filesystem::create_directory(package); }, package + " is a folder, not a package file"},
+      {[&] { EXPECT_EQ(mkfifo(package.c_str(), 0600), 0); }, notRegular},
+      {[&] { std::filesystem::create_symlink("/dev/zero", package); }, notRegular},
   };
-  for (size_t i = 0; i < std::size(cases); ++i) {
+  for (const auto& [make, problem] : cases) {
+    SCOPED_TRACE(problem);
     std::filesystem::remove_all(package);
-    const auto [dir, problem] = cases[i]();
+    make();
     g_full = "/old/full";
     g_preview = "/old/preview";
     g_settings = "/old/settings";
     SwfExtractionReport report;
-    EXPECT_FALSE(UnpackSwfs(dir, temp, &report)) << i;
+    EXPECT_FALSE(UnpackSwfs(resources, temp, &report));
     EXPECT_FALSE(report.loaded);
     EXPECT_EQ(report.problem, problem);
     EXPECT_EQ(g_full, "/old/full");
     EXPECT_EQ(g_preview, "/old/preview");
     EXPECT_EQ(g_settings, "/old/settings");
-    EXPECT_EQ(FileCount(temp), 0u) << i;
+    EXPECT_EQ(FileCount(temp), 0u);
   }
 }
 

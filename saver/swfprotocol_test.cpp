@@ -58,16 +58,17 @@ SwfData Program(const std::string& text) {
   return std::make_shared<const std::vector<unsigned char>>(BytesOf(text));
 }
 
-class SpecialProtocolTest : public ::testing::Test {
+class SpecialProtocolTest : public SaverTest {
  protected:
   void SetUp() override {
+    SaverTest::SetUp();
     g_swfFull = Program("FWS main");
     g_swfPreview = Program("FWS preview");
     g_swfSettings = Program("FWS settings");
   }
   void TearDown() override {
-    g_swfFull = g_swfPreview = g_swfSettings = nullptr;
     SpecialProtocol::setPlayerFolder("");
+    SaverTest::TearDown();  // drops the programs too
   }
 
   static RecordedRequest Serve(const std::string& url, const std::string& origin = "") {
@@ -106,13 +107,11 @@ TEST(SpecialProtocolRegistration, RegistersOncePerProcess) {
   EXPECT_TRUE(SpecialProtocol::isRegistered());
 }
 
-// Null: refused.
 TEST_F(SpecialProtocolTest, ChoosesTheProgramBySubstringInOrderOrRefuses) {
-  struct Case {
+  const struct {
     const char* url;
-    const SwfData* expected;
-  };
-  const Case cases[] = {
+    const SwfData* expected;  // null: refused
+  } cases[] = {
       {"special:///full.swf", &g_swfFull},
       {"special:///preview.swf", &g_swfPreview},
       {"special:///settings.swf", &g_swfSettings},
@@ -130,7 +129,7 @@ TEST_F(SpecialProtocolTest, ChoosesTheProgramBySubstringInOrderOrRefuses) {
       {"special:///ruffle/ruffle.js", nullptr},  // no player folder
   };
   // Every answer carries the type and an open origin.
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.url);
     const RecordedRequest request = Serve(c.url);
     if (c.expected == nullptr) {
@@ -170,8 +169,7 @@ class SpecialProtocolPlayerTest : public SpecialProtocolTest {
  protected:
   void SetUp() override {
     SpecialProtocolTest::SetUp();
-    m_folder = std::filesystem::path(::testing::TempDir()) /
-               ("player-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    m_folder = Make("ruffle");
     std::filesystem::create_directories(m_folder / "sub");
     Write("ruffle.js", "window.player = 1;");
     Write("core.ruffle.abc.wasm", std::string("\0asm", 4));
@@ -181,10 +179,6 @@ class SpecialProtocolPlayerTest : public SpecialProtocolTest {
     std::ofstream(m_folder.parent_path() / "outside.js") << "outside";
     SpecialProtocol::setPlayerFolder(m_folder.string());
   }
-  void TearDown() override {
-    std::filesystem::remove_all(m_folder);
-    SpecialProtocolTest::TearDown();
-  }
   void Write(const std::string& name, const std::string& text) {
     std::ofstream(m_folder / name, std::ios::binary) << text;
   }
@@ -193,21 +187,20 @@ class SpecialProtocolPlayerTest : public SpecialProtocolTest {
 };
 
 TEST_F(SpecialProtocolPlayerTest, ServesScriptsAndWebAssemblyWithTheirTypes) {
-  struct Case {
-    const char* url;
-    const char* type;
-    std::string bytes;
-  };
   // A core of some megabytes, every byte value in it, comes whole.
   std::string big(3 * 1024 * 1024 + 7, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
   Write("big.wasm", big);
-  const Case cases[] = {
+  const struct {
+    const char* url;
+    const char* type;
+    std::string bytes;
+  } cases[] = {
       {"special:///ruffle/ruffle.js", "text/javascript", "window.player = 1;"},
       {"special:///ruffle/core.ruffle.abc.wasm", "application/wasm", std::string("\0asm", 4)},
       {"special:///ruffle/big.wasm", "application/wasm", big},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const RecordedRequest request = Serve(c.url);
     ASSERT_EQ(request.events, kServed) << c.url;
     EXPECT_EQ(request.response.mimeType, c.type);

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -85,24 +86,37 @@ TEST(LumettaOptions, EverySpellingOfEveryOption) {
 }
 
 TEST(LumettaOptions, BadLinesAreRefusedNamingTheOption) {
-  const std::string notSeconds = "option --seconds needs a number of seconds (0 to 4294967), not ";
-  const std::string notWindowId = "option -window-id needs an X window id (decimal or 0x...), not ";
-  const std::string notSize = "option --window-size needs WIDTHxHEIGHT (1 to 16384 each), not ";
+  auto refused = [](const Args& args, const std::string& message) {
+    LumettaOptions options;
+    std::string error;
+    EXPECT_FALSE(ParseLumettaOptions(args, options, error)) << Join(args);
+    EXPECT_EQ(error, message) << Join(args);
+  };
+  // An option that needs a value: without one (last on the line, or empty
+  // after '='), and with each bad one; named as it was spelt.
+  const std::tuple<const char*, const char*, Args> needing[] = {
+      // Past 4294967 the timer would wrap round to about 1 s, 0.2 s.
+      {"seconds",
+       "a number of seconds (0 to 4294967)",
+       {"soon", "-1", "1e3", ".", "1.2.3", "4294967.5", "4294968", "12345678901234567890"}},
+      {"resources", "a folder or a vello.dat", {}},
+      {"snapshot", "a file name", {}},
+      {"platform", "headless or gtk", {"cocoa"}},
+      {"renderer", "auto, webgl or canvas", {"gl"}},
+      {"window-size", "WIDTHxHEIGHT (1 to 16384 each)", {"800", "0x600", "800x-6", "99999x1"}},
+      {"window-id", "an X window id (decimal or 0x...)", {"0", "0xZZ", "-5", " 42", "42 "}},
+      {"visual", "a visual", {}},
+      {"delay", "a number", {}},
+  };
+  for (const auto& [name, needs, bad] : needing) {
+    const std::string one = std::string("-") + name;
+    const std::string two = "-" + one;
+    refused({two}, "option " + two + " needs " + needs);
+    refused({one + "="}, "option " + one + " needs " + needs);
+    for (const std::string& value : bad)
+      refused({one, value}, "option " + one + " needs " + needs + ", not '" + value + "'");
+  }
   const std::pair<Args, std::string> cases[] = {
-      {{"--seconds"}, "option --seconds needs a number of seconds (0 to 4294967)"},
-      {{"-seconds="}, "option -seconds needs a number of seconds (0 to 4294967)"},
-      {{"--seconds", "soon"}, notSeconds + "'soon'"},
-      {{"--seconds", "-1"}, notSeconds + "'-1'"},
-      {{"--seconds", "1e3"}, notSeconds + "'1e3'"},
-      {{"--seconds", "."}, notSeconds + "'.'"},
-      {{"--seconds", "1.2.3"}, notSeconds + "'1.2.3'"},
-      // More than the timer holds: it would wrap round to about 1 s, 0.2 s.
-      {{"--seconds", "4294967.5"}, notSeconds + "'4294967.5'"},
-      {{"--seconds", "4294968"}, notSeconds + "'4294968'"},
-      {{"--seconds", "12345678901234567890"}, notSeconds + "'12345678901234567890'"},
-      {{"--resources"}, "option --resources needs a folder or a vello.dat"},
-      {{"--resources="}, "option --resources needs a folder or a vello.dat"},
-      {{"--snapshot="}, "option --snapshot needs a file name"},
       {{"--preview=yes"}, "option --preview takes no value"},
       {{"--sound=on"}, "option --sound takes no value"},
       {{"-root=1"}, "option -root takes no value"},
@@ -115,34 +129,12 @@ TEST(LumettaOptions, BadLinesAreRefusedNamingTheOption) {
       {{"--root", "--frobnicate=3"}, "unknown option '--frobnicate'"},
       {{"resources"}, "unexpected argument 'resources'"},
       {{"-"}, "unexpected argument '-'"},
-      {{"--platform", "cocoa"}, "option --platform needs headless or gtk, not 'cocoa'"},
-      {{"--platform"}, "option --platform needs headless or gtk"},
-      {{"--renderer", "gl"}, "option --renderer needs auto, webgl or canvas, not 'gl'"},
-      {{"-renderer"}, "option -renderer needs auto, webgl or canvas"},
-      {{"--window-size", "800"}, notSize + "'800'"},
-      {{"--window-size", "0x600"}, notSize + "'0x600'"},
-      {{"--window-size", "800x-6"}, notSize + "'800x-6'"},
-      {{"--window-size", "99999x1"}, notSize + "'99999x1'"},
-      {{"-window-id", "0"}, notWindowId + "'0'"},
-      {{"-window-id", "0xZZ"}, notWindowId + "'0xZZ'"},
-      {{"-window-id", "-5"}, notWindowId + "'-5'"},
-      {{"-window-id", " 42"}, notWindowId + "' 42'"},
-      {{"-window-id", "42 "}, notWindowId + "'42 '"},
-      {{"-window-id"}, "option -window-id needs an X window id (decimal or 0x...)"},
-      {{"--window-id="}, "option --window-id needs an X window id (decimal or 0x...)"},
-      {{"--visual"}, "option --visual needs a visual"},
-      {{"-delay"}, "option -delay needs a number"},
       {{"--platform", "headless", "-root"},
        "--root and --window-id draw into an X window and need --platform gtk"},
       {{"--platform=headless", "--window-id", "42"},
        "--root and --window-id draw into an X window and need --platform gtk"},
   };
-  for (const auto& [args, message] : cases) {
-    LumettaOptions options;
-    std::string error;
-    EXPECT_FALSE(ParseLumettaOptions(args, options, error)) << Join(args);
-    EXPECT_EQ(error, message) << Join(args);
-  }
+  for (const auto& [args, message] : cases) refused(args, message);
 }
 
 TEST(LumettaOptions, HelpNamesEveryOption) {

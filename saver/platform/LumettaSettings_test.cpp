@@ -91,9 +91,9 @@ TEST_F(SettingsFile, MissingIsNoErrorAndWhatIsNoSettingsFileIsRefused) {
 }
 
 // Written without an editor: made with its folder, a setting replaced
-// where it stood, the person's other lines kept, one removed, and what
-// is written reads back.
-TEST_F(SettingsFile, SetWritesWhatReadingTakes) {
+// where it stood, the person's other lines kept, one removed; a bad
+// assignment changes nothing.
+TEST_F(SettingsFile, SetReplacesItsLineAndKeepsTheRest) {
   std::string error;
   ASSERT_TRUE(WriteSetting(m_file, "renderer=webgl", error)) << error;
   ASSERT_TRUE(WriteSetting(m_file, "sound=yes", error)) << error;
@@ -106,12 +106,6 @@ TEST_F(SettingsFile, SetWritesWhatReadingTakes) {
   const std::string cwd = fs::current_path().string();
   ASSERT_TRUE(WriteSetting(m_file, "resources=pkg/../mine", error)) << error;
   EXPECT_EQ(Read(), "# mine\nrenderer = canvas\nresources = " + cwd + "/mine\n");
-
-  LumettaOptions options;
-  ASSERT_TRUE(ReadSettingsFile(m_file, options, error)) << error;
-  EXPECT_EQ(options.resources, cwd + "/mine");
-  EXPECT_EQ(options.renderer, LumettaRendererChoice::canvas);
-
   for (const char* bad : {"renderer=fast", "colour=red", "colour=", "sound", "resources=/dev/null"})
     EXPECT_FALSE(WriteSetting(m_file, bad, error)) << bad;
   EXPECT_EQ(Read(), "# mine\nrenderer = canvas\nresources = " + cwd + "/mine\n");

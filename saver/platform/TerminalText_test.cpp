@@ -28,10 +28,7 @@ TEST(Printable, ShowsWhatWouldDriveATerminalAndKeepsTheRest) {
       {"ab\xe2\x82\xac", 4, "ab..."},
       {"ab\xe2\x82\xac", 5, "ab\xe2\x82\xac"},
   };
-  for (const auto& c : cases) {
-    const std::string text(c.text.data(), c.text.size());
-    EXPECT_EQ(Printable(text, c.maxBytes), c.shown);
-  }
+  for (const auto& c : cases) EXPECT_EQ(Printable(c.text, c.maxBytes), c.shown);
   EXPECT_EQ(Printable(std::string("x\0y", 3)), "x\\x00y");
 }
 

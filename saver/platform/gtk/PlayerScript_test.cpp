@@ -15,26 +15,14 @@ TEST(PageMessages, TakesOurScriptsMessagesOnlyBoundedInSizeAndRate) {
   EXPECT_NE(token, NewPageToken());
 
   PageMessages messages(token);
-  const struct {
-    std::string posted;
-    std::optional<std::string> taken;
-  } cases[] = {
-      {token + "player", "player"},
-      {token + "loaded special:///full.swf", "loaded special:///full.swf"},
-      {token + "volume 0", "volume 0"},
-      {token + "failed Not a valid swf", "failed Not a valid swf"},
-      {token + "error boom", "error boom"},
-      {token + "paused", "paused"},
-      {token + "playing stuck 1", "playing stuck 1"},
-      // Another kind, no token, a wrong one, or too long.
-      {token + "players", std::nullopt},
-      {token + "hello", std::nullopt},
-      {"failed forged", std::nullopt},
-      {std::string(token.size(), '0') + "player", std::nullopt},
-      {token.substr(1) + "player", std::nullopt},
-      {token + "error " + std::string(PageMessages::kMaxBytes, 'x'), std::nullopt},
-  };
-  for (const auto& c : cases) EXPECT_EQ(messages.accept(c.posted, 0.0), c.taken) << c.posted;
+  for (const std::string kind : {"player", "loaded special:///full.swf", "volume 0", "failed Not a valid swf",
+                                 "error boom", "paused", "playing stuck 1"})
+    EXPECT_EQ(messages.accept(token + kind, 0.0), kind);
+  // Another kind, no token, a wrong one, or too long.
+  for (const std::string& posted : {token + "players", token + "hello", std::string("failed forged"),
+                                    std::string(token.size(), '0') + "player", token.substr(1) + "player",
+                                    token + "error " + std::string(PageMessages::kMaxBytes, 'x')})
+    EXPECT_EQ(messages.accept(posted, 0.0), std::nullopt) << posted;
 
   // The burst is spent (the messages taken above count); then kPerSecond
   // a second.

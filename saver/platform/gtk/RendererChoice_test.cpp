@@ -21,15 +21,14 @@ DisplayOpenGL Direct(const std::string& renderer) { return DisplayOpenGL{true, t
 
 // Automatic follows the renderer string; asked for wins over the display.
 TEST(RendererChoice, AutomaticFollowsTheRendererStringAskedForWins) {
-  struct Case {
+  const char* askedWebGL = "player: webgl renderer (asked for with --renderer webgl)";
+  const char* askedCanvas = "player: canvas renderer (asked for with --renderer canvas)";
+  const struct {
     const char* what;
     DisplayOpenGL gl;
     const char* line;
     WindowRenderer choice = WindowRenderer::automatic;
-  };
-  const char* askedWebGL = "player: webgl renderer (asked for with --renderer webgl)";
-  const char* askedCanvas = "player: canvas renderer (asked for with --renderer canvas)";
-  const Case cases[] = {
+  } cases[] = {
       {"Intel", Direct("Mesa Intel(R) UHD Graphics 620 (KBL GT2)"),
        "player: webgl renderer (hardware OpenGL: Mesa Intel(R) UHD Graphics 620 (KBL GT2))"},
       {"AMD", Direct("AMD Radeon RX 6600 (navi23, LLVM 15.0.6, DRM 3.49, 6.1.0-13-amd64)"),
@@ -45,8 +44,7 @@ TEST(RendererChoice, AutomaticFollowsTheRendererStringAskedForWins) {
        "player: canvas renderer (software OpenGL: llvmpipe)"},
       {"softpipe", Direct("softpipe"), "player: canvas renderer (software OpenGL: softpipe)"},
       {"swrast", Direct("Gallium 0.4 on SWRAST"), "player: canvas renderer (software OpenGL: swrast)"},
-      {"classic swrast", Direct("Software Rasterizer"),
-       "player: canvas renderer (software OpenGL: swrast)"},
+      {"classic swrast", Direct("Software Rasterizer"), "player: canvas renderer (software OpenGL: swrast)"},
       {"no GLX", DisplayOpenGL{}, "player: canvas renderer (no OpenGL: the display has no GLX)"},
       {"GLX without direct rendering", DisplayOpenGL{true, false, ""},
        "player: canvas renderer (software OpenGL only: the display offers no direct rendering)"},
@@ -56,7 +54,7 @@ TEST(RendererChoice, AutomaticFollowsTheRendererStringAskedForWins) {
       {"webgl without GLX", DisplayOpenGL{}, askedWebGL, WindowRenderer::webgl},
       {"canvas on NVIDIA", Direct("NVIDIA GeForce GTX 1650/PCIe/SSE2"), askedCanvas, WindowRenderer::canvas},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const RendererDecision decision = DecideRenderer(c.choice, c.gl);
     EXPECT_EQ(DescribeDecision(decision), c.line);
