@@ -24,8 +24,7 @@ TEST(PageMessages, TakesOurScriptsMessagesOnlyBoundedInSizeAndRate) {
                                     token + "error " + std::string(PageMessages::kMaxBytes, 'x')})
     EXPECT_EQ(messages.accept(posted, 0.0), std::nullopt) << posted;
 
-  // The burst is spent (the messages taken above count); then kPerSecond
-  // a second.
+  // A fresh page's burst is spent at once; then kPerSecond a second.
   PageMessages rate(token);
   int taken = 0;
   for (int i = 0; i < 1000; ++i) taken += rate.accept(token + "player", 10.0).has_value();
