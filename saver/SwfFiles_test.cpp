@@ -49,12 +49,14 @@ TEST_F(SwfFilesTest, WritesTheFirstFormsThreeProgramsToPrivateFiles) {
   EXPECT_TRUE(report.loaded);
   EXPECT_TRUE(report.full.written && report.preview.written && report.settings.written);
 
-  const std::tuple<const std::string&, const char*, const Bytes&> programs[] = {
-      {g_full, "/ssftemp.", kMain},
-      {g_preview, "/ssptemp.", kPreview},
-      {g_settings, "/ssstemp.", kSettings},
+  const std::tuple<const std::string&, const char*, const Bytes&, const SwfFileReport&> programs[] = {
+      {g_full, "/ssftemp.", kMain, report.full},
+      {g_preview, "/ssptemp.", kPreview, report.preview},
+      {g_settings, "/ssstemp.", kSettings, report.settings},
   };
-  for (const auto& [path, prefix, content] : programs) {
+  for (const auto& [path, prefix, content, said] : programs) {
+    EXPECT_EQ(said.path, path);
+    EXPECT_EQ(said.size, static_cast<int>(content.size())) << path;
     EXPECT_EQ(path.rfind(dir + prefix, 0), 0u) << path;
     EXPECT_EQ(path.size(), dir.size() + 15);
     EXPECT_EQ(path.find("XXXXXX"), std::string::npos) << path;

@@ -196,6 +196,7 @@ TEST_F(PageConfinementTest, AFloodOfPageMessagesNeitherStopsNorSwampsIt) {
   EXPECT_EQ(output.find("xxxx"), std::string::npos);
   EXPECT_NE(output.find("\\x1b]0;owned\\x07\\x1b[31mred\\u009b"), std::string::npos) << output.substr(0, 4000);
   EXPECT_EQ(output.find('\x1b'), std::string::npos);
+  EXPECT_NE(output.find("refused special:///nothing-1 ("), std::string::npos) << output.substr(0, 4000);
   EXPECT_NE(output.find("(further requests are not shown)"), std::string::npos);
   EXPECT_EQ(Programs(), 0u);
 }
