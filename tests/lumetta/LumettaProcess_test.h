@@ -203,8 +203,6 @@ class LumettaProcess {
   int m_status = 0;
 };
 
-// Tests that share one Xvfb per test program; each test is skipped when
-// it could not start.
 // The running test's name, for its files.
 inline std::string TestName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
 
@@ -218,6 +216,8 @@ inline std::filesystem::path FreshTestFolder(const std::string& prefix) {
   return folder;
 }
 
+// Tests that share one Xvfb per test program; each test is skipped when
+// it could not start.
 class XvfbTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { s_server = new XvfbServer(); }
