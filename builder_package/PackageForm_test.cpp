@@ -4,18 +4,16 @@
 
 #include <algorithm>
 #include <memory>
-#include <random>
-#include <utility>
 
 #include "builder_package/RecordBytes_test.h"
-#include "builder_package/Scramble.h"
+#include "system/MemoryFile_test.h"
+#include "system/RandomBytes_test.h"
 #include "system/SysFile.h"
 #include "system/TempDir_test.h"
 
 namespace {
 
-using recordbytes::Bytes;
-using recordbytes::Unpacked;
+using namespace recordbytes;
 
 // Reads one form record from bytes through a real file.
 struct FormFromBytes {
@@ -31,18 +29,13 @@ struct FormFromBytes {
   }
 };
 
-PackageReadOptions LeavingTheProgramInTheFile() {
-  PackageReadOptions options;
-  options.leaveMainProgramsInFile = true;
-  return options;
-}
+const PackageReadOptions kLeavingTheProgramInTheFile{.leaveMainProgramsInFile = true};
 
-Bytes WriteForm(CPackageForm& form, const TempDir& dir) {
-  CSysFile stream;
-  EXPECT_TRUE(stream.Open(dir.WideFile("written.rec"), L"wb"));
-  EXPECT_TRUE(form.Write(0, stream));
-  stream.Close();
-  return TempDir::ReadAll(dir.File("written.rec"));
+Bytes WriteForm(CPackageForm& form) {
+  bool ok = false;
+  const Bytes record = WrittenToMemory([&](CSysFile& file) { return form.Write(0, file); }, &ok);
+  EXPECT_TRUE(ok);
+  return record;
 }
 
 // Every form version reads exactly the fields its gates admit, later fields
@@ -52,19 +45,19 @@ class FormVersionTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(FormVersionTest, ReadsGatedFieldsAndWritesThemAsVersion14) {
   const int v = GetParam();
-  recordbytes::Form fields;
+  Form fields;
   // Longer than 34 bytes, so the mask of byte 3 wraps past 255.
-  fields.swf = recordbytes::Scrambled(recordbytes::Text("FWS\x0a" + std::string(40, 'p')), 122);
+  fields.swf = Scrambled(Text("FWS\x0a" + std::string(40, 'p')), 122);
   fields.mask = {1, 2, 3};
   fields.unpackedMask = 50;
   fields.name = "";  // a stored empty name replaces the default
   fields.preview = {4, 5, 6, 7, 8, 9, 10};
   fields.settings = {11};
-  fields.keyText = recordbytes::Text("key");
-  FormFromBytes read(recordbytes::FormRecord(v, fields));
+  fields.keyText = Text("key");
+  FormFromBytes read(FormRecord(v, fields));
   ASSERT_TRUE(read.ok);
   EXPECT_EQ(read.form.GetStoredVersion(), v);
-  const Bytes written = WriteForm(read.form, read.dir);
+  const Bytes written = WriteForm(read.form);
   EXPECT_EQ(Bytes(written.begin(), written.begin() + 4), (Bytes{14, 0, 0, 0}));
   FormFromBytes again(written);
   ASSERT_TRUE(again.ok);
@@ -108,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(Versions, FormVersionTest, ::testing::Range(-1, 16));
 // A size that is negative or beyond the end of the record is refused and
 // named, and the form keeps no size without its bytes.
 TEST(FormRecordTest, NegativeAndOversizedLengthsAreRefused) {
-  const Bytes record = recordbytes::FormRecord(14, {});
+  const Bytes record = FormRecord(14, {});
   // The program's length follows the version, string 1 (4 + 2), 22 four-byte
   // fields, string 2 (4 + 2) and two flags. From the end: flag 13, SWF
   // version, the key text's length; before it flag 12, uint 2, ints 19 and
@@ -137,9 +130,9 @@ TEST(FormRecordTest, NegativeAndOversizedLengthsAreRefused) {
       SCOPED_TRACE(leave ? "program left in the file" : "program read");
       Bytes patched = record;
       Bytes length;
-      recordbytes::Int(length, c.value);
+      Int(length, c.value);
       std::copy(length.begin(), length.end(), patched.begin() + static_cast<long>(c.at));
-      FormFromBytes read(patched, leave ? LeavingTheProgramInTheFile() : PackageReadOptions{});
+      FormFromBytes read(patched, leave ? kLeavingTheProgramInTheFile : PackageReadOptions{});
       // Reading stops after the size; the mask's run follows both its sizes.
       const size_t stop = c.at + (c.field == std::string("m_packedMaskSize") ? 8 : 4);
       const std::string expected =
@@ -164,11 +157,11 @@ TEST(FormRecordTest, NegativeAndOversizedLengthsAreRefused) {
 // form then refuses what needs the bytes rather than writing a record
 // without them. Streams without offsets (pipes) are read whole.
 TEST(FormRecordTest, AProgramLeftInTheFileIsFoundAtItsOffset) {
-  recordbytes::Form fields;
-  fields.swf = recordbytes::Scrambled(recordbytes::Text("FWS\x0a" + std::string(5000, 'q')), 122);
-  const Bytes record = recordbytes::FormRecord(14, fields);
+  Form fields;
+  fields.swf = Scrambled(Text("FWS\x0a" + std::string(5000, 'q')), 122);
+  const Bytes record = FormRecord(14, fields);
 
-  FormFromBytes left(record, LeavingTheProgramInTheFile());
+  FormFromBytes left(record, kLeavingTheProgramInTheFile);
   ASSERT_TRUE(left.ok) << left.form.GetReadFailure().ToString();
   EXPECT_EQ(left.form.GetStoredSWF(), nullptr);
   ASSERT_GE(left.form.GetStoredSWFOffset(), 0);
@@ -181,13 +174,12 @@ TEST(FormRecordTest, AProgramLeftInTheFileIsFoundAtItsOffset) {
   EXPECT_FALSE(left.form.UnpackSWFToRam(&program, size));
   EXPECT_FALSE(left.form.UnpackSWF(left.dir.WideFile("main.swf")));
   // A new program replaces the note.
-  ASSERT_TRUE(left.form.PackSWF(left.dir.Put("new.swf", recordbytes::Text("FWS\x08")), false, ""));
+  ASSERT_TRUE(left.form.PackSWF(left.dir.Put("new.swf", Text("FWS\x08")), false, ""));
   EXPECT_EQ(left.form.GetStoredSWFOffset(), -1);
   EXPECT_TRUE(left.form.Write(0, out));
 
   // An empty program has no place; a pipe cannot seek, so it is read.
-  recordbytes::Form empty;
-  FormFromBytes none(recordbytes::FormRecord(14, empty), LeavingTheProgramInTheFile());
+  FormFromBytes none(FormRecord(14, {}), kLeavingTheProgramInTheFile);
   ASSERT_TRUE(none.ok);
   EXPECT_EQ(none.form.GetStoredSWFOffset(), -1);
   FILE* pipe = popen(("cat '" + left.dir.File("form.rec") + "'").c_str(), "r");
@@ -195,7 +187,7 @@ TEST(FormRecordTest, AProgramLeftInTheFileIsFoundAtItsOffset) {
   CPackageForm piped;
   {
     CSysFile stream(pipe);
-    ASSERT_TRUE(piped.Read(0, stream, LeavingTheProgramInTheFile()));
+    ASSERT_TRUE(piped.Read(0, stream, kLeavingTheProgramInTheFile));
   }
   pclose(pipe);
   EXPECT_EQ(piped.GetStoredSWFOffset(), -1);
@@ -209,8 +201,8 @@ TEST(FormRecordTest, AProgramLeftInTheFileIsFoundAtItsOffset) {
 // writes back unchanged, the empty program too.
 TEST(FormContentTest, PlainProgramsOfAnyLengthRoundTripThroughARecord) {
   TempDir dir;
-  const Bytes preview = recordbytes::Text("FWS\x06 preview");
-  const Bytes settings = recordbytes::Text("FWS\x07 settings");
+  const Bytes preview = Text("FWS\x06 preview");
+  const Bytes settings = Text("FWS\x07 settings");
   for (size_t length : {0u, 3u, 4u, 300u, 600001u}) {  // the last spans pieces of writing
     Bytes swf(length, 0x41);
     if (length >= 4) swf[3] = 6;
@@ -226,14 +218,14 @@ TEST(FormContentTest, PlainProgramsOfAnyLengthRoundTripThroughARecord) {
     ASSERT_TRUE(form.UnpackSWF(dir.WideFile("v.out")));
     EXPECT_EQ(TempDir::ReadAll(dir.File("v.out")), swf);
 
-    const Bytes record = WriteForm(form, dir);
+    const Bytes record = WriteForm(form);
     Bytes stored;
-    recordbytes::Run(stored, recordbytes::Scrambled(swf, 122));
+    recordbytes::Run(stored, Scrambled(swf, 122));
     EXPECT_NE(std::search(record.begin(), record.end(), stored.begin(), stored.end()),
               record.end());
     FormFromBytes read(record);
     ASSERT_TRUE(read.ok);
-    EXPECT_EQ(WriteForm(read.form, read.dir), record) << length;
+    EXPECT_EQ(WriteForm(read.form), record) << length;
     EXPECT_EQ(read.form.GetFormName(), L"demo \u00e9\U0001F600");
     EXPECT_EQ(Unpacked(read.form, &CPackageForm::UnpackSaverPreviewToRam), preview);
     EXPECT_EQ(Unpacked(read.form, &CPackageForm::UnpackSaverSettingsToRam), settings);
@@ -252,20 +244,19 @@ TEST(FormContentTest, ProtectedFormThroughFailedPacksAndAPlainPack) {
   TempDir dir;
   CPackageForm form;
   ASSERT_TRUE(form.PackSWF(dir.Put("p.swf", Bytes(200, 0x42)), true, "pass"));
-  const Bytes record = WriteForm(form, dir);
+  const Bytes record = WriteForm(form);
   EXPECT_FALSE(form.PackSWF(dir.Put("other.swf", Bytes(50, 1)), true, ""));  // no callback text
   EXPECT_FALSE(form.PackSWF(dir.WideFile("missing.swf"), true, "pass"));
   EXPECT_FALSE(form.PackSWF(dir.WideFile("missing.swf"), false, ""));
   EXPECT_FALSE(form.PackSaverPreview(dir.WideFile("missing.swf")));
-  EXPECT_EQ(WriteForm(form, dir), record);
+  EXPECT_EQ(WriteForm(form), record);
   unsigned char* out = nullptr;
   int size = -1;
   EXPECT_FALSE(form.UnpackSaverPreviewToRam(&out, size));
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(size, 0);
 
-
-  const Bytes plain = recordbytes::Text("FWS\x05plain now");
+  const Bytes plain = Text("FWS\x05plain now");
   ASSERT_TRUE(form.PackSWF(dir.Put("plain.swf", plain), false, ""));
   EXPECT_FALSE(form.IsProtected());
   EXPECT_EQ(form.GetKeyTextLength(), 0);
@@ -279,34 +270,30 @@ TEST(FormMaskTest, MaskIsItsLevel9StreamScrambledAndAFailedPackLeavesTheFormWrit
   TempDir dir;
   Bytes mask(4000);
   for (size_t i = 0; i < mask.size(); ++i) mask[i] = static_cast<unsigned char>(i / 100);
-  const Bytes stored = recordbytes::Scrambled(recordbytes::Compressed(mask, 9), 122);
-  Bytes sized;
-  recordbytes::Int(sized, static_cast<int32_t>(stored.size()));
-  recordbytes::Int(sized, static_cast<int32_t>(mask.size()));
-  sized.insert(sized.end(), stored.begin(), stored.end());
+  Composer sized;  // both sizes, then the stored stream
+  sized.Compressed("Mask", &mask, 9, 122);
+  const Bytes stored(sized.out.begin() + 8, sized.out.end());
 
   CPackageForm form;
   ASSERT_TRUE(form.PackMask(dir.Put("mask.bin", mask)));
-  const Bytes record = WriteForm(form, dir);
-  EXPECT_NE(std::search(record.begin(), record.end(), sized.begin(), sized.end()), record.end());
-  recordbytes::Form fields;
+  const Bytes record = WriteForm(form);
+  EXPECT_NE(std::search(record.begin(), record.end(), sized.out.begin(), sized.out.end()),
+            record.end());
+  Form fields;
   fields.mask = stored;
   fields.unpackedMask = static_cast<int32_t>(mask.size());
-  FormFromBytes read(recordbytes::FormRecord(2, fields));
+  FormFromBytes read(FormRecord(2, fields));
   ASSERT_TRUE(read.ok);
   EXPECT_EQ(Unpacked(read.form, &CPackageForm::UnpackMaskToRam), mask);
 
   // Noise does not shrink and an empty file has nothing to pack: either
   // replaces the mask by none, so the form still writes.
-  Bytes noise(2000);
-  std::mt19937 random(7);
-  for (auto& b : noise) b = static_cast<unsigned char>(random());
-  for (const Bytes& bad : {noise, Bytes{}}) {
+  for (const Bytes& bad : {RandomBytes(2000, 7), Bytes{}}) {
     ASSERT_TRUE(form.PackMask(dir.Put("mask.bin", mask)));
     EXPECT_FALSE(form.PackMask(dir.Put("bad.bin", bad)));
     EXPECT_EQ(form.GetPackedMaskSize(), 0);
     EXPECT_EQ(form.GetUnpackedMaskSize(), 0);
-    EXPECT_TRUE(FormFromBytes(WriteForm(form, dir)).ok);
+    EXPECT_TRUE(FormFromBytes(WriteForm(form)).ok);
   }
 }
 

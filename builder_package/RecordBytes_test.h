@@ -35,7 +35,7 @@ inline void Bool(Bytes& out, bool value) { Int(out, value ? 1 : 0); }
 // A run of bytes after its length.
 inline void Run(Bytes& out, const Bytes& bytes) {
   Int(out, static_cast<int32_t>(bytes.size()));
-  out.insert(out.end(), bytes.begin(), bytes.end());
+  Append(out, bytes);
 }
 
 // The keyless scramble of stored content with constant k.
@@ -77,7 +77,7 @@ inline Bytes FormRecord(int version, const Form& f) {
   if (version >= 2) {
     Int(out, static_cast<int32_t>(f.mask.size()));
     Int(out, f.unpackedMask);
-    out.insert(out.end(), f.mask.begin(), f.mask.end());
+    Append(out, f.mask);
   }
   if (version >= 3) Int(out, 0x7FFFFFF3);             // uint 1
   if (version >= 4) Bool(out, false);                 // flag 11
@@ -93,10 +93,8 @@ inline Bytes FormRecord(int version, const Form& f) {
     Bool(out, true);                                  // flag 12
     Int(out, 0x12345678);                             // uint 2
   }
-  if (version >= 10) {
-    Int(out, 119);
-    Int(out, 120);
-  }
+  if (version >= 10)
+    for (int n = 19; n <= 20; ++n) Int(out, 100 + n);
   if (version >= 11) Run(out, f.keyText);
   if (version >= 12) Int(out, f.swfVersion);
   if (version >= 14) Bool(out, true);                 // flag 13
@@ -110,9 +108,7 @@ inline Bytes PackageHeader(int version, int formCount) {
   Int(out, -1);
   String(out, "header one");
   String(out, "");
-  Bool(out, true);
-  Bool(out, false);
-  Bool(out, true);
+  for (bool flag : {true, false, true}) Bool(out, flag);
   String(out, "header three");
   for (int value : {2, 3, 4, formCount}) Int(out, value);
   return out;
@@ -166,9 +162,7 @@ Bytes Unpacked(T& object, bool (T::*unpack)(unsigned char**, int&), bool expectS
   unsigned char* out = nullptr;
   int size = 0;
   const bool ok = (object.*unpack)(&out, size);
-  if (expectSuccess) {
-    EXPECT_TRUE(ok);
-  }
+  EXPECT_TRUE(ok || !expectSuccess);
   const std::unique_ptr<unsigned char[]> owned(out);
   return ok && out != nullptr ? Bytes(out, out + size) : Bytes{};
 }
@@ -180,10 +174,7 @@ Bytes Unpacked(T& object, bool (T::*unpack)(unsigned char**, int&), bool expectS
 inline Bytes Words(int seed, size_t size) {
   std::mt19937 rng(static_cast<unsigned>(seed));
   Bytes out;
-  while (out.size() < size) {
-    const std::string word = "word" + std::to_string(rng() % 97) + " ";
-    out.insert(out.end(), word.begin(), word.end());
-  }
+  while (out.size() < size) Append(out, Text("word" + std::to_string(rng() % 97) + " "));
   out.resize(size);
   return out;
 }
