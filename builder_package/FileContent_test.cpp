@@ -9,6 +9,8 @@
 #include <string>
 
 #include "builder_package/RecordBytes_test.h"
+#include "system/SysFile.h"
+#include "system/TempDir_test.h"
 
 namespace {
 
@@ -50,6 +52,27 @@ TEST(FileContentTest, CompressedItemsInflateToExactlyTheirRecordedSize) {
     const unsigned char* piece = content.Piece(at, 1000, scratch);
     ASSERT_NE(piece, nullptr) << at;
     EXPECT_TRUE(std::equal(piece, piece + 1000, plain.begin() + static_cast<long>(at))) << at;
+  }
+}
+
+// A scrambled item, held or left in the file, comes out plain from any
+// offset: a write cut short goes on from where it stopped.
+TEST(FileContentTest, ScrambledItemsComeOutPlainFromAnyOffset) {
+  const Bytes plain = recordbytes::Words(3, 1000);
+  const Bytes stored = recordbytes::Scrambled(plain, 122);
+  Bytes record(5, 0);  // the item at offset 5 of its file
+  recordbytes::Append(record, stored);
+  TempDir dir;
+  CSysFile file;
+  ASSERT_TRUE(file.Open(dir.Put("item", record), L"rb"));
+  unsigned char scratch[100];
+  for (const FileContent& content : {FileContent::Descrambled(stored.data(), 1000, 122),
+                                     FileContent::DescrambledFromFile(file, 5, 1000, 122)}) {
+    for (std::size_t at : {0u, 1u, 255u, 257u, 900u}) {
+      const unsigned char* piece = content.Piece(at, 100, scratch);
+      ASSERT_NE(piece, nullptr) << at;
+      EXPECT_TRUE(std::equal(piece, piece + 100, plain.begin() + static_cast<long>(at))) << at;
+    }
   }
 }
 
