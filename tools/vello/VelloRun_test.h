@@ -5,19 +5,13 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "builder_package/RecordBytes_test.h"
@@ -136,21 +130,6 @@ inline Bytes PackageWith(const Bytes& program, const std::vector<std::string>& f
   Append(sections, splashSection.empty() ? Bytes(8, 0) : splashSection);
   Append(sections, Bytes(16 * 4, 0));  // the sections after the splash
   return PackageFile(14, {FormRecord(14, form)}, sections);
-}
-
-// Makes a thing of a kind at the path; false when this user cannot.
-inline bool MakeCharacterDevice(const std::string& path) {  // a twin of /dev/null
-  return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
-}
-inline bool MakeFifo(const std::string& path) { return mkfifo(path.c_str(), 0644) == 0; }
-inline bool MakeSocket(const std::string& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address = {};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-  const bool made = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return made;
 }
 
 }  // namespace vellorun
