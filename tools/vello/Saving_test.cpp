@@ -130,7 +130,8 @@ TEST(Saving, RewritesRefuseToDropWhatTheyDidNotReadUnlessTold) {
 
 // Anything at the target but a package of its own (a device, a FIFO, a
 // socket, a folder, a symbolic link, a file with other hard links) is
-// refused by every command that would write there, and left as it was.
+// refused by every command that would write there, and left as it was;
+// only extract may replace a file with other hard links.
 TEST(Saving, ATargetThatIsNotAPackageOfItsOwnIsLeftAsItWas) {
   TempDir dir;
   const std::string main = dir.Write("main.swf", vellorun::Fws(64, 9, 1));
