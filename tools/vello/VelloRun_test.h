@@ -4,20 +4,14 @@
 // tests of the tool.
 
 #include <fcntl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "builder_package/RecordBytes_test.h"
@@ -38,8 +32,7 @@ struct Result {
 // the child just before the program (to set limits or become another
 // user). A run that hangs is ended by SIGALRM after half a minute.
 inline pid_t StartVello(const TempDir& scratch, const std::vector<std::string>& args,
-                        const std::function<void()>& inChild = nullptr,
-                        const std::string& program = VELLO_PROGRAM) {
+                        const std::function<void()>& inChild = nullptr, const std::string& program = VELLO_PROGRAM) {
   const std::string outPath = scratch.File(".stdout"), errPath = scratch.File(".stderr");
   const pid_t pid = fork();
   if (pid == 0) {
@@ -75,18 +68,15 @@ inline Result FinishVello(const TempDir& scratch, pid_t pid) {
 // the child, memoryLimit > 0 RLIMIT_AS.
 inline Result Vello(const TempDir& scratch, const std::vector<std::string>& args, long fileSizeLimit = 0,
                     long memoryLimit = 0) {
-  return FinishVello(scratch, StartVello(scratch, args, [fileSizeLimit, memoryLimit] {
-                       for (const auto& [resource, value] : {std::pair{RLIMIT_FSIZE, fileSizeLimit},
-                                                            std::pair{RLIMIT_AS, memoryLimit}}) {
-                         if (value <= 0) continue;
-                         const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
-                         setrlimit(resource, &limit);
-                       }
+  const rlimit fileSize{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
+  const rlimit memory{static_cast<rlim_t>(memoryLimit), static_cast<rlim_t>(memoryLimit)};
+  return FinishVello(scratch, StartVello(scratch, args, [&] {
+                       if (fileSizeLimit > 0) setrlimit(RLIMIT_FSIZE, &fileSize);
+                       if (memoryLimit > 0) setrlimit(RLIMIT_AS, &memory);
                      }));
 }
 
-// That the run ended with the exit code and said the text on standard
-// error.
+// That the run ended with the exit code and said the text on standard error.
 inline ::testing::AssertionResult Said(const Result& r, int exitCode, const std::string& text) {
   if (r.exitCode == exitCode && r.err.find(text) != std::string::npos) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "exit " << r.exitCode << " (wanted " << exitCode << "), said:\n"
@@ -120,20 +110,26 @@ inline Bytes Cws(const Bytes& fws) {
   return b;
 }
 
-// Makes a thing of a kind at the path; false when this user cannot.
-using Maker = bool (*)(const std::string& path);
-inline bool MakeCharacterDevice(const std::string& path) {  // a twin of /dev/null
-  return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
-}
-inline bool MakeFifo(const std::string& path) { return mkfifo(path.c_str(), 0644) == 0; }
-inline bool MakeSocket(const std::string& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address = {};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-  const bool made = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return made;
+// A version-14 package with one plain form holding program, then the
+// sections with the files map given (each file holding fileContent) and
+// the splash as stored.
+inline Bytes PackageWith(const Bytes& program, const std::vector<std::string>& fileNames,
+                         const Bytes& splashSection = {}, const Bytes& fileContent = recordbytes::Text("escaped"),
+                         const Bytes& keyText = {}) {
+  using namespace recordbytes;
+  Form form;
+  form.swf = keyText.empty() ? Scrambled(program, 122) : Bytes(256, 7);  // protected: two blocks
+  form.keyText = keyText;
+  Bytes sections(8, 0);  // no DLL binary, no secure variable
+  Int(sections, static_cast<int32_t>(fileNames.size()));
+  for (const std::string& name : fileNames) {
+    String(sections, name);
+    Append(sections, BinaryRecord(fileContent));
+  }
+  Append(sections, Bytes(9 * 4, 0));  // no encrypted string, the options
+  Append(sections, splashSection.empty() ? Bytes(8, 0) : splashSection);
+  Append(sections, Bytes(16 * 4, 0));  // the sections after the splash
+  return PackageFile(14, {FormRecord(14, form)}, sections);
 }
 
 }  // namespace vellorun
