@@ -209,4 +209,18 @@ TEST_F(PackExtract, SetSwfVersionSetsPlainProgramsOnly) {
                              "is protected: its SWF version is fixed when it is packed"));
 }
 
+// The fields the format leaves unnamed, each read from its own place
+// (StoredFile's values differ from field to field).
+TEST_F(PackExtract, InfoShowsEachHeaderAndOptionField) {
+  const json described = Info(dir.Write("p.dat", recordbytes::StoredFile(14).out), true);
+  EXPECT_EQ(described["header"], (json{{"int1", -1}, {"string1", "header one"}, {"string2", ""},
+                                       {"flag1", true}, {"flag2", false}, {"flag3", true},
+                                       {"string3", "header three"}, {"int2", 2}, {"int3", 3}, {"int4", 4}}));
+  json strings = {"option one", "option two"};
+  for (int n = 3; n <= 9; ++n) strings.push_back("option " + std::to_string(n));
+  EXPECT_EQ(described["sections"]["options"],
+            (json{{"int1", 11}, {"int2", 12}, {"int3", 13}, {"int4", 14}, {"int5", -15}, {"flag1", true},
+                  {"flag2", true}, {"flag3", true}, {"strings", strings}}));
+}
+
 }  // namespace

@@ -276,6 +276,26 @@ TEST(Saving, PathsAreTheBytesGivenAndOnlyWideOnesMustBeUtf8) {
                                                                  "d\xFF.dat", "m", "main.swf", "m\xE9.swf"}));
 }
 
+// A package of every older version with forms as old: the upgrade reads
+// back what it wrote and finds it the same but for the versions.
+TEST(Saving, OldPackagesWithFormsAsOldUpgradeKeepingTheirContent) {
+  TempDir dir;
+  for (int version = 1; version <= 13; ++version) {
+    SCOPED_TRACE(version);
+    const std::string package = dir.Write("old.dat", StoredFile(version, version).out);
+    nlohmann::json before = vellorun::Info(dir, package, true);
+    const vellorun::Result r = Vello(dir, {"upgrade", package, "--drop-duplicates"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    nlohmann::json after = vellorun::Info(dir, package, true);
+    EXPECT_EQ(after["forms"][1]["version"], 14);
+    for (nlohmann::json* d : {&before, &after}) {
+      d->erase("version");
+      for (nlohmann::json& form : (*d)["forms"]) form.erase("version");
+    }
+    EXPECT_EQ(before, after);
+  }
+}
+
 TEST(Saving, AFileSizeLimitFailsTheSaveWithAReason) {
   TempDir dir;
   const Bytes original = StoredFile(11).out;
