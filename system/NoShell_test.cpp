@@ -38,4 +38,12 @@ TEST(NoShellTest, LibraryAndSaverSourcesCallNoCommandRunner) {
   EXPECT_GT(scanned, 20);  // the folders were really found
 }
 
+// The scan above passes on any text if its pattern sees nothing.
+TEST(NoShellTest, ThePatternSeesACallAndNoLookAlike) {
+  for (const char* text : {"std::system(cmd)", "popen (c, \"r\")", "execvp(argv[0], argv)"})
+    EXPECT_TRUE(std::regex_search(std::string(text), call)) << text;
+  for (const char* text : {"CSystem()", "std::system_error(e)"})
+    EXPECT_FALSE(std::regex_search(std::string(text), call)) << text;
+}
+
 }  // namespace
