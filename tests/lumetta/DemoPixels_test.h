@@ -20,7 +20,6 @@ struct Pixels {
   // Adopts the reference it is given.
   explicit Pixels(GdkPixbuf* image) : pixbuf(image) {}
   Pixels(Pixels&& other) noexcept : pixbuf(std::exchange(other.pixbuf, nullptr)) {}
-  Pixels(const Pixels&) = delete;
   ~Pixels() {
     if (pixbuf) g_object_unref(pixbuf);
   }

@@ -99,10 +99,9 @@ inline std::string InstalledRoot(const std::string& fallback) {
   return chosen;
 }
 
-// lumetta (the build's, or the program given) with the given arguments on
-// the display, TMPDIR set to tempDir, XSCREENSAVER_WINDOW to
-// screensaverWindow when not empty, standard output and error into
-// outputFile.
+// lumetta (the build's, or `program`) on the display, with TMPDIR set to
+// tempDir, XSCREENSAVER_WINDOW to screensaverWindow when not empty, and
+// standard output and error into outputFile.
 class LumettaProcess {
  public:
   LumettaProcess(const std::vector<std::string>& args, const std::string& display,
@@ -186,8 +185,7 @@ class LumettaProcess {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!reap(false) && std::chrono::steady_clock::now() < end)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (!m_exited) return -1;
-    return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1;
+    return m_exited && WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1;
   }
 
  private:

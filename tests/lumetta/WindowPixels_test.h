@@ -99,7 +99,6 @@ struct DemoShown {
   size_t square = 0;
   size_t bright = 0;
   Rgb brightest{0, 0, 0};
-  size_t all = 0;
   int width = 0, height = 0;
   // Its background covers most of the window (the stage is letterboxed)
   // and its square is there whole.
@@ -111,8 +110,8 @@ struct DemoShown {
            this->square < square * 1.2;
   }
   std::string describe() const {
-    return std::to_string(background) + " background and " + std::to_string(square) +
-           " square pixels of " + std::to_string(all);
+    return std::to_string(background) + " background and " + std::to_string(square) + " square pixels of " +
+           std::to_string(width * height);
   }
 };
 
@@ -122,7 +121,6 @@ inline DemoShown CountDemoPixels(Display* display, Window window, const DemoSwfS
   if (picture.pixbuf == nullptr) return seen;
   seen.width = picture.width();
   seen.height = picture.height();
-  seen.all = static_cast<size_t>(seen.width) * static_cast<size_t>(seen.height);
   seen.background = CountPixels(picture, [&](const Rgb& c) { return Near(style.background, c); });
   seen.square = CountPixels(picture, [&](const Rgb& c) { return Near(style.square, c); });
   const auto most = [](const Rgb& c) { return std::max({c.red, c.green, c.blue}); };
