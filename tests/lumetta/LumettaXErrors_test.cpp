@@ -2,8 +2,6 @@
 // window, the window it draws in destroyed, the X server gone. Each time a
 // clear message, exit status 1, and no extracted program left behind.
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -43,8 +41,6 @@ TEST(LumettaXErrorsTest, TheWindowOrTheServerLostIsSaidAndLeavesNothing) {
                            xvfb.display(), (folder / "tmp").string(), (folder / "output.log").string());
     if (loss != Loss::windowBeforeStart) {
       ASSERT_TRUE(lumetta.waitForOutput("page: loaded ", kPlayLimit)) << lumetta.output();
-      // Read through their descriptors, the programs' names are gone already.
-      ASSERT_TRUE(std::filesystem::is_empty(folder / "tmp")) << lumetta.output();
     }
     if (loss == Loss::server) {
       // Kept past our connection: closed, it would take the window with it,
