@@ -12,15 +12,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <memory>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,6 +70,8 @@ class XScreenSaverTest : public ::testing::Test {
       return;
     }
     // XScreenSaver starts no hack as root: as root, the daemon runs as nobody.
+    s_uid = getuid();
+    s_gid = getgid();
     if (geteuid() == 0) {
       const passwd* nobody = getpwnam("nobody");
       if (nobody == nullptr) {
@@ -81,9 +80,6 @@ class XScreenSaverTest : public ::testing::Test {
       }
       s_uid = nobody->pw_uid;
       s_gid = nobody->pw_gid;
-    } else {
-      s_uid = getuid();
-      s_gid = getgid();
     }
     // /tmp itself: the folder must be reachable by that user.
     char folder[] = "/tmp/lumetta-xscreensaver.XXXXXX";
@@ -127,9 +123,8 @@ class XScreenSaverTest : public ::testing::Test {
   void SetUp() override {
     if (!s_why.empty()) GTEST_SKIP() << s_why;
     ASSERT_TRUE(s_installFailure.empty()) << s_installFailure;
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    m_home = s_folder / ("home-" + name);
-    m_temp = s_folder / ("tmp-" + name);
+    m_home = s_folder / ("home-" + TestName());
+    m_temp = s_folder / ("tmp-" + TestName());
     for (const fs::path& folder : {m_home, m_temp}) {
       fs::remove_all(folder);
       fs::create_directory(folder);
@@ -146,8 +141,6 @@ class XScreenSaverTest : public ::testing::Test {
     if (m_display != nullptr) XCloseDisplay(m_display);
   }
 
-  static fs::path Lumetta() { return s_lumetta; }
-
   // Starts the daemon with a .xscreensaver that blanks with lumetta alone,
   // in the README's words, as the user chosen above.
   void StartDaemon() {
@@ -159,7 +152,7 @@ class XScreenSaverTest : public ::testing::Test {
                                                "splash: False\n"
                                                "timeout: 1:00:00\n"
                                                "programs: "
-                                            << Lumetta().string() << " --root\n";
+                                            << s_lumetta.string() << " --root\n";
     ASSERT_EQ(chown((m_home / ".xscreensaver").c_str(), s_uid, s_gid), 0);
     m_daemon = fork();
     if (m_daemon == 0) {
@@ -198,12 +191,6 @@ class XScreenSaverTest : public ::testing::Test {
 
   std::string DaemonLog() const { return ReadFile(m_home / "xscreensaver.log"); }
 
-  std::vector<std::string> LeftFiles() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(m_temp)) names.push_back(entry.path().filename());
-    return names;
-  }
-
   static inline fs::path s_folder;
   static inline fs::path s_lumetta;
   static inline std::string s_why;
@@ -240,7 +227,7 @@ TEST_F(XScreenSaverTest, ActivateShowsTheDemoAndDeactivateEndsItClean) {
 
   std::map<pid_t, std::string> lumetta;
   for (const auto& [pid, program] : Descendants(m_daemon)) {
-    if (program != Lumetta().string()) continue;
+    if (program != s_lumetta.string()) continue;
     lumetta = Descendants(pid);
     lumetta[pid] = program;
   }
@@ -248,24 +235,23 @@ TEST_F(XScreenSaverTest, ActivateShowsTheDemoAndDeactivateEndsItClean) {
   size_t engines = 0;
   for (const auto& [pid, program] : lumetta) engines += program.find("WebKit") != std::string::npos;
   EXPECT_GE(engines, 1u) << "no web engine process below lumetta";
-  // Read through their descriptors once the player has them, the programs
-  // keep no names while it plays.
-  EXPECT_EQ(LeftFiles(), std::vector<std::string>{}) << "programs named while it plays";
+  // Read through their descriptors once the player has them.
+  EXPECT_TRUE(fs::is_empty(m_temp)) << "programs named while it plays";
 
   ASSERT_EQ(Command("-deactivate"), 0);
   const auto asked = Clock::now();
-  std::set<pid_t> alive;
-  do {
-    alive.clear();
+  const auto alive = [&] {
+    std::vector<std::string> programs;
     for (const auto& [pid, program] : lumetta)
-      if (Alive(pid)) alive.insert(pid);
-    if (!alive.empty()) std::this_thread::sleep_for(50ms);
-  } while (!alive.empty() && Clock::now() - asked < kStopLimit);
+      if (Alive(pid)) programs.push_back(program);
+    return programs;
+  };
+  while (!alive().empty() && Clock::now() - asked < kStopLimit) std::this_thread::sleep_for(50ms);
   const double gone = std::chrono::duration<double>(Clock::now() - asked).count();
-  for (pid_t pid : alive) ADD_FAILURE() << "still running after -deactivate: " << lumetta[pid];
+  EXPECT_EQ(alive(), std::vector<std::string>{}) << "still running after -deactivate";
   std::cout << "seconds from -deactivate to lumetta and its web engine gone: " << gone << "\n";
   RecordProperty("seconds_to_gone", std::to_string(gone));
-  EXPECT_EQ(LeftFiles(), std::vector<std::string>{}) << DaemonLog();
+  EXPECT_TRUE(fs::is_empty(m_temp)) << DaemonLog();
   EXPECT_NE(DaemonLog().find("deleted: " + m_temp.string() + "/ssftemp."), std::string::npos)
       << DaemonLog();
 }
