@@ -8,11 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,8 +57,6 @@ TEST(DebPackage, UnpackedLumettaPlaysItsOwnDemoWithItsOwnPlayer) {
                          server.display(), temp.string(), (work / "lumetta.log").string(), "",
                          DebRoot() + "/usr/bin/lumetta");
   ASSERT_TRUE(lumetta.waitForOutput("snapshot: ", kPlayLimit)) << lumetta.output();
-  EXPECT_NE(lumetta.output().find("page: loaded "), std::string::npos)
-      << "the player did not report the program loaded:\n" << lumetta.output();
   EXPECT_EQ(lumetta.stopWith(SIGTERM, kStopLimit), 0) << lumetta.output();
   EXPECT_EQ(FileCount(temp), 0u) << "extracted programs left behind";
   ExpectDemoProgram(png, 550, 400, kDemoMain);
@@ -90,14 +87,11 @@ std::vector<pid_t> SaverProcesses(const std::string& display, const std::string&
   return found;
 }
 
-// The programs the given processes extracted: lumetta keeps each file it
-// made open until it deletes it, its name removed from /tmp as soon as the
-// player has it. Only these: other lumettas on the machine make files of
-// the same names in the same /tmp (MATE's screensaver hands its hacks a
-// few variables only, not TMPDIR). Known by the file (device and inode)
-// and by the name in /tmp it had: the link's path may start outside /tmp
-// (a chroot seen from another mount namespace) and ends in " (deleted)"
-// once the name is gone.
+// The programs these processes extracted, which lumetta holds open until it
+// deletes them: only theirs, as other lumettas share /tmp (MATE's
+// screensaver passes no TMPDIR). Known by device and inode and by the name
+// they had in /tmp: the link's path may start outside /tmp (a chroot seen
+// from another mount namespace), and ends in " (deleted)" once it is gone.
 struct ExtractedProgram {
   fs::path file;
   dev_t device;
@@ -126,12 +120,6 @@ bool StillNamed(const ExtractedProgram& program) {
   struct stat st = {};
   return stat(program.file.c_str(), &st) == 0 && st.st_dev == program.device &&
          st.st_ino == program.inode;
-}
-
-// The whole screen as a PNG.
-bool SaveScreen(Display* display, const std::string& png) {
-  const Pixels screen = WindowPixels(display, DefaultRootWindow(display));
-  return screen.pixbuf != nullptr && gdk_pixbuf_save(screen.pixbuf, png.c_str(), "png", nullptr, nullptr);
 }
 
 // The session script in a mount namespace of its own, with the environment
@@ -209,14 +197,10 @@ TEST(MateScreensaver, RunsTheInstalledLumettaOnThePackageOfTheSettingsFile) {
   const std::string png = (work / "screen.png").string();
   const std::string lumetta = DebRoot() + "/usr/bin/lumetta";
   const fs::path second = work / "second";
-  fs::create_directories(second);
-  FormContent form;
-  form.main = MakeDemoSwf(kDemoPreview);
-  ASSERT_TRUE(SavePackage(second.string(), {form}));
+  ASSERT_TRUE(MakePackageFolder(second, {FormContent{MakeDemoSwf(kDemoPreview), {}, {}}}));
   fs::create_directories(work / "home/.config/lumetta");
   std::ofstream(work / "home/.config/lumetta/lumetta.conf")
       << "# set by the test\nresources = " << (second / "vello.dat").string() << "\n";
-  const DemoSwfStyle& style = kDemoPreview;
 
   Display* display = XOpenDisplay(server.display().c_str());
   ASSERT_NE(display, nullptr);
@@ -232,13 +216,16 @@ TEST(MateScreensaver, RunsTheInstalledLumettaOnThePackageOfTheSettingsFile) {
     FAIL() << session.output() << ReadFile(work / "daemon.log");
   }
   DemoShown seen;
-  const double seconds = WaitForDemo(display, DefaultRootWindow(display), style, kPlayLimit, seen, nullptr, 100ms);
+  const double seconds =
+      WaitForDemo(display, DefaultRootWindow(display), kDemoPreview, kPlayLimit, seen, nullptr, 100ms);
   const std::string daemonLog = ReadFile(work / "daemon.log");
   ASSERT_GE(seconds, 0) << "no program of the second package on the screen: " << seen.describe()
                         << "; the daemon:\n" << daemonLog;
   std::cout << "first frame on the screen " << seconds << " s after activation\n";
-  ASSERT_TRUE(SaveScreen(display, png));
-  ExpectDemoProgram(png, width, height, style);
+  const Pixels screenshot = WindowPixels(display, DefaultRootWindow(display));
+  ASSERT_TRUE(screenshot.pixbuf != nullptr &&
+              gdk_pixbuf_save(screenshot.pixbuf, png.c_str(), "png", nullptr, nullptr));
+  ExpectDemoProgram(png, width, height, kDemoPreview);
   // It ran the theme's command line as the package has it.
   EXPECT_NE(daemonLog.find("Setting command for job: '/usr/libexec/xscreensaver/lumetta --root'"),
             std::string::npos)
@@ -250,11 +237,7 @@ TEST(MateScreensaver, RunsTheInstalledLumettaOnThePackageOfTheSettingsFile) {
   // The second package holds a main program only.
   const std::vector<ExtractedProgram> extracted = ProgramsOpenedBy(lumettas);
   EXPECT_EQ(extracted.size(), 1u) << "the one extracted program while it plays";
-  const auto anyLeft = [&] {
-    for (const ExtractedProgram& program : extracted)
-      if (StillNamed(program)) return true;
-    return false;
-  };
+  const auto anyLeft = [&] { return std::any_of(extracted.begin(), extracted.end(), StillNamed); };
 
   session.deactivate();
   ASSERT_TRUE(session.waitForOutput("screensaver inactive", kStopLimit)) << session.output();
